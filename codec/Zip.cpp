@@ -1,0 +1,74 @@
+#include "Zip.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <zlib.h>
+
+static std::atomic<int> s_maxUnzippedSize{Zip::DEFAULT_MAX_UNZIPPED_SIZE};
+
+void Zip::setMaxUnzippedSize(int bytes)
+{
+    s_maxUnzippedSize = bytes > 0 ? bytes : DEFAULT_MAX_UNZIPPED_SIZE;
+}
+
+int Zip::maxUnzippedSize()
+{
+    return s_maxUnzippedSize;
+}
+
+bool Zip::zipBuffer(const unsigned char* data, int length, Array<unsigned char, int>& out,
+                    int level)
+{
+    if (!data || length < 1)
+        return false;
+    const uLong bound = compressBound(static_cast<uLong>(length)) + 100;
+    if (bound > static_cast<uLong>(INT32_MAX)) {
+        out.setCount(0);
+        return false;
+    }
+    out.setCount(static_cast<int>(bound));
+    uLongf produced = bound;
+    const int rc = compress2(out.data(), &produced, data, static_cast<uLong>(length), level);
+    if (rc != Z_OK) {
+        out.setCount(0);
+        return false;
+    }
+    out.setCount(static_cast<int>(produced));
+    return true;
+}
+
+bool Zip::zipBuffer(Array<unsigned char, int>& in, Array<unsigned char, int>& out, int level)
+{
+    return zipBuffer(in.data(), in.count(), out, level);
+}
+
+bool Zip::unzipBuffer(const unsigned char* data, int length, Array<unsigned char, int>& out)
+{
+    if (!data || length < 1) {
+        out.setCount(0);
+        return false;
+    }
+    const int64_t cap = maxUnzippedSize();
+    int64_t room = std::max<int64_t>(int64_t(length) * 4, out.capacity());
+    room = std::min(room, cap);
+    for (;;) {
+        out.setCount(static_cast<int>(room));
+        uLongf produced = static_cast<uLongf>(room);
+        const int rc = uncompress(out.data(), &produced, data, static_cast<uLong>(length));
+        if (rc == Z_OK) {
+            out.setCount(static_cast<int>(produced));
+            return true;
+        }
+        if (rc != Z_BUF_ERROR || room >= cap) {
+            out.setCount(0);
+            return false;
+        }
+        room = std::min(room * 2, cap);
+    }
+}
+
+bool Zip::unzipBuffer(Array<unsigned char, int>& in, Array<unsigned char, int>& out)
+{
+    return unzipBuffer(in.data(), in.count(), out);
+}

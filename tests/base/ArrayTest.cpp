@@ -1,0 +1,112 @@
+#include "Array.h"
+
+#include <climits>
+#include <new>
+#include <string>
+
+#include <gtest/gtest.h>
+
+TEST(ArrayTest, GrowsByTheStepNotGeometrically)
+{
+    Array<int, int> a;
+    a.append(1);
+    a.append(2);
+    a.append(3);
+    EXPECT_EQ(a.capacity(), 3);
+    EXPECT_EQ(a.count(), 3);
+
+    Array<int, int> b;
+    b.setGrowBy(10);
+    b.append(7);
+    EXPECT_EQ(b.capacity(), 11);
+    EXPECT_EQ(b.count(), 1);
+    EXPECT_EQ(b[0], 7);
+}
+
+TEST(ArrayTest, ReallocateCutsCountAndZeroFreesStorage)
+{
+    Array<int, int> a;
+    for (int i = 0; i < 5; ++i)
+        a.append(i);
+    a.reallocate(2);
+    EXPECT_EQ(a.count(), 2);
+    EXPECT_EQ(a.capacity(), 2);
+    EXPECT_EQ(a[1], 1);
+    a.reallocate(0);
+    EXPECT_EQ(a.data(), nullptr);
+    EXPECT_EQ(a.count(), 0);
+    EXPECT_EQ(a.capacity(), 0);
+}
+
+TEST(ArrayTest, CopyOverwritesPrefixAndNeverShrinksCount)
+{
+    Array<int, int> small, big;
+    small.append(10);
+    small.append(11);
+    for (int i = 0; i < 5; ++i)
+        big.append(i);
+    big.copy(small);
+    ASSERT_EQ(big.count(), 5);
+    EXPECT_EQ(big[0], 10);
+    EXPECT_EQ(big[1], 11);
+    EXPECT_EQ(big[2], 2);
+}
+
+TEST(ArrayTest, OverlappingCopiesAndRemoveMoveElementsSafely)
+{
+    Array<std::string, int> a;
+    for (const char* s : {"a", "b", "c", "d", "e"})
+        a.append(s);
+    // Target after the source: must copy backwards.
+    a.copy(1, a.data(), 3);
+    EXPECT_EQ(a[0] + a[1] + a[2] + a[3] + a[4], "aabce");
+    a.remove(1, 2);
+    ASSERT_EQ(a.count(), 3);
+    EXPECT_EQ(a[0] + a[1] + a[2], "ace");
+
+    // Appending an element of the array itself while the array must grow.
+    Array<std::string, int> b;
+    b.append("only");
+    b.append(b[0]);
+    EXPECT_EQ(b[1], "only");
+}
+
+TEST(ArrayTest, CopyFromOwnStorageIntoGrownRegionKeepsSourceValid)
+{
+    Array<unsigned char, int> a;
+    const unsigned char bytes[] = {1, 2, 3};
+    a.copy(0, bytes, 3);
+    a.copy(3, a.data(), 3); // needs to grow while reading from itself
+    ASSERT_EQ(a.count(), 6);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(a[i], bytes[i % 3]);
+}
+
+TEST(ArrayTest, SizesThatOverflowIntFailWithAllocationError)
+{
+    Array<unsigned char, int> a;
+    a.setGrowBy(1000);
+    EXPECT_THROW(a.setCount(INT_MAX - 10), std::bad_alloc);
+    EXPECT_EQ(a.count(), 0);
+
+    Array<unsigned char, int> b;
+    const unsigned char byte = 1;
+    b.append(byte);
+    EXPECT_THROW(b.copy(INT_MAX - 1, &byte, 5), std::bad_alloc);
+    EXPECT_EQ(b.count(), 1);
+}
+
+TEST(ArrayTest, ValueSemanticsCopyElementsDeeply)
+{
+    Array<Array<int, int>, int> outer;
+    Array<int, int> inner;
+    inner.append(42);
+    outer.append(inner);
+    Array<Array<int, int>, int> copy = outer;
+    copy[0][0] = 1;
+    EXPECT_EQ(outer[0][0], 42);
+
+    Array<Array<int, int>, int> moved = std::move(copy);
+    EXPECT_EQ(moved[0][0], 1);
+    EXPECT_EQ(copy.count(), 0);
+}
