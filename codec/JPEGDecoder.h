@@ -7,6 +7,24 @@
 #include "Array.h"
 #include "Exception.h"
 
+// Constant tables of baseline JPEG (ITU-T T.81 Annexes K.1 and K.3), shared
+// by JPEGDecoder and JPEGEncoder so that both sides agree by construction.
+namespace JpegTables {
+extern const uint8_t kNaturalOrder[64];     // natural index of zigzag position i
+extern const uint8_t kLumQuant[64];         // natural order
+extern const uint8_t kChromQuant[64];
+extern const uint8_t kDcLumCounts[16];      // codes of length 1..16
+extern const uint8_t kDcLumSymbols[12];
+extern const uint8_t kAcLumCounts[16];
+extern const uint8_t kAcLumSymbols[162];
+extern const uint8_t kDcChromCounts[16];
+extern const uint8_t kDcChromSymbols[12];
+extern const uint8_t kAcChromCounts[16];
+extern const uint8_t kAcChromSymbols[162];
+// AAN scale factors cos(k * pi / 16) * sqrt(2), 1 for k = 0.
+extern const double kAanFactors[8];
+} // namespace JpegTables
+
 // Baseline sequential JPEG decoder: Huffman decoding, dequantisation,
 // floating-point AAN inverse DCT and table-driven YCbCr -> RGB conversion.
 //
@@ -120,11 +138,10 @@ private:
     void init();
     void freeMemUsed();
 
-    static void buildHuffTable(HuffTable& t, const uint8_t* counts, const uint8_t* symbols,
-                               bool checked);
-    static void scaleQuantTable(float* dst, const uint8_t* natural, int scale);
+    // False when the table declares more than 256 symbols or more codes of
+    // some length than that many bits can hold.
+    static bool buildHuffTable(HuffTable& t, const uint8_t* counts, const uint8_t* symbols);
     void parseJPEGHeader(const unsigned char* data, int length, int& scanStart);
-    void setupFrameLayout(Frame& f, int width, int height);
 
     void decodeScan(const Frame& f, const unsigned char* data, int length, int* out);
     bool decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pred, short* coef);

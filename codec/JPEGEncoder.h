@@ -38,7 +38,8 @@ public:
     unsigned char getScaleFactor() const;
 
     // Sets the image size used by encodeRaw(pixels, out) and makes sure the
-    // internal buffer holds width x height x 3 bytes. `out` is not written.
+    // internal buffer and the capacity of `out` hold width x height x 3
+    // bytes (the contents of `out` stay as they are).
     // The size is 16 x 16 until this or an encode call changes it.
     void prepare(int width, int height, Array<unsigned char, int>& out);
     // `out` is resized to exactly the number of bytes produced.

@@ -1,0 +1,800 @@
+#include "JPEGDecoder.h"
+
+#include <cstring>
+#include <new>
+
+#include "ByteReader.h"
+
+static const QString excDecoderSender = QString::fromLatin1("DecoderException");
+
+SP_DEFINE_EXCEPTION(JPEGDecoder::DecoderException, DecoderException, excDecoderSender)
+
+namespace JpegTables {
+
+const uint8_t kNaturalOrder[64] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+    12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+    35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+    58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
+};
+
+const uint8_t kLumQuant[64] = {
+    16, 11, 10, 16, 24,  40,  51,  61,
+    12, 12, 14, 19, 26,  58,  60,  55,
+    14, 13, 16, 24, 40,  57,  69,  56,
+    14, 17, 22, 29, 51,  87,  80,  62,
+    18, 22, 37, 56, 68,  109, 103, 77,
+    24, 35, 55, 64, 81,  104, 113, 92,
+    49, 64, 78, 87, 103, 121, 120, 101,
+    72, 92, 95, 98, 112, 100, 103, 99,
+};
+
+const uint8_t kChromQuant[64] = {
+    17, 18, 24, 47, 99, 99, 99, 99,
+    18, 21, 26, 66, 99, 99, 99, 99,
+    24, 26, 56, 99, 99, 99, 99, 99,
+    47, 66, 99, 99, 99, 99, 99, 99,
+    99, 99, 99, 99, 99, 99, 99, 99,
+    99, 99, 99, 99, 99, 99, 99, 99,
+    99, 99, 99, 99, 99, 99, 99, 99,
+    99, 99, 99, 99, 99, 99, 99, 99,
+};
+
+const uint8_t kDcLumCounts[16] = {0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0};
+const uint8_t kDcLumSymbols[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+const uint8_t kDcChromCounts[16] = {0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0};
+const uint8_t kDcChromSymbols[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+
+const uint8_t kAcLumCounts[16] = {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7d};
+const uint8_t kAcLumSymbols[162] = {
+    0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12, 0x21, 0x31, 0x41, 0x06, 0x13, 0x51,
+    0x61, 0x07, 0x22, 0x71, 0x14, 0x32, 0x81, 0x91, 0xa1, 0x08, 0x23, 0x42, 0xb1, 0xc1,
+    0x15, 0x52, 0xd1, 0xf0, 0x24, 0x33, 0x62, 0x72, 0x82, 0x09, 0x0a, 0x16, 0x17, 0x18,
+    0x19, 0x1a, 0x25, 0x26, 0x27, 0x28, 0x29, 0x2a, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39,
+    0x3a, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49, 0x4a, 0x53, 0x54, 0x55, 0x56, 0x57,
+    0x58, 0x59, 0x5a, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69, 0x6a, 0x73, 0x74, 0x75,
+    0x76, 0x77, 0x78, 0x79, 0x7a, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8a, 0x92,
+    0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99, 0x9a, 0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7,
+    0xa8, 0xa9, 0xaa, 0xb2, 0xb3, 0xb4, 0xb5, 0xb6, 0xb7, 0xb8, 0xb9, 0xba, 0xc2, 0xc3,
+    0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3, 0xd4, 0xd5, 0xd6, 0xd7, 0xd8,
+    0xd9, 0xda, 0xe1, 0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xf1, 0xf2,
+    0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa,
+};
+
+const uint8_t kAcChromCounts[16] = {0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77};
+const uint8_t kAcChromSymbols[162] = {
+    0x00, 0x01, 0x02, 0x03, 0x11, 0x04, 0x05, 0x21, 0x31, 0x06, 0x12, 0x41, 0x51, 0x07,
+    0x61, 0x71, 0x13, 0x22, 0x32, 0x81, 0x08, 0x14, 0x42, 0x91, 0xa1, 0xb1, 0xc1, 0x09,
+    0x23, 0x33, 0x52, 0xf0, 0x15, 0x62, 0x72, 0xd1, 0x0a, 0x16, 0x24, 0x34, 0xe1, 0x25,
+    0xf1, 0x17, 0x18, 0x19, 0x1a, 0x26, 0x27, 0x28, 0x29, 0x2a, 0x35, 0x36, 0x37, 0x38,
+    0x39, 0x3a, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49, 0x4a, 0x53, 0x54, 0x55, 0x56,
+    0x57, 0x58, 0x59, 0x5a, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69, 0x6a, 0x73, 0x74,
+    0x75, 0x76, 0x77, 0x78, 0x79, 0x7a, 0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88, 0x89,
+    0x8a, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99, 0x9a, 0xa2, 0xa3, 0xa4, 0xa5,
+    0xa6, 0xa7, 0xa8, 0xa9, 0xaa, 0xb2, 0xb3, 0xb4, 0xb5, 0xb6, 0xb7, 0xb8, 0xb9, 0xba,
+    0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3, 0xd4, 0xd5, 0xd6,
+    0xd7, 0xd8, 0xd9, 0xda, 0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8, 0xe9, 0xea, 0xf2,
+    0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa,
+};
+
+const double kAanFactors[8] = {1.0,       1.387039845, 1.306562965, 1.175875602,
+                               1.0,       0.785694958, 0.5411961,   0.275899379};
+
+} // namespace JpegTables
+
+using namespace JpegTables;
+
+namespace {
+
+constexpr int kFastBits = 9;
+
+// Baseline 8-bit JPEG never needs more: DC differences fit 11 bits, AC
+// values 10. Larger sizes only come from corrupt or hostile data.
+constexpr int kMaxDcSize = 11;
+constexpr int kMaxAcSize = 10;
+
+inline void storeQuant(float* dst, int natural, double q)
+{
+    dst[natural] = static_cast<float>(q * kAanFactors[natural >> 3] * kAanFactors[natural & 7]);
+}
+
+} // namespace
+
+JPEGDecoder::JPEGDecoder()
+{
+    init();
+}
+
+JPEGDecoder::~JPEGDecoder()
+{
+    freeMemUsed();
+}
+
+void JPEGDecoder::init()
+{
+    // Colour tables: truncated toward zero, like the casts below do.
+    for (int i = 0; i < 256; ++i) {
+        m_crToR[i] = static_cast<int>((i - 128) * 1.402);
+        m_cbToB[i] = static_cast<int>((i - 128) * 1.772);
+    }
+    m_cbcrToG.setCount(256 * 256);
+    for (int cr = 0; cr < 256; ++cr)
+        for (int cb = 0; cb < 256; ++cb)
+            m_cbcrToG[cr << 8 | cb] =
+                static_cast<short>((cb - 128) * -0.34414 - (cr - 128) * 0.71414);
+
+    // Range limit: 256 zeros, the identity 0..255, 384 x 255, 384 zeros,
+    // 0..127. Colour conversion indexes it directly (clamping); the IDCT
+    // indexes it at +128 after masking with 0x3FF, which level-shifts and
+    // clamps in one look-up (negative values wrap into the upper part).
+    uint8_t* t = m_rangeTable;
+    std::memset(t, 0, 256);
+    for (int i = 0; i < 256; ++i)
+        t[256 + i] = static_cast<uint8_t>(i);
+    std::memset(t + 512, 255, 384);
+    std::memset(t + 896, 0, 384);
+    for (int i = 0; i < 128; ++i)
+        t[1280 + i] = static_cast<uint8_t>(i);
+    m_rangeLimit = m_rangeTable + 256;
+
+    std::memset(m_quant, 0, sizeof(m_quant));
+    std::memset(m_rawQuant, 0, sizeof(m_rawQuant));
+
+    buildHuffTable(m_stdHuff[0], kDcLumCounts, kDcLumSymbols);
+    buildHuffTable(m_stdHuff[1], kAcLumCounts, kAcLumSymbols);
+    buildHuffTable(m_stdHuff[2], kDcChromCounts, kDcChromSymbols);
+    buildHuffTable(m_stdHuff[3], kAcChromCounts, kAcChromSymbols);
+
+    // Ready for the grid decoder's boxes until it says otherwise.
+    setRawImageFormat(70, 16, 16);
+}
+
+void JPEGDecoder::freeMemUsed()
+{
+    m_cbcrToG.freeAllMemory();
+}
+
+void JPEGDecoder::onError(const char* text)
+{
+    m_lastError = QString::fromLatin1(text);
+    DecoderException e;
+    e.setErrorMessage(m_lastError);
+    throw e;
+}
+
+bool JPEGDecoder::buildHuffTable(HuffTable& t, const uint8_t* counts, const uint8_t* symbols)
+{
+    int total = 0;
+    for (int l = 0; l < 16; ++l)
+        total += counts[l];
+    if (total > 256)
+        return false;
+
+    t = HuffTable();
+    std::memcpy(t.counts + 1, counts, 16);
+    std::memcpy(t.symbols, symbols, static_cast<size_t>(total));
+
+    // Canonical codes: consecutive within a length, doubled between lengths.
+    // The codes of one length must fit in that many bits.
+    int code = 0;
+    int index = 0;
+    for (int l = 1; l <= 16; ++l) {
+        const int n = t.counts[l];
+        t.symbolIndex[l] = index;
+        t.firstCode[l] = code;
+        t.lastCode[l] = code + n - 1;    // < firstCode when n == 0
+        if (n > 0 && code + n > (1 << l))
+            return false;
+        for (int i = 0; i < n && l <= kFastBits; ++i) {
+            const int shift = kFastBits - l;
+            const int base = (code + i) << shift;
+            const uint16_t entry = static_cast<uint16_t>(l << 8 | t.symbols[index + i]);
+            for (int j = 0; j < (1 << shift); ++j)
+                t.fast[base + j] = entry;
+        }
+        code = (code + n) << 1;
+        index += n;
+    }
+    t.defined = true;
+    return true;
+}
+
+void JPEGDecoder::setRawImageFormat(int quality, int width, int height)
+{
+    setDecoderParams(static_cast<unsigned char>(255 - (quality * 255 / 100)), width, height);
+}
+
+void JPEGDecoder::setDecoderParams(unsigned char scale, int width, int height)
+{
+    if (m_rawQuantReady && scale == m_scale && width == m_raw.width && height == m_raw.height)
+        return;
+
+    if (!m_rawQuantReady || scale != m_scale) {
+        for (int k = 0; k < 64; ++k) {
+            int ql = (kLumQuant[k] * scale + 50) / 100;
+            int qc = (kChromQuant[k] * scale + 50) / 100;
+            ql = ql < 1 ? 1 : (ql > 255 ? 255 : ql);
+            qc = qc < 1 ? 1 : (qc > 255 ? 255 : qc);
+            storeQuant(m_rawQuant[0], k, ql);
+            storeQuant(m_rawQuant[1], k, qc);
+        }
+        m_scale = scale;
+        m_rawQuantReady = true;
+    }
+
+    Frame& f = m_raw;
+    for (int c = 0; c < 3; ++c) {
+        f.comp[c] = Component();
+        f.comp[c].id = c + 1;
+        const int t = c == 0 ? 0 : 1;
+        f.quant[c] = m_rawQuant[t];
+        f.dc[c] = &m_stdHuff[2 * t];
+        f.ac[c] = &m_stdHuff[2 * t + 1];
+    }
+    f.restartInterval = 0;
+    f.maxH = f.maxV = 1;
+    f.width = width;
+    f.height = height;
+    m_rawValid = width > 0 && height > 0 && width <= kMaxDimension && height <= kMaxDimension
+                 && static_cast<long long>(width) * height <= kMaxPixels;
+    f.mcuCols = m_rawValid ? (width + 7) / 8 : 0;
+    f.mcuRows = m_rawValid ? (height + 7) / 8 : 0;
+}
+
+unsigned char JPEGDecoder::getScaleFactor() const
+{
+    return m_scale;
+}
+
+void JPEGDecoder::decodeRaw(const unsigned char* data, int length, Array<int, int>& out)
+{
+    m_lastError.clear();
+    m_damaged = false;
+    try {
+        if (!m_rawValid)
+            onError("Invalid raw image size");
+        const int count = m_raw.width * m_raw.height;
+        try {
+            out.setCount(count);
+        } catch (const std::bad_alloc&) {
+            onError("Not enough memory for the decoded image");
+        }
+        decodeScan(m_raw, data, length, out.data());
+    } catch (const DecoderException&) {
+        // The image is abandoned; lastError() says why.
+    }
+}
+
+void JPEGDecoder::decode(const unsigned char* data, int length, Array<int, int>& out)
+{
+    m_lastError.clear();
+    m_damaged = false;
+    try {
+        int scanStart = 0;
+        parseJPEGHeader(data, length, scanStart);
+        const int count = m_jfif.width * m_jfif.height;
+        try {
+            out.setCount(count);
+        } catch (const std::bad_alloc&) {
+            onError("Not enough memory for the raw decoded image");
+        }
+        decodeScan(m_jfif, data + scanStart, length - scanStart, out.data());
+    } catch (const DecoderException&) {
+    }
+}
+
+// ---------------------------------------------------------------------------
+// JFIF headers
+
+void JPEGDecoder::parseJPEGHeader(const unsigned char* data, int length, int& scanStart)
+{
+    ByteReader r(data, length);
+    unsigned v = 0;
+    if (!r.readU16BE(v) || v != 0xFFD8)
+        onError("Not a JPEG format");
+    if (!r.readU16BE(v) || v != 0xFFE0)
+        onError("Invalid JPEG format");
+    unsigned app0Length = 0;
+    const unsigned char* app0 = nullptr;
+    if (!r.readU16BE(app0Length) || app0Length < 16
+        || !r.take(static_cast<int>(app0Length) - 2, app0))
+        onError("Invalid JPEG format");
+    if (std::memcmp(app0, "JFIF", 5) != 0)
+        onError("Invalid JPEG format. Not a JFIF.");
+    if (app0[5] != 1 || app0[6] != 1)
+        onError("JFIF version not supported.");
+    if (app0[7] != 0)
+        onError("JPEG format not supported. Units found.");
+    if ((app0[8] << 8 | app0[9]) != 1 || (app0[10] << 8 | app0[11]) != 1)
+        onError("JPEG format not supported. X and/or m_Y density != 1.");
+    if (app0[12] != 0 || app0[13] != 0)
+        onError(" Cannot process JFIF thumbnailed files.");
+
+    // Tables belong to this stream only.
+    for (int i = 0; i < 4; ++i) {
+        m_quantDefined[i] = false;
+        m_dcTables[i].defined = false;
+        m_acTables[i].defined = false;
+    }
+    Frame& f = m_jfif;
+    f = Frame();
+    bool haveSof = false;
+
+    for (;;) {
+        // Find the next marker; stray bytes between segments are skipped.
+        unsigned b = 0;
+        do {
+            if (!r.readU8(b))
+                onError("Invalid JPEG file. No SOS marker found.");
+        } while (b != 0xFF);
+        unsigned marker = 0xFF;
+        while (marker == 0xFF)
+            if (!r.readU8(marker))
+                onError("Invalid JPEG file. No SOS marker found.");
+        if (marker == 0x00 || marker == 0x01 || marker == 0xD8
+            || (marker >= 0xD0 && marker <= 0xD7))
+            continue;   // no length field
+        if (marker == 0xD9)
+            onError("Invalid JPEG file. No SOS marker found.");
+
+        unsigned segLength = 0;
+        const unsigned char* body = nullptr;
+        if (!r.readU16BE(segLength) || segLength < 2
+            || !r.take(static_cast<int>(segLength) - 2, body))
+            onError("Invalid JPEG file. Segment runs past the end of the data.");
+        ByteReader seg(body, static_cast<int>(segLength) - 2);
+
+        switch (marker) {
+        case 0xC0: {    // SOF0
+            if (segLength != 17)
+                onError("Invalid SOF header size");
+            unsigned precision = 0, height = 0, width = 0, components = 0;
+            seg.readU8(precision);
+            seg.readU16BE(height);
+            seg.readU16BE(width);
+            seg.readU8(components);
+            if (precision != 8)
+                onError("Only 8 bit precision supported");
+            if (components != 3)
+                onError("Only truecolor (24 bpp) JPEG supported");
+            for (int c = 0; c < 3; ++c) {
+                unsigned id = 0, sampling = 0, table = 0;
+                seg.readU8(id);
+                seg.readU8(sampling);
+                seg.readU8(table);
+                if (id != static_cast<unsigned>(c + 1))
+                    onError("Only YCbCr format supported");
+                if (table > 3)
+                    onError("Invalid quantization table number");
+                f.comp[c].id = static_cast<int>(id);
+                f.comp[c].h = static_cast<int>(sampling >> 4);
+                f.comp[c].v = static_cast<int>(sampling & 15);
+                f.comp[c].quant = static_cast<int>(table);
+            }
+            if (width == 0 || height == 0)
+                onError("Invalid image size");
+            if (width > static_cast<unsigned>(kMaxDimension)
+                || height > static_cast<unsigned>(kMaxDimension)
+                || static_cast<long long>(width) * height > kMaxPixels)
+                onError("Image too large");
+            f.width = static_cast<int>(width);
+            f.height = static_cast<int>(height);
+            haveSof = true;
+            break;
+        }
+        case 0xC4:      // DHT
+            while (!seg.atEnd()) {
+                unsigned classId = 0;
+                const unsigned char* counts = nullptr;
+                const unsigned char* symbols = nullptr;
+                seg.readU8(classId);
+                if ((classId >> 4) > 1 || (classId & 15) > 3)
+                    onError("Invalid Huffman table number");
+                if (!seg.take(16, counts))
+                    onError("Invalid DHT header size");
+                int total = 0;
+                for (int i = 0; i < 16; ++i)
+                    total += counts[i];
+                if (total > 256)
+                    onError("Invalid Huffman table: more than 256 symbols");
+                if (!seg.take(total, symbols))
+                    onError("Invalid DHT header size");
+                HuffTable& t = (classId >> 4) ? m_acTables[classId & 15] : m_dcTables[classId & 15];
+                if (!buildHuffTable(t, counts, symbols))
+                    onError("Invalid Huffman table: code lengths overflow");
+            }
+            break;
+        case 0xDB:      // DQT
+            while (!seg.atEnd()) {
+                unsigned pqTq = 0;
+                const unsigned char* values = nullptr;
+                seg.readU8(pqTq);
+                if ((pqTq >> 4) != 0)
+                    onError("16 bit quantization table not supported.");
+                if ((pqTq & 15) > 3)
+                    onError("Invalid quantization table number");
+                if (!seg.take(64, values))
+                    onError("Invalid DQT header size");
+                for (int i = 0; i < 64; ++i)
+                    storeQuant(m_quant[pqTq & 15], kNaturalOrder[i], values[i]);
+                m_quantDefined[pqTq & 15] = true;
+            }
+            break;
+        case 0xDD: {    // DRI
+            if (segLength != 4)
+                onError("Invalid DRI header size");
+            unsigned interval = 0;
+            seg.readU16BE(interval);
+            f.restartInterval = static_cast<int>(interval);
+            break;
+        }
+        case 0xDA: {    // SOS
+            if (!haveSof)
+                onError("Progressive JPEGs not supported");
+            if (segLength != 12)
+                onError("Invalid SOS header size");
+            unsigned count = 0;
+            seg.readU8(count);
+            if (count != 3)
+                onError("Invalid SOS marker");
+            bool seen[3] = {false, false, false};
+            for (int i = 0; i < 3; ++i) {
+                unsigned id = 0, tables = 0;
+                seg.readU8(id);
+                seg.readU8(tables);
+                if (id < 1 || id > 3 || seen[id - 1])
+                    onError("Invalid SOS marker");
+                seen[id - 1] = true;
+                const int dc = static_cast<int>(tables >> 4);
+                const int ac = static_cast<int>(tables & 15);
+                if (dc > 3 || ac > 3 || !m_dcTables[dc].defined || !m_acTables[ac].defined)
+                    onError("Huffman table not defined");
+                f.dc[id - 1] = &m_dcTables[dc];
+                f.ac[id - 1] = &m_acTables[ac];
+            }
+            unsigned ss = 0, se = 0, approx = 0;
+            seg.readU8(ss);
+            seg.readU8(se);
+            seg.readU8(approx);
+            if (ss != 0 || se != 63 || approx != 0)
+                onError("Invalid SOS marker");
+
+            const Component& y = f.comp[0];
+            const Component& cb = f.comp[1];
+            const Component& cr = f.comp[2];
+            if (y.v < cb.v || y.v < cr.v)
+                onError("Vertical sampling factor for m_Y should be >= sampling factor for m_Cb, m_Cr");
+            if (y.h < cb.h || y.h < cr.h)
+                onError("Horizontal sampling factor for m_Y should be >= sampling factor for m_Cb, m_Cr");
+            if (cb.h != 1 || cb.v != 1)
+                onError("m_Cb sampling factors should be = 1");
+            if (cr.h != 1 || cr.v != 1)
+                onError("m_Cr sampling factors should be = 1");
+            if (y.h > 2 || y.v > 2)
+                onError("Only 1x1, 2x1, 1x2 and 2x2 sampling supported");
+            for (int c = 0; c < 3; ++c) {
+                if (!m_quantDefined[f.comp[c].quant])
+                    onError("Quantization table not defined");
+                f.quant[c] = m_quant[f.comp[c].quant];
+            }
+            f.maxH = y.h;
+            f.maxV = y.v;
+            f.mcuCols = (f.width + 8 * f.maxH - 1) / (8 * f.maxH);
+            f.mcuRows = (f.height + 8 * f.maxV - 1) / (8 * f.maxV);
+
+            // Every block costs at least two bits (a DC code and an end of
+            // block), so a scan shorter than that cannot hold the picture it
+            // claims: refuse it rather than fill a huge image from nothing.
+            const long long mcus = static_cast<long long>(f.mcuCols) * f.mcuRows;
+            const long long blocks = mcus * (f.maxH * f.maxV + 2);
+            if (blocks > 4LL * r.remaining() + 8)
+                onError("Invalid JPEG file. Scan data too short for the image size.");
+            scanStart = r.position();
+            return;
+        }
+        default:        // APPn, COM, other frame types: skipped by their length
+            break;
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Entropy-coded data
+
+void JPEGDecoder::fillBits()
+{
+    while (m_bitCount <= 56) {
+        if (!m_atMarker && m_pos < m_length) {
+            unsigned b = m_data[m_pos];
+            if (b == 0xFF) {
+                // 0xFF 0x00 is a stuffed data byte; anything else (or 0xFF as
+                // the last byte) is a marker, where the scan data ends.
+                if (m_pos + 1 < m_length && m_data[m_pos + 1] == 0x00) {
+                    m_pos += 2;
+                } else {
+                    m_atMarker = true;
+                    continue;
+                }
+            } else {
+                ++m_pos;
+            }
+            m_bitBuf |= static_cast<uint64_t>(b) << (56 - m_bitCount);
+        } else {
+            m_fakeBits += 8;
+        }
+        m_bitCount += 8;
+    }
+}
+
+inline int JPEGDecoder::decodeHuffman(const HuffTable& t)
+{
+    const unsigned fast = t.fast[m_bitBuf >> (64 - kFastBits)];
+    if (fast != 0) {
+        const int l = static_cast<int>(fast >> 8);
+        m_bitBuf <<= l;
+        m_bitCount -= l;
+        return static_cast<int>(fast & 0xFF);
+    }
+    for (int l = kFastBits + 1; l <= 16; ++l) {
+        const int code = static_cast<int>(m_bitBuf >> (64 - l));
+        if (code <= t.lastCode[l]) {
+            m_bitBuf <<= l;
+            m_bitCount -= l;
+            return t.symbols[t.symbolIndex[l] + code - t.firstCode[l]];
+        }
+    }
+    return -1;
+}
+
+inline int JPEGDecoder::receiveExtend(int s)
+{
+    if (s == 0)
+        return 0;
+    int v = static_cast<int>(m_bitBuf >> (64 - s));
+    m_bitBuf <<= s;
+    m_bitCount -= s;
+    if (v < (1 << (s - 1)))
+        v -= (1 << s) - 1;
+    return v;
+}
+
+bool JPEGDecoder::decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pred, short* coef)
+{
+    std::memset(coef, 0, 64 * sizeof(short));
+    if (m_corrupt) {
+        coef[0] = static_cast<short>(pred);
+        return false;
+    }
+    const int oldPred = pred;
+
+    // Each symbol with its value takes at most 32 bits; refilling before each
+    // keeps the buffer above that.
+    if (m_bitCount < 32)
+        fillBits();
+    const int s = decodeHuffman(dc);
+    bool ok = s >= 0 && s <= kMaxDcSize;
+    if (ok) {
+        // The predictor is 16 bits wide; wrap rather than overflow.
+        pred = static_cast<short>(pred + receiveExtend(s));
+        coef[0] = static_cast<short>(pred);
+        for (int k = 1; k < 64;) {
+            if (m_bitCount < 32)
+                fillBits();
+            const int rs = decodeHuffman(ac);
+            if (rs < 0) {
+                ok = false;
+                break;
+            }
+            const int run = rs >> 4;
+            const int size = rs & 15;
+            if (size == 0) {
+                if (run != 15)
+                    break;          // end of block
+                k += 16;
+                continue;
+            }
+            k += run;
+            if (k > 63 || size > kMaxAcSize) {
+                ok = false;
+                break;
+            }
+            coef[kNaturalOrder[k]] = static_cast<short>(receiveExtend(size));
+            ++k;
+        }
+    }
+    // Bits past the end of the data are zeros we made up: the data was cut.
+    if (ok && m_fakeBits > m_bitCount)
+        ok = false;
+    if (!ok) {
+        m_corrupt = true;
+        m_damaged = true;
+        pred = oldPred;
+        std::memset(coef, 0, 64 * sizeof(short));
+        coef[0] = static_cast<short>(pred);
+    }
+    return ok;
+}
+
+bool JPEGDecoder::restartScan()
+{
+    m_bitBuf = 0;
+    m_bitCount = 0;
+    m_fakeBits = 0;
+    m_pred[0] = m_pred[1] = m_pred[2] = 0;
+    // Normally the marker is right here; after damage, look for the next one.
+    for (int i = m_pos; i + 1 < m_length; ++i) {
+        if (m_data[i] == 0xFF && m_data[i + 1] >= 0xD0 && m_data[i + 1] <= 0xD7) {
+            m_pos = i + 2;
+            m_atMarker = false;
+            m_corrupt = false;
+            return true;
+        }
+    }
+    // No marker left: whatever follows is treated as missing. Remember that,
+    // so that later restarts do not search the tail again.
+    m_pos = m_length;
+    m_atMarker = true;
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Inverse DCT and colour conversion
+
+void JPEGDecoder::idctBlock(const short* coef, const float* quant, uint8_t* dst, int stride)
+{
+    float ws[64];
+
+    // Columns. A column without AC terms is constant.
+    for (int c = 0; c < 8; ++c) {
+        const short* in = coef + c;
+        const float* q = quant + c;
+        float* w = ws + c;
+        if ((in[8] | in[16] | in[24] | in[32] | in[40] | in[48] | in[56]) == 0) {
+            const float dc = in[0] * q[0];
+            for (int r = 0; r < 8; ++r)
+                w[8 * r] = dc;
+            continue;
+        }
+        float t0 = in[0] * q[0];
+        float t1 = in[16] * q[16];
+        float t2 = in[32] * q[32];
+        float t3 = in[48] * q[48];
+        float t10 = t0 + t2;
+        float t11 = t0 - t2;
+        float t13 = t1 + t3;
+        float t12 = (t1 - t3) * 1.414213562f - t13;
+        t0 = t10 + t13;
+        t3 = t10 - t13;
+        t1 = t11 + t12;
+        t2 = t11 - t12;
+
+        float t4 = in[8] * q[8];
+        float t5 = in[24] * q[24];
+        float t6 = in[40] * q[40];
+        float t7 = in[56] * q[56];
+        const float z13 = t6 + t5;
+        const float z10 = t6 - t5;
+        const float z11 = t4 + t7;
+        const float z12 = t4 - t7;
+        t7 = z11 + z13;
+        t11 = (z11 - z13) * 1.414213562f;
+        const float z5 = (z10 + z12) * 1.847759065f;
+        t10 = 1.082392200f * z12 - z5;
+        t12 = -2.613125930f * z10 + z5;
+        t6 = t12 - t7;
+        t5 = t11 - t6;
+        t4 = t10 + t5;
+
+        w[0] = t0 + t7;
+        w[56] = t0 - t7;
+        w[8] = t1 + t6;
+        w[48] = t1 - t6;
+        w[16] = t2 + t5;
+        w[40] = t2 - t5;
+        w[32] = t3 + t4;
+        w[24] = t3 - t4;
+    }
+
+    // Rows; the outputs carry a factor 8 and no level shift yet.
+    const uint8_t* limit = m_rangeLimit + 128;
+    for (int r = 0; r < 8; ++r) {
+        const float* w = ws + 8 * r;
+        uint8_t* out = dst + r * stride;
+        float t10 = w[0] + w[4];
+        float t11 = w[0] - w[4];
+        float t13 = w[2] + w[6];
+        float t12 = (w[2] - w[6]) * 1.414213562f - t13;
+        const float t0 = t10 + t13;
+        const float t3 = t10 - t13;
+        const float t1 = t11 + t12;
+        const float t2 = t11 - t12;
+
+        const float z13 = w[5] + w[3];
+        const float z10 = w[5] - w[3];
+        const float z11 = w[1] + w[7];
+        const float z12 = w[1] - w[7];
+        const float t7 = z11 + z13;
+        t11 = (z11 - z13) * 1.414213562f;
+        const float z5 = (z10 + z12) * 1.847759065f;
+        t10 = 1.082392200f * z12 - z5;
+        t12 = -2.613125930f * z10 + z5;
+        const float t6 = t12 - t7;
+        const float t5 = t11 - t6;
+        const float t4 = t10 + t5;
+
+        out[0] = limit[((static_cast<int>(t0 + t7) + 4) >> 3) & 0x3FF];
+        out[7] = limit[((static_cast<int>(t0 - t7) + 4) >> 3) & 0x3FF];
+        out[1] = limit[((static_cast<int>(t1 + t6) + 4) >> 3) & 0x3FF];
+        out[6] = limit[((static_cast<int>(t1 - t6) + 4) >> 3) & 0x3FF];
+        out[2] = limit[((static_cast<int>(t2 + t5) + 4) >> 3) & 0x3FF];
+        out[5] = limit[((static_cast<int>(t2 - t5) + 4) >> 3) & 0x3FF];
+        out[4] = limit[((static_cast<int>(t3 + t4) + 4) >> 3) & 0x3FF];
+        out[3] = limit[((static_cast<int>(t3 - t4) + 4) >> 3) & 0x3FF];
+    }
+}
+
+void JPEGDecoder::storeMcu(const Frame& f, int mcuX, int mcuY, int* out)
+{
+    const int mcuW = 8 * f.maxH;
+    const int mcuH = 8 * f.maxV;
+    const int x0 = mcuX * mcuW;
+    const int y0 = mcuY * mcuH;
+    const int w = f.width - x0 < mcuW ? f.width - x0 : mcuW;
+    const int h = f.height - y0 < mcuH ? f.height - y0 : mcuH;
+    const int shiftX = f.maxH - 1;  // chroma sample = pixel >> shift
+    const int shiftY = f.maxV - 1;
+    const uint8_t* limit = m_rangeLimit;
+    const short* green = m_cbcrToG.data();
+
+    for (int y = 0; y < h; ++y) {
+        int* row = out + static_cast<long long>(y0 + y) * f.width + x0;
+        const uint8_t* lum = m_planeY + 16 * y;
+        const uint8_t* cbRow = m_planeCb + 8 * (y >> shiftY);
+        const uint8_t* crRow = m_planeCr + 8 * (y >> shiftY);
+        for (int x = 0; x < w; ++x) {
+            const int l = lum[x];
+            const int cb = cbRow[x >> shiftX];
+            const int cr = crRow[x >> shiftX];
+            const unsigned red = limit[l + m_crToR[cr]];
+            const unsigned grn = limit[l + green[cr << 8 | cb]];
+            const unsigned blu = limit[l + m_cbToB[cb]];
+            row[x] = static_cast<int>(0xFF000000u | red << 16 | grn << 8 | blu);
+        }
+    }
+}
+
+void JPEGDecoder::decodeScan(const Frame& f, const unsigned char* data, int length, int* out)
+{
+    m_data = data;
+    m_length = data && length > 0 ? length : 0;
+    m_pos = 0;
+    m_bitBuf = 0;
+    m_bitCount = 0;
+    m_fakeBits = 0;
+    m_atMarker = false;
+    m_corrupt = false;
+    m_pred[0] = m_pred[1] = m_pred[2] = 0;
+
+    int mcuCount = 0;
+    for (int my = 0; my < f.mcuRows; ++my) {
+        for (int mx = 0; mx < f.mcuCols; ++mx) {
+            if (f.restartInterval > 0 && mcuCount > 0 && mcuCount % f.restartInterval == 0)
+                restartScan();
+            ++mcuCount;
+
+            for (int by = 0; by < f.maxV; ++by) {
+                for (int bx = 0; bx < f.maxH; ++bx) {
+                    decodeBlock(*f.dc[0], *f.ac[0], m_pred[0], m_coef);
+                    idctBlock(m_coef, f.quant[0], m_planeY + by * 8 * 16 + bx * 8, 16);
+                }
+            }
+            decodeBlock(*f.dc[1], *f.ac[1], m_pred[1], m_coef);
+            idctBlock(m_coef, f.quant[1], m_planeCb, 8);
+            decodeBlock(*f.dc[2], *f.ac[2], m_pred[2], m_coef);
+            idctBlock(m_coef, f.quant[2], m_planeCr, 8);
+
+            storeMcu(f, mx, my, out);
+        }
+    }
+    m_data = nullptr;
+}
