@@ -1,0 +1,495 @@
+#include "GridDecoder.h"
+
+#include "ByteReader.h"
+#include "Log.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr unsigned int kOpaqueBlack = 0xFF000000u;
+constexpr int kBoxPixels = GridDecoder::kBoxSize * GridDecoder::kBoxSize;
+
+// Tints of the colorization diagnostics, by kind group.
+constexpr unsigned int kTints[] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu,
+                                   0xFFFFFF00u, 0xFF00FFFFu, 0xFFE0C0A0u};
+
+// Outline marks: corner pixels of every marked box, and the centre pixels
+// that with-palette codes add. (x, y) pairs.
+constexpr unsigned char kCornerMarks[][2] = {
+    {0, 0},  {1, 0},  {2, 0},   {0, 1},   {0, 2},   {13, 0},  {14, 0},
+    {15, 0}, {15, 1}, {15, 2},  {0, 13},  {0, 14},  {0, 15},  {1, 15},
+    {2, 15}, {15, 13}, {15, 14}, {13, 15}, {14, 15}, {15, 15}};
+constexpr unsigned char kCentreMarks[][2] = {{7, 7}, {9, 7}, {7, 9}, {9, 9}};
+
+// In a bitmap the first bit read of a pixel (the lowest unread bit of the
+// stream) is the most significant bit of its palette index, so a k-bit field
+// taken from the stream has its bits reversed.
+constexpr unsigned char kReverse2[4] = {0, 2, 1, 3};
+constexpr unsigned char kReverse3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+constexpr unsigned char kReverse4[16] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
+
+inline unsigned int tripleToPixel(const unsigned char* p)
+{
+    return kOpaqueBlack | (unsigned(p[0]) << 16) | (unsigned(p[1]) << 8) | p[2];
+}
+
+} // namespace
+
+GridDecoder::GridDecoder()
+{
+    reset();
+}
+
+GridDecoder::~GridDecoder() = default;
+
+void GridDecoder::reset()
+{
+    m_box.resize(kBoxSize, kBoxSize);
+    m_screenWidth = m_screenHeight = 0;
+    m_columns = m_rows = 0;
+    m_passFlag = false;
+    clearColors();
+    enableDebugBoxColorization(m_debugColorization);
+    m_jpeg.setRawImageFormat(70, kBoxSize, kBoxSize);
+    m_cache.allocate(kCacheSlots);
+    m_cachedBox = nullptr;
+    m_reservedHeaderByte = 0;
+}
+
+void GridDecoder::enableDebugBoxColorization(bool enable)
+{
+    m_debugColorization = enable;
+    for (int i = 0; i < TintGroups; ++i)
+        m_debugColors[i] = enable ? kTints[i] : kOpaqueBlack;
+}
+
+void GridDecoder::clearColors()
+{
+    std::fill(m_palette, m_palette + 16, kOpaqueBlack);
+}
+
+const unsigned char* GridDecoder::decodeParams(const unsigned char* data)
+{
+    m_passFlag = (data[0] & 1) != 0;
+    return data + 1;
+}
+
+void GridDecoder::decodeScreen(const unsigned char* data, int length)
+{
+    if (!data || length < 5)
+        return;
+    clearColors();
+    const int width = (data[0] << 8) | data[1];
+    const int height = (data[2] << 8) | data[3];
+    const int oldWidth = m_screenWidth;
+    const int oldHeight = m_screenHeight;
+
+    if (width > kMaxScreenSide || height > kMaxScreenSide
+        || static_cast<long long>(width) * height > kMaxScreenPixels) {
+        // Refused: a listener sizes its screen image from this header, so an
+        // absurd size must not reach it. Box data paints nothing until a
+        // valid header arrives.
+        m_screenWidth = m_screenHeight = 0;
+        m_columns = m_rows = 0;
+        return;
+    }
+
+    m_jpeg.setDecoderParams(data[4], kBoxSize, kBoxSize);
+    m_reservedHeaderByte = length > 5 ? data[5] : 0;
+    m_screenWidth = width;
+    m_screenHeight = height;
+    m_columns = (width + kBoxSize - 1) / kBoxSize;
+    m_rows = (height + kBoxSize - 1) / kBoxSize;
+    if (m_listener && (width != oldWidth || height != oldHeight))
+        m_listener->onScreenDimension(width, height);
+}
+
+void GridDecoder::decode(const unsigned char* data, int length)
+{
+    if (m_columns <= 0 || m_rows <= 0 || !data || length <= 0)
+        return;
+    try {
+        ByteReader in(data, length);
+        decodeCodes(in);
+    } catch (...) {
+        logEvent("Crash in GridDecoder::decode");
+    }
+    finishDecode();
+}
+
+void GridDecoder::decodeCodes(ByteReader& in)
+{
+    int index = 0;
+    unsigned kind = 0;
+    while (in.readU8(kind)) {
+        m_cachedBox = nullptr;
+        int count = 1; // boxes the code reports
+        bool complete = true;
+        unsigned n = 0;
+        switch (kind) {
+        case 0: // SKIP
+            index = reportBoxes(nullptr, index, 1);
+            continue;
+        case 20: // SKIP_MUL
+            if (!in.readU8(n))
+                return;
+            index = reportBoxes(nullptr, index, static_cast<int>(n));
+            continue;
+        case 40: // SKIP_MUL_EXT
+            if (!in.readU16BE(n))
+                return;
+            index = reportBoxes(nullptr, index, static_cast<int>(n));
+            continue;
+        case 200: // RESET: another pass from box 0
+            index = 0;
+            continue;
+        case 201: // parameters
+            if (!in.has(1))
+                return;
+            decodeParams(in.current());
+            in.skip(1);
+            clearColors();
+            continue;
+        case 1:
+        case 21:
+            complete = decodeBox1Colors(in, m_box, kind == 1, static_cast<unsigned char>(kind));
+            break;
+        case 2:
+        case 22:
+            complete = decodeBox2Colors(in, m_box, kind == 2);
+            break;
+        case 3:
+        case 23:
+            complete = decodeBox4Colors(in, m_box, kind == 3);
+            break;
+        case 4:
+        case 24:
+            complete = decodeBox8Colors(in, m_box, kind == 4);
+            break;
+        case 5:
+        case 25:
+            complete = decodeBox16Colors(in, m_box, kind == 5);
+            break;
+        case 6:
+            complete = decodeBoxXColorsJPG(in, m_box);
+            break;
+        case 7:
+            complete = decodeBoxXColorsRaw(in, m_box);
+            break;
+        case 41:
+        case 42:
+            complete = decodeBox1ColorMultiple(in, m_box, kind == 41, count,
+                                               static_cast<unsigned char>(kind));
+            break;
+        case 43:
+        case 44:
+            complete = decodeBox1ColorMultipleExt(in, m_box, kind == 43, count,
+                                                  static_cast<unsigned char>(kind));
+            break;
+        default: // UNKNOWN: ignored
+            continue;
+        }
+        if (!complete)
+            return;
+        // A run count of 0 or 1 still reports one box.
+        index = reportBoxes(m_cachedBox ? m_cachedBox : &m_box, index, std::max(count, 1));
+    }
+}
+
+void GridDecoder::finishDecode()
+{
+    if (!m_listener || !m_passFlag)
+        return;
+    try {
+        m_listener->onDecodePassCompleted();
+    } catch (...) {
+        logEvent("Crash in GridDecoder::decode");
+    }
+}
+
+int GridDecoder::reportBoxes(VideoFrame* frame, int index, int count)
+{
+    const int total = m_columns * m_rows;
+    if (count <= 0 || index >= total)
+        return index;
+    const int end = std::min(index + count, total); // index <= total, count <= 65535
+    if (!frame || !m_listener)
+        return end;
+
+    const int lastWidth = m_screenWidth % kBoxSize ? m_screenWidth % kBoxSize : kBoxSize;
+    const int lastHeight = m_screenHeight % kBoxSize ? m_screenHeight % kBoxSize : kBoxSize;
+    int column = index % m_columns;
+    int row = index / m_columns;
+    for (int i = index; i < end; ++i) {
+        const int w = column == m_columns - 1 ? lastWidth : kBoxSize;
+        const int h = row == m_rows - 1 ? lastHeight : kBoxSize;
+        m_listener->onBoxDecoded(frame, column * kBoxSize, row * kBoxSize, w, h);
+        if (++column == m_columns) {
+            column = 0;
+            ++row;
+        }
+    }
+    return end;
+}
+
+void GridDecoder::readColors(const unsigned char* p, int n, unsigned int tint)
+{
+    for (int i = 0; i < n; ++i, p += 3)
+        m_palette[i] = tripleToPixel(p) | tint;
+}
+
+void GridDecoder::markOutline(VideoFrame& box, unsigned int mark, bool withPalette)
+{
+    unsigned int* px = box.pixels();
+    for (const auto& m : kCornerMarks)
+        px[m[1] * kBoxSize + m[0]] = mark;
+    if (withPalette) {
+        for (const auto& m : kCentreMarks)
+            px[m[1] * kBoxSize + m[0]] = mark;
+    }
+}
+
+void GridDecoder::selectSingleColor(VideoFrame& box, unsigned char kind, bool withPalette)
+{
+    const unsigned int color = m_palette[0];
+    // The cache is consulted in any case so that its hit counts follow the
+    // stream whatever the diagnostics do.
+    m_cachedBox = m_cache.lookup(static_cast<int>(color));
+    if (!m_debugOutline && m_cachedBox)
+        return;
+    // Outline on (or no cache frame): paint the box buffer and report it.
+    m_cachedBox = nullptr;
+    box.resize(kBoxSize, kBoxSize);
+    box.clear(color);
+    if (!m_debugOutline)
+        return;
+    unsigned int mark = 0x0000FF00u;
+    if (kind == 41 || kind == 42)
+        mark = 0x00A0A0A0u;
+    else if (kind == 43 || kind == 44)
+        mark = 0x00D0D0D0u;
+    markOutline(box, mark, withPalette);
+}
+
+bool GridDecoder::decodeBox1Colors(ByteReader& in, VideoFrame& box, bool withPalette,
+                                   unsigned char kind)
+{
+    if (withPalette) {
+        const unsigned char* p = nullptr;
+        if (!in.take(3, p))
+            return false;
+        readColors(p, 1, m_debugColors[Tint1Color]);
+    }
+    selectSingleColor(box, kind, withPalette);
+    return true;
+}
+
+bool GridDecoder::decodeBox1ColorMultiple(ByteReader& in, VideoFrame& box, bool withPalette,
+                                          int& count, unsigned char kind)
+{
+    const unsigned char* p = nullptr;
+    if (!in.take(withPalette ? 4 : 1, p))
+        return false;
+    if (withPalette) {
+        readColors(p, 1, m_debugColors[Tint1Color]);
+        p += 3;
+    }
+    count = p[0];
+    selectSingleColor(box, kind, withPalette);
+    return true;
+}
+
+bool GridDecoder::decodeBox1ColorMultipleExt(ByteReader& in, VideoFrame& box, bool withPalette,
+                                             int& count, unsigned char kind)
+{
+    const unsigned char* p = nullptr;
+    if (!in.take(withPalette ? 5 : 2, p))
+        return false;
+    if (withPalette) {
+        readColors(p, 1, m_debugColors[Tint1Color]);
+        p += 3;
+    }
+    count = (p[0] << 8) | p[1];
+    selectSingleColor(box, kind, withPalette);
+    return true;
+}
+
+// The bitmap kinds share one shape: n colours (with palette), then 32 x k
+// bytes of k-bit palette indices, written straight into the box buffer.
+
+bool GridDecoder::decodeBox2Colors(ByteReader& in, VideoFrame& box, bool withPalette)
+{
+    const unsigned char* p = nullptr;
+    if (!in.take((withPalette ? 2 * 3 : 0) + 32, p))
+        return false;
+    if (withPalette) {
+        readColors(p, 2, m_debugColors[Tint2Colors]);
+        p += 2 * 3;
+    }
+    box.resize(kBoxSize, kBoxSize);
+    unsigned int* out = box.pixels();
+    const unsigned int c[2] = {m_palette[0], m_palette[1]};
+    for (int i = 0; i < 32; ++i) {
+        const unsigned b = p[i];
+        for (int j = 0; j < 8; ++j)
+            out[j] = c[(b >> j) & 1];
+        out += 8;
+    }
+    if (m_debugOutline)
+        markOutline(box, 0x0000A0A0u, withPalette);
+    return true;
+}
+
+bool GridDecoder::decodeBox4Colors(ByteReader& in, VideoFrame& box, bool withPalette)
+{
+    const unsigned char* p = nullptr;
+    if (!in.take((withPalette ? 4 * 3 : 0) + 64, p))
+        return false;
+    if (withPalette) {
+        readColors(p, 4, m_debugColors[Tint4Colors]);
+        p += 4 * 3;
+    }
+    box.resize(kBoxSize, kBoxSize);
+    unsigned int* out = box.pixels();
+    unsigned int c[4];
+    for (int i = 0; i < 4; ++i)
+        c[i] = m_palette[kReverse2[i]];
+    for (int i = 0; i < 64; ++i) {
+        const unsigned b = p[i];
+        out[0] = c[b & 3];
+        out[1] = c[(b >> 2) & 3];
+        out[2] = c[(b >> 4) & 3];
+        out[3] = c[b >> 6];
+        out += 4;
+    }
+    if (m_debugOutline)
+        markOutline(box, 0x000000D0u, withPalette);
+    return true;
+}
+
+bool GridDecoder::decodeBox8Colors(ByteReader& in, VideoFrame& box, bool withPalette)
+{
+    const unsigned char* p = nullptr;
+    if (!in.take((withPalette ? 8 * 3 : 0) + 96, p))
+        return false;
+    if (withPalette) {
+        readColors(p, 8, m_debugColors[Tint8Colors]);
+        p += 8 * 3;
+    }
+    box.resize(kBoxSize, kBoxSize);
+    unsigned int* out = box.pixels();
+    unsigned int c[8];
+    for (int i = 0; i < 8; ++i)
+        c[i] = m_palette[kReverse3[i]];
+    // Three bytes hold eight 3-bit fields exactly.
+    for (int i = 0; i < 96; i += 3) {
+        const unsigned v = p[i] | (unsigned(p[i + 1]) << 8) | (unsigned(p[i + 2]) << 16);
+        for (int j = 0; j < 8; ++j)
+            out[j] = c[(v >> (3 * j)) & 7];
+        out += 8;
+    }
+    if (m_debugOutline)
+        markOutline(box, 0x00D00000u, withPalette);
+    return true;
+}
+
+bool GridDecoder::decodeBox16Colors(ByteReader& in, VideoFrame& box, bool withPalette)
+{
+    const unsigned char* p = nullptr;
+    if (!in.take((withPalette ? 16 * 3 : 0) + 128, p))
+        return false;
+    if (withPalette) {
+        readColors(p, 16, m_debugColors[Tint16Colors]);
+        p += 16 * 3;
+    }
+    box.resize(kBoxSize, kBoxSize);
+    unsigned int* out = box.pixels();
+    unsigned int c[16];
+    for (int i = 0; i < 16; ++i)
+        c[i] = m_palette[kReverse4[i]];
+    for (int i = 0; i < 128; ++i) {
+        const unsigned b = p[i];
+        out[0] = c[b & 15];
+        out[1] = c[b >> 4];
+        out += 2;
+    }
+    if (m_debugOutline)
+        markOutline(box, 0x00A000A0u, withPalette);
+    return true;
+}
+
+bool GridDecoder::decodeBoxXColorsJPG(ByteReader& in, VideoFrame& box)
+{
+    unsigned length = 0;
+    const unsigned char* p = nullptr;
+    if (!in.readU16BE(length))
+        return false;
+    if (!in.take(static_cast<int>(length), p))
+        return false;
+    // Length 0 carries no data: the JPEG output stays as it is.
+    if (length > 0)
+        m_jpeg.decodeRaw(p, static_cast<int>(length), m_jpegOutput);
+
+    box.resize(kBoxSize, kBoxSize);
+    unsigned int* out = box.pixels();
+    const int n = std::min(m_jpegOutput.count(), kBoxPixels);
+    const int* src = m_jpegOutput.data();
+    const unsigned int blend = m_debugColors[TintJPEG];
+    if (blend == kOpaqueBlack) {
+        for (int i = 0; i < n; ++i)
+            out[i] = static_cast<unsigned int>(src[i]) | kOpaqueBlack;
+    } else {
+        const unsigned tr = (blend >> 16) & 0xFF, tg = (blend >> 8) & 0xFF, tb = blend & 0xFF;
+        for (int i = 0; i < n; ++i) {
+            const unsigned v = static_cast<unsigned int>(src[i]);
+            const unsigned r = (2 * ((v >> 16) & 0xFF) + tr) / 3;
+            const unsigned g = (2 * ((v >> 8) & 0xFF) + tg) / 3;
+            const unsigned b = (2 * (v & 0xFF) + tb) / 3;
+            out[i] = (r << 16) | (g << 8) | b;
+        }
+    }
+    return true;
+}
+
+bool GridDecoder::decodeBoxXColorsRaw(ByteReader& in, VideoFrame& box)
+{
+    const unsigned char* p = nullptr;
+    if (!in.take(kBoxPixels * 3, p))
+        return false;
+    box.resize(kBoxSize, kBoxSize);
+    unsigned int* out = box.pixels();
+    for (int i = 0; i < kBoxPixels; ++i, p += 3)
+        out[i] = tripleToPixel(p);
+    return true;
+}
+
+const char* GridDecoder::printDebugInfo(unsigned char kind, int x, int y)
+{
+    (void)x;
+    (void)y;
+    switch (kind) {
+    case 0: return "SKIP";
+    case 1: return "1_COLOR";
+    case 2: return "2_COLORS";
+    case 3: return "4_COLORS";
+    case 4: return "8_COLORS";
+    case 5: return "16_COLORS";
+    case 6:
+    case 7: return "X_COLORS";
+    case 20: return "SKIP_MUL";
+    case 21: return "1_COLORS_NOPAL";
+    case 22: return "2_COLORS_NOPAL";
+    case 23: return "4_COLORS_NOPAL";
+    case 24: return "8_COLORS_NOPAL";
+    case 25: return "16_COLORS_NOPAL";
+    case 40: return "SKIP_MUL_EXT";
+    case 41: return "1_COLOR_MUL          ";
+    case 42: return "1_COLOR_MUL_NOPAL    ";
+    case 43: return "1_COLOR_MUL_EXT      ";
+    case 44: return "1_COLOR_MUL_EXT_NOPAL";
+    case 200: return "RESET";
+    case 201: return "PARAMETERS";
+    default: return "UNKNOWN";
+    }
+}

@@ -1,0 +1,165 @@
+#pragma once
+
+#include "Array.h"
+#include "BoxCache.h"
+#include "IDecoder.h"
+#include "JPEGDecoder.h"
+#include "VideoFrame.h"
+
+class ByteReader;
+
+// Decoder of the box-grid screen codec. The screen is cut into boxes of
+// 16 x 16 pixels; box data names, box by box in row-major order, which boxes
+// changed and how to paint them. For every painted box the listener is called
+// with a 16 x 16 frame and the box's place on the screen; the decoder owns no
+// screen image.
+//
+// Codes (kind byte, then its payload): 0 skip one box, 20 skip n (1 byte),
+// 40 skip n (2 bytes); 1 / 21 one colour with / without a colour triple;
+// 2..5 / 22..25 bitmaps of 1, 2, 3, 4 bits per pixel with / without 2, 4, 8,
+// 16 colour triples; 41 / 42 and 43 / 44 runs of one colour with an 8-bit or
+// 16-bit count; 6 JPEG box (2-byte length, data); 7 raw box (256 triples);
+// 200 restart at box 0; 201 parameters (1 byte; bit 0 = report pass end).
+// Other kind bytes are ignored one byte at a time. Multi-byte numbers are
+// big-endian. The palette persists between boxes and between decode calls.
+//
+// Untrusted input: the data comes from recordings and index files that may be
+// truncated, corrupt or hostile. The decoder never reads past `length`:
+// - a code whose payload is cut off by the end of the data ends the call
+//   with no effect of its own; boxes already reported stay reported and the
+//   pass-completed step still runs;
+// - a JPEG box whose length runs past the end is not decoded (same rule);
+// - a JPEG box of length 0 is an empty payload: the two length bytes are
+//   consumed and the box is reported with the JPEG output as it stands
+//   (the last box the JPEG decoder produced), without calling the JPEG
+//   decoder;
+// - JPEG output of fewer than 256 pixels fills only that many pixels of the
+//   box buffer, the rest keeps its previous content;
+// - boxes whose index lies at or past the end of the grid (columns x rows)
+//   are not reported: the box index stops growing there, so huge skips and
+//   runs can neither overflow the position arithmetic nor make the listener
+//   copy thousands of boxes that lie off the screen. Their other effects
+//   (palette, cache) still happen;
+// - screen headers shorter than 5 bytes change nothing; screens above
+//   kMaxScreenSide pixels in either direction or above kMaxScreenPixels in
+//   all are refused (see decodeScreen).
+//
+// A decoder is used by one thread at a time (the player thread, or the index
+// builder's thread with its own decoder); listener calls run on that thread.
+class GridDecoder : public IDecoder
+{
+public:
+    static constexpr int kBoxSize = 16;
+    static constexpr int kCacheSlots = 20;
+    static constexpr int kMaxScreenSide = 16384;
+    static constexpr long long kMaxScreenPixels = 64LL * 1024 * 1024;
+
+    GridDecoder();
+    ~GridDecoder() override;
+
+    GridDecoder(const GridDecoder&) = delete;
+    GridDecoder& operator=(const GridDecoder&) = delete;
+
+    // Back to the state after construction (the debug switches stay): no
+    // screen, black palette, empty cache of 20 slots, JPEG decoder prepared
+    // for 16 x 16 boxes at quality 70.
+    void reset();
+
+    // Screen header: width (2), height (2), JPEG scale factor (1), a reserved
+    // byte (kept, not interpreted; 0 when missing). Resets the palette and
+    // re-derives the grid; calls onScreenDimension when the size changed.
+    // Fewer than 5 bytes change nothing. A screen wider or taller than
+    // kMaxScreenSide, or of more than kMaxScreenPixels, is refused: no
+    // onScreenDimension, the screen size and grid become 0 (so box data
+    // paints nothing until a valid header arrives) and the JPEG parameters
+    // and reserved byte stay as they were.
+    void decodeScreen(const unsigned char* data, int length) override;
+
+    // Box data. Does nothing at all (no callback) before a screen header, for
+    // null data or length <= 0. Exceptions raised inside (allocation, the
+    // listener) end the call and are logged, never rethrown; the call still
+    // ends with onDecodePassCompleted when the last parameter code asked for
+    // it.
+    void decode(const unsigned char* data, int length) override;
+
+    // Body of the parameter code: pass flag = data[0] bit 0; returns data + 1.
+    // The caller guarantees that one byte is there.
+    const unsigned char* decodeParams(const unsigned char* data);
+
+    // Diagnostics, off unless a caller turns them on. Colorization tints every
+    // colour read by a with-palette code with its kind's colour and blends
+    // JPEG boxes; the outline marks the corners of each box.
+    void enableDebugBoxColorization(bool enable);
+    bool isEnabledDebugBoxColorization() const { return m_debugColorization; }
+    void enableDebugBoxOutline(bool enable) { m_debugOutline = enable; }
+
+    // Palette set to sixteen times opaque black.
+    void clearColors();
+
+    // The name of a kind code ("SKIP", "2_COLORS_NOPAL", ...; "PARAMETERS"
+    // for 201, "UNKNOWN" for codes without a meaning). Writes nothing.
+    static const char* printDebugInfo(unsigned char kind, int x, int y);
+
+    int screenWidth() const { return m_screenWidth; }
+    int screenHeight() const { return m_screenHeight; }
+    int columns() const { return m_columns; }
+    int rows() const { return m_rows; }
+    bool passFlag() const { return m_passFlag; }
+    int reservedHeaderByte() const { return m_reservedHeaderByte; }
+    unsigned int paletteEntry(int i) const { return m_palette[i & 15]; }
+    const BoxCache& cache() const { return m_cache; }
+
+private:
+    // Tint groups of the diagnostics.
+    enum TintGroup { Tint1Color, Tint2Colors, Tint4Colors, Tint8Colors, Tint16Colors, TintJPEG,
+                     TintGroups };
+
+    // The kind decoders read their payload from `in` (positioned after the
+    // kind byte) and return false, having changed nothing, when the payload
+    // is cut off.
+    bool decodeBox1Colors(ByteReader& in, VideoFrame& box, bool withPalette, unsigned char kind);
+    bool decodeBox2Colors(ByteReader& in, VideoFrame& box, bool withPalette);
+    bool decodeBox4Colors(ByteReader& in, VideoFrame& box, bool withPalette);
+    bool decodeBox8Colors(ByteReader& in, VideoFrame& box, bool withPalette);
+    bool decodeBox16Colors(ByteReader& in, VideoFrame& box, bool withPalette);
+    bool decodeBoxXColorsJPG(ByteReader& in, VideoFrame& box);
+    bool decodeBoxXColorsRaw(ByteReader& in, VideoFrame& box);
+    bool decodeBox1ColorMultiple(ByteReader& in, VideoFrame& box, bool withPalette, int& count,
+                                 unsigned char kind);
+    bool decodeBox1ColorMultipleExt(ByteReader& in, VideoFrame& box, bool withPalette, int& count,
+                                    unsigned char kind);
+
+    // The code loop of decode; returns at the end of the data or at a code
+    // cut off by it.
+    void decodeCodes(ByteReader& in);
+    // The pass-completed step that ends every decode call.
+    void finishDecode();
+
+    // Reads n colour triples into palette entries 0 .. n-1 (with the tint).
+    void readColors(const unsigned char* p, int n, unsigned int tint);
+    // Sets the cached box for palette[0], or paints the box buffer when the
+    // outline is on.
+    void selectSingleColor(VideoFrame& box, unsigned char kind, bool withPalette);
+    void markOutline(VideoFrame& box, unsigned int mark, bool withPalette);
+    // Reports `count` boxes from `index` on and returns the next index.
+    int reportBoxes(VideoFrame* frame, int index, int count);
+
+    bool m_debugColorization = false;
+    bool m_debugOutline = false;
+    unsigned int m_debugColors[TintGroups];
+
+    unsigned int m_palette[16];
+    VideoFrame m_box;
+    VideoFrame* m_cachedBox = nullptr;
+
+    int m_screenWidth = 0;
+    int m_screenHeight = 0;
+    int m_columns = 0;
+    int m_rows = 0;
+    bool m_passFlag = false;
+    int m_reservedHeaderByte = 0;
+
+    Array<int, int> m_jpegOutput;
+    JPEGDecoder m_jpeg;
+    BoxCache m_cache;
+};

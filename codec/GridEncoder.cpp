@@ -1,0 +1,633 @@
+#include "GridEncoder.h"
+
+#include "Convert.h"
+#include "Log.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+constexpr int kBoxPixels = GridEncoder::kBoxSize * GridEncoder::kBoxSize;
+constexpr int kOpaqueBlack = static_cast<int>(0xFF000000u);
+constexpr unsigned int kNeverSent = 0xCC000000u;
+
+// Kind codes of the box data (see GridDecoder).
+enum : unsigned char {
+    SKIP = 0,
+    COLOR_1 = 1,
+    JPEG = 6,
+    SKIP_MUL = 20,
+    COLORS_1_NOPAL = 21,
+    SKIP_MUL_EXT = 40,
+    COLOR_MUL = 41,
+    COLOR_MUL_NOPAL = 42,
+    COLOR_MUL_EXT = 43,
+    COLOR_MUL_EXT_NOPAL = 44,
+    RESET = 200,
+    PARAMETERS = 201,
+};
+
+// The decoder reads the first bit of a pixel's field as the most significant
+// bit of its palette index: fields are written bit-reversed.
+constexpr unsigned char kReverse2[4] = {0, 2, 1, 3};
+constexpr unsigned char kReverse3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+constexpr unsigned char kReverse4[16] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
+
+// Palette sizes and bits per pixel of the box types 1..5.
+constexpr int kTypeColors[7] = {0, 1, 2, 4, 8, 16, 0};
+
+bool screenTooLarge(int width, int height)
+{
+    return width > GridEncoder::kMaxScreenSide || height > GridEncoder::kMaxScreenSide
+           || static_cast<long long>(width) * height > GridEncoder::kMaxScreenPixels;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Box
+
+Box::Box()
+{
+    std::fill(m_colors, m_colors + 16, kOpaqueBlack);
+}
+
+int Box::detectType()
+{
+    const unsigned int* px = m_frame.pixels();
+    std::fill(m_colors, m_colors + 16, kOpaqueBlack);
+    unsigned int colors[16];
+    int count = 0;
+    unsigned int last = 0;
+    for (int i = 0; i < kBoxPixels; ++i) {
+        const unsigned int p = px[i];
+        if (count > 0 && p == last)
+            continue;
+        int k = 0;
+        while (k < count && colors[k] != p)
+            ++k;
+        if (k == count) {
+            if (count == 16) {
+                m_colorCount = 17;
+                m_boxType = 6;
+                return m_boxType;
+            }
+            colors[count++] = p;
+        }
+        last = p;
+    }
+    for (int k = 0; k < count; ++k)
+        m_colors[k] = static_cast<int>(colors[k]);
+    m_colorCount = count;
+    m_boxType = count <= 1 ? 1 : count == 2 ? 2 : count <= 4 ? 3 : count <= 8 ? 4 : 5;
+    return m_boxType;
+}
+
+// ---------------------------------------------------------------------------
+// ScreenMap
+
+void ScreenMap::setSize(int width, int height)
+{
+    m_width = std::max(width, 0);
+    m_height = std::max(height, 0);
+    m_columns = (m_width + GridEncoder::kBoxSize - 1) / GridEncoder::kBoxSize;
+    m_rows = (m_height + GridEncoder::kBoxSize - 1) / GridEncoder::kBoxSize;
+    m_boxCount = m_columns * m_rows;
+    if (m_boxes.count() < m_boxCount)
+        m_boxes.setCount(m_boxCount);
+    for (int i = 0; i < m_boxes.count(); ++i) {
+        VideoFrame& f = m_boxes[i].m_frame;
+        if (!f.isEmpty())
+            f.clear(0);
+    }
+}
+
+void ScreenMap::clear()
+{
+    m_width = m_height = 0;
+    m_columns = m_rows = m_boxCount = 0;
+}
+
+VideoFrame* ScreenMap::mapFrame(const Box& box)
+{
+    if (box.m_column < 0 || box.m_column >= m_columns || box.m_row < 0 || box.m_row >= m_rows)
+        return nullptr;
+    VideoFrame& f = m_boxes[box.m_row * m_columns + box.m_column].m_frame;
+    if (f.isEmpty()) {
+        f.resize(GridEncoder::kBoxSize, GridEncoder::kBoxSize);
+        f.clear(kNeverSent);
+    }
+    return &f;
+}
+
+bool ScreenMap::hasDifferences(const Box& box)
+{
+    if (m_boxCount <= 0)
+        return true;
+    VideoFrame* f = mapFrame(box);
+    if (!f)
+        return true;
+    const size_t bytes = kBoxPixels * sizeof(unsigned int);
+    if (std::memcmp(f->pixels(), box.m_frame.pixels(), bytes) == 0)
+        return false;
+    std::memcpy(f->pixels(), box.m_frame.pixels(), bytes);
+    return true;
+}
+
+bool ScreenMap::hasDifferences(Box& box, const unsigned int* src, int stride)
+{
+    const size_t rowBytes = GridEncoder::kBoxSize * sizeof(unsigned int);
+    VideoFrame* f = m_boxCount > 0 ? mapFrame(box) : nullptr;
+    box.m_frame.resize(GridEncoder::kBoxSize, GridEncoder::kBoxSize);
+    unsigned int* dst = box.m_frame.pixels();
+    if (!f) {
+        for (int r = 0; r < GridEncoder::kBoxSize; ++r)
+            std::memcpy(dst + r * GridEncoder::kBoxSize, src + static_cast<size_t>(r) * stride,
+                        rowBytes);
+        return true;
+    }
+    unsigned int* mine = f->pixels();
+    int r = 0;
+    while (r < GridEncoder::kBoxSize
+           && std::memcmp(mine + r * GridEncoder::kBoxSize, src + static_cast<size_t>(r) * stride,
+                          rowBytes)
+                  == 0)
+        ++r;
+    if (r == GridEncoder::kBoxSize)
+        return false;
+    for (r = 0; r < GridEncoder::kBoxSize; ++r) {
+        const unsigned int* row = src + static_cast<size_t>(r) * stride;
+        std::memcpy(mine + r * GridEncoder::kBoxSize, row, rowBytes);
+        std::memcpy(dst + r * GridEncoder::kBoxSize, row, rowBytes);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// GridEncoder
+
+GridEncoder::GridEncoder()
+{
+    std::fill(m_lastPalette, m_lastPalette + 16, 0);
+    m_jpeg.setScaleFactor(static_cast<unsigned char>(255 - m_quality * 255 / 100));
+}
+
+GridEncoder::~GridEncoder() = default;
+
+void GridEncoder::setScreenDimension(int width, int height)
+{
+    if (screenTooLarge(width, height))
+        width = height = 0;
+    m_map.setSize(width, height);
+    m_updates = nullptr;
+}
+
+bool GridEncoder::checkDimension(int width, int height)
+{
+    return m_map.m_width == width && m_map.m_height == height;
+}
+
+void GridEncoder::reset()
+{
+    m_map.clear();
+}
+
+void GridEncoder::setQuality(int quality)
+{
+    m_quality = std::clamp(quality, 0, 100);
+}
+
+void GridEncoder::ensureSpace(int n)
+{
+    const int count = m_output.count();
+    if (count + n <= m_output.capacity())
+        return;
+    const long long wanted = std::max<long long>(2LL * m_output.capacity(), count + n + 65536LL);
+    m_output.reallocate(static_cast<int>(std::min<long long>(wanted, INT_MAX)));
+}
+
+void GridEncoder::putColor(int color)
+{
+    put(static_cast<unsigned char>(color >> 16));
+    put(static_cast<unsigned char>(color >> 8));
+    put(static_cast<unsigned char>(color));
+}
+
+void GridEncoder::encode(VideoFrame* frame, int x, int y, int width, int height,
+                         Array<unsigned char, int>& out)
+{
+    (void)out; // the output stays in m_output
+    m_chunkSize = kDefaultChunkSize;
+    if (m_eventListener)
+        m_eventListener->onEncodeBegin();
+    if (m_map.m_boxCount <= 0 || !frame || width <= 0 || height <= 0
+        || screenTooLarge(width, height))
+        return;
+
+    std::fill(m_lastPalette, m_lastPalette + 16, 0);
+    try {
+        generateBoxMap(frame, x, y, width, height);
+    } catch (...) {
+        const std::string address = std::to_string(reinterpret_cast<uintptr_t>(frame));
+        logError1("GridEncoder::encode: calling generateBoxMap() : C Exception caught: %1",
+                  address.c_str());
+    }
+
+    m_output.setCount(0);
+    const int reserve = width * height * 3; // at most 64 Mi pixels: fits an int
+    if (m_output.capacity() < reserve)
+        m_output.reallocate(reserve);
+    ensureSpace(2);
+    put(PARAMETERS);
+    put(m_chunked ? 1 : 0);
+    m_lastCode = kNoCode;
+
+    const int scale = m_jpeg.getScaleFactor();
+    if ((255 - scale) * 100 / 255 != m_quality)
+        m_jpeg.setScaleFactor(static_cast<unsigned char>(255 - m_quality * 255 / 100));
+
+    for (int type = 1; type <= 6; ++type)
+        encodeBoxes(type);
+
+    if (m_eventListener)
+        m_eventListener->onEncodeCompleted(m_output.data(), m_output.count());
+}
+
+void GridEncoder::markUpdates(int columns, int rows)
+{
+    m_updateMask.setCount(columns * rows);
+    if (columns * rows > 0)
+        std::memset(m_updateMask.data(), 0, static_cast<size_t>(columns) * rows);
+    if (!m_updates)
+        return;
+    // Every box that holds a pixel of a rectangle is marked. Edges are
+    // inclusive, so the last column is right / 16 (not (right - 1) / 16,
+    // which would miss the box of a rectangle ending on its first pixel).
+    for (int i = 0; i < m_updates->count(); ++i) {
+        const QRect& r = (*m_updates)[i];
+        if (r.isEmpty() || r.right() < 0 || r.bottom() < 0)
+            continue;
+        const int c0 = std::max(r.left(), 0) / kBoxSize;
+        const int r0 = std::max(r.top(), 0) / kBoxSize;
+        const int c1 = std::min(r.right() / kBoxSize, columns - 1);
+        const int r1 = std::min(r.bottom() / kBoxSize, rows - 1);
+        for (int row = r0; row <= r1; ++row)
+            for (int column = c0; column <= c1; ++column)
+                m_updateMask[row * columns + column] = 1;
+    }
+}
+
+void GridEncoder::generateBoxMap(VideoFrame* frame, int x, int y, int width, int height)
+{
+    const int columns = (width + kBoxSize - 1) / kBoxSize;
+    const int rows = (height + kBoxSize - 1) / kBoxSize;
+    const int count = columns * rows;
+    m_boxMap.setCount(count);
+    // Boxes this call does not reach (a failure below) count as unchanged
+    // rather than keeping the previous call's types.
+    for (int i = 0; i < count; ++i)
+        m_boxMap[i].m_boxType = 0;
+    markUpdates(columns, rows);
+
+    const int padColumn = width % kBoxSize;
+    const int padRow = height % kBoxSize;
+    const unsigned int* pixels = frame->pixels();
+    const int frameWidth = frame->width();
+    const int frameHeight = frame->height();
+
+    for (int row = 0, i = 0; row < rows; ++row) {
+        for (int column = 0; column < columns; ++column, ++i) {
+            Box& box = m_boxMap[i];
+            box.m_column = column;
+            box.m_row = row;
+            box.m_left = column * kBoxSize;
+            box.m_top = row * kBoxSize;
+            box.m_right = std::min(box.m_left + kBoxSize, width) - 1;
+            box.m_bottom = std::min(box.m_top + kBoxSize, height) - 1;
+            if (m_updates && !m_updateMask[i])
+                continue;
+
+            const long long srcX = static_cast<long long>(x) + box.m_left;
+            const long long srcY = static_cast<long long>(y) + box.m_top;
+            const bool padRight = column == columns - 1 && padColumn > 0;
+            const bool padBottom = row == rows - 1 && padRow > 0;
+            bool changed;
+            if (!padRight && !padBottom && srcX >= 0 && srcY >= 0 && pixels
+                && srcX + kBoxSize <= frameWidth && srcY + kBoxSize <= frameHeight) {
+                // Whole box inside the frame: compare in place, copy only
+                // what changed.
+                changed = m_map.hasDifferences(box, pixels + srcY * frameWidth + srcX, frameWidth);
+            } else {
+                box.m_frame.resize(kBoxSize, kBoxSize);
+                unsigned int* px = box.m_frame.pixels();
+                if (pixels && srcX > INT_MIN && srcX < INT_MAX && srcY > INT_MIN && srcY < INT_MAX)
+                    VideoFrame::copy(px, kBoxSize, kBoxSize, pixels, frameWidth, frameHeight, 0, 0,
+                                     kBoxSize, kBoxSize, static_cast<int>(srcX),
+                                     static_cast<int>(srcY));
+                // The part of an edge box beyond the screen repeats the box's
+                // top-left pixel, so that it adds no colour of its own.
+                const unsigned int fill = px[0];
+                if (padRight)
+                    for (int r = 0; r < kBoxSize; ++r)
+                        std::fill(px + r * kBoxSize + padColumn, px + (r + 1) * kBoxSize, fill);
+                if (padBottom)
+                    std::fill(px + padRow * kBoxSize, px + kBoxPixels, fill);
+                changed = m_map.hasDifferences(box);
+            }
+            if (changed)
+                box.detectType();
+        }
+    }
+}
+
+void GridEncoder::encodeBoxes(int type)
+{
+    ensureSpace(1);
+    put(RESET);
+    m_lastCode = kNoCode;
+
+    int pending = 0;
+    const int count = m_boxMap.count();
+    for (int i = 0; i < count; ++i) {
+        const Box& box = m_boxMap[i];
+        if (box.m_boxType != type) {
+            ++pending;
+            continue;
+        }
+        try {
+            if (pending > 0) {
+                m_lastCode = kNoCode;
+                encodeSkip(pending);
+                pending = 0;
+            }
+            encodeBox(box, type);
+        } catch (...) {
+            String fmt("GridEncoder::encodeBoxes: switch( box.m_boxType ) : C Exception caught: "
+                       "bt: %1:%2 %3/");
+            fmt += Convert::int2str(count);
+            fmt += "(";
+            fmt += Convert::int2str(m_map.m_boxCount);
+            fmt += ")";
+            logError3(fmt.c_str(), Convert::int2str(type).c_str(),
+                      Convert::int2str(m_lastCode).c_str(), Convert::int2str(i).c_str());
+            // The box was not written: the decoder has to skip over it.
+            ++pending;
+            m_lastCode = kNoCode;
+            continue;
+        }
+
+        if (m_chunked && m_eventListener && m_output.count() >= m_chunkSize) {
+            try {
+                m_eventListener->onEncodeChunk(m_output.data(), m_output.count());
+                m_output.setCount(0);
+                // The next chunk is decoded from box 0 again: move past this box.
+                m_lastCode = kNoCode;
+                encodeSkip(i + 1);
+                m_lastCode = kNoCode;
+            } catch (...) {
+                logError("GridEncoder::encodeBoxes: onEncodeChunk : C Exception caught");
+            }
+        }
+    }
+    // Skips still pending at the end of a pass are not needed.
+}
+
+void GridEncoder::encodeBox(const Box& box, int type)
+{
+    if (type == 6) {
+        encodeBoxJPEG(box);
+        return;
+    }
+    const int n = kTypeColors[type];
+    const bool withPalette = !std::equal(box.m_colors, box.m_colors + n, m_lastPalette);
+    if (type == 1)
+        encodeBox1ColorExt(box, withPalette);
+    else
+        encodeBitmap(box, type, withPalette);
+}
+
+void GridEncoder::encodeBitmap(const Box& box, int type, bool withPalette)
+{
+    const int n = kTypeColors[type];
+    const int bits = type - 1; // 1, 2, 3 or 4 bits per pixel
+    ensureSpace(1 + 3 * n + 32 * bits);
+
+    // Palette index of every pixel (position of its colour in m_colors); runs
+    // of one colour are common, so the last match is tried first.
+    unsigned char index[kBoxPixels];
+    const unsigned int* px = box.m_frame.pixels();
+    unsigned int lastColor = static_cast<unsigned int>(box.m_colors[0]);
+    unsigned char lastIndex = 0;
+    for (int i = 0; i < kBoxPixels; ++i) {
+        const unsigned int p = px[i];
+        if (p != lastColor) {
+            int k = 0;
+            while (k < n - 1 && static_cast<unsigned int>(box.m_colors[k]) != p)
+                ++k;
+            lastColor = p;
+            lastIndex = static_cast<unsigned char>(k);
+        }
+        index[i] = lastIndex;
+    }
+
+    m_lastCodePos = m_output.count();
+    put(static_cast<unsigned char>(withPalette ? type : type + 20));
+    if (withPalette)
+        for (int k = 0; k < n; ++k)
+            putColor(box.m_colors[k]);
+
+    switch (bits) {
+    case 1:
+        for (int i = 0; i < kBoxPixels; i += 8) {
+            unsigned b = 0;
+            for (int j = 0; j < 8; ++j)
+                b |= unsigned(index[i + j] != 0) << j;
+            put(static_cast<unsigned char>(b));
+        }
+        break;
+    case 2:
+        for (int i = 0; i < kBoxPixels; i += 4)
+            put(static_cast<unsigned char>(kReverse2[index[i]] | kReverse2[index[i + 1]] << 2
+                                           | kReverse2[index[i + 2]] << 4
+                                           | kReverse2[index[i + 3]] << 6));
+        break;
+    case 3:
+        // Eight 3-bit fields fill three bytes exactly.
+        for (int i = 0; i < kBoxPixels; i += 8) {
+            unsigned v = 0;
+            for (int j = 0; j < 8; ++j)
+                v |= unsigned(kReverse3[index[i + j]]) << (3 * j);
+            put(static_cast<unsigned char>(v));
+            put(static_cast<unsigned char>(v >> 8));
+            put(static_cast<unsigned char>(v >> 16));
+        }
+        break;
+    default:
+        for (int i = 0; i < kBoxPixels; i += 2)
+            put(static_cast<unsigned char>(kReverse4[index[i]] | kReverse4[index[i + 1]] << 4));
+        break;
+    }
+
+    std::copy(box.m_colors, box.m_colors + n, m_lastPalette);
+    m_lastCode = static_cast<unsigned char>(type);
+}
+
+void GridEncoder::encodeBoxJPEG(const Box& box)
+{
+    m_jpeg.encodeRaw(reinterpret_cast<const int*>(box.m_frame.pixels()), kBoxSize, kBoxSize,
+                     m_jpegOutput);
+    const int length = m_jpegOutput.count();
+    if (length > 0xFFFF)
+        throw std::length_error("JPEG box longer than its length field");
+    ensureSpace(3 + length);
+    m_lastCodePos = m_output.count();
+    put(JPEG);
+    put(static_cast<unsigned char>(length >> 8));
+    put(static_cast<unsigned char>(length));
+    const int at = m_output.count();
+    m_output.setCount(at + length);
+    if (length > 0)
+        std::memcpy(m_output.data() + at, m_jpegOutput.data(), static_cast<size_t>(length));
+    m_lastCode = JPEG;
+}
+
+void GridEncoder::newSkipCode(int n)
+{
+    m_lastCodePos = m_output.count();
+    if (n == 1) {
+        put(SKIP);
+        m_lastCode = SKIP;
+    } else if (n < 256) {
+        put(SKIP_MUL);
+        put(static_cast<unsigned char>(n));
+        m_lastCode = SKIP_MUL;
+    } else {
+        put(SKIP_MUL_EXT);
+        put(static_cast<unsigned char>(n >> 8));
+        put(static_cast<unsigned char>(n));
+        m_lastCode = SKIP_MUL_EXT;
+    }
+}
+
+void GridEncoder::encodeSkip(int n)
+{
+    if (n <= 0)
+        return;
+    ensureSpace(3 * (n / 0xFFFF + 2));
+    unsigned char* code = m_output.data() + m_lastCodePos;
+    switch (m_lastCode) {
+    case SKIP_MUL_EXT: {
+        const int sum = ((code[1] << 8) | code[2]) + n;
+        if (sum < 0x10000) {
+            code[1] = static_cast<unsigned char>(sum >> 8);
+            code[2] = static_cast<unsigned char>(sum);
+            return;
+        }
+        break;
+    }
+    case SKIP_MUL: {
+        const int sum = code[1] + n;
+        if (sum < 0x100) {
+            code[1] = static_cast<unsigned char>(sum);
+            return;
+        }
+        if (sum < 0x10000) { // one byte longer: the count takes two bytes
+            code[0] = SKIP_MUL_EXT;
+            code[1] = static_cast<unsigned char>(sum >> 8);
+            put(static_cast<unsigned char>(sum));
+            m_lastCode = SKIP_MUL_EXT;
+            return;
+        }
+        break;
+    }
+    case SKIP: {
+        const int sum = n + 1;
+        if (sum < 0x100) {
+            code[0] = SKIP_MUL;
+            put(static_cast<unsigned char>(sum));
+            m_lastCode = SKIP_MUL;
+            return;
+        }
+        if (sum < 0x10000) {
+            code[0] = SKIP_MUL_EXT;
+            put(static_cast<unsigned char>(sum >> 8));
+            put(static_cast<unsigned char>(sum));
+            m_lastCode = SKIP_MUL_EXT;
+            return;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    // A new code; a count beyond 16 bits (screens of more than 65535 boxes)
+    // takes several.
+    while (n > 0) {
+        const int part = std::min(n, 0xFFFF);
+        newSkipCode(part);
+        n -= part;
+    }
+}
+
+void GridEncoder::encodeBox1ColorExt(const Box& box, bool withPalette)
+{
+    ensureSpace(5);
+    const int color = box.m_colors[0];
+    if (withPalette) {
+        m_lastCodePos = m_output.count();
+        put(COLOR_1);
+        putColor(color);
+        m_lastCode = COLOR_1;
+        m_lastPalette[0] = color;
+        return;
+    }
+
+    // The colour is the decoder's palette entry 0: extend a run of it when the
+    // previous code is one.
+    unsigned char* code = m_output.data() + m_lastCodePos;
+    switch (m_lastCode) {
+    case COLOR_1:
+        code[0] = COLOR_MUL;
+        put(2);
+        m_lastCode = COLOR_MUL;
+        return;
+    case COLORS_1_NOPAL:
+        code[0] = COLOR_MUL_NOPAL;
+        put(2);
+        m_lastCode = COLOR_MUL_NOPAL;
+        return;
+    case COLOR_MUL:
+    case COLOR_MUL_NOPAL: {
+        unsigned char* countByte = code + (m_lastCode == COLOR_MUL ? 4 : 1);
+        if (*countByte < 255) {
+            ++*countByte;
+            return;
+        }
+        // 256 boxes: the count becomes two bytes.
+        code[0] = m_lastCode == COLOR_MUL ? COLOR_MUL_EXT : COLOR_MUL_EXT_NOPAL;
+        countByte[0] = 1;
+        put(0);
+        m_lastCode = code[0];
+        return;
+    }
+    case COLOR_MUL_EXT:
+    case COLOR_MUL_EXT_NOPAL: {
+        unsigned char* count = code + (m_lastCode == COLOR_MUL_EXT ? 4 : 1);
+        const int next = ((count[0] << 8) | count[1]) + 1;
+        if (next < 0xFFFF) {
+            count[0] = static_cast<unsigned char>(next >> 8);
+            count[1] = static_cast<unsigned char>(next);
+            return;
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    m_lastCodePos = m_output.count();
+    put(COLORS_1_NOPAL);
+    m_lastCode = COLORS_1_NOPAL;
+}

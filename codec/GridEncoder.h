@@ -1,0 +1,183 @@
+#pragma once
+
+#include <QRect>
+
+#include "Array.h"
+#include "IEncoder.h"
+#include "JPEGEncoder.h"
+#include "VideoFrame.h"
+
+// One 16 x 16 box of the screen, as the grid encoder sees it.
+class Box
+{
+public:
+    Box();
+
+    // Scans the pixels in row-major order and sets m_boxType and m_colors:
+    // 1 for one colour, 2 for two, 3 for up to four, 4 for up to eight, 5 for
+    // up to sixteen; at the seventeenth distinct colour the scan stops with 6
+    // (JPEG) and the colour list is not kept. Colours are compared as whole
+    // 32-bit values. Returns the type.
+    int detectType();
+
+    VideoFrame m_frame;  // the box's pixels, 16 x 16
+    int m_boxType = 0;   // 0 unchanged, 1..5 palette kinds, 6 JPEG
+    int m_colors[16];    // distinct colours in order of first appearance;
+                         // entries past the count hold 0xFF000000
+    int m_colorCount = 0;
+    int m_column = 0;
+    int m_row = 0;
+    int m_left = 0;      // screen rectangle, right and bottom inclusive
+    int m_top = 0;
+    int m_right = 0;
+    int m_bottom = 0;
+};
+
+// The encoder's memory of the content last sent, box by box. This is what
+// makes the encoder differential.
+class ScreenMap
+{
+public:
+    // Takes the size and the grid; every box that already holds pixels is
+    // filled with 0. Negative sizes count as 0.
+    void setSize(int width, int height);
+    void clear();
+
+    // True when `box` differs from the map box at the same grid position;
+    // the map box then takes the new pixels. A map box that never held pixels
+    // starts as 0xCC000000 everywhere. A box outside the map's grid always
+    // counts as changed and is not remembered; an empty map counts every box
+    // as changed.
+    bool hasDifferences(const Box& box);
+
+    // The same test for a box read straight from a screen image: 16 rows of 16
+    // pixels, `stride` pixels apart. When it differs, the pixels are also
+    // copied into `box`.
+    bool hasDifferences(Box& box, const unsigned int* src, int stride);
+
+    int m_width = 0;
+    int m_height = 0;
+    Array<Box, int> m_boxes;
+    int m_columns = 0;
+    int m_rows = 0;
+    int m_boxCount = 0;
+
+private:
+    // The map box at the grid position of `box`, made 16 x 16 (0xCC000000)
+    // if it never held pixels; null outside the grid.
+    VideoFrame* mapFrame(const Box& box);
+};
+
+// Encoder of screen images into the box data read by GridDecoder. It is
+// differential: it remembers every box it sent and writes only boxes that
+// changed since (a fresh setScreenDimension makes every non-zero box count as
+// changed). Changed boxes are classified by their number of colours and
+// written in six passes, one per type (single colours, 2, 4, 8, 16 colour
+// bitmaps, then JPEG boxes), each pass starting with a RESET code. Runs of
+// equal single-colour boxes and consecutive skips are merged into one code,
+// and the decoder's persistent palette is reused where the colours match.
+//
+// Output: the bytes of the last encode are in m_output (output()); the array
+// argument of encode is not written. In chunked mode with an event listener
+// the output is handed over in pieces of about the chunk size through
+// onEncodeChunk, each piece decodable on its own from box index 0 (on top of
+// the previous pieces), the last one through onEncodeCompleted.
+//
+// Failures never leave encode: an exception while building the box map or
+// while writing one box is caught and logged; a box that could not be written
+// is skipped over, so the boxes after it still land in their places.
+//
+// Used by the index builder's thread only; no locking.
+class GridEncoder : public IEncoder
+{
+public:
+    static constexpr int kBoxSize = 16;
+    static constexpr int kDefaultChunkSize = 20000;
+    // Screens beyond these are refused (as the decoder refuses them).
+    static constexpr int kMaxScreenSide = 16384;
+    static constexpr long long kMaxScreenPixels = 64LL * 1024 * 1024;
+
+    GridEncoder();
+    ~GridEncoder() override;
+
+    GridEncoder(const GridEncoder&) = delete;
+    GridEncoder& operator=(const GridEncoder&) = delete;
+
+    int getID() override { return 3; }
+
+    // New screen size: every remembered box is zeroed (so the next encode
+    // writes every box that is not all zero) and the update rectangles are
+    // dropped. An oversized screen leaves the map empty: encode then writes
+    // nothing.
+    void setScreenDimension(int width, int height) override;
+    bool checkDimension(int width, int height) override;
+
+    // Encodes the width x height area of `frame` at (x, y) into m_output.
+    // Writes nothing, leaving m_output as it was, when no screen size is set,
+    // the frame is null or the area is empty or oversized. Pixels of the area
+    // that lie outside the frame are not read.
+    void encode(VideoFrame* frame, int x, int y, int width, int height,
+                Array<unsigned char, int>& out) override;
+
+    bool isFirstPass() override { return m_map.m_boxCount <= 0; }
+    void reset() override;
+
+    // Restricts the following encodes to the boxes the rectangles touch
+    // (coordinates relative to the encoded area, edges inclusive as in
+    // QRect); null means the whole area. The list must outlive its use;
+    // setScreenDimension drops it.
+    void setUpdates(Array<QRect, int>* updates) { m_updates = updates; }
+
+    // JPEG quality in per cent, 0..100 (other values are clamped).
+    void setQuality(int quality);
+    int getQuality() const { return m_quality; }
+
+    void setChunked(bool chunked) { m_chunked = chunked; }
+    bool isChunked() const { return m_chunked; }
+
+    const Array<unsigned char, int>& output() const { return m_output; }
+
+    // The encoded bytes of the last encode.
+    Array<unsigned char, int> m_output;
+
+protected:
+    static constexpr unsigned char kNoCode = 0xFF;
+
+    // Writers of single codes; they extend the previous code in place where
+    // they can (see the .cpp). Protected so that tests can drive them.
+    void encodeSkip(int n);
+    void encodeBox1ColorExt(const Box& box, bool withPalette);
+
+    unsigned char m_lastCode = kNoCode;
+    int m_lastCodePos = 0; // offset in m_output of the last code's kind byte
+
+private:
+    void generateBoxMap(VideoFrame* frame, int x, int y, int width, int height);
+    void markUpdates(int columns, int rows);
+    void encodeBoxes(int type);
+    void encodeBox(const Box& box, int type);
+    void encodeBitmap(const Box& box, int type, bool withPalette);
+    void encodeBoxJPEG(const Box& box);
+    void newSkipCode(int n);
+
+    // Room for n more bytes at the end of m_output (grows geometrically).
+    void ensureSpace(int n);
+    void put(unsigned char b)
+    {
+        const int n = m_output.count();
+        m_output.setCount(n + 1);
+        m_output[n] = b;
+    }
+    void putColor(int color);
+
+    ScreenMap m_map;
+    Array<unsigned char, int> m_jpegOutput;
+    Array<Box, int> m_boxMap;
+    int m_lastPalette[16];
+    JPEGEncoder m_jpeg;
+    int m_quality = 90;
+    bool m_chunked = false;
+    int m_chunkSize = kDefaultChunkSize;
+    Array<QRect, int>* m_updates = nullptr;
+    Array<unsigned char, int> m_updateMask; // one byte per box of the box map
+};

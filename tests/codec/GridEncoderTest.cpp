@@ -1,0 +1,337 @@
+#include "GridEncoder.h"
+
+#include "GridDecoder.h"
+
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+constexpr unsigned int kRed = 0xFFFF0000, kBlue = 0xFF0000FF, kGreen = 0xFF00FF00;
+
+void fillRect(VideoFrame& f, int x, int y, int w, int h, unsigned int colour)
+{
+    for (int r = y; r < y + h; ++r)
+        for (int c = x; c < x + w; ++c)
+            f.pixels()[r * f.width() + c] = colour;
+}
+
+Bytes bytesOf(const Array<unsigned char, int>& a)
+{
+    return Bytes(a.data(), a.data() + a.count());
+}
+
+Bytes encodeOnce(GridEncoder& enc, VideoFrame& f)
+{
+    Array<unsigned char, int> unused;
+    enc.encode(&f, 0, 0, f.width(), f.height(), unused);
+    EXPECT_EQ(unused.count(), 0);
+    return bytesOf(enc.output());
+}
+
+// Exposes the single-code writers.
+class CodeWriter : public GridEncoder
+{
+public:
+    CodeWriter() { m_output.reallocate(1024); }
+    using GridEncoder::encodeBox1ColorExt;
+    using GridEncoder::encodeSkip;
+    void start()
+    {
+        m_output.setCount(0);
+        m_lastCode = kNoCode;
+    }
+    Bytes bytes() const { return bytesOf(m_output); }
+};
+
+class Listener : public IEncoder::IEventListener
+{
+public:
+    void onEncodeBegin() override { events.push_back('b'); }
+    void onEncodeCompleted(const unsigned char* data, int length) override
+    {
+        events.push_back('c');
+        last.assign(data, data + length);
+    }
+    void onEncodeChunk(const unsigned char* data, int length) override
+    {
+        events.push_back('k');
+        chunks.emplace_back(data, data + length);
+    }
+    std::string events;
+    Bytes last;
+    std::vector<Bytes> chunks;
+};
+
+} // namespace
+
+TEST(GridEncoderTest, TwoBoxScreens)
+{
+    VideoFrame f;
+    f.resize(32, 16);
+    fillRect(f, 0, 0, 16, 16, kRed);
+    fillRect(f, 16, 0, 16, 16, kBlue);
+    GridEncoder enc;
+    EXPECT_TRUE(enc.isFirstPass());
+    enc.setScreenDimension(32, 16);
+    EXPECT_FALSE(enc.isFirstPass());
+    EXPECT_EQ(encodeOnce(enc, f),
+              Bytes({201, 0, 200, 1, 255, 0, 0, 1, 0, 0, 255, 200, 200, 200, 200, 200}));
+    // Unchanged: only the parameter code and six empty passes.
+    EXPECT_EQ(encodeOnce(enc, f), Bytes({201, 0, 200, 200, 200, 200, 200, 200}));
+
+    fillRect(f, 16, 0, 16, 16, kRed);
+    GridEncoder both;
+    both.setScreenDimension(32, 16);
+    EXPECT_EQ(encodeOnce(both, f), Bytes({201, 0, 200, 41, 255, 0, 0, 2, 200, 200, 200, 200, 200}));
+
+    // A fresh screen size makes every non-zero box count as changed again.
+    both.setScreenDimension(32, 16);
+    EXPECT_EQ(encodeOnce(both, f).size(), 13u);
+    EXPECT_TRUE(both.checkDimension(32, 16));
+    EXPECT_FALSE(both.checkDimension(32, 17));
+}
+
+TEST(GridEncoderTest, SkipsAfterUnchangedBoxes)
+{
+    // 301 boxes in a row; only the last one changes.
+    VideoFrame f;
+    f.resize(301 * 16, 16);
+    f.clear(kGreen);
+    GridEncoder enc;
+    enc.setScreenDimension(f.width(), 16);
+    encodeOnce(enc, f);
+    fillRect(f, 300 * 16, 0, 16, 16, kRed);
+    EXPECT_EQ(encodeOnce(enc, f),
+              Bytes({201, 0, 200, 40, 1, 44, 1, 255, 0, 0, 200, 200, 200, 200, 200}));
+}
+
+TEST(GridEncoderTest, LongRunsOfOneColour)
+{
+    VideoFrame f;
+    f.resize(300 * 16, 16);
+    f.clear(kGreen);
+    GridEncoder enc;
+    enc.setScreenDimension(f.width(), 16);
+    const Bytes out = encodeOnce(enc, f);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + 9), Bytes({201, 0, 200, 43, 0, 255, 0, 300 >> 8, 300 & 255}));
+}
+
+TEST(GridEncoderTest, PaletteBoxes)
+{
+    VideoFrame f;
+    f.resize(48, 16);
+    // Box 0: three colours, so type 3 with four triples, the fourth black.
+    fillRect(f, 0, 0, 16, 16, kRed);
+    fillRect(f, 1, 0, 1, 1, kGreen);
+    fillRect(f, 2, 0, 1, 1, kBlue);
+    // Box 1: the same colours in the same order of first appearance: no
+    // palette this time.
+    fillRect(f, 16, 0, 16, 16, kBlue);
+    fillRect(f, 16, 0, 1, 1, kRed);
+    fillRect(f, 17, 0, 1, 1, kGreen);
+    // Box 2: 17 colours: JPEG.
+    for (int i = 0; i < 256; ++i)
+        f.pixels()[(i / 16) * 48 + 32 + i % 16] = 0xFF000000u | (i % 17) * 0x0F0F0F;
+    GridEncoder enc;
+    enc.setScreenDimension(48, 16);
+    const Bytes out = encodeOnce(enc, f);
+
+    Bytes expected = {201, 0, 200, 200, 200, 3, 255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0};
+    // Pixels 0, 1, 2 have indices 0, 1, 2 (bit-reversed 2-bit fields).
+    expected.push_back(0 | 2 << 2 | 1 << 4);
+    expected.insert(expected.end(), 63, 0);
+    expected.push_back(23);
+    // Box 1: indices 0, 1, then 2 everywhere.
+    expected.push_back(0 | 2 << 2 | 1 << 4 | 1 << 6);
+    expected.insert(expected.end(), 63, 0x55);
+    expected.insert(expected.end(), {200, 200, 200, 20, 2, 6}); // skip boxes 0 and 1
+    ASSERT_GT(out.size(), expected.size() + 2);
+    EXPECT_EQ(Bytes(out.begin(), out.begin() + expected.size()), expected);
+    const size_t jpegLength = (out[expected.size()] << 8) | out[expected.size() + 1];
+    EXPECT_EQ(out.size(), expected.size() + 2 + jpegLength);
+    EXPECT_EQ(out[out.size() - 2], 0xFF); // the raw JPEG data ends with EOI
+    EXPECT_EQ(out.back(), 0xD9);
+}
+
+TEST(GridEncoderTest, NarrowEdgeBoxIsPaddedWithItsTopLeftPixel)
+{
+    VideoFrame f;
+    f.resize(20, 16);
+    fillRect(f, 0, 0, 16, 16, kRed);
+    fillRect(f, 16, 0, 4, 16, kBlue);
+    GridEncoder enc;
+    enc.setScreenDimension(20, 16);
+    EXPECT_EQ(encodeOnce(enc, f),
+              Bytes({201, 0, 200, 1, 255, 0, 0, 1, 0, 0, 255, 200, 200, 200, 200, 200}));
+
+    // Same for the bottom row, and an area offset inside a larger frame.
+    VideoFrame big;
+    big.resize(40, 40);
+    big.clear(kGreen);
+    fillRect(big, 8, 8, 16, 20, kRed);
+    GridEncoder off;
+    off.setScreenDimension(16, 20);
+    Array<unsigned char, int> unused;
+    off.encode(&big, 8, 8, 16, 20, unused);
+    EXPECT_EQ(bytesOf(off.output()),
+              Bytes({201, 0, 200, 41, 255, 0, 0, 2, 200, 200, 200, 200, 200}));
+}
+
+TEST(GridEncoderTest, NothingToEncodeLeavesTheOutput)
+{
+    VideoFrame f;
+    f.resize(32, 16);
+    f.clear(kRed);
+    GridEncoder enc;
+    Array<unsigned char, int> unused;
+    enc.encode(&f, 0, 0, 32, 16, unused); // no screen size yet
+    EXPECT_EQ(enc.output().count(), 0);
+    enc.setScreenDimension(32, 16);
+    const Bytes first = encodeOnce(enc, f);
+    enc.encode(&f, 0, 0, 0, 16, unused);
+    enc.encode(&f, 0, 0, 32, -1, unused);
+    enc.encode(nullptr, 0, 0, 32, 16, unused);
+    enc.encode(&f, 0, 0, 16385, 16, unused);
+    EXPECT_EQ(bytesOf(enc.output()), first);
+    enc.reset();
+    EXPECT_TRUE(enc.isFirstPass());
+    enc.encode(&f, 0, 0, 32, 16, unused);
+    EXPECT_EQ(bytesOf(enc.output()), first);
+}
+
+TEST(GridEncoderTest, SkipWriterMergesInPlace)
+{
+    CodeWriter w;
+    struct Case
+    {
+        std::vector<int> skips;
+        Bytes expected;
+    };
+    const Case cases[] = {
+        {{1}, {0}},
+        {{5}, {20, 5}},
+        {{300}, {40, 1, 44}},
+        {{1, 1}, {20, 2}},
+        {{1, 300}, {40, 1, 45}},
+        {{200, 55}, {20, 255}},
+        {{200, 56}, {40, 1, 0}},
+        {{65535, 1}, {40, 255, 255, 0}},
+        {{65000, 500}, {40, 255, 220}},
+        {{70000}, {40, 255, 255, 40, 0x11, 0x71}},
+        {{0}, {}},
+    };
+    for (const Case& c : cases) {
+        w.start();
+        for (int n : c.skips)
+            w.encodeSkip(n);
+        EXPECT_EQ(w.bytes(), c.expected) << c.skips[0];
+    }
+}
+
+TEST(GridEncoderTest, SingleColourWriterExtendsRuns)
+{
+    CodeWriter w;
+    Box red;
+    red.m_colors[0] = static_cast<int>(kRed);
+
+    w.start();
+    w.encodeBox1ColorExt(red, true);
+    for (int i = 0; i < 254; ++i)
+        w.encodeBox1ColorExt(red, false);
+    EXPECT_EQ(w.bytes(), Bytes({41, 255, 0, 0, 255}));
+    w.encodeBox1ColorExt(red, false);
+    EXPECT_EQ(w.bytes(), Bytes({43, 255, 0, 0, 1, 0}));
+
+    w.start();
+    w.encodeBox1ColorExt(red, false);
+    w.encodeBox1ColorExt(red, false);
+    EXPECT_EQ(w.bytes(), Bytes({42, 2}));
+    for (int i = 0; i < 254; ++i)
+        w.encodeBox1ColorExt(red, false);
+    EXPECT_EQ(w.bytes(), Bytes({44, 1, 0}));
+    // The 16-bit count stops below 65535; the next box starts a new code.
+    for (int i = 256; i < 65534; ++i)
+        w.encodeBox1ColorExt(red, false);
+    EXPECT_EQ(w.bytes(), Bytes({44, 255, 254}));
+    w.encodeBox1ColorExt(red, false);
+    w.encodeBox1ColorExt(red, false);
+    EXPECT_EQ(w.bytes(), Bytes({44, 255, 254, 42, 2}));
+
+    // Anything else before it: a lone NOPAL code.
+    w.start();
+    w.encodeSkip(3);
+    w.encodeBox1ColorExt(red, false);
+    EXPECT_EQ(w.bytes(), Bytes({20, 3, 21}));
+}
+
+TEST(GridEncoderTest, UpdateRectanglesLimitTheBoxes)
+{
+    VideoFrame f;
+    f.resize(64, 16);
+    f.clear(kRed);
+    GridEncoder enc;
+    enc.setScreenDimension(64, 16);
+    encodeOnce(enc, f);
+
+    f.clear(kBlue);
+    Array<QRect, int> updates;
+    // Columns 17..32: inclusive edges touch boxes 1 and 2.
+    updates.append(QRect(QPoint(17, 0), QPoint(32, 15)));
+    enc.setUpdates(&updates);
+    EXPECT_EQ(encodeOnce(enc, f),
+              Bytes({201, 0, 200, 0, 41, 0, 0, 255, 2, 200, 200, 200, 200, 200}));
+    // No list again: the rest follows.
+    enc.setUpdates(nullptr);
+    EXPECT_EQ(encodeOnce(enc, f),
+              Bytes({201, 0, 200, 1, 0, 0, 255, 20, 2, 21, 200, 200, 200, 200, 200}));
+
+    // Rectangles off the grid or empty mark nothing.
+    f.clear(kGreen);
+    updates.setCount(0);
+    updates.append(QRect(-50, -50, 10, 10));
+    updates.append(QRect(1000, 0, 10, 10));
+    updates.append(QRect(0, 0, 0, 0));
+    enc.setUpdates(&updates);
+    EXPECT_EQ(encodeOnce(enc, f), Bytes({201, 0, 200, 200, 200, 200, 200, 200}));
+    // setScreenDimension drops the list.
+    enc.setScreenDimension(64, 16);
+    EXPECT_EQ(encodeOnce(enc, f).size(), 3u + 5u + 5u);
+}
+
+TEST(GridEncoderTest, ListenerSeesBeginCompletedAndChunks)
+{
+    VideoFrame f;
+    f.resize(64, 16);
+    f.clear(kRed);
+    Listener l;
+    GridEncoder enc;
+    enc.setEventListener(&l);
+    Array<unsigned char, int> unused;
+    enc.encode(&f, 0, 0, 64, 16, unused); // no screen size: begin only
+    EXPECT_EQ(l.events, "b");
+    enc.setScreenDimension(64, 16);
+    enc.encode(&f, 0, 0, 64, 16, unused);
+    EXPECT_EQ(l.events, "bbc");
+    EXPECT_EQ(l.last, bytesOf(enc.output()));
+
+    // Chunked: the parameter code says so; chunks come once the output has
+    // reached 20000 bytes.
+    VideoFrame noisy;
+    noisy.resize(320, 320);
+    for (int i = 0; i < 320 * 320; ++i)
+        noisy.pixels()[i] = 0xFF000000u | ((i * 2654435761u) >> 8);
+    enc.setChunked(true);
+    enc.setScreenDimension(320, 320);
+    enc.encode(&noisy, 0, 0, 320, 320, unused);
+    ASSERT_GE(l.chunks.size(), 2u);
+    EXPECT_EQ(l.chunks[0][0], 201);
+    EXPECT_EQ(l.chunks[0][1], 1);
+    for (const Bytes& c : l.chunks)
+        EXPECT_GE(c.size(), 20000u);
+    EXPECT_EQ(l.events.back(), 'c');
+    EXPECT_EQ(l.last, bytesOf(enc.output()));
+}
