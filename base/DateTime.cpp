@@ -363,20 +363,16 @@ bool DateTime::parseUTC(const char* text)
         if (word.isEmpty())
             continue;
         long z = 0;
-        if (word.find(":") >= 0) {
-            bool clockZone = false;
-            if (hasTime || !parseClock(word, hour, minute, sec, clockZone, z))
-                return false;
-            hasTime = true;
-            if (clockZone) {
-                hasZone = true;
-                zone = z;
-            }
-        } else if (parseZone(word, z)) {
+        bool clockZone = false;
+        if (parseZone(word, z)) {
             if (hasZone)
                 return false;
             hasZone = true;
             zone = z;
+        } else if (word.find(":") >= 0) {
+            if (hasTime || !parseClock(word, hour, minute, sec, clockZone, z))
+                return false;
+            hasTime = true;
         } else if (parseMonth(word) > 0) {
             if (month > 0)
                 return false;

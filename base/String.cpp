@@ -158,6 +158,16 @@ void String::append(const char* data, int length)
     m_data[m_length] = 0;
 }
 
+void String::append(char c, int count)
+{
+    if (count <= 0)
+        return;
+    reserveFor(static_cast<long long>(m_length) + count, true);
+    std::memset(m_data + m_length, c, static_cast<size_t>(count));
+    m_length += count;
+    m_data[m_length] = 0;
+}
+
 String& String::operator+=(const String& s)
 {
     append(s.m_data, s.m_length);
@@ -545,20 +555,12 @@ int readNumber(const char*& p)
     return static_cast<int>(v);
 }
 
-void appendRepeated(String& out, char c, long long n)
+// Refuses a directive whose text would take the string past INT_MAX before
+// any of it is appended, so a huge width costs nothing.
+void checkRoom(const String& out, long long extra)
 {
-    if (n <= 0)
-        return;
-    if (static_cast<long long>(out.length()) + n > INT_MAX)
+    if (static_cast<long long>(out.length()) + extra > INT_MAX)
         throw std::bad_alloc();
-    char chunk[64];
-    std::memset(chunk, c, sizeof chunk);
-    while (n > 0) {
-        const int k = n > static_cast<long long>(sizeof chunk) ? static_cast<int>(sizeof chunk)
-                                                                : static_cast<int>(n);
-        out.append(chunk, k);
-        n -= k;
-    }
 }
 
 // Appends sign, zeros for the precision, digits, and the width padding.
@@ -571,32 +573,36 @@ void appendNumber(String& out, const Directive& d, const char* sign, const Strin
         zeros = static_cast<long long>(d.precision) - digits.length();
     const long long body = signLen + zeros + digits.length();
     const long long pad = d.width > body ? d.width - body : 0;
+    checkRoom(out, body + pad);
+    const int z = static_cast<int>(zeros);
+    const int p = static_cast<int>(pad);
 
     if (d.left) {
         out += sign;
-        appendRepeated(out, '0', zeros);
+        out.append('0', z);
         out += digits;
-        appendRepeated(out, ' ', pad);
+        out.append(' ', p);
     } else if (d.zero) {
         out += sign;
-        appendRepeated(out, '0', zeros + pad);
+        out.append('0', z + p);
         out += digits;
     } else {
-        appendRepeated(out, ' ', pad);
+        out.append(' ', p);
         out += sign;
-        appendRepeated(out, '0', zeros);
+        out.append('0', z);
         out += digits;
     }
 }
 
 void appendText(String& out, const Directive& d, const char* text, int length)
 {
-    const long long pad = d.width > length ? static_cast<long long>(d.width) - length : 0;
+    const int pad = d.width > length ? d.width - length : 0;
+    checkRoom(out, static_cast<long long>(length) + pad);
     if (!d.left)
-        appendRepeated(out, ' ', pad);
+        out.append(' ', pad);
     out.append(text, length);
     if (d.left)
-        appendRepeated(out, ' ', pad);
+        out.append(' ', pad);
 }
 
 String groupDigits(const String& digits)

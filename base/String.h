@@ -43,6 +43,8 @@ public:
     // Empties the string and keeps the buffer.
     void clear();
     void append(const char* data, int length);
+    // Appends count copies of c (nothing for count <= 0).
+    void append(char c, int count);
     String& operator+=(const String& s);
     String& operator+=(const char* text);
     String& operator+=(char c);

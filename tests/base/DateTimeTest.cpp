@@ -1,0 +1,206 @@
+#include "DateTime.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Runs a test in a POSIX time zone (no zone database needed) and puts the
+// previous one back afterwards.
+class ZoneGuard
+{
+public:
+    explicit ZoneGuard(const char* tz)
+    {
+        const char* old = std::getenv("TZ");
+        m_hadOld = old != nullptr;
+        if (old)
+            m_old = old;
+        setenv("TZ", tz, 1);
+        tzset();
+    }
+    ~ZoneGuard()
+    {
+        if (m_hadOld)
+            setenv("TZ", m_old.c_str(), 1);
+        else
+            unsetenv("TZ");
+        tzset();
+    }
+
+private:
+    bool m_hadOld = false;
+    std::string m_old;
+};
+
+const char* kCentralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
+
+} // namespace
+
+TEST(DateTimeTest, InvalidFieldsLeaveTheTimeUnchanged)
+{
+    ZoneGuard zone(kCentralEurope);
+    DateTime d(2011, 3, 4, 17, 5, 9);
+    const long before = d.getTime();
+    d.setDate(2040, 1, 1);
+    d.setDate(2011, 13, 1);
+    d.setDate(2011, 2, 29); // not a leap year: no rolling over into March
+    d.setDate(1969, 12, 31);
+    d.setTime(24, 0, 0);
+    d.setTime(12, 60, 0);
+    d.setDateTime(2011, 4, 31, 0, 0, 0);
+    EXPECT_EQ(d.getTime(), before);
+
+    d.setDate(2012, 2, 29);
+    EXPECT_EQ(d.getMonth(), 2);
+    EXPECT_EQ(d.getDate(), 29);
+    EXPECT_EQ(d.getHour(), 17); // the time of day stays
+    d.setTime(23, 59, 58);
+    EXPECT_EQ(d.getYear(), 2012);
+    EXPECT_EQ(d.getSecond(), 58);
+    EXPECT_EQ(d.getDayOfWeek(), 3); // a Wednesday
+}
+
+TEST(DateTimeTest, ParsesTheNumericNotations)
+{
+    ZoneGuard zone(kCentralEurope);
+    const long expected = DateTime(2011, 3, 4, 17, 5, 9).getTime();
+    DateTime d(0L);
+    ASSERT_TRUE(d.parse("20110304170509"));
+    EXPECT_EQ(d.getTime(), expected);
+    EXPECT_EQ(d.getTime(), 1299254709); // 16:05:09 UTC
+
+    DateTime bg(0L), us(0L), dash(0L);
+    ASSERT_TRUE(bg.parse("04.03.2011"));
+    ASSERT_TRUE(us.parse("03/04/2011"));
+    ASSERT_TRUE(dash.parseBG("04-03-2011"));
+    EXPECT_EQ(bg.getTime(), DateTime(2011, 3, 4).getTime());
+    EXPECT_EQ(us.getTime(), bg.getTime());
+    EXPECT_EQ(dash.getTime(), bg.getTime());
+
+    ASSERT_TRUE(bg.parse("04.03.2011 17:05:09"));
+    EXPECT_EQ(bg.getTime(), expected);
+    ASSERT_TRUE(us.parseUS("3.4.2011 17:05"));
+    EXPECT_EQ(us.getTime(), expected - 9);
+    ASSERT_TRUE(bg.parseBG("04.03.2011 16:05:09 GMT"));
+    EXPECT_EQ(bg.getTime(), expected);
+
+    // Refusals keep the previous value.
+    const char* bad[] = { "2011030417050",  "20110230170509", "20110304240000", "31.04.2011",
+                          "04.03.1969",     "04.03.2039",     "04.03",          "04.03.2011.1",
+                          "04.x3.2011",     "04.03.2011 25:00", "04.03.2011 10:00 XYZ", "",
+                          "13/01/2011" };
+    for (const char* text : bad) {
+        DateTime keep(expected);
+        EXPECT_FALSE(keep.parse(text)) << text;
+        EXPECT_EQ(keep.getTime(), expected) << text;
+    }
+}
+
+TEST(DateTimeTest, MonthNames)
+{
+    EXPECT_EQ(DateTime::parseMonth(String("SEP")), 9);
+    EXPECT_EQ(DateTime::parseMonth(String("Sept")), -1);
+    EXPECT_EQ(DateTime::parseMonth(String("january")), 1);
+    EXPECT_EQ(DateTime::parseMonth(String("DeCeMbEr")), 12);
+    EXPECT_EQ(DateTime::parseMonth(String("")), -1);
+    EXPECT_EQ(DateTime::parseMonth(String("ma")), -1);
+}
+
+TEST(DateTimeTest, TextsCarryTheZoneAndParseBack)
+{
+    {
+        ZoneGuard zone(kCentralEurope);
+        const DateTime d(2011, 3, 4, 17, 5, 9);
+        EXPECT_EQ(d.getString(), "March 04, 2011 17:05:09 GMT+01");
+        EXPECT_EQ(d.getGMTString(), "March 04, 2011 16:05:09 GMT+00");
+        EXPECT_EQ(d.getDateString(), "March, 04 2011");
+        EXPECT_EQ(d.getTimeString(), "17:05:09");
+        EXPECT_EQ(d.format("%Y/%j %a"), "2011/063 Fri");
+        EXPECT_EQ(d.format(""), "");
+        EXPECT_EQ(DateTime(2011, 7, 1).getTimeZone(), 2); // summer time
+
+        DateTime back(0L);
+        ASSERT_TRUE(back.parse(d.getString().c_str()));
+        EXPECT_EQ(back.getTime(), d.getTime());
+        ASSERT_TRUE(back.parseUTC(d.getGMTString().c_str()));
+        EXPECT_EQ(back.getTime(), d.getTime());
+        ASSERT_TRUE(back.parseUTC("Fri, 04 Mar 2011 16:05:09 GMT"));
+        EXPECT_EQ(back.getTime(), d.getTime());
+        ASSERT_TRUE(back.parseUTC("4 march 2011"));
+        EXPECT_EQ(back.getTime(), DateTime(2011, 3, 4).getTime());
+        ASSERT_TRUE(back.parseUTC("March 04, 2011 21:35:09 GMT+05:30"));
+        EXPECT_EQ(back.getTime(), d.getTime());
+        EXPECT_FALSE(back.parseUTC("March 2011 10:00"));       // no day
+        EXPECT_FALSE(back.parseUTC("Foo 04 March 2011"));      // unknown word
+        EXPECT_FALSE(back.parseUTC("March April 04 2011"));    // two months
+        EXPECT_FALSE(back.parseUTC("Feb 30 2011"));
+    }
+    {
+        ZoneGuard zone("EST5");
+        EXPECT_TRUE(DateTime(2011, 3, 4, 17, 5, 9).getString().endsWith("GMT-05"));
+    }
+    {
+        ZoneGuard zone("NST3:30"); // UTC-3:30: whole hours truncate toward zero
+        EXPECT_EQ(DateTime(2011, 3, 4).getTimeZone(), -3);
+    }
+}
+
+TEST(DateTimeTest, TimeOfDayAndZoneShift)
+{
+    ZoneGuard zone(kCentralEurope);
+    DateTime d(2011, 3, 4, 1, 2, 3);
+    ASSERT_TRUE(d.parseTime("17:05"));
+    EXPECT_EQ(d.getTime(), DateTime(2011, 3, 4, 17, 5, 0).getTime());
+    ASSERT_TRUE(d.parseTime("17:05:09 UTC+3"));
+    EXPECT_EQ(d.getTime(), DateTime(2011, 3, 4, 15, 5, 9).getTime());
+    EXPECT_FALSE(d.parseTime("17"));
+    EXPECT_FALSE(d.parseTime("17:5:99"));
+    EXPECT_FALSE(d.parseTime("17:05 GMT+15"));
+
+    // 12:00 read as a wall-clock time of UTC+3 is 10:00 here (UTC+1).
+    DateTime noon(2011, 3, 4, 12, 0, 0);
+    noon.setTimeZone(3);
+    EXPECT_EQ(noon.getHour(), 10);
+    noon.setTimeZone(13);
+    EXPECT_EQ(noon.getHour(), 10);
+}
+
+TEST(DateTimeTest, ClocksAgreeWithTheSystem)
+{
+    const unsigned long long before = static_cast<unsigned long long>(std::time(nullptr));
+    const unsigned long long ms = DateTime::currentTimeMillis();
+    const unsigned long long ns = DateTime::currentTimeNanos();
+    const unsigned long long after = static_cast<unsigned long long>(std::time(nullptr));
+    EXPECT_GE(ms / 1000, before);
+    EXPECT_LE(ms / 1000, after);
+    EXPECT_GE(ns / 1000000, ms);
+    EXPECT_LT(ns / 1000000 - ms, 5000u);
+}
+
+TEST(DateTimeTest, ConversionsFromManyThreadsAgree)
+{
+    ZoneGuard zone(kCentralEurope);
+    std::atomic<int> wrong{ 0 };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&wrong, t] {
+            for (int i = 0; i < 500; ++i) {
+                const int day = 1 + (i + t) % 28;
+                const DateTime d(2011, 1 + t, day, t, i % 60, 0);
+                if (d.getDate() != day || d.getMonth() != 1 + t || d.getMinute() != i % 60
+                    || d.getString().isEmpty())
+                    ++wrong;
+            }
+        });
+    }
+    for (std::thread& th : threads)
+        th.join();
+    EXPECT_EQ(wrong.load(), 0);
+}
