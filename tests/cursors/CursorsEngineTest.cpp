@@ -14,20 +14,11 @@ namespace {
 std::vector<unsigned char> solid(int w, int h, QRgb colour)
 {
     const int n = w * h * 4;
-    std::vector<unsigned char> r = {2,
-                                    0,
-                                    static_cast<unsigned char>(w),
-                                    0,
-                                    static_cast<unsigned char>(h),
-                                    0,
-                                    0,
-                                    0,
-                                    0,
-                                    static_cast<unsigned char>(n >> 8),
-                                    static_cast<unsigned char>(n)};
-    for (int i = 0; i < w * h; ++i)
-        for (int b = 0; b < 4; ++b)
-            r.push_back(static_cast<unsigned char>(colour >> (8 * b)));
+    std::vector<unsigned char> r = {2, 0, static_cast<unsigned char>(w), 0,
+                                    static_cast<unsigned char>(h), 0, 0, 0, 0,
+                                    static_cast<unsigned char>(n >> 8), static_cast<unsigned char>(n)};
+    for (int i = 0; i < n; ++i)
+        r.push_back(static_cast<unsigned char>(colour >> (8 * (i % 4))));
     return r;
 }
 

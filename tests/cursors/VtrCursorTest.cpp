@@ -3,43 +3,21 @@
 #include <vector>
 
 #include <QByteArray>
-#include <QGuiApplication>
 #include <QPainter>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-// Painting needs a GUI application object; one serves every test of the suite.
-class GuiEnvironment : public ::testing::Environment
-{
-public:
-    void SetUp() override
-    {
-        if (!QGuiApplication::instance())
-            m_app = new QGuiApplication(m_argc, m_argv);
-    }
-    void TearDown() override { delete m_app; }
-
-private:
-    int m_argc = 1;
-    char m_name[8] = "cursors";
-    char* m_argv[2] = {m_name, nullptr};
-    QGuiApplication* m_app = nullptr;
-};
-const auto* const g_env = ::testing::AddGlobalTestEnvironment(new GuiEnvironment);
-
 std::vector<unsigned char> record(int type, int w, int h, int hotX, int hotY, int pixelBytes,
                                   unsigned char fill = 0)
 {
-    std::vector<unsigned char> r = {
-        static_cast<unsigned char>(type),
-        static_cast<unsigned char>(w >> 8),         static_cast<unsigned char>(w),
-        static_cast<unsigned char>(h >> 8),         static_cast<unsigned char>(h),
-        static_cast<unsigned char>(hotX >> 8),      static_cast<unsigned char>(hotX),
-        static_cast<unsigned char>(hotY >> 8),      static_cast<unsigned char>(hotY),
-        static_cast<unsigned char>(pixelBytes >> 8), static_cast<unsigned char>(pixelBytes),
-    };
+    std::vector<unsigned char> r;
+    r.push_back(static_cast<unsigned char>(type));
+    for (int v : {w, h, hotX, hotY, pixelBytes}) {
+        r.push_back(static_cast<unsigned char>(v >> 8));
+        r.push_back(static_cast<unsigned char>(v));
+    }
     r.resize(r.size() + pixelBytes, fill);
     return r;
 }
@@ -53,9 +31,8 @@ int readAll(VtrCursor& c, const std::vector<unsigned char>& r)
 std::vector<unsigned char> solid(int w, int h, int hotX, int hotY, QRgb colour)
 {
     auto r = record(2, w, h, hotX, hotY, w * h * 4);
-    for (int i = 0; i < w * h; ++i)
-        for (int b = 0; b < 4; ++b)
-            r[11 + 4 * i + b] = static_cast<unsigned char>(colour >> (8 * b));
+    for (int i = 0; i < w * h * 4; ++i)
+        r[11 + i] = static_cast<unsigned char>(colour >> (8 * (i % 4)));
     return r;
 }
 
