@@ -1,7 +1,9 @@
 #pragma once
 
 #include "Exception.h"
+#include "String.h"
 
+#include <netinet/in.h>
 #include <sys/time.h>
 
 class SockAddress;
@@ -112,9 +114,57 @@ public:
     static unsigned int hostToNetworkOrder(unsigned int x);
     static unsigned int networkToHostOrder(unsigned int x);
 
+    // Resolves an IPv4 address (host order) by name or dotted text; an
+    // unknown host, or a null or empty name, throws UnknownHostException.
+    // Safe to call from several threads at once.
+    static unsigned int getAddressByHost(const char* name);
+    // Reverse look-up; failure throws UnknownHostException.
+    static String getHostByAddress(unsigned int address);
+    // "%d.%d.%d.%d" from the most significant byte down.
+    static String getIPString(unsigned int address);
+
     // The measured receive-buffer ratio, -1 until initialize() measured it.
     static int getBufferRatio();
 };
 
+// An IPv4 socket address (family, port and address kept in network byte
+// order, ready for the system calls) plus the host text it was made from.
+class SockAddress
+{
+public:
+    // 0.0.0.0, port 0.
+    SockAddress();
+
+    // Resolves name with SocketSystem::getAddressByHost (which throws
+    // UnknownHostException) and stores it with port; unchanged on failure.
+    void setHostName(const char* name, int port);
+    String getHostName() const;
+    // The host text becomes the dotted address.
+    void setAddressHostOrder(unsigned int address, int port);
+    unsigned int getAddressHostOrder() const;
+    int getPort() const;
+    String getIPString() const;
+
+    // Exactly four dot-separated decimal parts of 1 to 3 digits, each at most
+    // 255; address receives the value in host order.
+    static bool parseIPString(const char* text, unsigned int& address);
+    // "host:port" or "host" (defaultPort). The host is resolved; a look-up
+    // failure is logged at level ERROR (unless it is a plain
+    // SocketException) and gives false. A port outside 0..65535 gives false.
+    // The address is unchanged whenever the result is false.
+    bool parse(const char* text, int defaultPort);
+
+    const sockaddr_in& getSockAddr() const { return m_address; }
+    sockaddr_in& getSockAddr() { return m_address; }
+
+private:
+    sockaddr_in m_address;
+    String m_hostName;
+};
+
 // Ignores SIGPIPE for the process (what initialize() does first).
 void ignore_sigpipe();
+
+// "a.b.c.d:port" of the socket's local end, or an empty text when the
+// socket cannot be queried. For diagnostics; never throws.
+String getSocketInfo(int s);
