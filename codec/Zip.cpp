@@ -1,5 +1,7 @@
 #include "Zip.h"
 
+#include "File.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -71,4 +73,26 @@ bool Zip::unzipBuffer(const unsigned char* data, int length, Array<unsigned char
 bool Zip::unzipBuffer(Array<unsigned char, int>& in, Array<unsigned char, int>& out)
 {
     return unzipBuffer(in.data(), in.count(), out);
+}
+
+bool Zip::zipBuffer2File(Array<unsigned char, int>& in, const char* path, int level)
+{
+    if (!path || !*path)
+        return false;
+    Array<unsigned char, int> packed;
+    if (!zipBuffer(in, packed, level))
+        return false;
+    // A file that could not be written is a failure too, not only a failed
+    // compression.
+    return File::save(path, packed.data(), packed.count());
+}
+
+bool Zip::unzipFile2Buffer(const char* path, Array<unsigned char, int>& out)
+{
+    Array<unsigned char, int> packed;
+    if (!path || !*path || !File::load(path, packed)) {
+        out.setCount(0);
+        return false;
+    }
+    return unzipBuffer(packed, out);
 }

@@ -1,6 +1,10 @@
 #include "Zip.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
 #include <zlib.h>
 
@@ -98,4 +102,73 @@ TEST(ZipTest, DecompressionBombIsStoppedAtTheCap)
     EXPECT_EQ(Zip::maxUnzippedSize(), Zip::DEFAULT_MAX_UNZIPPED_SIZE);
     EXPECT_TRUE(Zip::unzipBuffer(bomb.data(), int(bombSize), out));
     EXPECT_EQ(out.count(), int(plainSize));
+}
+
+// The whole-file forms, in a fresh temporary directory per test.
+class ZipFileTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/sp-zip-test-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        m_dir = pattern;
+    }
+    void TearDown() override
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(m_dir, ec);
+    }
+    std::string path(const char* name) const { return m_dir + "/" + name; }
+
+    std::string m_dir;
+};
+
+TEST_F(ZipFileTest, FileRoundTripStoresThePlainZlibStream)
+{
+    std::vector<unsigned char> plain(5000);
+    for (size_t i = 0; i < plain.size(); ++i)
+        plain[i] = static_cast<unsigned char>(i * 7 % 13);
+    Array<unsigned char, int> in = bytesOf(plain);
+    const std::string p = path("frame.z");
+    ASSERT_TRUE(Zip::zipBuffer2File(in, p.c_str(), Zip::COMPRESSION_DEFAULT));
+
+    // The file holds exactly what zlib's uncompress reads back.
+    std::ifstream f(p, std::ios::binary);
+    const std::vector<unsigned char> stored((std::istreambuf_iterator<char>(f)), {});
+    std::vector<unsigned char> check(plain.size());
+    uLongf checkLen = static_cast<uLongf>(check.size());
+    ASSERT_EQ(uncompress(check.data(), &checkLen, stored.data(), stored.size()), Z_OK);
+    EXPECT_EQ(check, plain);
+
+    Array<unsigned char, int> out;
+    ASSERT_TRUE(Zip::unzipFile2Buffer(p.c_str(), out));
+    ASSERT_EQ(out.count(), static_cast<int>(plain.size()));
+    EXPECT_EQ(std::memcmp(out.data(), plain.data(), plain.size()), 0);
+}
+
+TEST_F(ZipFileTest, FailuresCreateNothingAndLeaveOutputEmpty)
+{
+    Array<unsigned char, int> in = bytesOf({1, 2, 3});
+    Array<unsigned char, int> empty;
+    Array<unsigned char, int> out = bytesOf({9});
+
+    EXPECT_FALSE(Zip::zipBuffer2File(in, nullptr, Zip::COMPRESSION_DEFAULT));
+    EXPECT_FALSE(Zip::zipBuffer2File(in, "", Zip::COMPRESSION_DEFAULT));
+    // Nothing to compress: no file is written.
+    EXPECT_FALSE(Zip::zipBuffer2File(empty, path("none").c_str(), Zip::COMPRESSION_DEFAULT));
+    EXPECT_FALSE(std::filesystem::exists(path("none")));
+
+    testing::internal::CaptureStderr();
+    // A file that cannot be written is reported, not passed off as success.
+    EXPECT_FALSE(Zip::zipBuffer2File(in, path("no/dir/x").c_str(), Zip::COMPRESSION_DEFAULT));
+    EXPECT_FALSE(Zip::unzipFile2Buffer(path("missing").c_str(), out));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(out.count(), 0);
+
+    EXPECT_FALSE(Zip::unzipFile2Buffer("", out));
+    std::ofstream(path("garbage"), std::ios::binary) << "not a zlib stream";
+    out = bytesOf({9});
+    EXPECT_FALSE(Zip::unzipFile2Buffer(path("garbage").c_str(), out));
+    EXPECT_EQ(out.count(), 0);
 }
