@@ -183,6 +183,8 @@ unsigned long long parseHex(const String& s, int maxDigits)
     return v;
 }
 
+// Null only if the system cannot build the "C" locale; callers then fall
+// back to the process locale.
 locale_t cLocale()
 {
     static const locale_t loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
@@ -368,12 +370,14 @@ unsigned long long Convert::str2uint64(const String& s)
 
 float Convert::str2float(const String& s)
 {
-    return strtof_l(s.c_str(), nullptr, cLocale());
+    const locale_t loc = cLocale();
+    return loc ? strtof_l(s.c_str(), nullptr, loc) : std::strtof(s.c_str(), nullptr);
 }
 
 double Convert::str2double(const String& s)
 {
-    return strtod_l(s.c_str(), nullptr, cLocale());
+    const locale_t loc = cLocale();
+    return loc ? strtod_l(s.c_str(), nullptr, loc) : std::strtod(s.c_str(), nullptr);
 }
 
 bool Convert::str2bool(const String& s)

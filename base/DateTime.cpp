@@ -86,7 +86,9 @@ String formatFields(const std::tm& fields, const char* fmt)
     // growing at a bound far beyond any sensible format.
     for (size_t size = 128; size <= 65536; size *= 4) {
         std::unique_ptr<char[]> buf(new char[size]);
-        const size_t n = strftime_l(buf.get(), size, fmt, &fields, cLocale());
+        const locale_t loc = cLocale();
+        const size_t n = loc ? strftime_l(buf.get(), size, fmt, &fields, loc)
+                             : std::strftime(buf.get(), size, fmt, &fields);
         if (n > 0)
             return String(buf.get(), static_cast<int>(n));
     }

@@ -17,6 +17,7 @@ class DateTime
 public:
     DateTime(); // now
     explicit DateTime(long t);
+    // Local date (and time); invalid fields leave the time at 0 (1970 UTC).
     DateTime(int year, int month, int day);
     DateTime(int year, int month, int day, int hour, int minute, int second);
 
