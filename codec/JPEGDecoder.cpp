@@ -98,6 +98,53 @@ inline void storeQuant(float* dst, int natural, double q)
     dst[natural] = static_cast<float>(q * kAanFactors[natural >> 3] * kAanFactors[natural & 7]);
 }
 
+// The AAN inverse butterfly on eight vectors of eight lanes: vector i is
+// w[8 * i] .. w[8 * i + 7], the lanes are independent.
+inline void inverseButterflies(float* w)
+{
+    for (int c = 0; c < 8; ++c) {
+        float* p = w + c;
+        float t0 = p[0];
+        float t1 = p[16];
+        float t2 = p[32];
+        float t3 = p[48];
+        float t10 = t0 + t2;
+        float t11 = t0 - t2;
+        float t13 = t1 + t3;
+        float t12 = (t1 - t3) * 1.414213562f - t13;
+        t0 = t10 + t13;
+        t3 = t10 - t13;
+        t1 = t11 + t12;
+        t2 = t11 - t12;
+
+        float t4 = p[8];
+        float t5 = p[24];
+        float t6 = p[40];
+        float t7 = p[56];
+        const float z13 = t6 + t5;
+        const float z10 = t6 - t5;
+        const float z11 = t4 + t7;
+        const float z12 = t4 - t7;
+        t7 = z11 + z13;
+        t11 = (z11 - z13) * 1.414213562f;
+        const float z5 = (z10 + z12) * 1.847759065f;
+        t10 = 1.082392200f * z12 - z5;
+        t12 = -2.613125930f * z10 + z5;
+        t6 = t12 - t7;
+        t5 = t11 - t6;
+        t4 = t10 + t5;
+
+        p[0] = t0 + t7;
+        p[56] = t0 - t7;
+        p[8] = t1 + t6;
+        p[48] = t1 - t6;
+        p[16] = t2 + t5;
+        p[40] = t2 - t5;
+        p[32] = t3 + t4;
+        p[24] = t3 - t4;
+    }
+}
+
 } // namespace
 
 JPEGDecoder::JPEGDecoder()
@@ -561,6 +608,7 @@ inline int JPEGDecoder::receiveExtend(int s)
 bool JPEGDecoder::decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pred, short* coef)
 {
     std::memset(coef, 0, 64 * sizeof(short));
+    m_acPresent = false;
     if (m_corrupt) {
         coef[0] = static_cast<short>(pred);
         return false;
@@ -599,6 +647,7 @@ bool JPEGDecoder::decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pre
                 break;
             }
             coef[kNaturalOrder[k]] = static_cast<short>(receiveExtend(size));
+            m_acPresent = true;
             ++k;
         }
     }
@@ -611,6 +660,7 @@ bool JPEGDecoder::decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pre
         pred = oldPred;
         std::memset(coef, 0, 64 * sizeof(short));
         coef[0] = static_cast<short>(pred);
+        m_acPresent = false;
     }
     return ok;
 }
@@ -642,94 +692,39 @@ bool JPEGDecoder::restartScan()
 
 void JPEGDecoder::idctBlock(const short* coef, const float* quant, uint8_t* dst, int stride)
 {
-    float ws[64];
+    const uint8_t* limit = m_rangeLimit + 128;
 
-    // Columns. A column without AC terms is constant.
-    for (int c = 0; c < 8; ++c) {
-        const short* in = coef + c;
-        const float* q = quant + c;
-        float* w = ws + c;
-        if ((in[8] | in[16] | in[24] | in[32] | in[40] | in[48] | in[56]) == 0) {
-            const float dc = in[0] * q[0];
-            for (int r = 0; r < 8; ++r)
-                w[8 * r] = dc;
-            continue;
-        }
-        float t0 = in[0] * q[0];
-        float t1 = in[16] * q[16];
-        float t2 = in[32] * q[32];
-        float t3 = in[48] * q[48];
-        float t10 = t0 + t2;
-        float t11 = t0 - t2;
-        float t13 = t1 + t3;
-        float t12 = (t1 - t3) * 1.414213562f - t13;
-        t0 = t10 + t13;
-        t3 = t10 - t13;
-        t1 = t11 + t12;
-        t2 = t11 - t12;
-
-        float t4 = in[8] * q[8];
-        float t5 = in[24] * q[24];
-        float t6 = in[40] * q[40];
-        float t7 = in[56] * q[56];
-        const float z13 = t6 + t5;
-        const float z10 = t6 - t5;
-        const float z11 = t4 + t7;
-        const float z12 = t4 - t7;
-        t7 = z11 + z13;
-        t11 = (z11 - z13) * 1.414213562f;
-        const float z5 = (z10 + z12) * 1.847759065f;
-        t10 = 1.082392200f * z12 - z5;
-        t12 = -2.613125930f * z10 + z5;
-        t6 = t12 - t7;
-        t5 = t11 - t6;
-        t4 = t10 + t5;
-
-        w[0] = t0 + t7;
-        w[56] = t0 - t7;
-        w[8] = t1 + t6;
-        w[48] = t1 - t6;
-        w[16] = t2 + t5;
-        w[40] = t2 - t5;
-        w[32] = t3 + t4;
-        w[24] = t3 - t4;
+    // Without AC terms every column, and then every row, is constant: the
+    // full transform would give this same value everywhere.
+    if (!m_acPresent) {
+        const uint8_t v = limit[((static_cast<int>(coef[0] * quant[0]) + 4) >> 3) & 0x3FF];
+        for (int r = 0; r < 8; ++r)
+            std::memset(dst + r * stride, v, 8);
+        return;
     }
 
-    // Rows; the outputs carry a factor 8 and no level shift yet.
-    const uint8_t* limit = m_rangeLimit + 128;
+    alignas(32) float ws[64];
+    for (int k = 0; k < 64; ++k)
+        ws[k] = coef[k] * quant[k];
+
+    // Columns, then (after a transpose) rows, each time all eight lanes side
+    // by side so that the compiler vectorises the butterflies.
+    alignas(32) float tr[64];
+    inverseButterflies(ws);
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c)
+            tr[8 * c + r] = ws[8 * r + c];
+    inverseButterflies(tr);
+
+    // tr[8 * c + r] is output row r, column c, times 8 and without the level
+    // shift, which the range-limit look-up adds while clamping.
+    alignas(32) int v[64];
+    for (int k = 0; k < 64; ++k)
+        v[k] = ((static_cast<int>(tr[k]) + 4) >> 3) & 0x3FF;
     for (int r = 0; r < 8; ++r) {
-        const float* w = ws + 8 * r;
         uint8_t* out = dst + r * stride;
-        float t10 = w[0] + w[4];
-        float t11 = w[0] - w[4];
-        float t13 = w[2] + w[6];
-        float t12 = (w[2] - w[6]) * 1.414213562f - t13;
-        const float t0 = t10 + t13;
-        const float t3 = t10 - t13;
-        const float t1 = t11 + t12;
-        const float t2 = t11 - t12;
-
-        const float z13 = w[5] + w[3];
-        const float z10 = w[5] - w[3];
-        const float z11 = w[1] + w[7];
-        const float z12 = w[1] - w[7];
-        const float t7 = z11 + z13;
-        t11 = (z11 - z13) * 1.414213562f;
-        const float z5 = (z10 + z12) * 1.847759065f;
-        t10 = 1.082392200f * z12 - z5;
-        t12 = -2.613125930f * z10 + z5;
-        const float t6 = t12 - t7;
-        const float t5 = t11 - t6;
-        const float t4 = t10 + t5;
-
-        out[0] = limit[((static_cast<int>(t0 + t7) + 4) >> 3) & 0x3FF];
-        out[7] = limit[((static_cast<int>(t0 - t7) + 4) >> 3) & 0x3FF];
-        out[1] = limit[((static_cast<int>(t1 + t6) + 4) >> 3) & 0x3FF];
-        out[6] = limit[((static_cast<int>(t1 - t6) + 4) >> 3) & 0x3FF];
-        out[2] = limit[((static_cast<int>(t2 + t5) + 4) >> 3) & 0x3FF];
-        out[5] = limit[((static_cast<int>(t2 - t5) + 4) >> 3) & 0x3FF];
-        out[4] = limit[((static_cast<int>(t3 + t4) + 4) >> 3) & 0x3FF];
-        out[3] = limit[((static_cast<int>(t3 - t4) + 4) >> 3) & 0x3FF];
+        for (int c = 0; c < 8; ++c)
+            out[c] = limit[v[8 * c + r]];
     }
 }
 

@@ -186,6 +186,7 @@ private:
     alignas(32) uint8_t m_planeCb[64];
     alignas(32) uint8_t m_planeCr[64];
     int m_pred[3] = {};
+    bool m_acPresent = false;           // the last decoded block has AC terms
 
     // Colour conversion, built once.
     int m_crToR[256];

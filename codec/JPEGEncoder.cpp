@@ -22,49 +22,52 @@ constexpr int kMaxHeaderBytes = 2 + 18 + 4 + 134 + 19 + 420 + 14 + 4 + 2;
 constexpr int kMaxCommentLength = 65535 - 2;
 constexpr int kMaxSide = 65535;
 
+// One AAN forward butterfly over eight values spaced `step` apart.
+inline void forwardButterfly(float* p, int step)
+{
+    const float tmp0 = p[0] + p[7 * step];
+    const float tmp7 = p[0] - p[7 * step];
+    const float tmp1 = p[step] + p[6 * step];
+    const float tmp6 = p[step] - p[6 * step];
+    const float tmp2 = p[2 * step] + p[5 * step];
+    const float tmp5 = p[2 * step] - p[5 * step];
+    const float tmp3 = p[3 * step] + p[4 * step];
+    const float tmp4 = p[3 * step] - p[4 * step];
+
+    float tmp10 = tmp0 + tmp3;
+    const float tmp13 = tmp0 - tmp3;
+    float tmp11 = tmp1 + tmp2;
+    float tmp12 = tmp1 - tmp2;
+    p[0] = tmp10 + tmp11;
+    p[4 * step] = tmp10 - tmp11;
+    const float z1 = (tmp12 + tmp13) * 0.707106781f;
+    p[2 * step] = tmp13 + z1;
+    p[6 * step] = tmp13 - z1;
+
+    tmp10 = tmp4 + tmp5;
+    tmp11 = tmp5 + tmp6;
+    tmp12 = tmp6 + tmp7;
+    const float z5 = (tmp10 - tmp12) * 0.382683433f;
+    const float z2 = 0.541196100f * tmp10 + z5;
+    const float z4 = 1.306562965f * tmp12 + z5;
+    const float z3 = tmp11 * 0.707106781f;
+    const float z11 = tmp7 + z3;
+    const float z13 = tmp7 - z3;
+    p[5 * step] = z13 + z2;
+    p[3 * step] = z13 - z2;
+    p[step] = z11 + z4;
+    p[7 * step] = z11 - z4;
+}
+
 // Floating-point AAN forward DCT, rows then columns, in place. The outputs
 // carry a factor 8 * AAN[row] * AAN[column], which the divisors remove.
 void forwardDct(float* d)
 {
-    for (int pass = 0; pass < 2; ++pass) {
-        const int step = pass == 0 ? 1 : 8;     // along a row, then a column
-        const int next = pass == 0 ? 8 : 1;
-        for (int i = 0; i < 8; ++i) {
-            float* p = d + i * next;
-            const float tmp0 = p[0] + p[7 * step];
-            const float tmp7 = p[0] - p[7 * step];
-            const float tmp1 = p[step] + p[6 * step];
-            const float tmp6 = p[step] - p[6 * step];
-            const float tmp2 = p[2 * step] + p[5 * step];
-            const float tmp5 = p[2 * step] - p[5 * step];
-            const float tmp3 = p[3 * step] + p[4 * step];
-            const float tmp4 = p[3 * step] - p[4 * step];
-
-            float tmp10 = tmp0 + tmp3;
-            const float tmp13 = tmp0 - tmp3;
-            float tmp11 = tmp1 + tmp2;
-            float tmp12 = tmp1 - tmp2;
-            p[0] = tmp10 + tmp11;
-            p[4 * step] = tmp10 - tmp11;
-            const float z1 = (tmp12 + tmp13) * 0.707106781f;
-            p[2 * step] = tmp13 + z1;
-            p[6 * step] = tmp13 - z1;
-
-            tmp10 = tmp4 + tmp5;
-            tmp11 = tmp5 + tmp6;
-            tmp12 = tmp6 + tmp7;
-            const float z5 = (tmp10 - tmp12) * 0.382683433f;
-            const float z2 = 0.541196100f * tmp10 + z5;
-            const float z4 = 1.306562965f * tmp12 + z5;
-            const float z3 = tmp11 * 0.707106781f;
-            const float z11 = tmp7 + z3;
-            const float z13 = tmp7 - z3;
-            p[5 * step] = z13 + z2;
-            p[3 * step] = z13 - z2;
-            p[step] = z11 + z4;
-            p[7 * step] = z11 - z4;
-        }
-    }
+    for (int r = 0; r < 8; ++r)
+        forwardButterfly(d + 8 * r, 1);
+    // The eight columns side by side: the compiler vectorises this loop.
+    for (int c = 0; c < 8; ++c)
+        forwardButterfly(d + c, 8);
 }
 
 void buildHuffCodes(uint16_t* code, uint8_t* length, const uint8_t* counts,
@@ -341,18 +344,19 @@ void JPEGEncoder::loadBlocks(const int* pixels, int bx, int by)
 void JPEGEncoder::encodeBlock(const int8_t* samples, const float* divisors, int& pred,
                               const HuffCode& dc, const HuffCode& ac)
 {
-    float d[64];
+    alignas(32) float d[64];
     for (int i = 0; i < 64; ++i)
         d[i] = samples[i];
     forwardDct(d);
 
-    // Quantise and reorder to zigzag order. The offset keeps the sum
+    // Quantise, then reorder to zigzag order. The offset keeps the sum
     // positive, so truncation rounds to nearest with halves upward.
+    alignas(32) int q[64];
+    for (int k = 0; k < 64; ++k)
+        q[k] = static_cast<int>(d[k] * divisors[k] + 16384.5f) - 16384;
     int zz[64];
-    for (int i = 0; i < 64; ++i) {
-        const int k = kNaturalOrder[i];
-        zz[i] = static_cast<int>(d[k] * divisors[k] + 16384.5f) - 16384;
-    }
+    for (int i = 0; i < 64; ++i)
+        zz[i] = q[kNaturalOrder[i]];
 
     const int diff = zz[0] - pred;
     pred = zz[0];
