@@ -146,7 +146,7 @@ void String::append(const char* data, int length)
 {
     if (!data || length <= 0)
         return;
-    if (m_data && data >= m_data && data < m_data + m_capacity + 1) {
+    if (ownsPointer(data)) {
         // Appending a piece of ourselves: the growth below may free it.
         String copy(data, length);
         append(copy.m_data, copy.m_length);
@@ -156,6 +156,13 @@ void String::append(const char* data, int length)
     std::memcpy(m_data + m_length, data, static_cast<size_t>(length));
     m_length += length;
     m_data[m_length] = 0;
+}
+
+bool String::ownsPointer(const char* p) const
+{
+    const uintptr_t begin = reinterpret_cast<uintptr_t>(m_data);
+    const uintptr_t at = reinterpret_cast<uintptr_t>(p);
+    return m_data && at >= begin && at <= begin + static_cast<uintptr_t>(m_capacity);
 }
 
 void String::append(char c, int count)
@@ -467,6 +474,12 @@ String String::mid(int pos, int n) const
 
 void String::split(char sep, Array<String, int>& out, bool trim) const
 {
+    if (out.data() && this >= out.data() && this < out.data() + out.capacity()) {
+        // Splitting an element of out into out: clearing out would overwrite us.
+        const String copy(*this);
+        copy.split(sep, out, trim);
+        return;
+    }
     out.setCount(0);
     if (m_length == 0)
         return;
@@ -684,12 +697,24 @@ String String::format(const char* fmt, ...)
     return result;
 }
 
-void String::formatArgumentsList(const char* fmt, va_list argsIn)
+void String::formatArgumentsList(const char* fmt, va_list args)
 {
     if (!fmt || !*fmt) {
         clear();
         return;
     }
+    // Expand into a string of its own: the format and the %s arguments may
+    // point into this string's buffer, which appending would free.
+    String expansion;
+    expansion.expandFormat(fmt, args);
+    if (isEmpty())
+        *this = std::move(expansion);
+    else
+        *this += expansion;
+}
+
+void String::expandFormat(const char* fmt, va_list argsIn)
+{
     va_list args;
     va_copy(args, argsIn);
     // The va_list copy must be released on every path, exceptions included.
@@ -699,7 +724,6 @@ void String::formatArgumentsList(const char* fmt, va_list argsIn)
         ~VaGuard() { va_end(a); }
     } guard{ args };
 
-    const int start = m_length;
     const char* p = fmt;
     while (*p) {
         if (*p != '%') {
@@ -839,7 +863,7 @@ void String::formatArgumentsList(const char* fmt, va_list argsIn)
             break;
         }
         case 'n':
-            storeCount(args, d.length, m_length - start);
+            storeCount(args, d.length, m_length);
             break;
         case 'a':
         case 'e':

@@ -136,6 +136,10 @@ private:
     // grows to twice the length when `doubling`, else exactly.
     void reserveFor(long long newLength, bool doubling);
     void assign(const char* data, int length);
+    // Appends the expansion of fmt to this string, which nothing else sees.
+    void expandFormat(const char* fmt, va_list args);
+    // True when p points into this string's own buffer, which growing frees.
+    bool ownsPointer(const char* p) const;
     int findBytes(const char* text, int textLength, int from) const;
     int findBackBytes(const char* text, int textLength) const;
 

@@ -1,6 +1,7 @@
 #include "NamedArray.h"
 #include "String.h"
 
+#include <cstdarg>
 #include <climits>
 #include <cstdint>
 #include <new>
@@ -21,6 +22,14 @@ Array<String, int> pieces(const char* text, char sep, bool trim)
     Array<String, int> out;
     String(text).split(sep, out, trim);
     return out;
+}
+
+void appendFormat(String& out, const char* fmt, ...)
+{
+    va_list args;
+    va_start(args, fmt);
+    out.formatArgumentsList(fmt, args);
+    va_end(args);
 }
 
 } // namespace
@@ -175,9 +184,12 @@ TEST(StringTest, SplitKeepsEmptyPiecesAndTrims)
     p = pieces("\xa0x\xa0", ',', true);
     EXPECT_EQ(p[0], "\xa0x\xa0");
 
-    // A second split clears what the first one left.
-    String("x").split(',', p, false);
-    EXPECT_EQ(p.count(), 1);
+    // A second split clears what the first one left, even when the text
+    // split is one of the pieces it replaces.
+    p = pieces("a,b,c", ';', false);
+    p[0].split(',', p, false);
+    ASSERT_EQ(p.count(), 3);
+    EXPECT_EQ(p[2], "c");
 }
 
 TEST(StringTest, SplitIntoNamedPairs)
@@ -260,22 +272,16 @@ TEST(StringTest, FormatOddDirectives)
     // %n counts what this call produced, not what the string held before.
     String appended("xyz");
     int k = -1;
-    const char* fmt = "ab%n";
-    struct Helper
-    {
-        static void run(String& out, const char* f, ...)
-        {
-            va_list args;
-            va_start(args, f);
-            out.formatArgumentsList(f, args);
-            va_end(args);
-        }
-    };
-    Helper::run(appended, fmt, &k);
+    appendFormat(appended, "ab%n", &k);
     EXPECT_EQ(appended, "xyzab");
     EXPECT_EQ(k, 2);
-    Helper::run(appended, "");
+    appendFormat(appended, "");
     EXPECT_EQ(appended, ""); // an empty format clears
+
+    // Format and argument may live in the buffer that the expansion grows.
+    String self("x%9s");
+    appendFormat(self, self.c_str(), self.c_str());
+    EXPECT_EQ(self, "x%9sx     x%9s");
 
     // A precision bounds what %s reads: the text need not be terminated.
     const char unterminated[3] = { 'a', 'b', 'c' };
