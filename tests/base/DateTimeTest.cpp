@@ -1,43 +1,14 @@
 #include "DateTime.h"
+#include "ZoneGuard.h"
 
 #include <atomic>
-#include <cstdlib>
 #include <ctime>
-#include <string>
 #include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 namespace {
-
-// Runs a test in a POSIX time zone (no zone database needed) and puts the
-// previous one back afterwards.
-class ZoneGuard
-{
-public:
-    explicit ZoneGuard(const char* tz)
-    {
-        const char* old = std::getenv("TZ");
-        m_hadOld = old != nullptr;
-        if (old)
-            m_old = old;
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~ZoneGuard()
-    {
-        if (m_hadOld)
-            setenv("TZ", m_old.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool m_hadOld = false;
-    std::string m_old;
-};
 
 const char* kCentralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
 

@@ -1,4 +1,5 @@
 #include "Log.h"
+#include "ZoneGuard.h"
 
 #include <QDir>
 #include <QFile>
@@ -6,8 +7,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdlib>
-#include <ctime>
 #include <poll.h>
 #include <regex>
 #include <stdexcept>
@@ -82,29 +81,6 @@ class ThrowingSink : public Log
 {
 public:
     void writeEvent(VtrLogLevel, const QString&) override { throw std::runtime_error("sink"); }
-};
-
-class ZoneGuard
-{
-public:
-    explicit ZoneGuard(const char* tz) : m_old(std::getenv("TZ") ? std::getenv("TZ") : "")
-    {
-        m_hadOld = std::getenv("TZ") != nullptr;
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~ZoneGuard()
-    {
-        if (m_hadOld)
-            setenv("TZ", m_old.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    std::string m_old;
-    bool m_hadOld = false;
 };
 
 // Every test leaves the sinks as the program starts them: disabled.
