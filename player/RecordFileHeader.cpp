@@ -1,0 +1,105 @@
+#include "RecordFileHeader.h"
+
+#include <QByteArray>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+uint64_t readLE(const unsigned char* p, int n)
+{
+    uint64_t v = 0;
+    for (int i = n - 1; i >= 0; --i)
+        v = (v << 8) | p[i];
+    return v;
+}
+
+void writeLE(unsigned char* p, uint64_t v, int n)
+{
+    for (int i = 0; i < n; ++i) {
+        p[i] = static_cast<unsigned char>(v & 0xFF);
+        v >>= 8;
+    }
+}
+
+void sizeZeroed(Array<unsigned char, int>& out, int n)
+{
+    out.setCount(n);
+    std::memset(out.data(), 0, static_cast<size_t>(n));
+}
+
+} // namespace
+
+RecordFileHeader::RecordFileHeader()
+{
+    std::memset(m_sessionId, 0, sizeof m_sessionId);
+}
+
+RecordFileHeader::~RecordFileHeader() = default;
+
+void RecordFileHeader::clear()
+{
+    m_magic = 0;
+    m_duration = 0;
+    std::memset(m_sessionId, 0, sizeof m_sessionId);
+}
+
+void RecordFileHeader::decomposeHeaderData(const unsigned char* data)
+{
+    m_magic = static_cast<uint32_t>(readLE(data, 4));
+    m_duration = readLE(data + 8, 8);
+    std::memcpy(m_sessionId, data + 16, SESSION_ID_SIZE);
+}
+
+void RecordFileHeader::composeHeaderData(Array<unsigned char, int>& out) const
+{
+    sizeZeroed(out, SIZE);
+    writeLE(out.data(), m_magic, 4);
+    writeLE(out.data() + 8, m_duration, 8);
+    std::memcpy(out.data() + 16, m_sessionId, SESSION_ID_SIZE);
+}
+
+QString RecordFileHeader::sessionId() const
+{
+    const void* nul = std::memchr(m_sessionId, 0, SESSION_ID_SIZE);
+    const int n = nul ? static_cast<int>(static_cast<const unsigned char*>(nul) - m_sessionId)
+                      : SESSION_ID_SIZE;
+    return QString::fromLatin1(reinterpret_cast<const char*>(m_sessionId), n);
+}
+
+void RecordFileHeader::setSessionId(const QByteArray& id)
+{
+    std::memset(m_sessionId, 0, sizeof m_sessionId);
+    std::memcpy(m_sessionId, id.constData(),
+                static_cast<size_t>(std::min<qsizetype>(id.size(), SESSION_ID_SIZE)));
+}
+
+RecordUnitHeader::RecordUnitHeader() = default;
+
+RecordUnitHeader::~RecordUnitHeader() = default;
+
+void RecordUnitHeader::clear()
+{
+    m_type = 0;
+    m_channels = 0;
+    m_time = 0;
+    m_size = 0;
+}
+
+void RecordUnitHeader::decomposeHeaderData(const unsigned char* data)
+{
+    m_type = data[0];
+    m_channels = static_cast<uint16_t>(readLE(data + 4, 2));
+    m_time = readLE(data + 8, 8);
+    m_size = readLE(data + 16, 8);
+}
+
+void RecordUnitHeader::composeHeaderData(Array<unsigned char, int>& out) const
+{
+    sizeZeroed(out, SIZE);
+    out[0] = m_type;
+    writeLE(out.data() + 4, m_channels, 2);
+    writeLE(out.data() + 8, m_time, 8);
+    writeLE(out.data() + 16, m_size, 8);
+}

@@ -1,0 +1,131 @@
+#include "RecordReader.h"
+
+#include <QIODevice>
+
+#include "Exception.h"
+#include "Zip.h"
+
+bool RecordReader::isOpen() const
+{
+    return m_device && m_device->isOpen() && m_device->isReadable();
+}
+
+bool RecordReader::readExactly(unsigned char* dst, qint64 n)
+{
+    qint64 done = 0;
+    while (done < n) {
+        const qint64 got = m_device->read(reinterpret_cast<char*>(dst) + done, n - done);
+        if (got < 0) {
+            FileCantReadException e;
+            e.setReason(m_device->errorString());
+            throw e;
+        }
+        if (got == 0)
+            return false;
+        done += got;
+    }
+    return true;
+}
+
+void RecordReader::readFileHeader(RecordFileHeader& header)
+{
+    header.clear();
+    if (!isOpen() || !m_device->seek(0))
+        throw FileCantReadException();
+    header.m_data.setCount(RecordFileHeader::SIZE);
+    if (!readExactly(header.m_data.data(), RecordFileHeader::SIZE)) {
+        IncorrectFileException e;
+        e.setReason(QStringLiteral("shorter than the 32-byte file header"));
+        throw e;
+    }
+    header.decomposeHeaderData(header.m_data.data());
+    if (!header.hasValidMagic())
+        throw IncorrectFileException();
+}
+
+bool RecordReader::rewind()
+{
+    return isOpen() && m_device->seek(FIRST_UNIT_OFFSET);
+}
+
+RecordReader::Result RecordReader::truncate(qint64 held, quint64 needed)
+{
+    m_truncatedHeld = held;
+    m_truncatedNeeded = needed;
+    // The cut-off unit is the end of the recording for every caller: leave
+    // the device at its end, so atEnd() says so.
+    m_device->seek(m_device->size());
+    return Truncated;
+}
+
+RecordReader::Result RecordReader::readUnit(RecordUnitHeader& header,
+                                            Array<unsigned char, int>& payload,
+                                            Array<unsigned char, int>& packed)
+{
+    payload.setCount(0);
+    if (!isOpen())
+        return NotOpen;
+
+    m_unitPos = m_device->pos();
+    const qint64 left = m_device->size() - m_unitPos;
+    if (left <= 0) {
+        header.clear();
+        return End;
+    }
+
+    header.m_data.setCount(RecordUnitHeader::SIZE);
+    if (left < RecordUnitHeader::SIZE || !readExactly(header.m_data.data(), RecordUnitHeader::SIZE)) {
+        header.clear();
+        return truncate(left, RecordUnitHeader::SIZE);
+    }
+    header.decomposeHeaderData(header.m_data.data());
+
+    // Unknown type: an empty payload, the declared one not skipped.
+    if (!header.isValid())
+        return Unit;
+
+    // The declared size is checked against what the file still holds before
+    // anything is allocated: a size past the end is truncation.
+    const qint64 payloadLeft = left - RecordUnitHeader::SIZE;
+    if (header.m_size > static_cast<quint64>(payloadLeft)) {
+        const quint64 needed = header.m_size > ~quint64(0) - RecordUnitHeader::SIZE
+            ? ~quint64(0)
+            : header.m_size + RecordUnitHeader::SIZE;
+        header.clear();
+        return truncate(left, needed);
+    }
+    if (header.m_size > static_cast<quint64>(MAX_PAYLOAD_SIZE)) {
+        IncorrectFormatException e;
+        e.setReason(QStringLiteral("unit of %1 bytes at offset %2")
+                        .arg(header.m_size)
+                        .arg(m_unitPos));
+        throw e;
+    }
+    const int size = static_cast<int>(header.m_size);
+
+    Array<unsigned char, int>& stored = header.isCompressed() ? packed : payload;
+    stored.setCount(size);
+    if (size > 0 && !readExactly(stored.data(), size)) {
+        // The file shrank under us: the same as a cut-off unit.
+        const quint64 needed = header.m_size + RecordUnitHeader::SIZE;
+        header.clear();
+        stored.setCount(0);
+        return truncate(left, needed);
+    }
+
+    if (header.isCompressed()) {
+        // Zip caps what it inflates; past the cap, as for a damaged stream,
+        // the payload is not usable.
+        if (!Zip::unzipBuffer(packed, payload)) {
+            payload.setCount(0);
+            DecompressionException e;
+            e.setReason(QStringLiteral("unit of %1 stored bytes at offset %2")
+                            .arg(size)
+                            .arg(m_unitPos));
+            throw e;
+        }
+        header.m_size = static_cast<quint64>(payload.count());
+        header.m_type = static_cast<unsigned char>(header.m_type & ~RecordUnitHeader::FLAG_COMPRESSED);
+    }
+    return Unit;
+}

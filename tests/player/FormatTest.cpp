@@ -1,0 +1,345 @@
+// The recording container: file and unit headers and the one unit reader.
+
+#include "RecordFileHeader.h"
+#include "RecordReader.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "Exception.h"
+#include "Zip.h"
+
+namespace {
+
+using Bytes = Array<unsigned char, int>;
+
+void putLE(QByteArray& out, quint64 v, int n)
+{
+    for (int i = 0; i < n; ++i, v >>= 8)
+        out.append(static_cast<char>(v & 0xFF));
+}
+
+QByteArray fileHeader(quint64 duration = 60000, const char* id = "123456789")
+{
+    QByteArray h;
+    putLE(h, RecordFileHeader::MAGIC, 4);
+    h.append(4, '\0');
+    putLE(h, duration, 8);
+    QByteArray sid(id);
+    sid.resize(16, '\0');
+    return h + sid;
+}
+
+QByteArray unitHeader(unsigned type, quint64 time, quint64 size, unsigned channels = 0)
+{
+    QByteArray h;
+    h.append(static_cast<char>(type));
+    h.append(3, '\0');
+    putLE(h, channels, 2);
+    h.append(2, '\0');
+    putLE(h, time, 8);
+    putLE(h, size, 8);
+    return h;
+}
+
+QByteArray unit(unsigned type, quint64 time, const QByteArray& payload, unsigned channels = 0)
+{
+    return unitHeader(type, time, payload.size(), channels) + payload;
+}
+
+QByteArray zipped(const QByteArray& plain)
+{
+    Bytes out;
+    EXPECT_TRUE(Zip::zipBuffer(reinterpret_cast<const unsigned char*>(plain.constData()),
+                               static_cast<int>(plain.size()), out, Zip::COMPRESSION_DEFAULT));
+    return QByteArray(reinterpret_cast<const char*>(out.data()), out.count());
+}
+
+QByteArray bytesOf(const Bytes& a)
+{
+    return QByteArray(reinterpret_cast<const char*>(a.data()), a.count());
+}
+
+// A reader over an in-memory recording, positioned at its first unit.
+struct Recording
+{
+    explicit Recording(const QByteArray& bytes) : data(bytes), buffer(&data)
+    {
+        buffer.open(QIODevice::ReadOnly);
+        reader.setDevice(&buffer);
+        reader.readFileHeader(header);
+    }
+
+    RecordReader::Result next() { return reader.readUnit(unitHdr, payload, packed); }
+
+    QByteArray data;
+    QBuffer buffer;
+    RecordReader reader;
+    RecordFileHeader header;
+    RecordUnitHeader unitHdr;
+    Bytes payload;
+    Bytes packed;
+};
+
+} // namespace
+
+TEST(RecordFileHeaderTest, MagicIsAcceptedWhateverTheOtherBytes)
+{
+    QByteArray h = fileHeader();
+    for (int i = 4; i < 32; ++i)
+        h[i] = static_cast<char>(0xA5 ^ i);
+    Recording r(h);
+    EXPECT_TRUE(r.header.hasValidMagic());
+    EXPECT_EQ(r.reader.device()->pos(), RecordReader::FIRST_UNIT_OFFSET);
+}
+
+TEST(RecordFileHeaderTest, AnyOtherMagicRejectsTheFile)
+{
+    const unsigned char bad[][4] = {
+        {0x77, 0xAB, 0xCD, 0xEF}, // big-endian spelling
+        {0xEF, 0xCD, 0xAB, 0x78},
+        {0xEE, 0xCD, 0xAB, 0x77},
+        {0, 0, 0, 0},
+    };
+    for (const auto& magic : bad) {
+        QByteArray h = fileHeader();
+        std::memcpy(h.data(), magic, 4);
+        QBuffer buffer(&h);
+        buffer.open(QIODevice::ReadOnly);
+        RecordReader reader(&buffer);
+        RecordFileHeader header;
+        EXPECT_THROW(reader.readFileHeader(header), IncorrectFileException);
+    }
+}
+
+TEST(RecordFileHeaderTest, FileShorterThanTheHeaderIsRejected)
+{
+    for (int n : {0, 1, 4, 31}) {
+        QByteArray h = fileHeader().left(n);
+        QBuffer buffer(&h);
+        buffer.open(QIODevice::ReadOnly);
+        RecordReader reader(&buffer);
+        RecordFileHeader header;
+        EXPECT_THROW(reader.readFileHeader(header), IncorrectFileException) << n;
+    }
+}
+
+TEST(RecordFileHeaderTest, LargeDurationsAndFullLengthSessionIds)
+{
+    for (quint64 duration : {quint64(1) << 31, quint64(0xFFFFFFFF) + 1, ~quint64(0)}) {
+        Recording r(fileHeader(duration, "ABCDEFGHIJKLMNOP"));
+        EXPECT_EQ(r.header.m_duration, duration);
+        // No NUL in the field: all 16 characters.
+        EXPECT_EQ(r.header.sessionId(), QStringLiteral("ABCDEFGHIJKLMNOP"));
+    }
+    Recording shortId(fileHeader(0, "abc"));
+    EXPECT_EQ(shortId.header.sessionId(), QStringLiteral("abc"));
+}
+
+TEST(RecordFileHeaderTest, ComposeIsTheInverseOfDecompose)
+{
+    RecordFileHeader h;
+    h.m_magic = RecordFileHeader::MAGIC;
+    h.m_duration = 0x0123456789ABCDEFULL;
+    h.setSessionId("0123456789abcdefXYZ"); // cut to 16
+    Bytes raw;
+    h.composeHeaderData(raw);
+    ASSERT_EQ(raw.count(), RecordFileHeader::SIZE);
+    EXPECT_EQ(bytesOf(raw), fileHeader(0x0123456789ABCDEFULL, "0123456789abcdef"));
+
+    RecordUnitHeader u;
+    u.m_type = 0x15;
+    u.m_channels = 0xBEEF;
+    u.m_time = (quint64(1) << 40) + 7;
+    u.m_size = 0x8000000000000001ULL;
+    u.composeHeaderData(raw);
+    EXPECT_EQ(bytesOf(raw), unitHeader(0x15, u.m_time, u.m_size, 0xBEEF));
+    RecordUnitHeader back;
+    back.decomposeHeaderData(raw.data());
+    EXPECT_EQ(back.m_type, 0x15);
+    EXPECT_EQ(back.m_channels, 0xBEEF);
+    EXPECT_EQ(back.m_time, u.m_time);
+    EXPECT_EQ(back.m_size, u.m_size);
+}
+
+TEST(RecordReaderTest, HeaderOnlyFileIsAnEmptyRecording)
+{
+    Recording r(fileHeader());
+    EXPECT_EQ(r.next(), RecordReader::End);
+    EXPECT_EQ(r.payload.count(), 0);
+    EXPECT_TRUE(r.buffer.atEnd());
+}
+
+TEST(RecordReaderTest, UnitsOfEveryKindAreReadInOrder)
+{
+    const QByteArray pcm("\x01\x00\xFF\x7F", 4);
+    QByteArray file = fileHeader() + unit(1, 0, QByteArray("\x0B\x00\x10\x00\x20\0\0\0\x01", 9))
+        + unit(2, 5, QByteArray("\xE9\x00screen", 8)) + unit(3, 6, "") + unit(4, (quint64(1) << 31) + 1, pcm, 2)
+        + unit(5, ~quint64(0), pcm, 1);
+    Recording r(file);
+    const unsigned kinds[] = {1, 2, 3, 4, 5};
+    qint64 pos = RecordReader::FIRST_UNIT_OFFSET;
+    for (unsigned kind : kinds) {
+        ASSERT_EQ(r.next(), RecordReader::Unit);
+        EXPECT_EQ(r.reader.unitPos(), pos);
+        EXPECT_EQ(r.unitHdr.kind(), static_cast<int>(kind));
+        EXPECT_EQ(r.unitHdr.m_size, static_cast<quint64>(r.payload.count()));
+        pos += RecordUnitHeader::SIZE + r.payload.count();
+    }
+    EXPECT_EQ(r.unitHdr.m_channels, 1);
+    EXPECT_EQ(r.unitHdr.m_time, ~quint64(0));
+    EXPECT_EQ(bytesOf(r.payload), pcm);
+    EXPECT_EQ(r.next(), RecordReader::End);
+}
+
+TEST(RecordReaderTest, CompressedUnitReadsAsItsPlainTwin)
+{
+    QByteArray screen("\xEA\x00", 2);
+    for (int i = 0; i < 3000; ++i)
+        screen.append(static_cast<char>(i % 7));
+    Recording plain(fileHeader() + unit(0x02, 1234, screen));
+    Recording packed(fileHeader() + unit(0x12, 1234, zipped(screen)));
+    ASSERT_EQ(plain.next(), RecordReader::Unit);
+    ASSERT_EQ(packed.next(), RecordReader::Unit);
+    EXPECT_EQ(packed.unitHdr.m_type, 0x02);
+    EXPECT_FALSE(packed.unitHdr.isCompressed());
+    EXPECT_EQ(packed.unitHdr.m_size, static_cast<quint64>(screen.size()));
+    EXPECT_EQ(packed.unitHdr.m_time, plain.unitHdr.m_time);
+    EXPECT_EQ(bytesOf(packed.payload), bytesOf(plain.payload));
+    EXPECT_EQ(packed.next(), RecordReader::End);
+}
+
+class UnknownTypeTest : public ::testing::TestWithParam<int>
+{
+};
+
+TEST_P(UnknownTypeTest, GivesAnEmptyPayloadAndDoesNotSkipIt)
+{
+    const int type = GetParam();
+    Recording r(fileHeader() + unit(type, 10, "payload") + unit(1, 20, "x"));
+    ASSERT_EQ(r.next(), RecordReader::Unit);
+    EXPECT_FALSE(r.unitHdr.isValid());
+    EXPECT_EQ(r.unitHdr.m_type, type);
+    EXPECT_EQ(r.payload.count(), 0);
+    // The declared payload is not skipped: the caller stops at this unit.
+    EXPECT_EQ(r.buffer.pos(), RecordReader::FIRST_UNIT_OFFSET + RecordUnitHeader::SIZE);
+}
+
+static std::vector<int> unknownTypes()
+{
+    std::vector<int> t{0};
+    for (int i = 6; i <= 16; ++i)
+        t.push_back(i);
+    for (int i = 22; i <= 255; i += (i < 40 ? 1 : 23))
+        t.push_back(i);
+    t.push_back(255);
+    return t;
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, UnknownTypeTest, ::testing::ValuesIn(unknownTypes()));
+
+TEST(RecordReaderTest, ValidTypesAreExactlyOneToFiveWithOrWithoutTheFlag)
+{
+    for (int t = 0; t < 256; ++t) {
+        const bool valid = (t >= 1 && t <= 5) || (t >= 17 && t <= 21);
+        EXPECT_EQ(RecordUnitHeader::isValidType(t), valid) << t;
+    }
+}
+
+TEST(RecordReaderTest, CutAtEveryByteOfTheLastUnitEndsTheRecording)
+{
+    const QByteArray first = unit(2, 0, QByteArray("\xE9\x00\x00\x10\x00\x10\x00\x00", 8));
+    const QByteArray second = unit(0x12, 40, zipped(QByteArray(500, 'a')));
+    const QByteArray whole = fileHeader() + first + second;
+    for (int cut = 32 + first.size(); cut <= whole.size(); ++cut) {
+        Recording r(whole.left(cut));
+        ASSERT_EQ(r.next(), RecordReader::Unit);
+        const RecordReader::Result last = r.next();
+        if (cut == 32 + first.size()) {
+            EXPECT_EQ(last, RecordReader::End);
+        } else if (cut < whole.size()) {
+            EXPECT_EQ(last, RecordReader::Truncated) << cut;
+            EXPECT_EQ(r.payload.count(), 0);
+            EXPECT_TRUE(r.buffer.atEnd()) << "callers testing atEnd must stop too";
+            EXPECT_EQ(r.reader.truncatedHeld(), cut - 32 - first.size());
+            EXPECT_EQ(r.next(), RecordReader::End);
+        } else {
+            EXPECT_EQ(last, RecordReader::Unit);
+            EXPECT_EQ(r.payload.count(), 500);
+        }
+    }
+}
+
+TEST(RecordReaderTest, DeclaredSizePastTheEndIsTruncationNotAnAllocation)
+{
+    for (quint64 size : {quint64(11), quint64(1) << 40, ~quint64(0), ~quint64(0) - 10}) {
+        for (unsigned type : {2u, 0x12u}) {
+            Recording r(fileHeader() + unitHeader(type, 0, size) + QByteArray(10, 'z'));
+            EXPECT_EQ(r.next(), RecordReader::Truncated);
+            EXPECT_LT(r.payload.capacity(), 64);
+            EXPECT_LT(r.packed.capacity(), 64);
+            EXPECT_TRUE(r.buffer.atEnd());
+        }
+    }
+}
+
+TEST(RecordReaderTest, PayloadThatDoesNotInflateThrows)
+{
+    QByteArray broken = zipped(QByteArray(1000, 'q'));
+    broken[broken.size() / 2] = static_cast<char>(broken[broken.size() / 2] ^ 0x55);
+    for (const QByteArray& stored : {QByteArray("not zlib at all"), broken, QByteArray()}) {
+        Recording r(fileHeader() + unit(0x12, 0, stored));
+        EXPECT_THROW(r.next(), DecompressionException);
+        EXPECT_EQ(r.payload.count(), 0);
+    }
+}
+
+TEST(RecordReaderTest, InflatedSizeIsCappedByZip)
+{
+    const QByteArray big(2 * 1024 * 1024, '\0');
+    const QByteArray file = fileHeader() + unit(0x12, 0, zipped(big));
+    Zip::setMaxUnzippedSize(1024 * 1024);
+    {
+        Recording r(file);
+        EXPECT_THROW(r.next(), DecompressionException);
+    }
+    Zip::setMaxUnzippedSize(0);
+    Recording r(file);
+    ASSERT_EQ(r.next(), RecordReader::Unit);
+    EXPECT_EQ(r.payload.count(), big.size());
+}
+
+TEST(RecordReaderTest, ReadsAFileOpenedReadOnlyAndReportsAClosedOne)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("a.vro"));
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(fileHeader() + unit(3, 7, "info") + unit(0x14, 8, zipped("pcm!"), 2));
+    }
+    QFile file(path);
+    RecordReader reader(&file);
+    RecordUnitHeader header;
+    Bytes payload, packed;
+    EXPECT_EQ(reader.readUnit(header, payload, packed), RecordReader::NotOpen);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    RecordFileHeader fh;
+    reader.readFileHeader(fh);
+    ASSERT_EQ(reader.readUnit(header, payload, packed), RecordReader::Unit);
+    ASSERT_EQ(reader.readUnit(header, payload, packed), RecordReader::Unit);
+    EXPECT_EQ(header.kind(), RecordUnitHeader::KIND_AUDIO_CAP);
+    EXPECT_EQ(header.m_channels, 2);
+    EXPECT_EQ(bytesOf(payload), QByteArray("pcm!"));
+    EXPECT_EQ(reader.readUnit(header, payload, packed), RecordReader::End);
+    // Going back to the first unit reads it again.
+    ASSERT_TRUE(reader.rewind());
+    ASSERT_EQ(reader.readUnit(header, payload, packed), RecordReader::Unit);
+    EXPECT_EQ(header.m_time, 7u);
+}
