@@ -6,9 +6,10 @@
 #include <fcntl.h>
 
 // Open flags of File::open, passed to the system unchanged. Only three
-// combinations are used; they are spelt with the platform's own flag values
-// (numbers written down elsewhere for other platforms mean different flags
-// here, and a wrong number could truncate a recording).
+// combinations are used; they are spelt with the platform's own flag names
+// because the numbers differ between systems (the BSD read-write-create-
+// truncate value 0x602 means read-write, truncate and append here, without
+// create), and a wrong number could truncate a recording.
 class FileMode
 {
 public:

@@ -67,6 +67,15 @@ TEST(ThreadTest, PendingInterruptEndsTheNextSleepAtOnce)
     EXPECT_FALSE(Thread::testInterrupted());
 }
 
+TEST(ThreadTest, UninterruptibleWaitKeepsTheInterruptForLater)
+{
+    Thread::getCurrentThread()->interrupt();
+    const auto start = Clock::now();
+    EXPECT_EQ(Thread::waitUninterruptable(30), Thread::WAIT_TIMEOUT);
+    EXPECT_GE(msSince(start), 25);
+    EXPECT_TRUE(Thread::testInterrupted());
+}
+
 TEST(ThreadTest, SleepWithoutInterruptTimesOut)
 {
     const auto start = Clock::now();
@@ -249,6 +258,17 @@ TEST(ThreadTest, DummyThreadOfAnEndedThreadIsNotInheritedByTheNext)
     Array<Thread*, int> after;
     TLSManager::getTLSManager()->listThreads(after);
     EXPECT_EQ(after.count(), before.count());
+}
+
+TEST(ThreadTest, AttachedThreadRunsTheBodyAndFinishes)
+{
+    std::atomic<bool> sawItself{false};
+    FnThread t([&](FnThread& self) { sawItself = Thread::getCurrentThread() == &self; });
+    std::thread host([&] { t.attachCurrentThread(); });
+    host.join();
+    EXPECT_TRUE(sawItself.load());
+    EXPECT_EQ(t.getState(), Thread::STATE_FINISHED);
+    t.stop(true);
 }
 
 TEST(ThreadTest, SmallStackSizeIsRaisedToTheMinimum)
