@@ -2,8 +2,9 @@
 // libjpeg-turbo side by side. All contenders work on the very same scan:
 // ours as raw data, libjpeg-turbo as a complete JFIF stream (tjDecompress2)
 // and as an abbreviated image after a tables-only stream was loaded once,
-// which is what raw mode amounts to. Quality 90 in our terms is scale factor
-// 26, which is libjpeg's quality 87: the quantisation tables are identical.
+// which is what raw mode amounts to. The argument is our quality: 90 (the
+// grid encoder's) is scale factor 26 = libjpeg's quality 87, 100 is scale 0 =
+// libjpeg's 100; the quantisation tables are identical either way.
 #include <cmath>
 #include <csetjmp>
 #include <cstdio>
@@ -21,8 +22,17 @@
 namespace {
 
 constexpr int kSide = 16;
-constexpr unsigned char kScale = 26;
-constexpr int kLibjpegQuality = 87;
+
+unsigned char scaleOf(int quality)
+{
+    return static_cast<unsigned char>(255 - quality * 255 / 100);
+}
+
+// libjpeg's quality for the same tables (its scale is 200 - 2 q above 50).
+int libjpegQualityOf(int quality)
+{
+    return (200 - scaleOf(quality)) / 2;
+}
 
 using Bytes = std::vector<unsigned char>;
 
@@ -61,10 +71,10 @@ struct Box
     std::vector<int> pixels = photoBox();
     Bytes raw, jfif, tablesOnly, abbreviated;
 
-    Box()
+    explicit Box(int quality)
     {
         JPEGEncoder enc;
-        enc.setScaleFactor(kScale);
+        enc.setScaleFactor(scaleOf(quality));
         Array<unsigned char, int> out;
         enc.encodeRaw(pixels.data(), kSide, kSide, out);
         raw.assign(out.data(), out.data() + out.count());
@@ -93,10 +103,11 @@ struct Box
     }
 };
 
-const Box& box()
+const Box& box(int quality)
 {
-    static const Box b;
-    return b;
+    static const Box b90(90);
+    static const Box b100(100);
+    return quality == 100 ? b100 : b90;
 }
 
 struct LibjpegError
@@ -114,9 +125,9 @@ void onLibjpegError(j_common_ptr cinfo)
 
 void BM_OurDecodeRaw(benchmark::State& state)
 {
-    const Box& b = box();
+    const Box& b = box(static_cast<int>(state.range(0)));
     JPEGDecoder dec;
-    dec.setDecoderParams(kScale, kSide, kSide);
+    dec.setDecoderParams(scaleOf(static_cast<int>(state.range(0))), kSide, kSide);
     Array<int, int> out;
     for (auto _ : state) {
         dec.decodeRaw(b.raw.data(), static_cast<int>(b.raw.size()), out);
@@ -126,11 +137,11 @@ void BM_OurDecodeRaw(benchmark::State& state)
         state.SkipWithError("decode failed");
     state.counters["bytes"] = static_cast<double>(b.raw.size());
 }
-BENCHMARK(BM_OurDecodeRaw);
+BENCHMARK(BM_OurDecodeRaw)->Arg(90)->Arg(100);
 
 void BM_TurboDecodeJfif(benchmark::State& state)
 {
-    const Box& b = box();
+    const Box& b = box(static_cast<int>(state.range(0)));
     tjhandle tj = tjInitDecompress();
     std::vector<unsigned char> bgrx(kSide * kSide * 4);
     for (auto _ : state) {
@@ -144,11 +155,11 @@ void BM_TurboDecodeJfif(benchmark::State& state)
     }
     tjDestroy(tj);
 }
-BENCHMARK(BM_TurboDecodeJfif);
+BENCHMARK(BM_TurboDecodeJfif)->Arg(90)->Arg(100);
 
 void BM_TurboDecodePresetTables(benchmark::State& state)
 {
-    const Box& b = box();
+    const Box& b = box(static_cast<int>(state.range(0)));
     jpeg_decompress_struct c;
     LibjpegError err;
     c.err = jpeg_std_error(&err.mgr);
@@ -181,15 +192,15 @@ void BM_TurboDecodePresetTables(benchmark::State& state)
     }
     jpeg_destroy_decompress(&c);
 }
-BENCHMARK(BM_TurboDecodePresetTables);
+BENCHMARK(BM_TurboDecodePresetTables)->Arg(90)->Arg(100);
 
 // --- Encoding
 
 void BM_OurEncodeRaw(benchmark::State& state)
 {
-    const Box& b = box();
+    const Box& b = box(static_cast<int>(state.range(0)));
     JPEGEncoder enc;
-    enc.setScaleFactor(kScale);
+    enc.setScaleFactor(scaleOf(static_cast<int>(state.range(0))));
     Array<unsigned char, int> out;
     enc.prepare(kSide, kSide, out);
     for (auto _ : state) {
@@ -198,17 +209,18 @@ void BM_OurEncodeRaw(benchmark::State& state)
     }
     state.counters["bytes"] = static_cast<double>(out.count());
 }
-BENCHMARK(BM_OurEncodeRaw);
+BENCHMARK(BM_OurEncodeRaw)->Arg(90)->Arg(100);
 
 void BM_TurboEncodeJfif(benchmark::State& state)
 {
-    const std::vector<unsigned char> rgb = rgbOf(box().pixels);
+    const std::vector<unsigned char> rgb = rgbOf(box(90).pixels);
+    const int quality = libjpegQualityOf(static_cast<int>(state.range(0)));
     tjhandle tj = tjInitCompress();
     unsigned char* buffer = tjAlloc(static_cast<int>(tjBufSize(kSide, kSide, TJSAMP_444)));
     for (auto _ : state) {
         unsigned long size = tjBufSize(kSide, kSide, TJSAMP_444);
         if (tjCompress2(tj, rgb.data(), kSide, 0, kSide, TJPF_RGB, &buffer, &size, TJSAMP_444,
-                        kLibjpegQuality, TJFLAG_NOREALLOC)
+                        quality, TJFLAG_NOREALLOC)
             != 0) {
             state.SkipWithError(tjGetErrorStr2(tj));
             break;
@@ -218,12 +230,13 @@ void BM_TurboEncodeJfif(benchmark::State& state)
     tjFree(buffer);
     tjDestroy(tj);
 }
-BENCHMARK(BM_TurboEncodeJfif);
+BENCHMARK(BM_TurboEncodeJfif)->Arg(90)->Arg(100);
 
 // libjpeg-turbo writing abbreviated images (no tables): the match for raw mode.
 void BM_TurboEncodeWithoutTables(benchmark::State& state)
 {
-    const std::vector<unsigned char> rgb = rgbOf(box().pixels);
+    const std::vector<unsigned char> rgb = rgbOf(box(90).pixels);
+    const int quality = libjpegQualityOf(static_cast<int>(state.range(0)));
     jpeg_compress_struct c;
     LibjpegError err;
     c.err = jpeg_std_error(&err.mgr);
@@ -240,7 +253,7 @@ void BM_TurboEncodeWithoutTables(benchmark::State& state)
     c.input_components = 3;
     c.in_color_space = JCS_RGB;
     jpeg_set_defaults(&c);
-    jpeg_set_quality(&c, kLibjpegQuality, TRUE);
+    jpeg_set_quality(&c, quality, TRUE);
     c.comp_info[0].h_samp_factor = 1;
     c.comp_info[0].v_samp_factor = 1;
     c.write_JFIF_header = FALSE;
@@ -259,6 +272,6 @@ void BM_TurboEncodeWithoutTables(benchmark::State& state)
     }
     jpeg_destroy_compress(&c);
 }
-BENCHMARK(BM_TurboEncodeWithoutTables);
+BENCHMARK(BM_TurboEncodeWithoutTables)->Arg(90)->Arg(100);
 
 } // namespace
