@@ -1,0 +1,125 @@
+// Bitmap import, YUY2 and packed 3-byte pixels.
+
+#include "VideoFrame.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using Pixels = std::vector<unsigned int>;
+using Bytes = std::vector<unsigned char>;
+
+int channelDistance(unsigned int a, unsigned int b)
+{
+    int worst = 0;
+    for (int shift = 0; shift <= 16; shift += 8)
+        worst = std::max(worst, std::abs(static_cast<int>((a >> shift) & 0xFF)
+                                         - static_cast<int>((b >> shift) & 0xFF)));
+    return worst;
+}
+
+} // namespace
+
+TEST(ImageConversionTest, BitmapsAreImportedTopDown)
+{
+    // 24 bits, 3 x 2: rows of 9 bytes padded to 12, bottom row first.
+    const Bytes bgr = {
+        1, 2, 3, 4, 5, 6, 7, 8, 9, 0xEE, 0xEE, 0xEE,          // bottom row
+        10, 20, 30, 40, 50, 60, 70, 80, 90, 0xEE, 0xEE, 0xEE, // top row
+    };
+    Pixels out(6, 0xDEAD);
+    ASSERT_TRUE(VideoFrame::setBitmapPixels(bgr.data(), 24, 3, 2, 24, 0, out.data()));
+    EXPECT_EQ(out, (Pixels{0x1E140Au, 0x3C3228u, 0x5A5046u, 0x030201u, 0x060504u, 0x090807u}));
+
+    // One byte short, or a depth we do not read: refused, nothing written.
+    Pixels untouched(6, 0xDEAD);
+    EXPECT_FALSE(VideoFrame::setBitmapPixels(bgr.data(), 23, 3, 2, 24, 0, untouched.data()));
+    EXPECT_FALSE(VideoFrame::setBitmapPixels(bgr.data(), 24, 3, 2, 8, 0, untouched.data()));
+    EXPECT_FALSE(VideoFrame::setBitmapPixels(nullptr, 24, 3, 2, 24, 0, untouched.data()));
+    EXPECT_EQ(untouched, Pixels(6, 0xDEAD));
+
+    // 16 bits 5-6-5, width 3 padded to 4 pixels; full scale widens to 255.
+    const Bytes rgb565 = {0xFF, 0xFF, 0x00, 0xF8, 0xE0, 0x07, 0x00, 0x00,
+                          0x1F, 0x00, 0x00, 0x00, 0x10, 0x84, 0x00, 0x00};
+    out.assign(6, 0);
+    ASSERT_TRUE(VideoFrame::setBitmapPixels(rgb565.data(), 16, 3, 2, 16, 0, out.data()));
+    EXPECT_EQ(out, (Pixels{0x0000FFu, 0x000000u, 0x848284u, 0xFFFFFFu, 0xFF0000u, 0x00FF00u}));
+    EXPECT_FALSE(VideoFrame::setBitmapPixels(rgb565.data(), 15, 3, 2, 16, 0, out.data()));
+
+    // 32 bits are copied as they are.
+    const Bytes bgra = {0x56, 0x34, 0x12, 0xFF, 0x01, 0x02, 0x03, 0x04};
+    Pixels two(2);
+    ASSERT_TRUE(VideoFrame::setBitmapPixels(bgra.data(), 8, 1, 2, 32, 0, two.data()));
+    EXPECT_EQ(two, (Pixels{0x04030201u, 0xFF123456u}));
+
+    // YUY2 goes through the converter (which reads bottom-up itself).
+    const Bytes yuy2 = {235, 128, 235, 128, 16, 128, 16, 128};
+    ASSERT_TRUE(VideoFrame::setBitmapPixels(yuy2.data(), 8, 2, 2, 16, VideoFrame::FORMAT_YUY2,
+                                            out.data()));
+    EXPECT_EQ(Pixels(out.begin(), out.begin() + 4), (Pixels{0, 0, 0xFFFFFFu, 0xFFFFFFu}));
+    EXPECT_FALSE(VideoFrame::setBitmapPixels(yuy2.data(), 7, 2, 2, 16, VideoFrame::FORMAT_YUY2,
+                                             out.data()));
+}
+
+TEST(ImageConversionTest, Yuy2RoundTripStaysClose)
+{
+    EXPECT_EQ(VideoFrame::yuy2Size(3, 2), 16); // an odd pixel still takes a pair
+    EXPECT_EQ(VideoFrame::yuy2Size(0, 2), -1);
+    EXPECT_EQ(VideoFrame::yuy2Size(70000, 70000), -1);
+
+    // A smooth picture (chroma changes slowly, as subsampling assumes),
+    // including an odd width.
+    for (int w : {32, 31}) {
+        const int h = 16;
+        Pixels src(w * h), back(w * h);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                src[y * w + x] = (x * 8 << 16) | (y * 16 << 8) | (255 - x * 4);
+        Bytes yuy2(VideoFrame::yuy2Size(w, h));
+        VideoFrame::convertRGBtoYUY2(src.data(), w, h, yuy2.data());
+        VideoFrame::convertYUY2toRGB(yuy2.data(), w, h, back.data());
+        // Red climbs 8 levels a pixel, so the shared chroma of a pair costs
+        // a few levels besides the rounding of the studio range.
+        for (int i = 0; i < w * h; ++i)
+            ASSERT_LE(channelDistance(src[i], back[i]), 6) << "pixel " << i;
+    }
+    // Greys and the extremes come back nearly exact.
+    const Pixels greys = {0x000000u, 0xFFFFFFu, 0x808080u, 0x404040u};
+    Bytes yuy2(8);
+    Pixels back(4);
+    VideoFrame::convertRGBtoYUY2(greys.data(), 2, 2, yuy2.data());
+    EXPECT_EQ(yuy2[0], 126); // luma of 0x808080, first in the bottom row
+    VideoFrame::convertYUY2toRGB(yuy2.data(), 2, 2, back.data());
+    for (int i = 0; i < 4; ++i)
+        EXPECT_LE(channelDistance(greys[i], back[i]), 1);
+}
+
+TEST(ImageConversionTest, PackedPixels)
+{
+    std::mt19937 rng(3);
+    Pixels src(5 * 3);
+    for (auto& p : src)
+        p = rng();
+    Bytes packed(5 * 3 * 3), bgr(5 * 3 * 3);
+    VideoFrame::compactFrame(src.data(), 5, 3, packed.data());
+    VideoFrame::compactFrameBGR(src.data(), 5, 3, bgr.data());
+    EXPECT_EQ(packed[0], (src[0] >> 16) & 0xFF);
+    EXPECT_EQ(bgr[0], src[0] & 0xFF);
+    EXPECT_EQ(bgr[2], packed[0]);
+
+    Pixels back(15);
+    ASSERT_TRUE(VideoFrame::uncompactFrame(back.data(), 5, 3, packed.data(),
+                                           static_cast<int>(packed.size())));
+    for (int i = 0; i < 15; ++i)
+        EXPECT_EQ(back[i], src[i] & 0xFFFFFFu); // alpha 0
+    Pixels untouched(15, 7);
+    EXPECT_FALSE(VideoFrame::uncompactFrame(untouched.data(), 5, 3, packed.data(),
+                                            static_cast<int>(packed.size()) - 1));
+    EXPECT_FALSE(VideoFrame::uncompactFrame(untouched.data(), 5, 3, nullptr, 45));
+    EXPECT_EQ(untouched, Pixels(15, 7));
+}
