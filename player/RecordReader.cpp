@@ -63,6 +63,14 @@ RecordReader::Result RecordReader::readUnit(RecordUnitHeader& header,
                                             Array<unsigned char, int>& packed)
 {
     payload.setCount(0);
+    const Result r = readUnitHeader(header);
+    if (r != Unit || !header.isValid())
+        return r;
+    return readPayload(header, payload, packed);
+}
+
+RecordReader::Result RecordReader::readUnitHeader(RecordUnitHeader& header)
+{
     if (!isOpen())
         return NotOpen;
 
@@ -80,7 +88,7 @@ RecordReader::Result RecordReader::readUnit(RecordUnitHeader& header,
     }
     header.decomposeHeaderData(header.m_data.data());
 
-    // Unknown type: an empty payload, the declared one not skipped.
+    // Unknown type: no payload, the declared one not skipped.
     if (!header.isValid())
         return Unit;
 
@@ -101,8 +109,22 @@ RecordReader::Result RecordReader::readUnit(RecordUnitHeader& header,
                         .arg(m_unitPos));
         throw e;
     }
-    const int size = static_cast<int>(header.m_size);
+    return Unit;
+}
 
+void RecordReader::skipPayload(const RecordUnitHeader& header)
+{
+    // readUnitHeader has checked that the bytes are in the file.
+    if (header.isValid() && isOpen())
+        m_device->seek(m_device->pos() + static_cast<qint64>(header.m_size));
+}
+
+RecordReader::Result RecordReader::readPayload(RecordUnitHeader& header,
+                                               Array<unsigned char, int>& payload,
+                                               Array<unsigned char, int>& packed)
+{
+    payload.setCount(0);
+    const int size = static_cast<int>(header.m_size);
     Array<unsigned char, int>& stored = header.isCompressed() ? packed : payload;
     stored.setCount(size);
     if (size > 0 && !readExactly(stored.data(), size)) {
@@ -110,7 +132,7 @@ RecordReader::Result RecordReader::readUnit(RecordUnitHeader& header,
         const quint64 needed = header.m_size + RecordUnitHeader::SIZE;
         header.clear();
         stored.setCount(0);
-        return truncate(left, needed);
+        return truncate(m_device->size() - m_unitPos, needed);
     }
 
     if (header.isCompressed()) {

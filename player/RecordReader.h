@@ -68,6 +68,18 @@ public:
     Result readUnit(RecordUnitHeader& header, Array<unsigned char, int>& payload,
                     Array<unsigned char, int>& packed);
 
+    // readUnit in two steps, for callers that want the payload of some units
+    // only. readUnitHeader reads the header and checks that the declared
+    // payload is in the file (the same results and rules as readUnit; for a
+    // unit of unknown type it returns Unit and the payload is not there to
+    // read). Then exactly one of readPayload (as readUnit would) or
+    // skipPayload (moves past the stored bytes, inflating nothing) must
+    // follow for a valid type.
+    Result readUnitHeader(RecordUnitHeader& header);
+    Result readPayload(RecordUnitHeader& header, Array<unsigned char, int>& payload,
+                       Array<unsigned char, int>& packed);
+    void skipPayload(const RecordUnitHeader& header);
+
     // File offset of the header of the unit last read (or attempted).
     qint64 unitPos() const { return m_unitPos; }
     // After Truncated: the number of bytes the cut-off unit needed in all

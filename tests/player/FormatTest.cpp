@@ -343,3 +343,19 @@ TEST(RecordReaderTest, ReadsAFileOpenedReadOnlyAndReportsAClosedOne)
     ASSERT_EQ(reader.readUnit(header, payload, packed), RecordReader::Unit);
     EXPECT_EQ(header.m_time, 7u);
 }
+
+TEST(RecordReaderTest, HeadersCanBeReadWithoutTheirPayloads)
+{
+    // A damaged compressed payload is not inflated when skipped.
+    Recording r(fileHeader() + unit(0x12, 1, "not zlib") + unit(1, 2, "ctl")
+                + unitHeader(2, 3, 100));
+    ASSERT_EQ(r.reader.readUnitHeader(r.unitHdr), RecordReader::Unit);
+    EXPECT_TRUE(r.unitHdr.isCompressed());
+    r.reader.skipPayload(r.unitHdr);
+    ASSERT_EQ(r.reader.readUnitHeader(r.unitHdr), RecordReader::Unit);
+    EXPECT_EQ(r.unitHdr.m_time, 2u);
+    ASSERT_EQ(r.reader.readPayload(r.unitHdr, r.payload, r.packed), RecordReader::Unit);
+    EXPECT_EQ(bytesOf(r.payload), QByteArray("ctl"));
+    // The bounds rules are those of readUnit.
+    EXPECT_EQ(r.reader.readUnitHeader(r.unitHdr), RecordReader::Truncated);
+}
