@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QString>
+
+class QObject;
+
+// What the player needs of its main window. setTitle and setVisible may be
+// called on either thread (play() runs on the player thread after an index
+// build); an implementation with widgets forwards them to the GUI thread.
+class IPlayerWindow
+{
+public:
+    virtual ~IPlayerWindow() = default;
+
+    // The object whose slots onPlayerStatus(int), onPlayerPositionChanged(quint64)
+    // and onInvalidFileFormat() receive the player's signals (queued).
+    virtual QObject* receiver() = 0;
+    virtual void setTitle(const QString& title) = 0;
+    virtual void setVisible(bool visible) = 0;
+    // Playback starts by itself once the opened recording is ready. Read on
+    // the player thread, written on the GUI thread.
+    virtual bool playOnOpen() const = 0;
+};
