@@ -1,0 +1,324 @@
+#include "IndexBuilder.h"
+
+#include <QDateTime>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "Exception.h"
+#include "IndexFile.h"
+#include "Log.h"
+#include "Thread.h"
+#include "UnitDispatch.h"
+#include "Zip.h"
+
+namespace {
+
+// The grid encoder turns a quality q into the factor 255 - q * 255 / 100 and
+// keeps the factor it holds while that factor "stands for" the quality asked
+// for, (255 - s) * 100 / 255 == q.
+int scaleOfQuality(int quality)
+{
+    return 255 - quality * 255 / 100;
+}
+
+int qualityOfScale(int scale)
+{
+    return (255 - scale) * 100 / 255;
+}
+
+// The encoder starts with quality 90 and the factor that stands for it.
+constexpr int kEncoderInitialScale = 255 - 90 * 255 / 100;
+
+quint64 nowMs()
+{
+    return static_cast<quint64>(QDateTime::currentMSecsSinceEpoch());
+}
+
+} // namespace
+
+IndexBuilder::IndexBuilder()
+{
+    m_decoder.m_listener = this;
+    m_encoder.setQuality(kInitialQuality);
+    m_encoderScale = kEncoderInitialScale;
+    m_recordingScale = scaleOfQuality(kInitialQuality);
+    m_payload.setGrowBy(1024 * 1024);
+}
+
+IndexBuilder::~IndexBuilder() = default;
+
+QString IndexBuilder::tempFileName(const QString& indexFileName)
+{
+    return indexFileName + QStringLiteral(".part");
+}
+
+int IndexBuilder::qualityForScale(int scale)
+{
+    int best = 0;
+    for (int q = 0; q <= 100; ++q) {
+        if (std::abs(scaleOfQuality(q) - scale) < std::abs(scaleOfQuality(best) - scale))
+            best = q;
+    }
+    return best;
+}
+
+int IndexBuilder::prepareEncoderScale(int scale)
+{
+    const int quality = qualityForScale(scale);
+    const int wanted = scaleOfQuality(quality);
+    if (qualityOfScale(m_encoderScale) == quality && m_encoderScale != wanted) {
+        // The encoder would keep its present factor for this quality: move it
+        // to another one first with a one-box encode (the caller resets the
+        // encoder's screen map before the real encode).
+        const int other = quality <= 98 ? quality + 2 : quality - 2;
+        m_encoder.setQuality(other);
+        m_encoder.setScreenDimension(m_frame.width(), m_frame.height());
+        m_encoder.encode(&m_frame, 0, 0, 1, 1, m_keyFrame);
+        m_encoderScale = scaleOfQuality(other);
+    }
+    m_encoder.setQuality(quality);
+    if (qualityOfScale(m_encoderScale) != quality)
+        m_encoderScale = wanted;
+    return m_encoderScale;
+}
+
+void IndexBuilder::onScreenDimension(int width, int height)
+{
+    if (width >= 0 && height >= 0 && (width != m_frame.width() || height != m_frame.height()))
+        m_frame.resize(width, height);
+    m_frame.clear(0);
+}
+
+void IndexBuilder::onBoxDecoded(VideoFrame* box, int x, int y, int width, int height)
+{
+    if (!box)
+        return;
+    VideoFrame::copy(m_frame.pixels(), m_frame.width(), m_frame.height(), box->pixels(),
+                     box->width(), box->height(), x, y, width, height, 0, 0);
+}
+
+RecordReader::Result IndexBuilder::readInputUnit()
+{
+    return m_reader.readUnit(m_unitHeader, m_payload, m_packed);
+}
+
+void IndexBuilder::writeOrThrow(const unsigned char* data, qint64 length)
+{
+    if (length <= 0)
+        return;
+    if (m_indexFile.write(reinterpret_cast<const char*>(data), length) != length) {
+        FileCantWriteException e;
+        e.setReason(m_indexFile.errorString());
+        throw e;
+    }
+}
+
+bool IndexBuilder::makeIndex(const QString& fileName, int interval)
+{
+    m_fileName = fileName;
+    m_indexFileName = IndexFile::indexFileName(fileName);
+    m_tempFileName = tempFileName(m_indexFileName);
+    m_interval = interval;
+
+    bool ok = false;
+    bool created = false;
+    try {
+        if (interval <= 0)
+            throw IncorrectFileException();
+        m_file.setFileName(fileName);
+        if (!m_file.open(QIODevice::ReadOnly))
+            throw FileCantOpenException();
+        m_reader.setDevice(&m_file);
+        m_reader.readFileHeader(m_fileHeader);
+
+        // The index file is created only for a recording that was accepted.
+        m_indexFile.setFileName(m_tempFileName);
+        if (!m_indexFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            throw FileCantCreateException();
+        created = true;
+        ok = doWork();
+    } catch (const Exception& e) {
+        logDebug2("Index build failed: %1 %2", e.getErrorMessage().toUtf8().constData(),
+                  e.getReason().toUtf8().constData());
+        ok = false;
+    } catch (const std::exception& e) {
+        logDebug1("Index build failed: %1", e.what());
+        ok = false;
+    } catch (...) {
+        logDebug("Index build failed");
+        ok = false;
+    }
+
+    m_file.close();
+    m_reader.setDevice(nullptr);
+    if (m_indexFile.isOpen()) {
+        if (!m_indexFile.flush())
+            ok = false;
+        m_indexFile.close();
+        if (m_indexFile.error() != QFileDevice::NoError)
+            ok = false;
+    }
+    if (ok) {
+        // Atomic on POSIX: the index appears whole or not at all.
+        const QByteArray from = QFile::encodeName(m_tempFileName);
+        const QByteArray to = QFile::encodeName(m_indexFileName);
+        ok = std::rename(from.constData(), to.constData()) == 0;
+    }
+    if (!ok && created) {
+        QFile::remove(m_tempFileName);
+        QFile::remove(m_indexFileName);
+    }
+    // A stop that came after the build ended must not cancel the next one.
+    m_cancel.store(false);
+    m_entries.setCount(0);
+    return ok;
+}
+
+bool IndexBuilder::doWork()
+{
+    // Placeholder header: magic and count 0, so a file cut short here never
+    // loads as an index.
+    m_header.clear();
+    m_header.m_flags = m_flags;
+    if (!m_header.write(m_indexFile))
+        throw FileCantWriteException();
+
+    // One entry per interval, but never more than the file can hold key
+    // frames for: each needs a unit of at least 24 bytes.
+    const quint64 wanted = m_fileHeader.m_duration / static_cast<quint64>(m_interval) + 1;
+    const quint64 fileBound = static_cast<quint64>(m_file.size()) / RecordUnitHeader::SIZE + 1;
+    const quint64 intBound = static_cast<quint64>(INT_MAX);
+    m_count = std::min(wanted, std::min(fileBound, intBound));
+
+    // Placeholder entries (zeros), written in blocks.
+    {
+        static const unsigned char zeros[64 * 1024] = {};
+        quint64 left = m_count * IndexEntryPoint::SIZE;
+        while (left > 0) {
+            const qint64 n = static_cast<qint64>(std::min<quint64>(left, sizeof zeros));
+            writeOrThrow(zeros, n);
+            left -= static_cast<quint64>(n);
+        }
+    }
+    m_entries.setCount(0);
+    m_entries.setGrowBy(64);
+
+    if (!m_frame.isEmpty())
+        m_frame.resize(0, 0);
+    m_decoder.reset();
+    m_recordingScale = scaleOfQuality(kInitialQuality);
+    quint64 lastReport = nowMs();
+
+    quint64 unitPos = static_cast<quint64>(m_file.pos());
+    RecordReader::Result r = readInputUnit();
+    quint64 lastTime = 0;
+    int k = 0;
+    quint64 prev = 0;
+    quint64 acc = 0;
+    bool started = false;
+    while (r == RecordReader::Unit && m_unitHeader.isValid()
+           && static_cast<quint64>(k) < m_count) {
+        if (m_cancel.load())
+            return false;
+        const quint64 time = m_unitHeader.m_time;
+        lastTime = time;
+
+        if (m_unitHeader.kind() == RecordUnitHeader::KIND_SCREEN && m_payload.count() > 0) {
+            const unsigned char code = m_payload[0];
+            const int length = m_payload.count();
+            if (code == UnitDispatch::SCREEN_FULL) {
+                if (length >= 2 + 5) {
+                    m_decoder.decodeScreen(m_payload.data() + 2, length - 2);
+                    m_recordingScale = m_payload[2 + 4];
+                    started = true;
+                }
+            } else if (code >= UnitDispatch::SCREEN_UPDATE && code <= UnitDispatch::SCREEN_END) {
+                if (started && length > 2)
+                    m_decoder.decode(m_payload.data() + 2, length - 2);
+            }
+        }
+
+        if (time > prev)
+            acc += time - prev;
+        prev = time;
+
+        if (acc >= static_cast<quint64>(m_interval)) {
+            takeKeyFrame(k, time, unitPos);
+            ++k;
+            acc = 0;
+        }
+
+        const quint64 now = nowMs();
+        if (now - lastReport >= static_cast<quint64>(kProgressPeriodMs) || now < lastReport) {
+            emit idxPositionChanged(time / 1000);
+            Thread::sleep(0);
+            lastReport = now;
+        }
+
+        unitPos = static_cast<quint64>(m_file.pos());
+        r = readInputUnit();
+    }
+    if (m_cancel.load())
+        return false;
+
+    emit idxPositionChanged(lastTime / 1000);
+
+    // Final header and the filled entries; the rest of the table stays zero.
+    if (!m_indexFile.seek(0))
+        throw FileCantWriteException();
+    m_header.m_magic = IndexFileHeader::MAGIC;
+    m_header.m_count = m_count;
+    m_header.m_flags = m_flags;
+    if (!m_header.write(m_indexFile))
+        throw FileCantWriteException();
+    Array<unsigned char, int> raw;
+    for (int i = 0; i < m_entries.count(); ++i) {
+        m_entries[i].composeHeaderData(raw);
+        writeOrThrow(raw.data(), raw.count());
+    }
+    return true;
+}
+
+void IndexBuilder::takeKeyFrame(int k, quint64 unitTime, quint64 unitPos)
+{
+    const int width = m_frame.width();
+    const int height = m_frame.height();
+    int scale = m_recordingScale;
+
+    const unsigned char* data = nullptr;
+    int length = 0;
+    // A frame with nothing to paint (no screen yet) is the parameter code
+    // alone: the encoder writes nothing for an empty screen.
+    static const unsigned char emptyFrame[2] = {201, 0};
+    if (width > 0 && height > 0) {
+        const int used = prepareEncoderScale(scale);
+        // Only a factor that no quality gives differs; the prefix still names
+        // the recording's factor (see the header).
+        (void)used;
+        m_encoder.setScreenDimension(width, height);
+        m_encoder.m_output.setCount(0);
+        m_encoder.encode(&m_frame, 0, 0, width, height, m_keyFrame);
+        data = m_encoder.m_output.data();
+        length = m_encoder.m_output.count();
+    }
+    if (length <= 0) {
+        data = emptyFrame;
+        length = 2;
+    }
+
+    unsigned char prefix[IndexEntryPoint::PREFIX_SIZE];
+    IndexFile::composeKeyFramePrefix(width, height, scale, prefix);
+    if (!Zip::zipBuffer(data, length, m_keyFrame, Zip::COMPRESSION_DEFAULT))
+        throw DecompressionException();
+
+    IndexEntryPoint entry;
+    entry.m_time = unitTime;
+    entry.m_filePos = unitPos;
+    entry.m_indexPos = static_cast<quint64>(m_indexFile.pos());
+    entry.m_size = static_cast<quint64>(m_keyFrame.count());
+    writeOrThrow(prefix, IndexEntryPoint::PREFIX_SIZE);
+    writeOrThrow(m_keyFrame.data(), m_keyFrame.count());
+    (void)k;
+    m_entries.append(entry);
+}

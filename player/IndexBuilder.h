@@ -1,0 +1,132 @@
+#pragma once
+
+#include <QFile>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+
+#include "Array.h"
+#include "GridDecoder.h"
+#include "GridEncoder.h"
+#include "IDecoder.h"
+#include "IndexFileHeader.h"
+#include "RecordFileHeader.h"
+#include "RecordReader.h"
+#include "VideoFrame.h"
+
+class IPlayerWindow;
+
+// Writes the index file of a recording: it replays the whole recording as
+// fast as it can, decoding every screen unit with its own decoder into its own
+// frame, and every `interval` ms of recording time stores the complete frame
+// as a key frame (grid-encoded, zlib-compressed) with the time and file
+// position of the unit after which it was taken.
+//
+// It runs on the calling thread (the player thread in the product,
+// sessiontool's main thread) and returns when the index is complete, failed
+// or cancelled. cancel() may be called from any thread; the build polls it
+// once per unit. Progress is emitted as idxPositionChanged(seconds of
+// recording time) at most every 200 ms.
+//
+// Robustness:
+// - The index is written to a temporary file beside the recording
+//   (tempFileName()) and renamed to the index's name only when it is
+//   complete, so an interrupted build (crash, kill) never leaves a file that
+//   loads as an index. A failed or cancelled build deletes the temporary file
+//   and any index file of that name: afterwards there is no index.
+// - Every exception raised while reading, decoding, encoding or writing ends
+//   the build like a failure (makeIndex returns false).
+// - The table has duration / interval + 1 entries, bounded by what the file
+//   can hold (one key frame per unit at most: file size / 24 + 1), so a
+//   hostile duration cannot demand gigabytes of placeholder entries. Memory
+//   grows with the key frames actually taken, not with that count.
+// - A unit of unknown kind ends the recording for the index (playback stops
+//   there too); the index covers what lies before it.
+// - A unit time below the previous one counts as no time passing.
+// - Key frames are encoded with the recording's own JPEG scale factor (the
+//   factor of the last screen header) and the prefix stores it, so that
+//   after a restore the decoder is set up for the recording's following JPEG
+//   boxes. The encoder takes a quality in per cent; every factor that a
+//   quality produces is matched exactly. A factor no quality produces (not
+//   written by any encoder of this format) gets the nearest quality for the
+//   key frame's own boxes, and the prefix still names the recording's
+//   factor: the following boxes decode exactly, the key frame's JPEG boxes
+//   within JPEG tolerance.
+class IndexBuilder : public QObject, public IDecoderListener
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kProgressPeriodMs = 200;
+    static constexpr int kInitialQuality = 80;
+
+    IndexBuilder();
+    ~IndexBuilder() override;
+
+    IndexBuilder(const IndexBuilder&) = delete;
+    IndexBuilder& operator=(const IndexBuilder&) = delete;
+
+    // Builds the index of `fileName` (written as fileName + "x") with a key
+    // frame every `interval` ms. True when a complete index was written.
+    bool makeIndex(const QString& fileName, int interval);
+    void setController(IPlayerWindow* controller) { m_controller = controller; }
+
+    // Ends a running (or the next) build early; any thread.
+    void cancel() { m_cancel.store(true); }
+    void clearCancel() { m_cancel.store(false); }
+    bool isCancelled() const { return m_cancel.load(); }
+
+    // Where the index is written before it is complete.
+    static QString tempFileName(const QString& indexFileName);
+    // The quality in per cent whose JPEG scale factor (255 - q * 255 / 100)
+    // is `scale`, or the one whose factor is nearest.
+    static int qualityForScale(int scale);
+
+    // IDecoderListener: the builder's own frame follows the decoder.
+    void onScreenDimension(int width, int height) override;
+    void onBoxDecoded(VideoFrame* box, int x, int y, int width, int height) override;
+    void onDecodePassCompleted() override {}
+    void onDecodeCompleted() override {}
+
+signals:
+    void idxPositionChanged(quint64 seconds);
+
+protected:
+    bool doWork();
+    // Reads one unit exactly as the player does, on the builder's own file.
+    RecordReader::Result readInputUnit();
+    // Encodes the frame as key frame `k` for the unit at `unitPos`.
+    void takeKeyFrame(int k, quint64 unitTime, quint64 unitPos);
+    // Sets the encoder up so that its JPEG boxes use exactly `scale` when a
+    // quality gives it; returns the factor the encoder will use.
+    int prepareEncoderScale(int scale);
+    void writeOrThrow(const unsigned char* data, qint64 length);
+
+private:
+    QString m_fileName;
+    QString m_indexFileName;
+    QString m_tempFileName;
+    QFile m_file;                        // the recording, read-only
+    QFile m_indexFile;                   // the temporary index, write-only
+    RecordReader m_reader;
+    int m_interval = 0;
+    // Written by any thread (cancel), polled by the building thread.
+    std::atomic<bool> m_cancel{false};
+    unsigned char m_flags = IndexFileHeader::FLAGS_DEFAULT;
+    RecordFileHeader m_fileHeader;
+    RecordUnitHeader m_unitHeader;
+    Array<unsigned char, int> m_payload;
+    Array<unsigned char, int> m_packed;
+    IndexFileHeader m_header;
+    Array<IndexEntryPoint, int> m_entries; // the key frames taken, in order
+    Array<unsigned char, int> m_keyFrame;
+    GridDecoder m_decoder;
+    VideoFrame m_frame;
+    GridEncoder m_encoder;
+    IPlayerWindow* m_controller = nullptr;
+
+    int m_recordingScale = 0;  // JPEG factor of the recording's last screen header
+    int m_encoderScale = 0;    // JPEG factor the encoder currently holds
+    quint64 m_count = 0;       // entries in the table
+};

@@ -1,0 +1,273 @@
+// The index builder on real recordings: the entry table, the key frames it
+// stores, failures and cancellation, and what an interrupted build leaves.
+
+#include "IndexBuilder.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "IndexFile.h"
+#include "JPEGEncoder.h"
+#include "PlayerTestSupport.h"
+#include "Seeking.h"
+#include "UnitDispatch.h"
+#include "Zip.h"
+
+namespace {
+
+struct Loaded
+{
+    bool valid = false;
+    IndexFileHeader header;
+    Array<IndexEntryPoint, int> entries;
+    IndexFile::LoadReport report;
+};
+
+Loaded loadIndex(const QString& recording)
+{
+    Loaded l;
+    QFile f(IndexFile::indexFileName(recording));
+    if (!f.open(QIODevice::ReadOnly))
+        return l;
+    l.valid = IndexFile::load(f, l.header, l.entries, QFile(recording).size(), &l.report);
+    return l;
+}
+
+// Units every `step` ms from 0 to `last`, a full frame first.
+std::vector<TestUnit> steady(quint64 step, quint64 last, bool compress = false)
+{
+    return screenUnits(48, 32, step, last, compress);
+}
+
+class IndexBuilderTest : public ::testing::Test
+{
+protected:
+    QString write(const QString& name, quint64 duration, const std::vector<TestUnit>& units)
+    {
+        const QString p = dir.filePath(name);
+        EXPECT_TRUE(writeFile(p, recordingBytes(duration, units)));
+        return p;
+    }
+
+    QTemporaryDir dir;
+    IndexBuilder builder;
+};
+
+} // namespace
+
+TEST_F(IndexBuilderTest, TakesAKeyFrameEveryIntervalOfRecordingTime)
+{
+    // 25 s with a unit every 300 ms: 3 entries, the first key frame at the
+    // first unit at or after 10 s, the second 10 s after that, the third
+    // left empty.
+    std::vector<TestUnit> units;
+    for (quint64 t = 0; t <= 25000; t += 300)
+        units.push_back({RecordUnitHeader::KIND_CONTROL, t, mousePayload(1, 1, 1)});
+    const QString p = write("a.vro", 25000, units);
+
+    std::vector<quint64> progress;
+    QObject::connect(&builder, &IndexBuilder::idxPositionChanged,
+                     [&](quint64 s) { progress.push_back(s); });
+    ASSERT_TRUE(builder.makeIndex(p, 10000));
+
+    const Loaded l = loadIndex(p);
+    ASSERT_TRUE(l.valid) << l.report.problem.toStdString();
+    EXPECT_EQ(l.header.m_count, 3u);
+    EXPECT_EQ(l.header.m_flags, 0x11);
+    ASSERT_EQ(l.entries.count(), 2);
+    EXPECT_EQ(l.report.trailingEmpty, 1);
+    EXPECT_EQ(l.entries[0].m_time, 10200u);
+    EXPECT_EQ(l.entries[1].m_time, 20400u);
+    // Each entry points at the header of its unit.
+    QFile f(p);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    for (int i = 0; i < l.entries.count(); ++i) {
+        ASSERT_TRUE(f.seek(static_cast<qint64>(l.entries[i].m_filePos)));
+        const QByteArray h = f.read(RecordUnitHeader::SIZE);
+        RecordUnitHeader uh;
+        uh.decomposeHeaderData(reinterpret_cast<const unsigned char*>(h.constData()));
+        EXPECT_EQ(uh.m_time, l.entries[i].m_time);
+    }
+    // Progress is in whole seconds of recording time and ends at the last unit.
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(progress.back(), 24u); // the last unit is at 24.9 s
+    EXPECT_FALSE(QFile::exists(IndexBuilder::tempFileName(IndexFile::indexFileName(p))));
+}
+
+TEST_F(IndexBuilderTest, TheEntryCountComesFromTheDurationWithinWhatTheFileHolds)
+{
+    const std::vector<TestUnit> units = {{RecordUnitHeader::KIND_CONTROL, 0, mousePayload(0, 0, 0)}};
+    struct Case
+    {
+        quint64 duration;
+        quint64 count;
+    };
+    const QString sized = write("size.vro", 0, units);
+    const quint64 fileBound = static_cast<quint64>(QFile(sized).size()) / 24 + 1;
+    for (const Case c : {Case{0, 1}, Case{9999, 1}, Case{10000, 2}, Case{~0ULL, fileBound}}) {
+        const QString p = write("d.vro", c.duration, units);
+        ASSERT_TRUE(builder.makeIndex(p, 10000)) << c.duration;
+        QFile f(IndexFile::indexFileName(p));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        IndexFileHeader h;
+        ASSERT_TRUE(h.read(f));
+        EXPECT_EQ(h.m_count, c.count) << c.duration;
+        EXPECT_EQ(f.size(), static_cast<qint64>(24 + 32 * c.count)) << c.duration;
+    }
+}
+
+TEST_F(IndexBuilderTest, KeyFramesRestoreTheScreenOfTheirMoment)
+{
+    const QString p = write("k.vro", 35000, steady(500, 35000, true));
+    ASSERT_TRUE(builder.makeIndex(p, 10000));
+    const Loaded l = loadIndex(p);
+    ASSERT_TRUE(l.valid);
+    ASSERT_EQ(l.entries.count(), 3);
+
+    QFile index(IndexFile::indexFileName(p));
+    ASSERT_TRUE(index.open(QIODevice::ReadOnly));
+    for (int i = 0; i < l.entries.count(); ++i) {
+        FakeView view;
+        GridDecoder decoder;
+        decoder.m_listener = &view;
+        Array<unsigned char, int> packed, keyFrame;
+        ASSERT_TRUE(Seeking::restoreKeyFrame(index, l.entries[i], l.header.m_flags, decoder, &view,
+                                             packed, keyFrame));
+        const VideoFrame expected = straightDecode(p, l.entries[i].m_time);
+        const VideoFrame got = view.frame();
+        ASSERT_EQ(got.width(), expected.width());
+        EXPECT_TRUE(std::equal(got.pixels(), got.pixels() + got.width() * got.height(),
+                               expected.pixels()))
+            << "entry " << i;
+    }
+}
+
+TEST_F(IndexBuilderTest, KeyFramesUseTheRecordingsOwnJpegFactor)
+{
+    // A photographic block makes the encoder write JPEG boxes. 77 is what the
+    // quality round trip (255 - p) * 100 / 255 would turn into 80; 29 is a
+    // factor the encoder's starting factor 26 stands in for.
+    for (int scale : {77, 29, 26, 130}) {
+        SCOPED_TRACE(scale);
+        ScreenPainter painter(64, 48);
+        painter.paint(1);
+        painter.paintPhoto(scale);
+        GridEncoder encoder;
+        encoder.setQuality(IndexBuilder::qualityForScale(scale));
+        encoder.setScreenDimension(64, 48);
+        Array<unsigned char, int> unused;
+        encoder.encode(&painter.frame(), 0, 0, 64, 48, unused);
+        const QByteArray codec(reinterpret_cast<const char*>(encoder.m_output.data()),
+                               encoder.m_output.count());
+        std::vector<TestUnit> units = {
+            {RecordUnitHeader::KIND_SCREEN, 0,
+             screenPayload(UnitDispatch::SCREEN_FULL, screenHeader(64, 48, scale))},
+            {RecordUnitHeader::KIND_SCREEN, 0, screenPayload(UnitDispatch::SCREEN_END, codec)},
+            {RecordUnitHeader::KIND_CONTROL, 10000, mousePayload(0, 0, 0)},
+        };
+        const QString p = write(QStringLiteral("j%1.vro").arg(scale), 10000, units);
+        ASSERT_TRUE(builder.makeIndex(p, 10000));
+        const Loaded l = loadIndex(p);
+        ASSERT_EQ(l.entries.count(), 1);
+
+        QFile index(IndexFile::indexFileName(p));
+        ASSERT_TRUE(index.open(QIODevice::ReadOnly));
+        Array<unsigned char, int> packed, keyFrame;
+        IndexFile::KeyFrame kf;
+        ASSERT_TRUE(IndexFile::readKeyFrame(index, l.entries[0], l.header.m_flags, packed,
+                                            keyFrame, kf));
+        EXPECT_EQ(kf.jpegScale, scale);
+
+        // Its JPEG boxes (the photographic 2 x 2 boxes at the top left) are
+        // exactly what the JPEG encoder writes with that factor.
+        const VideoFrame screen = straightDecode(p, 0);
+        const QByteArray data(reinterpret_cast<const char*>(kf.data), kf.length);
+        for (int box = 0; box < 4; ++box) {
+            int pixels[256];
+            for (int y = 0; y < 16; ++y)
+                for (int x = 0; x < 16; ++x)
+                    pixels[y * 16 + x] = static_cast<int>(
+                        screen.pixels()[((box / 2) * 16 + y) * 64 + (box % 2) * 16 + x]);
+            // 130 is a factor no quality gives: the key frame's own boxes take
+            // the nearest one, the prefix still names 130.
+            const int used = 255 - IndexBuilder::qualityForScale(scale) * 255 / 100;
+            const int naive = 255 - ((255 - scale) * 100 / 255) * 255 / 100;
+            for (int factor : {used, naive}) {
+                JPEGEncoder jpeg;
+                jpeg.setScaleFactor(static_cast<unsigned char>(factor));
+                Array<unsigned char, int> out;
+                jpeg.encodeRaw(pixels, 16, 16, out);
+                QByteArray code;
+                code.append('\x06');
+                code.append(static_cast<char>(out.count() >> 8));
+                code.append(static_cast<char>(out.count() & 0xFF));
+                code.append(reinterpret_cast<const char*>(out.data()), out.count());
+                if (factor == used)
+                    EXPECT_TRUE(data.contains(code)) << "box " << box;
+                else
+                    EXPECT_FALSE(data.contains(code)) << "box " << box << " factor " << factor;
+            }
+        }
+    }
+}
+
+TEST_F(IndexBuilderTest, AFailureOrACancelLeavesNoIndex)
+{
+    // A payload that does not decompress, halfway.
+    std::vector<TestUnit> units = steady(500, 12000);
+    units.push_back({0x12, 12500, QByteArray("not zlib")});
+    const QString broken = write("broken.vro", 20000, units);
+    const QString index = IndexFile::indexFileName(broken);
+    ASSERT_TRUE(writeFile(index, QByteArray("an old index")));
+    EXPECT_FALSE(builder.makeIndex(broken, 10000));
+    EXPECT_FALSE(QFile::exists(index));
+    EXPECT_FALSE(QFile::exists(IndexBuilder::tempFileName(index)));
+
+    // Cancelled at the first progress report (on the build's own thread); a
+    // large screen makes the build last well past the first report.
+    const QString p = write("c.vro", 120000, screenUnits(1024, 768, 1000, 120000, true));
+    bool sawIndexWhileBuilding = false;
+    const auto connection = QObject::connect(&builder, &IndexBuilder::idxPositionChanged, [&](quint64) {
+        sawIndexWhileBuilding |= QFile::exists(IndexFile::indexFileName(p));
+        builder.cancel();
+    });
+    EXPECT_FALSE(builder.makeIndex(p, 10000));
+    QObject::disconnect(connection);
+    EXPECT_FALSE(sawIndexWhileBuilding) << "the index appears only when complete";
+    EXPECT_FALSE(QFile::exists(IndexFile::indexFileName(p)));
+    EXPECT_FALSE(QFile::exists(IndexBuilder::tempFileName(IndexFile::indexFileName(p))));
+
+    // The cancel does not carry over to the next build.
+    EXPECT_TRUE(builder.makeIndex(write("next.vro", 1000, steady(500, 1000)), 10000));
+
+    // Not a recording: no file is created at all.
+    QByteArray bytes = recordingBytes(1000, steady(500, 1000));
+    bytes[1] = 0;
+    const QString notRec = dir.filePath("not.vro");
+    ASSERT_TRUE(writeFile(notRec, bytes));
+    EXPECT_FALSE(builder.makeIndex(notRec, 10000));
+    EXPECT_FALSE(QFile::exists(IndexFile::indexFileName(notRec)));
+    EXPECT_FALSE(QFile::exists(IndexBuilder::tempFileName(IndexFile::indexFileName(notRec))));
+}
+
+TEST_F(IndexBuilderTest, AnUnknownUnitEndsTheIndexedPart)
+{
+    std::vector<TestUnit> units = steady(500, 15000);
+    units.push_back({9, 15200, QByteArray("????")});
+    const QString p = write("u.vro", 40000, units);
+    ASSERT_TRUE(builder.makeIndex(p, 10000));
+    const Loaded l = loadIndex(p);
+    ASSERT_TRUE(l.valid);
+    ASSERT_EQ(l.entries.count(), 1);
+    EXPECT_EQ(l.entries[0].m_time, 10000u);
+}
+
+TEST(IndexBuilderScaleTest, EveryFactorAQualityGivesIsMatchedExactly)
+{
+    for (int q = 0; q <= 100; ++q) {
+        const int scale = 255 - q * 255 / 100;
+        EXPECT_EQ(255 - IndexBuilder::qualityForScale(scale) * 255 / 100, scale) << q;
+    }
+}
