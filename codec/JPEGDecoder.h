@@ -61,8 +61,10 @@ extern const double kAanFactors[8];
 //   fewer bytes than even the densest coding needs for that many MCUs (so a
 //   small hostile file cannot make us allocate and fill a huge picture).
 //
-// One object is created per grid decoder and reused for every box; it is not
-// shared between threads.
+// After construction raw mode is ready for 16 x 16 boxes at quality 70
+// (scale 77), the state the grid decoder's reset asks for. One object is
+// created per grid decoder and reused for every box; it is not shared
+// between threads.
 class JPEGDecoder
 {
 public:

@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -601,23 +599,4 @@ TEST(JPEGDecoderTest, InvalidRawSizeIsRefused)
     dec.setDecoderParams(77, JPEGDecoder::kMaxDimension + 1, 16);
     dec.decodeRaw(data, 1, out);
     EXPECT_EQ(out.count(), 1);
-}
-
-// Inputs the fuzzers found; each once crashed or misbehaved.
-TEST(JPEGDecoderTest, FuzzRegressionInputsDecodeSafely)
-{
-    const char* files[] = {
-        nullptr,
-    };
-    JPEGDecoder dec;
-    for (const char* name : files) {
-        if (!name)
-            continue;
-        std::ifstream in(std::string(SP_TEST_DATA_DIR) + "/" + name, std::ios::binary);
-        ASSERT_TRUE(in.good()) << name;
-        const Bytes data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        Array<int, int> out;
-        decodeExact(dec, data, false, out);
-        decodeExact(dec, data, true, out);
-    }
 }
