@@ -5,6 +5,10 @@
 
 #include <algorithm>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr unsigned int kOpaqueBlack = 0xFF000000u;
@@ -329,13 +333,30 @@ bool GridDecoder::decodeBox2Colors(ByteReader& in, VideoFrame& box, bool withPal
     }
     box.resize(kBoxSize, kBoxSize);
     unsigned int* out = box.pixels();
-    const unsigned int c[2] = {m_palette[0], m_palette[1]};
-    for (int i = 0; i < 32; ++i) {
+    // Branch-free select: pixel = c0 ^ (diff & mask of its bit).
+    const unsigned int c0 = m_palette[0];
+    const unsigned int diff = c0 ^ m_palette[1];
+#if defined(__SSE2__)
+    const __m128i vc0 = _mm_set1_epi32(static_cast<int>(c0));
+    const __m128i vdiff = _mm_set1_epi32(static_cast<int>(diff));
+    const __m128i bitsLow = _mm_setr_epi32(1, 2, 4, 8);
+    const __m128i bitsHigh = _mm_setr_epi32(16, 32, 64, 128);
+    for (int i = 0; i < 32; ++i, out += 8) {
+        const __m128i b = _mm_set1_epi32(p[i]);
+        const __m128i low = _mm_cmpeq_epi32(_mm_and_si128(b, bitsLow), bitsLow);
+        const __m128i high = _mm_cmpeq_epi32(_mm_and_si128(b, bitsHigh), bitsHigh);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                         _mm_xor_si128(vc0, _mm_and_si128(vdiff, low)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4),
+                         _mm_xor_si128(vc0, _mm_and_si128(vdiff, high)));
+    }
+#else
+    for (int i = 0; i < 32; ++i, out += 8) {
         const unsigned b = p[i];
         for (int j = 0; j < 8; ++j)
-            out[j] = c[(b >> j) & 1];
-        out += 8;
+            out[j] = c0 ^ (diff & (0u - ((b >> j) & 1u)));
     }
+#endif
     if (m_debugOutline)
         markOutline(box, 0x0000A0A0u, withPalette);
     return true;

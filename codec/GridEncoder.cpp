@@ -45,6 +45,18 @@ bool screenTooLarge(int width, int height)
            || static_cast<long long>(width) * height > GridEncoder::kMaxScreenPixels;
 }
 
+// True when the 16 x 16 box `a` (rows packed) equals the one at `b` (rows
+// `stride` apart). Unchanged screens are the common case, so the whole box
+// is compared without early exits, in a form the compiler vectorises.
+bool sameBox(const unsigned int* __restrict a, const unsigned int* __restrict b, int stride)
+{
+    unsigned int acc = 0;
+    for (int r = 0; r < GridEncoder::kBoxSize; ++r, a += GridEncoder::kBoxSize, b += stride)
+        for (int c = 0; c < GridEncoder::kBoxSize; ++c)
+            acc |= a[c] ^ b[c];
+    return acc == 0;
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -150,15 +162,9 @@ bool ScreenMap::hasDifferences(Box& box, const unsigned int* src, int stride)
         return true;
     }
     unsigned int* mine = f->pixels();
-    int r = 0;
-    while (r < GridEncoder::kBoxSize
-           && std::memcmp(mine + r * GridEncoder::kBoxSize, src + static_cast<size_t>(r) * stride,
-                          rowBytes)
-                  == 0)
-        ++r;
-    if (r == GridEncoder::kBoxSize)
+    if (sameBox(mine, src, stride))
         return false;
-    for (r = 0; r < GridEncoder::kBoxSize; ++r) {
+    for (int r = 0; r < GridEncoder::kBoxSize; ++r) {
         const unsigned int* row = src + static_cast<size_t>(r) * stride;
         std::memcpy(mine + r * GridEncoder::kBoxSize, row, rowBytes);
         std::memcpy(dst + r * GridEncoder::kBoxSize, row, rowBytes);

@@ -1,0 +1,159 @@
+// Speed of the grid codec on synthetic 1920 x 1080 screens: decoding a whole
+// screen of one kind of box, with a listener that copies every box into a
+// screen frame as the player does, and encoding a whole screen the way the
+// index builder does (first encode after setScreenDimension, and an
+// unchanged re-encode).
+#include "GridDecoder.h"
+#include "GridEncoder.h"
+
+#include <random>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+constexpr int W = 1920, H = 1080;
+
+enum Content { Runs, TwoColours, SixteenColours, Photo, Mixed };
+
+void paintBox(VideoFrame& f, int bx, int by, Content kind, std::mt19937& rng)
+{
+    static const unsigned int desk[] = {0xFF204080, 0xFFF0F0F0, 0xFF303030, 0xFF808080, 0xFFE0E0C0};
+    unsigned int palette[16];
+    for (unsigned int& c : palette)
+        c = 0xFF000000u | (rng() & 0xFFFFFF);
+    // Single colours come in runs of eight boxes from a small set, as on a
+    // desktop.
+    const unsigned int flat = desk[((by / 16) * 7 + (bx / 128)) % 5];
+    const int base = int(rng() % 128) + 40;
+    for (int y = by; y < std::min(by + 16, H); ++y) {
+        for (int x = bx; x < bx + 16; ++x) {
+            unsigned int p = flat;
+            switch (kind) {
+            case Runs:
+                break;
+            case TwoColours:
+                p = palette[(rng() % 4) == 0];
+                break;
+            case SixteenColours:
+                p = palette[(x + y + (rng() & 3)) % 16];
+                break;
+            case Photo: {
+                const int v = base + (x - bx) * 3 + (y - by) * 2 + int(rng() % 9);
+                p = 0xFF000000u | unsigned(v) << 16 | unsigned(255 - v) << 8 | unsigned(v / 2);
+                break;
+            }
+            case Mixed:
+                break;
+            }
+            f.pixels()[y * W + x] = p;
+        }
+    }
+}
+
+VideoFrame makeScreen(Content content)
+{
+    std::mt19937 rng(42);
+    VideoFrame f;
+    f.resize(W, H);
+    for (int by = 0; by < H; by += 16) {
+        for (int bx = 0; bx < W; bx += 16) {
+            Content kind = content;
+            if (content == Mixed) {
+                // A desktop with windows of text and a picture.
+                const int r = int(rng() % 20);
+                kind = r < 12 ? Runs : r < 17 ? TwoColours : r < 19 ? SixteenColours : Photo;
+            }
+            paintBox(f, bx, by, kind, rng);
+        }
+    }
+    return f;
+}
+
+class ScreenListener : public IDecoderListener
+{
+public:
+    ScreenListener() { screen.resize(W, H); }
+    void onScreenDimension(int, int) override {}
+    void onBoxDecoded(VideoFrame* box, int x, int y, int w, int h) override
+    {
+        VideoFrame::copy(screen.pixels(), W, H, box->pixels(), 16, 16, x, y, w, h, 0, 0);
+    }
+    void onDecodePassCompleted() override {}
+    void onDecodeCompleted() override {}
+    VideoFrame screen;
+};
+
+void BM_Decode(benchmark::State& state)
+{
+    const Content content = Content(state.range(0));
+    VideoFrame frame = makeScreen(content);
+    GridEncoder encoder;
+    encoder.setScreenDimension(W, H);
+    Array<unsigned char, int> unused;
+    encoder.encode(&frame, 0, 0, W, H, unused);
+    const Array<unsigned char, int> data = encoder.output();
+
+    GridDecoder decoder;
+    ScreenListener listener;
+    decoder.m_listener = &listener;
+    const unsigned char header[6] = {W >> 8, W & 255, H >> 8, H & 255, 255 - 90 * 255 / 100, 0};
+    decoder.decodeScreen(header, 6);
+    for (auto _ : state) {
+        decoder.decode(data.data(), data.count());
+        benchmark::ClobberMemory();
+    }
+    state.counters["MPix/s"] = benchmark::Counter(W * H / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["bytes"] = data.count();
+}
+BENCHMARK(BM_Decode)->Arg(Runs)->Arg(TwoColours)->Arg(SixteenColours)->Arg(Photo)->Arg(Mixed)
+    ->ArgName("content")->Unit(benchmark::kMillisecond);
+
+// The floor under every decode figure: the listener's copy of 8160 boxes
+// into the screen, with nothing decoded.
+void BM_CopyOnly(benchmark::State& state)
+{
+    ScreenListener listener;
+    VideoFrame box;
+    box.resize(16, 16);
+    box.clear(0xFF123456);
+    for (auto _ : state) {
+        for (int y = 0; y < H; y += 16)
+            for (int x = 0; x < W; x += 16)
+                listener.onBoxDecoded(&box, x, y, 16, std::min(16, H - y));
+        benchmark::ClobberMemory();
+    }
+    state.counters["MPix/s"] = benchmark::Counter(W * H / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_CopyOnly)->Unit(benchmark::kMillisecond);
+
+void BM_EncodeFirst(benchmark::State& state)
+{
+    VideoFrame frame = makeScreen(Content(state.range(0)));
+    GridEncoder encoder;
+    Array<unsigned char, int> unused;
+    for (auto _ : state) {
+        encoder.setScreenDimension(W, H);
+        encoder.encode(&frame, 0, 0, W, H, unused);
+    }
+    state.counters["MPix/s"] = benchmark::Counter(W * H / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["bytes"] = encoder.output().count();
+}
+BENCHMARK(BM_EncodeFirst)->Arg(Runs)->Arg(TwoColours)->Arg(SixteenColours)->Arg(Photo)->Arg(Mixed)
+    ->ArgName("content")->Unit(benchmark::kMillisecond);
+
+void BM_EncodeUnchanged(benchmark::State& state)
+{
+    VideoFrame frame = makeScreen(Mixed);
+    GridEncoder encoder;
+    Array<unsigned char, int> unused;
+    encoder.setScreenDimension(W, H);
+    encoder.encode(&frame, 0, 0, W, H, unused);
+    for (auto _ : state)
+        encoder.encode(&frame, 0, 0, W, H, unused);
+    state.counters["MPix/s"] = benchmark::Counter(W * H / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+}
+BENCHMARK(BM_EncodeUnchanged)->Unit(benchmark::kMillisecond);
+
+} // namespace
