@@ -251,9 +251,14 @@ void GridEncoder::encode(VideoFrame* frame, int x, int y, int width, int height,
     put(m_chunked ? 1 : 0);
     m_lastCode = kNoCode;
 
-    const int scale = m_jpeg.getScaleFactor();
-    if ((255 - scale) * 100 / 255 != m_quality)
-        m_jpeg.setScaleFactor(static_cast<unsigned char>(255 - m_quality * 255 / 100));
+    // The factor is compared with the one the quality maps to, not with the
+    // quality it stands for: quality -> factor -> quality does not round-trip
+    // (26 stands for 89, but 89 maps to 29), and a reader that derives the
+    // factor from the quality, as the index builder does for its key-frame
+    // prefix, must find the JPEG boxes coded with exactly that factor.
+    const unsigned char scale = static_cast<unsigned char>(255 - m_quality * 255 / 100);
+    if (m_jpeg.getScaleFactor() != scale)
+        m_jpeg.setScaleFactor(scale);
 
     for (int type = 1; type <= 6; ++type)
         encodeBoxes(type);

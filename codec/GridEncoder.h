@@ -128,9 +128,12 @@ public:
     // setScreenDimension drops it.
     void setUpdates(Array<QRect, int>* updates) { m_updates = updates; }
 
-    // JPEG quality in per cent, 0..100 (other values are clamped).
+    // JPEG quality in per cent, 0..100 (other values are clamped). Each
+    // encode codes its JPEG boxes with the scale factor
+    // 255 - quality * 255 / 100, which getJPEGScaleFactor reports after it.
     void setQuality(int quality);
     int getQuality() const { return m_quality; }
+    int getJPEGScaleFactor() const { return m_jpeg.getScaleFactor(); }
 
     void setChunked(bool chunked) { m_chunked = chunked; }
     bool isChunked() const { return m_chunked; }

@@ -335,3 +335,31 @@ TEST(GridEncoderTest, ListenerSeesBeginCompletedAndChunks)
     EXPECT_EQ(l.events.back(), 'c');
     EXPECT_EQ(l.last, bytesOf(enc.output()));
 }
+
+TEST(GridEncoderTest, JPEGBoxesUseTheFactorOfTheQuality)
+{
+    // 26 is the factor of quality 90 and stands for 89; quality 89 must
+    // still code with its own factor 29, the one a reader derives from it.
+    VideoFrame f;
+    f.resize(16, 16);
+    for (int i = 0; i < 256; ++i)
+        f.pixels()[i] = 0xFF000000u | unsigned(i) * 0x010203u;
+    GridEncoder enc;
+    Array<unsigned char, int> unused;
+    for (int quality : {90, 89, 100, 0, 150}) {
+        enc.setQuality(quality);
+        enc.setScreenDimension(16, 16);
+        enc.encode(&f, 0, 0, 16, 16, unused);
+        const int q = std::min(quality, 100);
+        EXPECT_EQ(enc.getJPEGScaleFactor(), 255 - q * 255 / 100) << quality;
+
+        JPEGEncoder reference;
+        reference.setScaleFactor(static_cast<unsigned char>(255 - q * 255 / 100));
+        Array<unsigned char, int> jpeg;
+        reference.encodeRaw(reinterpret_cast<const int*>(f.pixels()), 16, 16, jpeg);
+        const Bytes out = bytesOf(enc.output());
+        const Bytes expected(jpeg.data(), jpeg.data() + jpeg.count());
+        ASSERT_EQ(out.size(), 8u + 3u + expected.size()); // 201 0, six passes, 6 L L
+        EXPECT_EQ(Bytes(out.begin() + 11, out.end()), expected) << quality;
+    }
+}
