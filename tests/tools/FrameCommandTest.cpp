@@ -1,0 +1,181 @@
+// `sessiontool frame` against a straight decode of a `synth` recording, with
+// and without its index.
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QSet>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+#include "ToolTestSupport.h"
+
+namespace {
+
+// Moments across the story of a 24-second recording: typing, scrolling, the
+// photo changes, the drag, the pause and just around the key frames.
+const double kMoments[] = {0.05, 1.0, 3.3, 6.02, 7.77, 9.99, 10.0, 10.05, 11.2, 12.3,
+                           13.0, 14.25, 15.1, 16.5, 17.45, 19.99, 20.0, 20.1, 22.7, 23.95};
+
+class FrameCommandTest : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        s_dir = new QTemporaryDir;
+        s_path = s_dir->filePath(QStringLiteral("demo.vro"));
+        const ToolRun r = runTool({QStringLiteral("synth"), QStringLiteral("-o"), s_path,
+                                   QStringLiteral("--seconds"), QStringLiteral("24"),
+                                   QStringLiteral("--size"), QStringLiteral("640x400"),
+                                   QStringLiteral("--seed"), QStringLiteral("5"),
+                                   QStringLiteral("--audio"), QStringLiteral("--compress")});
+        ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_dir;
+        s_dir = nullptr;
+    }
+
+    // The tool's image at `seconds`, and what it said.
+    static QImage frameAt(double seconds, QString* said = nullptr, bool cursor = false)
+    {
+        const QString out = s_dir->filePath(QStringLiteral("f.png"));
+        QFile::remove(out);
+        QStringList args{QStringLiteral("frame"), s_path, QStringLiteral("--at"),
+                         QString::number(seconds, 'f', 3), QStringLiteral("-o"), out};
+        if (cursor)
+            args << QStringLiteral("--cursor");
+        const ToolRun r = runTool(args);
+        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+        if (said)
+            *said = r.out;
+        return QImage(out).convertToFormat(QImage::Format_RGB32);
+    }
+
+    static VideoFrame oracle(double seconds)
+    {
+        StraightDecode d;
+        EXPECT_TRUE(d.run(s_path, static_cast<quint64>(std::llround(seconds * 1000))));
+        return d.frame;
+    }
+
+    static unsigned int pixel(const QImage& image, int x, int y)
+    {
+        return reinterpret_cast<const unsigned int*>(image.constScanLine(y))[x] | 0xFF000000u;
+    }
+
+    static QTemporaryDir* s_dir;
+    static QString s_path;
+};
+
+QTemporaryDir* FrameCommandTest::s_dir = nullptr;
+QString FrameCommandTest::s_path;
+
+} // namespace
+
+TEST_F(FrameCommandTest, WithoutAnIndexEveryPixelIsTheStraightDecode)
+{
+    for (double t : kMoments) {
+        QString said;
+        const QImage image = frameAt(t, &said);
+        const VideoFrame expected = oracle(t);
+        ASSERT_EQ(image.width(), expected.width()) << t;
+        ASSERT_EQ(image.height(), expected.height()) << t;
+        EXPECT_TRUE(said.contains(QStringLiteral("from the start"))) << said.toStdString();
+        int wrong = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                wrong += pixel(image, x, y) != (expected.getPixel(x, y) | 0xFF000000u);
+        EXPECT_EQ(wrong, 0) << "at " << t << " s";
+    }
+}
+
+TEST_F(FrameCommandTest, WithTheIndexPaletteBoxesAreExactAndPhotosCloseEnough)
+{
+    const ToolRun built = runTool({QStringLiteral("index"), s_path});
+    ASSERT_EQ(built.exitCode, 0) << built.err.toStdString();
+    int fromKeyFrames = 0;
+    for (double t : kMoments) {
+        QString said;
+        const QImage image = frameAt(t, &said);
+        fromKeyFrames += said.contains(QStringLiteral("key frame"));
+        const VideoFrame expected = oracle(t);
+        ASSERT_EQ(image.width(), expected.width());
+        // Box by box: a box of at most 16 colours was stored losslessly by the
+        // key frame; a box of more went through its JPEG encoder once more.
+        for (int by = 0; by < expected.height(); by += 16) {
+            for (int bx = 0; bx < expected.width(); bx += 16) {
+                const int w = std::min(16, expected.width() - bx);
+                const int h = std::min(16, expected.height() - by);
+                QSet<unsigned int> colours;
+                long long error = 0;
+                int worst = 0, wrong = 0;
+                for (int y = by; y < by + h; ++y) {
+                    for (int x = bx; x < bx + w; ++x) {
+                        const unsigned int e = expected.getPixel(x, y) | 0xFF000000u;
+                        const unsigned int a = pixel(image, x, y);
+                        colours.insert(e);
+                        wrong += a != e;
+                        for (int s = 0; s < 24; s += 8) {
+                            const int d = std::abs(int((a >> s) & 0xFF) - int((e >> s) & 0xFF));
+                            error += d;
+                            worst = std::max(worst, d);
+                        }
+                    }
+                }
+                if (colours.size() <= 16) {
+                    EXPECT_EQ(wrong, 0) << "box (" << bx << ", " << by << ") at " << t << " s";
+                } else {
+                    EXPECT_LE(error / (w * h * 3), 2) << "box (" << bx << ", " << by << ") at " << t;
+                    EXPECT_LE(worst, 20) << "box (" << bx << ", " << by << ") at " << t;
+                }
+            }
+        }
+    }
+    // The moments from 10 s on start from a key frame.
+    EXPECT_GE(fromKeyFrames, 12);
+    QFile::remove(s_path + QLatin1Char('x'));
+}
+
+TEST_F(FrameCommandTest, CursorIsDrawnAtTheLastMousePositionOnly)
+{
+    for (double t : {4.0, 9.2, 13.7}) {
+        const QImage plain = frameAt(t);
+        const QImage withCursor = frameAt(t, nullptr, true);
+        ASSERT_EQ(plain.size(), withCursor.size());
+        // The last mouse position up to t, from the recording itself.
+        QFile file(s_path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        RecordReader reader(&file);
+        RecordFileHeader header;
+        reader.readFileHeader(header);
+        RecordUnitHeader unit;
+        Array<unsigned char, int> payload, packed;
+        int mx = -1, my = -1;
+        while (reader.readUnit(unit, payload, packed) == RecordReader::Unit
+               && unit.m_time <= static_cast<quint64>(t * 1000)) {
+            if (unit.kind() == RecordUnitHeader::KIND_CONTROL && payload.count() >= 9
+                && payload[0] == 0x0B) {
+                mx = (payload[1] << 8) | payload[2];
+                my = (payload[3] << 8) | payload[4];
+            }
+        }
+        ASSERT_GE(mx, 0);
+        int changed = 0, outside = 0;
+        for (int y = 0; y < plain.height(); ++y) {
+            for (int x = 0; x < plain.width(); ++x) {
+                if (pixel(plain, x, y) == pixel(withCursor, x, y))
+                    continue;
+                ++changed;
+                outside += std::abs(x - mx) > 17 || std::abs(y - my) > 19;
+            }
+        }
+        EXPECT_GT(changed, 10) << t;
+        EXPECT_EQ(outside, 0) << t;
+    }
+}

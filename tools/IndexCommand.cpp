@@ -1,0 +1,133 @@
+// sessiontool index: builds the index of recordings with the player's own
+// IndexBuilder and key-frame interval.
+
+#include <QCommandLineParser>
+#include <QFile>
+#include <QFileInfo>
+
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "Exception.h"
+#include "IndexBuilder.h"
+#include "IndexFile.h"
+#include "RecordReader.h"
+#include "SessionTool.h"
+
+namespace {
+
+const char kHelp[] =
+    "Usage: sessiontool index FILE...\n"
+    "\n"
+    "Builds the index of each recording (FILE followed by \"x\") exactly as the\n"
+    "player does: a key frame every 10 seconds of recording time. An existing\n"
+    "index is replaced. A file that fails does not stop the others; the exit\n"
+    "status is non-zero when any failed. On a terminal a progress line shows\n"
+    "how far each build has come.\n"
+    "\n"
+    "Options:\n"
+    "  --help     show this text\n";
+
+// The player's key-frame interval.
+constexpr int kInterval = 10000;
+
+// Why a recording cannot be indexed, or the empty text when it can be tried.
+QString precheck(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("cannot open it: ") + file.errorString();
+    RecordReader reader(&file);
+    RecordFileHeader header;
+    try {
+        reader.readFileHeader(header);
+    } catch (const IncorrectFileException&) {
+        return QStringLiteral("not a recorded session");
+    } catch (const Exception& e) {
+        return SessionTool::describe(e);
+    }
+    return QString();
+}
+
+} // namespace
+
+namespace SessionTool {
+
+int index(const QStringList& args)
+{
+    QCommandLineParser parser;
+    parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
+    if (!parser.parse(QStringList(QStringLiteral("index")) + args)) {
+        printError(parser.errorText());
+        return ExitUsage;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        printOut(QString::fromLatin1(kHelp));
+        return ExitOk;
+    }
+    const QStringList files = parser.positionalArguments();
+    if (files.isEmpty()) {
+        printError(QStringLiteral("index takes one or more FILEs (try 'sessiontool index --help')"));
+        return ExitUsage;
+    }
+
+    const bool terminal = isatty(STDERR_FILENO) == 1;
+    IndexBuilder builder;
+    int failed = 0;
+    for (const QString& path : files) {
+        QString problem = precheck(path);
+        if (problem.isEmpty()) {
+            QMetaObject::Connection progress;
+            if (terminal) {
+                progress = QObject::connect(&builder, &IndexBuilder::idxPositionChanged,
+                                            [&path](quint64 seconds) {
+                    std::fprintf(stderr, "\r%s: indexing, %llu s of recording done",
+                                 path.toUtf8().constData(),
+                                 static_cast<unsigned long long>(seconds));
+                    std::fflush(stderr);
+                });
+            }
+            const bool ok = builder.makeIndex(path, kInterval);
+            QObject::disconnect(progress);
+            if (terminal) {
+                std::fputs("\r\033[K", stderr);
+                std::fflush(stderr);
+            }
+            if (!ok)
+                problem = QStringLiteral("the index could not be built (unreadable or damaged "
+                                         "recording, or the index cannot be written)");
+        }
+        if (!problem.isEmpty()) {
+            printError(QStringLiteral("%1: %2").arg(path, problem));
+            ++failed;
+            continue;
+        }
+
+        // Report what the player will find.
+        const QString indexPath = IndexFile::indexFileName(path);
+        QFile indexFile(indexPath);
+        IndexFileHeader header;
+        Array<IndexEntryPoint, int> entries;
+        bool valid = false;
+        if (indexFile.open(QIODevice::ReadOnly)) {
+            try {
+                valid = IndexFile::load(indexFile, header, entries, QFileInfo(path).size());
+            } catch (const Exception&) {
+                valid = false;
+            }
+        }
+        if (!valid) {
+            printError(QStringLiteral("%1: the index written does not load").arg(path));
+            ++failed;
+            continue;
+        }
+        printOut(QStringLiteral("%1: %2 key frame%3\n")
+                     .arg(indexPath)
+                     .arg(entries.count())
+                     .arg(entries.count() == 1 ? "" : "s"));
+    }
+    return failed ? ExitFailed : ExitOk;
+}
+
+} // namespace SessionTool

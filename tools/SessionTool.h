@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class Exception;
+
+// The commands of sessiontool. Each takes the arguments that follow its name,
+// prints its results on standard output and its one-line errors on standard
+// error, and returns the process exit status.
+namespace SessionTool {
+
+enum ExitStatus { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
+
+int info(const QStringList& args);
+int index(const QStringList& args);
+int frame(const QStringList& args);
+int synth(const QStringList& args);
+
+// "sessiontool: <message>" as one line on standard error.
+void printError(const QString& message);
+// Prints text on standard output as it is (UTF-8).
+void printOut(const QString& text);
+// A one-line description of an exception (its message, and its reason when
+// it has one).
+QString describe(const Exception& e);
+
+} // namespace SessionTool
