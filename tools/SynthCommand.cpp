@@ -166,7 +166,8 @@ private:
         const double breath = (noise - m_lastNoise) * (m_voiced ? 0.05 : 0.35);
         m_lastNoise = noise;
         const double shaped = m_f1.step(source + breath) * 2.2 + m_f2.step(source + breath) * 1.4;
-        return shaped * envelope * 0.9;
+        // A soft limit keeps the peaks of the resonances from clipping.
+        return 0.6 * std::tanh(shaped * envelope * 0.08 / 0.6);
     }
 
     uint64_t m_state;

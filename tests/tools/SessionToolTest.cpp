@@ -240,7 +240,6 @@ TEST_F(SessionToolTest, SynthIsDeterministicAndPlaysItsStory)
                                  "\"durationMs\": 12000"})
         EXPECT_TRUE(info.out.contains(QLatin1String(expected))) << expected << "\n"
                                                                 << info.out.toStdString();
-    // Photographic content is stored as JPEG boxes (code 6 in box data).
     const ToolRun other = runTool({QStringLiteral("synth"), QStringLiteral("-o"), file("c.vro"),
                                    QStringLiteral("--seconds"), QStringLiteral("12"),
                                    QStringLiteral("--size"), QStringLiteral("480x320"),
