@@ -72,7 +72,8 @@ public:
     // kMaxScreenSide, or of more than kMaxScreenPixels, is refused: no
     // onScreenDimension, the screen size and grid become 0 (so box data
     // paints nothing until a valid header arrives) and the JPEG parameters
-    // and reserved byte stay as they were.
+    // and reserved byte stay as they were. Exceptions of the listener pass
+    // through to the caller.
     void decodeScreen(const unsigned char* data, int length) override;
 
     // Box data. Does nothing at all (no callback) before a screen header, for

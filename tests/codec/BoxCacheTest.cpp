@@ -100,14 +100,3 @@ TEST(BoxCacheTest, AllocateAndCleanEmptyTheSlots)
     cache.allocate(-3);
     EXPECT_EQ(cache.size(), 0);
 }
-
-TEST(BoxCacheTest, ItemCreateKeepsSizeForNegativeDimensions)
-{
-    BoxCache::Item item;
-    item.create(16, 16, 5);
-    item.m_hits = 9;
-    item.create(-1, 4, 6);
-    EXPECT_EQ(item.m_frame.width(), 16);
-    EXPECT_EQ(item.m_hits, 0);
-    EXPECT_TRUE(isSolid(&item.m_frame, 6));
-}
