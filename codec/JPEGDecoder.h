@@ -75,6 +75,9 @@ public:
 
     JPEGDecoder();
     virtual ~JPEGDecoder();
+    // The current parameters point into the object's own tables.
+    JPEGDecoder(const JPEGDecoder&) = delete;
+    JPEGDecoder& operator=(const JPEGDecoder&) = delete;
 
     // setDecoderParams(255 - quality * 255 / 100, width, height), the result
     // kept to 8 bits: quality 70 gives 77, 100 gives 0.
