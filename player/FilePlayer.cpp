@@ -115,6 +115,14 @@ void FilePlayer::setPrompter(IPrompter* prompter)
 
 void FilePlayer::setState(int state)
 {
+    if (Thread::getCurrentThread() == static_cast<Thread*>(this)) {
+        // Queued to the GUI thread: post the report before the state can be
+        // seen, so that a GUI-thread wait for this state (stop, play) finds the
+        // report in its queue and delivers it before any report it makes itself.
+        emit playerStatusChanged(state);
+        m_state.store(state);
+        return;
+    }
     m_state.store(state);
     emit playerStatusChanged(state);
 }
@@ -444,6 +452,8 @@ void FilePlayer::play()
             return;
         while ((getState() == STATE_ERROR || getState() == STATE_STOPPING) && threadRunning())
             waitStep(20);
+        if (m_prompter)
+            m_prompter->serviceWhileWaiting();
         if (getState() != STATE_IDLE)
             return;
     }
@@ -534,6 +544,9 @@ void FilePlayer::stop()
     }
     while (getState() == STATE_STOPPING && threadRunning())
         waitStep(50);
+    // Deliver the player thread's last reports before the caller goes on.
+    if (m_prompter)
+        m_prompter->serviceWhileWaiting();
 }
 
 void FilePlayer::seek(long long seconds, int mode)
@@ -604,10 +617,13 @@ void FilePlayer::doWork()
             updateGUI(0);
             const bool ok = m_indexBuilder->makeIndex(m_fileName, kIndexInterval);
             m_indexOk.store(ok);
+            // Loaded at once, so that a loaded index always has its table.
+            if (ok)
+                loadIndex();
             Thread::sleep(1000);
             updateGUI(0);
             setState(STATE_IDLE);
-            if (ok && m_controller && m_controller->playOnOpen())
+            if (m_indexOk.load() && m_controller && m_controller->playOnOpen())
                 play();
             break;
         }

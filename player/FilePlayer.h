@@ -97,6 +97,12 @@ void fixTime(quint64& t, int speed);
 //   screen, so that it paints exactly what a straight replay paints.
 // - With an index whose table has no usable entry, absolute and backward
 //   seeks replay from the beginning (they cannot move otherwise).
+// - A successful index build loads the new index at once, so that "an index
+//   is loaded" always comes with its table.
+// - State reports made on the player thread are posted before the state is
+//   stored, and stop() and play() deliver pending reports when their wait
+//   ends: the window hears of the end of a stop before it hears of anything
+//   that follows it.
 // - Audio: each stream's output buffer holds kAudioBufferMs of sound (at
 //   least one unit's payload), and a payload that does not fit at once is
 //   written in parts as the output drains, for at most the payload's own

@@ -197,10 +197,13 @@ TEST_F(FilePlayerTest, StopEndsPlaybackWithoutTheEnd)
     pump(300);
     EXPECT_EQ(view.mouseEvents().size(), played);
 
-    // Playing again starts from the beginning.
+    // Playing again starts from the beginning, and the window hears of it
+    // after it heard of the end of the stop.
     player.play();
     ASSERT_TRUE(waitFor([&] { return view.mouseEvents().size() > played; }, 3000));
     EXPECT_EQ(view.mouseEvents()[played].x, 0);
+    pump(50);
+    EXPECT_EQ(window.statuses.back(), FilePlayer::STATE_PLAYING);
 }
 
 TEST_F(FilePlayerTest, ATruncatedLastUnitIsTheEnd)

@@ -6,6 +6,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "IndexFile.h"
@@ -107,7 +111,12 @@ TEST_F(IndexBuilderTest, TheEntryCountComesFromTheDurationWithinWhatTheFileHolds
     const QString sized = write("size.vro", 0, units);
     const quint64 fileBound = static_cast<quint64>(QFile(sized).size()) / 24 + 1;
     for (const Case c : {Case{0, 1}, Case{9999, 1}, Case{10000, 2}, Case{~0ULL, fileBound}}) {
-        const QString p = write("d.vro", c.duration, units);
+        // The writer takes durations up to 2^63; a hostile one is patched in.
+        QByteArray bytes = recordingBytes(0, units);
+        for (int i = 0; i < 8; ++i)
+            bytes[8 + i] = static_cast<char>((c.duration >> (8 * i)) & 0xFF);
+        const QString p = dir.filePath("d.vro");
+        ASSERT_TRUE(writeFile(p, bytes));
         ASSERT_TRUE(builder.makeIndex(p, 10000)) << c.duration;
         QFile f(IndexFile::indexFileName(p));
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
@@ -225,19 +234,26 @@ TEST_F(IndexBuilderTest, AFailureOrACancelLeavesNoIndex)
     EXPECT_FALSE(QFile::exists(index));
     EXPECT_FALSE(QFile::exists(IndexBuilder::tempFileName(index)));
 
-    // Cancelled at the first progress report (on the build's own thread); a
-    // large screen makes the build last well past the first report.
+    // Cancelled from another thread once the build is under way (its
+    // temporary file exists); a large screen makes the build last a while.
     const QString p = write("c.vro", 120000, screenUnits(1024, 768, 1000, 120000, true));
-    bool sawIndexWhileBuilding = false;
-    const auto connection = QObject::connect(&builder, &IndexBuilder::idxPositionChanged, [&](quint64) {
-        sawIndexWhileBuilding |= QFile::exists(IndexFile::indexFileName(p));
+    const QString final = IndexFile::indexFileName(p);
+    const QString temp = IndexBuilder::tempFileName(final);
+    std::atomic<bool> sawIndexWhileBuilding{false};
+    std::atomic<bool> done{false};
+    std::thread canceller([&] {
+        while (!done.load() && !QFile::exists(temp))
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        sawIndexWhileBuilding = QFile::exists(final);
         builder.cancel();
     });
-    EXPECT_FALSE(builder.makeIndex(p, 10000));
-    QObject::disconnect(connection);
-    EXPECT_FALSE(sawIndexWhileBuilding) << "the index appears only when complete";
-    EXPECT_FALSE(QFile::exists(IndexFile::indexFileName(p)));
-    EXPECT_FALSE(QFile::exists(IndexBuilder::tempFileName(IndexFile::indexFileName(p))));
+    const bool built = builder.makeIndex(p, 10000);
+    done = true;
+    canceller.join();
+    EXPECT_FALSE(built);
+    EXPECT_FALSE(sawIndexWhileBuilding.load()) << "the index appears only when complete";
+    EXPECT_FALSE(QFile::exists(final));
+    EXPECT_FALSE(QFile::exists(temp));
 
     // The cancel does not carry over to the next build.
     EXPECT_TRUE(builder.makeIndex(write("next.vro", 1000, steady(500, 1000)), 10000));

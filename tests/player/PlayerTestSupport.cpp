@@ -1,5 +1,6 @@
 #include "PlayerTestSupport.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
@@ -7,6 +8,7 @@
 
 #include "RecordFileHeader.h"
 #include "RecordReader.h"
+#include "RecordingWriter.h"
 #include "UnitDispatch.h"
 #include "Zip.h"
 
@@ -445,31 +447,20 @@ QByteArray mousePayload(int x, int y, quint32 cursorId)
 QByteArray recordingBytes(quint64 duration, const std::vector<TestUnit>& units,
                           const char* sessionId)
 {
-    RecordFileHeader fh;
-    fh.m_magic = RecordFileHeader::MAGIC;
-    fh.m_duration = duration;
-    fh.setSessionId(QByteArray(sessionId));
-    Array<unsigned char, int> raw;
-    fh.composeHeaderData(raw);
-    QByteArray out(reinterpret_cast<const char*>(raw.data()), raw.count());
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadWrite);
+    RecordingWriter writer;
+    writer.open(&buffer, QByteArray(sessionId));
     for (const TestUnit& u : units) {
-        QByteArray payload = u.payload;
-        if (u.compress) {
-            Array<unsigned char, int> packed;
-            Zip::zipBuffer(reinterpret_cast<const unsigned char*>(payload.constData()),
-                           static_cast<int>(payload.size()), packed, Zip::COMPRESSION_DEFAULT);
-            payload = QByteArray(reinterpret_cast<const char*>(packed.data()), packed.count());
-        }
-        RecordUnitHeader uh;
-        uh.m_type = static_cast<unsigned char>(u.type | (u.compress ? 0x10 : 0));
-        uh.m_channels = static_cast<uint16_t>(u.channels);
-        uh.m_time = u.time;
-        uh.m_size = static_cast<quint64>(payload.size());
-        uh.composeHeaderData(raw);
-        out += QByteArray(reinterpret_cast<const char*>(raw.data()), raw.count());
-        out += payload;
+        writer.setCompression(u.compress);
+        if (RecordUnitHeader::isValidType(u.type) && u.type < 0x10)
+            writer.writeUnit(u.type, u.time, u.payload, u.channels);
+        else
+            writer.writeRawUnit(u.type, u.time, u.payload, -1, u.channels);
     }
-    return out;
+    writer.finish(static_cast<long long>(duration));
+    return bytes;
 }
 
 bool writeFile(const QString& path, const QByteArray& bytes)

@@ -190,8 +190,9 @@ QByteArray mousePayload(int x, int y, quint32 cursorId);
 // most `upToMs`, in order) into a frame, as a reference.
 VideoFrame straightDecode(const QString& path, quint64 upToMs, bool inclusive = true);
 
-// Units of a recording file. Written only through the format classes'
-// compose functions.
+// Units of a recording, written by RecordingWriter in this order. Types that
+// are not a valid kind without the compression flag (unknown kinds, 0x12 with
+// bytes that are not zlib) are written raw, as they are.
 struct TestUnit
 {
     unsigned char type;
