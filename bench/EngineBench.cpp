@@ -1,0 +1,348 @@
+// The playback engine on a one-hour 1920 x 1080 demo recording: building its
+// index, seeking with and without the index (the seek's own work, without the
+// play loop's polling), and the player thread's load at 20x.
+//
+// The recording is made once by `sessiontool synth` in the build folder
+// (bench/engine-60min-1080p.vro, about 230 MB); the index build writes its
+// index beside it, which the seek benchmarks then use. Run the whole program
+// in the order the benchmarks are declared.
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <pthread.h>
+#include <time.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "FilePlayer.h"
+#include "HeadlessView.h"
+#include "IPlayerWindow.h"
+#include "IPrompter.h"
+#include "IndexBuilder.h"
+#include "IndexFile.h"
+
+namespace {
+
+constexpr int kSeconds = 3600;
+constexpr long long kDurationMs = kSeconds * 1000LL;
+constexpr int kTargets = 100;
+constexpr long long kFiftyMinutes = 50 * 60 * 1000LL;
+
+QCoreApplication* app()
+{
+    static int argc = 1;
+    static char name[] = "engine_bench";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* instance = new QCoreApplication(argc, argv);
+    return instance;
+}
+
+QString recording()
+{
+    return QStringLiteral(SP_BENCH_DATA_DIR "/engine-60min-1080p.vro");
+}
+
+// The same recording under another name, so that it has no index.
+QString unindexedRecording()
+{
+    return QStringLiteral(SP_BENCH_DATA_DIR "/engine-60min-1080p-noindex.vro");
+}
+
+bool ensureRecording()
+{
+    app();
+    const QString path = recording();
+    if (QFileInfo(path).size() < 1000000) {
+        std::fprintf(stderr, "making %s with sessiontool synth (a few minutes)...\n",
+                     path.toUtf8().constData());
+        QProcess synth;
+        synth.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        synth.start(QStringLiteral(SESSIONTOOL_PATH),
+                    {QStringLiteral("synth"), QStringLiteral("-o"), path, QStringLiteral("--seconds"),
+                     QString::number(kSeconds), QStringLiteral("--size"),
+                     QStringLiteral("1920x1080"), QStringLiteral("--seed"), QStringLiteral("1")});
+        if (!synth.waitForFinished(-1) || synth.exitCode() != 0)
+            return false;
+    }
+    const QString other = unindexedRecording();
+    QFile::remove(other + QLatin1Char('x'));
+    if (!QFile::exists(other) && !QFile::link(path, other))
+        return false;
+    return true;
+}
+
+double threadCpuSeconds(pthread_t thread)
+{
+    clockid_t clock;
+    timespec ts{};
+    if (pthread_getcpuclockid(thread, &clock) != 0 || clock_gettime(clock, &ts) != 0)
+        return 0;
+    return double(ts.tv_sec) + ts.tv_nsec / 1e9;
+}
+
+double wallSeconds()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+double percentile(std::vector<double> v, double p)
+{
+    std::sort(v.begin(), v.end());
+    const double rank = p * (v.size() - 1);
+    const size_t lo = static_cast<size_t>(rank);
+    const size_t hi = std::min(lo + 1, v.size() - 1);
+    return v[lo] + (v[hi] - v[lo]) * (rank - lo);
+}
+
+std::vector<long long> randomTargets()
+{
+    std::mt19937_64 rnd(42);
+    std::vector<long long> t(kTargets);
+    for (long long& x : t)
+        x = static_cast<long long>(rnd() % static_cast<unsigned long long>(kDurationMs));
+    return t;
+}
+
+// The window and the prompter of a player without widgets.
+class BenchWindow : public QObject, public IPlayerWindow
+{
+    Q_OBJECT
+
+public:
+    QObject* receiver() override { return this; }
+    void setTitle(const QString&) override {}
+    void setVisible(bool) override {}
+    bool playOnOpen() const override { return false; }
+
+    int state = -1;
+    quint64 position = 0;
+
+public slots:
+    void onPlayerStatus(int status) { state = status; }
+    void onPlayerPositionChanged(quint64 seconds) { position = seconds; }
+    void onInvalidFileFormat() {}
+};
+
+class BenchPrompter : public IPrompter
+{
+public:
+    void critical(const QString& title, const QString& text) override
+    {
+        std::fprintf(stderr, "%s: %s\n", title.toUtf8().constData(), text.toUtf8().constData());
+    }
+    // The index question: No, so that seeks replay from the start.
+    Answer question(const QString&, const QString&) override { return No; }
+    Answer warning(const QString&, const QString&) override { return Yes; }
+    QString getOpenFileName(const QString&, const QString&, const QString&) override
+    {
+        return QString();
+    }
+};
+
+// A player opened on `path` for synchronous seeks (no thread running).
+struct SyncPlayer
+{
+    explicit SyncPlayer(const QString& path)
+    {
+        player.setSessionPlayer(&window);
+        player.setDrawingScene(&view);
+        player.setPrompter(&prompter);
+        ok = player.openFile(path) && player.prepareSyncPlayback();
+    }
+
+    HeadlessView view;
+    BenchWindow window;
+    BenchPrompter prompter;
+    FilePlayer player;
+    bool ok = false;
+};
+
+struct SeekTimes
+{
+    std::vector<double> wall;
+    std::vector<double> cpu;
+};
+
+SeekTimes timeSeeks(SyncPlayer& p, const std::vector<long long>& targets)
+{
+    SeekTimes times;
+    const pthread_t self = pthread_self();
+    for (long long target : targets) {
+        const double w0 = wallSeconds(), c0 = threadCpuSeconds(self);
+        p.player.seekSync(target);
+        times.wall.push_back((wallSeconds() - w0) * 1000);
+        times.cpu.push_back((threadCpuSeconds(self) - c0) * 1000);
+    }
+    return times;
+}
+
+void report(benchmark::State& state, const SeekTimes& t)
+{
+    state.counters["median_ms"] = percentile(t.wall, 0.5);
+    state.counters["p95_ms"] = percentile(t.wall, 0.95);
+    state.counters["cpu_median_ms"] = percentile(t.cpu, 0.5);
+    state.counters["cpu_p95_ms"] = percentile(t.cpu, 0.95);
+}
+
+void BM_IndexBuild(benchmark::State& state)
+{
+    if (!ensureRecording()) {
+        state.SkipWithError("no recording");
+        return;
+    }
+    double cpu = 0, wall = 0;
+    int entries = 0;
+    for (auto _ : state) {
+        IndexBuilder builder;
+        const double w0 = wallSeconds(), c0 = threadCpuSeconds(pthread_self());
+        const bool ok = builder.makeIndex(recording(), FilePlayer::kIndexInterval);
+        cpu = threadCpuSeconds(pthread_self()) - c0;
+        wall = wallSeconds() - w0;
+        if (!ok) {
+            state.SkipWithError("index build failed");
+            return;
+        }
+    }
+    QFile index(IndexFile::indexFileName(recording()));
+    if (index.open(QIODevice::ReadOnly)) {
+        IndexFileHeader header;
+        Array<IndexEntryPoint, int> table;
+        IndexFile::load(index, header, table);
+        entries = table.count();
+    }
+    state.counters["key_frames"] = entries;
+    state.counters["cpu_s"] = cpu;
+    state.counters["wall_s"] = wall;
+    state.counters["x_realtime_cpu"] = kSeconds / cpu;
+    state.counters["x_realtime_wall"] = kSeconds / wall;
+}
+BENCHMARK(BM_IndexBuild)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+void BM_SeekWithIndex(benchmark::State& state)
+{
+    if (!ensureRecording() || !QFile::exists(IndexFile::indexFileName(recording()))) {
+        state.SkipWithError("run BM_IndexBuild first");
+        return;
+    }
+    SyncPlayer p(recording());
+    if (!p.ok || !p.player.isIndexLoaded()) {
+        state.SkipWithError("player not ready");
+        return;
+    }
+    SeekTimes t;
+    for (auto _ : state)
+        t = timeSeeks(p, randomTargets());
+    report(state, t);
+}
+BENCHMARK(BM_SeekWithIndex)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_SeekWithoutIndex(benchmark::State& state)
+{
+    if (!ensureRecording()) {
+        state.SkipWithError("no recording");
+        return;
+    }
+    SyncPlayer p(unindexedRecording());
+    if (!p.ok || p.player.isIndexLoaded()) {
+        state.SkipWithError("player not ready");
+        return;
+    }
+    SeekTimes t;
+    for (auto _ : state)
+        t = timeSeeks(p, randomTargets());
+    report(state, t);
+}
+BENCHMARK(BM_SeekWithoutIndex)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The 50-minute mark, five times each way.
+void BM_SeekAt50Minutes(benchmark::State& state)
+{
+    if (!ensureRecording() || !QFile::exists(IndexFile::indexFileName(recording()))) {
+        state.SkipWithError("run BM_IndexBuild first");
+        return;
+    }
+    SyncPlayer indexed(recording());
+    SyncPlayer plain(unindexedRecording());
+    if (!indexed.ok || !plain.ok) {
+        state.SkipWithError("player not ready");
+        return;
+    }
+    const std::vector<long long> targets(5, kFiftyMinutes);
+    SeekTimes with, without;
+    for (auto _ : state) {
+        with = timeSeeks(indexed, targets);
+        without = timeSeeks(plain, targets);
+    }
+    state.counters["with_index_ms"] = percentile(with.wall, 0.5);
+    state.counters["without_index_ms"] = percentile(without.wall, 0.5);
+    state.counters["speedup"] = percentile(without.wall, 0.5) / percentile(with.wall, 0.5);
+    state.counters["cpu_speedup"] = percentile(without.cpu, 0.5) / percentile(with.cpu, 0.5);
+}
+BENCHMARK(BM_SeekAt50Minutes)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// 20x from minute 10 for 30 s of wall time, on the real player thread.
+void BM_Play20x(benchmark::State& state)
+{
+    if (!ensureRecording()) {
+        state.SkipWithError("no recording");
+        return;
+    }
+    constexpr double kWall = 30.0;
+    auto view = std::make_unique<HeadlessView>();
+    auto window = std::make_unique<BenchWindow>();
+    BenchPrompter prompter;
+    auto player = std::make_unique<FilePlayer>();
+    player->setSessionPlayer(window.get());
+    player->setDrawingScene(view.get());
+    player->setPrompter(&prompter);
+    player->start();
+    auto spin = [&](double seconds) {
+        const double end = wallSeconds() + seconds;
+        while (wallSeconds() < end) {
+            QCoreApplication::processEvents();
+            Thread::sleep(10);
+        }
+    };
+    double cpu = 0, media = 0, wall = 0;
+    for (auto _ : state) {
+        if (!player->openFile(recording())) {
+            state.SkipWithError("cannot open");
+            break;
+        }
+        player->setRequestedSpeed(20);
+        player->seek(600, FilePlayer::SEEK_ABSOLUTE);
+        spin(1.0); // the seek and the clock's first steps
+        const pthread_t thread = static_cast<pthread_t>(player->getThreadId());
+        QCoreApplication::processEvents();
+        const quint64 p0 = window->position;
+        const double c0 = threadCpuSeconds(thread), w0 = wallSeconds();
+        spin(kWall);
+        cpu = threadCpuSeconds(thread) - c0;
+        wall = wallSeconds() - w0;
+        QCoreApplication::processEvents();
+        media = double(window->position - p0);
+        player->stop();
+    }
+    player->Thread::stop(true);
+    state.counters["media_s"] = media;
+    state.counters["clock_ratio"] = media / (20.0 * wall); // 1 = on its clock
+    state.counters["busy_fraction"] = cpu / wall;
+    state.counters["cpu_ms_per_media_s"] = media > 0 ? cpu * 1000 / media : 0;
+}
+BENCHMARK(BM_Play20x)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+} // namespace
+
+#include "EngineBench.moc"
