@@ -2,11 +2,13 @@
 
 #include <QAudioSink>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QMediaDevices>
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <algorithm>
 #include <exception>
 
 #include "DateTime.h"
@@ -584,6 +586,10 @@ void FilePlayer::seek(long long seconds, int mode)
 
 void FilePlayer::run()
 {
+    // The audio outputs are created on this thread and use Qt timers, which
+    // need the thread's own event dispatcher; a thread Qt did not start gets
+    // one with its first event loop object.
+    { QEventLoop dispatcherFor(nullptr); }
     try {
         doWork();
     } catch (const ThreadStopException&) {
@@ -1005,7 +1011,13 @@ bool FilePlayer::initAudio(int channels, bool& ready, QAudioFormat& format, QAud
     }
 
     output = new QAudioSink(device, used);
-    output->setBufferSize(used.bytesForDuration(qint64(kAudioBufferMs) * 1000));
+    // Room for two payloads like the one that opened the stream: a whole unit
+    // is taken at once. The output starts playing once its buffer is full, so
+    // the buffer is also the sound's delay: no more than that.
+    const qint64 minimum = used.bytesForDuration(qint64(kAudioMinBufferMs) * 1000);
+    const qint64 maximum = used.bytesForDuration(qint64(kAudioMaxBufferMs) * 1000);
+    output->setBufferSize(static_cast<qsizetype>(
+        std::min(maximum, std::max(minimum, 2 * static_cast<qint64>(m_payload.count())))));
     sink = output->start();
     const bool ok = sink && output->error() == QAudio::NoError;
     logDebug2("Audio output %1 opened: %2", name, ok ? "yes" : "no");

@@ -103,10 +103,12 @@ void fixTime(quint64& t, int speed);
 //   stored, and stop() and play() deliver pending reports when their wait
 //   ends: the window hears of the end of a stop before it hears of anything
 //   that follows it.
-// - Audio: each stream's output buffer holds kAudioBufferMs of sound (at
-//   least one unit's payload), and a payload that does not fit at once is
-//   written in parts as the output drains, for at most the payload's own
-//   playing time; what is still left then is dropped and logged.
+// - Audio: each stream's output buffer holds two payloads like the one that
+//   opened it (at least kAudioMinBufferMs, at most kAudioMaxBufferMs of
+//   sound), so a whole unit is taken at once; the buffer is also the sound's
+//   delay behind the picture. A larger payload that does not fit is written
+//   in parts as the output drains, for at most the playing time of what did
+//   not fit; what is still left then is dropped and logged.
 class FilePlayer : public QObject, public Thread
 {
     Q_OBJECT
@@ -127,7 +129,8 @@ public:
     static constexpr int kPayloadGrowBy = 1024 * 1024;
     static constexpr int kIndexInterval = 10000;
     static constexpr int kAudioRate = 48000;
-    static constexpr int kAudioBufferMs = 2000;
+    static constexpr int kAudioMinBufferMs = 250;
+    static constexpr int kAudioMaxBufferMs = 4000;
 
     FilePlayer();
     ~FilePlayer() override;

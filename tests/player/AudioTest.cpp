@@ -1,0 +1,163 @@
+// Audio for real. scripts/test starts a PulseAudio server with a null sink
+// and exports what Qt needs to find it; the tone test records the sink's
+// monitor with parec while the player plays a recording that carries a
+// 1 kHz tone on "Cap", and checks that the tone arrived. The silent test runs
+// in a CTest entry whose PULSE_SERVER points nowhere: no output device, and
+// playback must go on to the end without a sound or a message.
+//
+// Without a server the tone test is skipped, unless SP_REQUIRE_AUDIO=1 says
+// that one was started for it.
+
+#include "PlayerFixture.h"
+
+#include <QFile>
+#include <QMediaDevices>
+#include <QProcess>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "RecordingWriter.h"
+
+namespace {
+
+constexpr int kRate = 48000;
+constexpr double kTone = 1000.0;
+constexpr int kToneSeconds = 4;
+
+// `seconds` of a tone on "Cap" (stereo, a unit every 100 ms), and a mouse
+// position at the end so that the last unit is not audio.
+QString toneRecording(const QString& path, int seconds)
+{
+    RecordingWriter writer;
+    writer.open(path);
+    const int frames = kRate / 10;
+    std::vector<int16_t> samples(static_cast<size_t>(frames) * 2);
+    long long n = 0;
+    for (int unit = 0; unit < seconds * 10; ++unit) {
+        for (int i = 0; i < frames; ++i, ++n) {
+            const double v = 9000.0 * std::sin(2.0 * M_PI * kTone * static_cast<double>(n) / kRate);
+            samples[2 * i] = samples[2 * i + 1] = static_cast<int16_t>(std::lround(v));
+        }
+        writer.writeAudio(static_cast<uint64_t>(unit) * 100, RecordingWriter::CAP, samples.data(),
+                          frames, 2);
+    }
+    writer.writeMousePos(static_cast<uint64_t>(seconds) * 1000, 1, 1, 1);
+    writer.finish();
+    return path;
+}
+
+// Power of one frequency in the left channel (Goertzel).
+double power(const std::vector<int16_t>& stereo, size_t begin, size_t frames, double freq)
+{
+    const double k = 2.0 * std::cos(2.0 * M_PI * freq / kRate);
+    double s1 = 0, s2 = 0;
+    for (size_t i = begin; i < begin + frames; ++i) {
+        const double s0 = stereo[2 * i] + k * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return s1 * s1 + s2 * s2 - k * s1 * s2;
+}
+
+bool audioRequired()
+{
+    return qEnvironmentVariable("SP_REQUIRE_AUDIO") == QLatin1String("1");
+}
+
+using AudioTest = PlayerFixture;
+
+} // namespace
+
+TEST_F(AudioTest, ToneReachesTheSink)
+{
+    if (QMediaDevices::defaultAudioOutput().isNull()) {
+        if (audioRequired())
+            FAIL() << "SP_REQUIRE_AUDIO=1 but there is no audio output";
+        GTEST_SKIP() << "no audio output (scripts/test starts a PulseAudio null sink)";
+    }
+    const QString p = toneRecording(path("tone.vro"), kToneSeconds);
+    ASSERT_TRUE(open(p));
+
+    // parec writes to a file: a pipe that is not read fast enough would stall it.
+    const QString capture = path("capture.raw");
+    QProcess parec;
+    parec.setStandardOutputFile(capture);
+    parec.start(QStringLiteral("parec"),
+                {QStringLiteral("-d"), QStringLiteral("null.monitor"), QStringLiteral("--raw"),
+                 QStringLiteral("--format=s16le"), QStringLiteral("--rate=48000"),
+                 QStringLiteral("--channels=2"), QStringLiteral("--latency-msec=20")});
+    ASSERT_TRUE(parec.waitForStarted(5000)) << "parec: " << parec.errorString().toStdString();
+    pump(300);
+
+    player.play();
+    ASSERT_TRUE(sawStatus(FilePlayer::STATE_STOPPING, 0, 15000));
+    ASSERT_TRUE(waitState(FilePlayer::STATE_IDLE));
+    pump(1500); // the output's buffer plays out
+    parec.terminate();
+    ASSERT_TRUE(parec.waitForFinished(5000));
+    QFile file(capture);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray raw = file.readAll();
+    EXPECT_TRUE(prompter.texts("critical").isEmpty());
+
+    std::vector<int16_t> stereo(static_cast<size_t>(raw.size()) / 2);
+    std::memcpy(stereo.data(), raw.constData(), stereo.size() * 2);
+    const size_t frames = stereo.size() / 2;
+    ASSERT_GT(frames, static_cast<size_t>(kRate)) << "less than a second recorded";
+
+    // The loudest 0.5 s stretch holds the tone, far above its neighbours.
+    const size_t window = kRate / 2;
+    size_t best = 0;
+    double bestEnergy = -1;
+    for (size_t at = 0; at + window <= frames; at += window / 4) {
+        double e = 0;
+        for (size_t i = at; i < at + window; ++i)
+            e += static_cast<double>(stereo[2 * i]) * stereo[2 * i];
+        if (e > bestEnergy) {
+            bestEnergy = e;
+            best = at;
+        }
+    }
+    // Nothing was dropped: the tone lasts as long as the recording carries it.
+    int loud = 0;
+    for (size_t at = 0; at + window <= frames; at += window) {
+        double e = 0;
+        for (size_t i = at; i < at + window; ++i)
+            e += static_cast<double>(stereo[2 * i]) * stereo[2 * i];
+        loud += std::sqrt(e / window) > 3000.0 ? 1 : 0;
+    }
+    EXPECT_GE(loud, 2 * kToneSeconds - 1) << "half-second stretches carrying the tone";
+
+    const double rms = std::sqrt(bestEnergy / window);
+    EXPECT_GT(rms, 1000.0) << "the sink heard (almost) nothing";
+    const double tone = power(stereo, best, window, kTone);
+    for (double other : {250.0, 700.0, 1300.0, 2000.0, 3000.0, 5000.0}) {
+        EXPECT_GT(tone, 100.0 * power(stereo, best, window, other))
+            << "1 kHz against " << other << " Hz";
+    }
+}
+
+TEST_F(AudioTest, PlaybackGoesOnSilentlyWithoutAnOutput)
+{
+    if (qEnvironmentVariable("SP_EXPECT_NO_AUDIO") == QLatin1String("1")) {
+        EXPECT_TRUE(QMediaDevices::defaultAudioOutput().isNull());
+    }
+    const QString p = toneRecording(path("silent.vro"), 1);
+    ASSERT_TRUE(open(p));
+    const quint64 t0 = nowMs();
+    player.play();
+    ASSERT_TRUE(sawStatus(FilePlayer::STATE_STOPPING, 0, 15000));
+    ASSERT_TRUE(waitState(FilePlayer::STATE_IDLE));
+    EXPECT_GE(nowMs() - t0, 950u) << "audio units are paced like any other";
+    EXPECT_EQ(view.statusTexts().last(), QStringLiteral("The End"));
+    EXPECT_TRUE(prompter.texts("critical").isEmpty());
+    EXPECT_EQ(view.mouseEvents().size(), 1u);
+
+    // At any speed but 1 the audio units are skipped; playback still ends.
+    player.setRequestedSpeed(2);
+    player.play();
+    ASSERT_TRUE(waitFor([&] { return view.mouseEvents().size() == 2; }, 10000));
+    EXPECT_TRUE(waitState(FilePlayer::STATE_IDLE));
+}
