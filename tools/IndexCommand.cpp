@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "Exception.h"
+#include "FilePlayer.h"
 #include "IndexBuilder.h"
 #include "IndexFile.h"
 #include "RecordReader.h"
@@ -28,9 +29,6 @@ const char kHelp[] =
     "\n"
     "Options:\n"
     "  --help     show this text\n";
-
-// The player's key-frame interval.
-constexpr int kInterval = 10000;
 
 // Why a recording cannot be indexed, or the empty text when it can be tried.
 QString precheck(const QString& path)
@@ -88,7 +86,7 @@ int index(const QStringList& args)
                     std::fflush(stderr);
                 });
             }
-            const bool ok = builder.makeIndex(path, kInterval);
+            const bool ok = builder.makeIndex(path, FilePlayer::kIndexInterval);
             QObject::disconnect(progress);
             if (terminal) {
                 std::fputs("\r\033[K", stderr);
