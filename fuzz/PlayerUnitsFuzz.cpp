@@ -1,0 +1,190 @@
+// Feeds arbitrary bytes as a whole recording through the player's reading and
+// dispatch, headless: the one unit reader (as the player's readUnit uses it)
+// and the unit dispatch the play loop, the catch-up and the first screen use.
+// Units are applied until the recording ends, a unit cannot be read or one
+// of unknown kind stops playback, as the play loop would.
+//
+// Checks beyond the sanitizers: a payload is exactly as long as its header
+// says, and every byte handed to the view lies inside the payload.
+//
+// Seeds: run with SP_WRITE_SEEDS=<folder> to write the seed recordings made
+// by RecordingWriter (fuzz/corpus/player_units/ holds them).
+#include <QBuffer>
+#include <QByteArray>
+#include <QDir>
+#include <QImage>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "Exception.h"
+#include "GridDecoder.h"
+#include "IPlayerView.h"
+#include "RecordReader.h"
+#include "RecordingWriter.h"
+#include "UnitDispatch.h"
+#include "VideoFrame.h"
+#include "Zip.h"
+
+namespace {
+
+// Screens above this are not kept by the harness's view: the decoder accepts
+// up to 64 Mi pixels, which only slows the fuzzer down.
+constexpr long long kMaxPixels = 4LL * 1024 * 1024;
+
+class FuzzView : public IPlayerView
+{
+public:
+    void onScreenDimension(int w, int h) override
+    {
+        if (w >= 0 && h >= 0 && static_cast<long long>(w) * h <= kMaxPixels)
+            frame.resize(w, h);
+        frame.clear(0);
+    }
+    void onBoxDecoded(VideoFrame* box, int x, int y, int w, int h) override
+    {
+        if (!box)
+            std::abort();
+        VideoFrame::copy(frame.pixels(), frame.width(), frame.height(), box->pixels(),
+                         box->width(), box->height(), x, y, w, h, 0, 0);
+    }
+    void onDecodePassCompleted() override {}
+    void onDecodeCompleted() override {}
+    void reset() override { infoShown = false; }
+    void redraw() override {}
+    void onConnected() override {}
+    void onDisconnected() override {}
+    void setPauseText(const QString&) override {}
+    void onPause(bool) override { infoShown = true; }
+    void onMousePos(int x, int y, unsigned long, bool) override
+    {
+        if (x < 0 || x > 0xFFFF || y < 0 || y > 0xFFFF)
+            std::abort();
+    }
+    void onMouseCursor(unsigned long, unsigned char* data, int length) override
+    {
+        // The record must lie inside the current payload.
+        if (length < 0 || (length > 0 && (data < payloadBegin || data + length > payloadEnd)))
+            std::abort();
+        unsigned sum = 0;
+        for (int i = 0; i < length; ++i)
+            sum += data[i];
+        checksum += sum;
+    }
+    void onPresenterInfo(int, bool) override {}
+    void onScreenReset() override {}
+    void onDecodeBegin() override {}
+    void onStatusText(const QString&) override { infoShown = true; }
+    void setFirstDimension(bool) override {}
+    bool isInfoShown() const override { return infoShown; }
+    void getImageSize(int& w, int& h) override
+    {
+        w = frame.width();
+        h = frame.height();
+    }
+    void clearScreen() override { frame.clear(0); }
+    void setScreenPixels(const unsigned int* pixels, int w, int h) override
+    {
+        frame.setPixels(pixels, w, h);
+    }
+
+    VideoFrame frame;
+    bool infoShown = false;
+    const unsigned char* payloadBegin = nullptr;
+    const unsigned char* payloadEnd = nullptr;
+    unsigned checksum = 0;
+};
+
+void writeSeeds(const QString& folder)
+{
+    QDir().mkpath(folder);
+    auto record = [&](const char* name, bool compress, bool chunked) {
+        RecordingWriter w;
+        w.open(folder + QLatin1Char('/') + QLatin1String(name));
+        w.setCompression(compress);
+        w.setChunkedScreen(chunked);
+        w.setJpegQuality(70);
+        VideoFrame frame;
+        frame.resize(40, 24);
+        for (int f = 0; f < 4; ++f) {
+            for (int i = 0; i < 40 * 24; ++i)
+                frame.pixels()[i] = 0xFF000000u | static_cast<unsigned>((i * (f + 3)) % 251) * 0x010203u;
+            w.writeScreenFrame(static_cast<uint64_t>(f) * 100, frame, f == 2 ? 0xEB : 0xED);
+            w.writeMousePos(static_cast<uint64_t>(f) * 100 + 50, f * 3, f * 2, 7);
+        }
+        QImage cursor(4, 4, QImage::Format_ARGB32);
+        cursor.fill(0xFF102030u);
+        w.writeCursor(420, 7, cursor, 1, 1, QStringList{QString(), QStringLiteral("arrow")});
+        w.writePause(430);
+        const int16_t samples[8] = {0, 1000, -1000, 2000, 0, -2000, 100, -100};
+        w.writeAudio(440, RecordingWriter::CAP, samples, 4, 2);
+        w.writeAudio(450, RecordingWriter::SPK, samples, 8, 1);
+        w.writeInfo(460, QByteArray("info"));
+        w.finish();
+    };
+    record("plain.vro", false, false);
+    record("compressed.vro", true, false);
+    record("chunked.vro", false, true);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    // A few kilobytes of deflate could otherwise inflate to the wrapper's
+    // 256 MiB cap on every input.
+    Zip::setMaxUnzippedSize(8 * 1024 * 1024);
+    const QByteArray seeds = qgetenv("SP_WRITE_SEEDS");
+    if (!seeds.isEmpty())
+        writeSeeds(QString::fromLocal8Bit(seeds));
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    QBuffer device(&bytes);
+    device.open(QIODevice::ReadOnly);
+    RecordReader reader(&device);
+    RecordFileHeader fileHeader;
+    try {
+        reader.readFileHeader(fileHeader);
+    } catch (const Exception&) {
+        return 0;
+    }
+
+    GridDecoder decoder;
+    FuzzView view;
+    decoder.m_listener = &view;
+    bool started = false;
+    RecordUnitHeader header;
+    Array<unsigned char, int> payload, packed;
+    for (int n = 0; n < 100000; ++n) {
+        RecordReader::Result r;
+        try {
+            r = reader.readUnit(header, payload, packed);
+        } catch (const Exception&) {
+            break; // "Unknown Data Compression format", "Invalid File format"
+        }
+        if (r != RecordReader::Unit || !header.isValid())
+            break;
+        if (header.m_size != static_cast<uint64_t>(payload.count()))
+            std::abort();
+        view.payloadBegin = payload.data();
+        view.payloadEnd = payload.data() + payload.count();
+        switch (header.kind()) {
+        case RecordUnitHeader::KIND_CONTROL:
+            UnitDispatch::processControlUnit(payload.data(), payload.count(), &view);
+            break;
+        case RecordUnitHeader::KIND_SCREEN:
+            UnitDispatch::processScreenUnit(payload.data(), payload.count(), decoder, &view,
+                                            started);
+            break;
+        default:
+            break; // info and audio payloads are not interpreted here
+        }
+    }
+    return 0;
+}
