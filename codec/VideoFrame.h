@@ -227,8 +227,12 @@ public:
                              unsigned int colour, bool filled);
     static void rasterCircle2(unsigned int* buffer, int width, int height, int cx, int cy, int r,
                               unsigned int colour, bool filled);
-    // Axis-parallel ellipse with radii rx, ry (midpoint algorithm, 64-bit
+    // Axis-parallel ellipse with radii rx, ry (midpoint algorithm, 128-bit
     // decision terms); the bool fills it. Negative radii draw nothing.
+    // The circle and ellipse walks stop as soon as the rest of the shape lies
+    // beyond the image's sides, so a huge radius about a centre in or near
+    // the image costs little; a huge shape whose centre lies far outside
+    // still walks the arc up to the image (time grows with that distance).
     static void ellipse(unsigned int* buffer, int width, int height, int cx, int cy, int rx,
                         int ry, unsigned int colour, bool filled);
 

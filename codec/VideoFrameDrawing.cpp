@@ -55,6 +55,22 @@ void quadrantPoints(unsigned int* buffer, int width, int height, long long cx, l
     plot(buffer, width, height, cx - x, cy - y, colour);
 }
 
+// Farthest distance from c to a pixel of an axis of `size` pixels: once a
+// walk's offset along that axis exceeds it, nothing it plots there is seen.
+long long reach(long long c, int size) { return std::max(c, size - 1 - c); }
+
+// Ends a walk that has left the image sideways for good: the outline has
+// nothing more to show, and a filled shape covers every row within dy of
+// the centre from edge to edge.
+void finishOffscreen(unsigned int* buffer, int width, int height, long long cy, long long dy,
+                     unsigned int colour, bool filled)
+{
+    if (!filled)
+        return;
+    for (long long y = std::max(cy - dy, 0LL); y <= std::min(cy + dy, height - 1LL); ++y)
+        span(buffer, width, height, 0, width - 1, y, colour);
+}
+
 // False when the box of radius rx, ry about (cx, cy) misses the image.
 bool touchesImage(int width, int height, long long cx, long long cy, long long rx, long long ry)
 {
@@ -240,8 +256,13 @@ void VideoFrame::rasterCircle(unsigned int* buffer, int width, int height, int c
         return;
     // Midpoint walk over the octant from (0, r) to the diagonal; d is the
     // circle equation at the midpoint between the two candidate rows.
+    const long long farX = reach(cx, width), farY = reach(cy, height);
     long long x = 0, y = r, d = 1 - static_cast<long long>(r);
     while (x <= y) {
+        if (x > farX && x > farY) {
+            finishOffscreen(buffer, width, height, cy, y, colour, filled);
+            return;
+        }
         _circle(buffer, width, height, cx, cy, static_cast<int>(x), static_cast<int>(y), colour,
                 filled);
         if (d < 0) {
@@ -263,8 +284,13 @@ void VideoFrame::rasterCircle2(unsigned int* buffer, int width, int height, int 
     // Quadrant walk from (0, r) to (r, 0), one horizontal or vertical step at
     // a time, whichever lands nearer the circle (|x^2 + y^2 - r^2|).
     const long long r2 = static_cast<long long>(r) * r;
+    const long long farX = reach(cx, width);
     long long x = 0, y = r;
     for (;;) {
+        if (x > farX) {
+            finishOffscreen(buffer, width, height, cy, y, colour, filled);
+            return;
+        }
         quadrantPoints(buffer, width, height, cx, cy, x, y, colour, filled);
         if (x == r && y == 0)
             break;
@@ -296,9 +322,14 @@ void VideoFrame::ellipse(unsigned int* buffer, int width, int height, int cx, in
     // bits. Each term is evaluated afresh at the midpoint (scaled by 4).
     const __int128 a2 = static_cast<__int128>(rx) * rx;
     const __int128 b2 = static_cast<__int128>(ry) * ry;
+    const long long farX = reach(cx, width);
     long long x = 0, y = ry;
     // Region 1: the curve is flatter than 45 degrees; x steps every time.
     while (b2 * x < a2 * y) {
+        if (x > farX) {
+            finishOffscreen(buffer, width, height, cy, y, colour, filled);
+            return;
+        }
         quadrantPoints(buffer, width, height, cx, cy, x, y, colour, filled);
         const __int128 m = 4 * b2 * (x + 1) * (x + 1) + a2 * (2 * y - 1) * (2 * y - 1) - 4 * a2 * b2;
         ++x;
@@ -306,7 +337,33 @@ void VideoFrame::ellipse(unsigned int* buffer, int width, int height, int cx, in
             --y;
     }
     // Region 2: steeper; y steps every time.
+    auto outside = [&](long long px, long long py) {
+        // (px + 1/2, py) lies on or outside the ellipse.
+        return b2 * (2 * px + 1) * (2 * px + 1) + 4 * a2 * py * py - 4 * a2 * b2 >= 0;
+    };
+    const long long farY = reach(cy, height);
+    if (y > farY + 1 && outside(x, y)) {
+        // Rows up to farY + 1 lie beyond the image. The curve is steep here
+        // (its half-width grows by at most one a row), so x keeps pace with
+        // it: at any later row the walk holds the smallest x (not below the
+        // current one) whose right midpoint is not inside. Jump there.
+        const long long target = farY + 1;
+        long long lo = x, hi = std::max<long long>(x, rx);
+        while (lo < hi) {
+            const long long mid = lo + (hi - lo) / 2;
+            if (outside(mid, target))
+                hi = mid;
+            else
+                lo = mid + 1;
+        }
+        x = lo;
+        y = target;
+    }
     while (y >= 0) {
+        if (x > farX) {
+            finishOffscreen(buffer, width, height, cy, y, colour, filled);
+            return;
+        }
         quadrantPoints(buffer, width, height, cx, cy, x, y, colour, filled);
         const __int128 m = b2 * (2 * x + 1) * (2 * x + 1) + 4 * a2 * (y - 1) * (y - 1) - 4 * a2 * b2;
         --y;

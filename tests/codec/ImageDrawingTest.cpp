@@ -226,3 +226,48 @@ TEST(ImageDrawingTest, CirclesAndEllipses)
     f.circle(0, 0, 0, kInk, false);
     EXPECT_EQ(inked(f), (std::set<Point>{{0, 0}}));
 }
+
+TEST(ImageDrawingTest, ShapesLargerThanTheImageAreClippedCheaply)
+{
+    // Drawn straight into a small image or into a large canvas and cut out:
+    // the same pixels, whether or not the walks stop early.
+    using Shape = void (*)(VideoFrame&, int, int, bool);
+    const Shape shapes[] = {
+        [](VideoFrame& f, int cx, int cy, bool filled) { f.circle(cx, cy, 37, kInk, filled); },
+        [](VideoFrame& f, int cx, int cy, bool filled) { f.rasterCircle2(cx, cy, 37, kInk, filled); },
+        [](VideoFrame& f, int cx, int cy, bool filled) { f.ellipse(cx, cy, 45, 23, kInk, filled); },
+        [](VideoFrame& f, int cx, int cy, bool filled) { f.ellipse(cx, cy, 19, 52, kInk, filled); },
+    };
+    for (const Shape& shape : shapes)
+        for (bool filled : {false, true})
+            for (const Point& centre :
+                 std::vector<Point>{{10, 10}, {-20, 5}, {40, -31}, {5, 50}, {3, 2}, {17, 13}}) {
+                VideoFrame small = blank(20, 16), big = blank(200, 200);
+                shape(small, centre.first, centre.second, filled);
+                shape(big, centre.first + 90, centre.second + 90, filled);
+                for (int y = 0; y < 16; ++y)
+                    for (int x = 0; x < 20; ++x)
+                        ASSERT_EQ(small.getPixel(x, y), big.getPixel(x + 90, y + 90))
+                            << x << "," << y << " filled " << filled;
+            }
+
+    // Radii at the int limit about a centre in the image finish at once.
+    VideoFrame f = blank(16, 16);
+    f.circle(8, 8, INT_MAX, kInk, false);
+    f.rasterCircle2(8, 8, INT_MAX, kInk, false);
+    f.ellipse(8, 8, INT_MAX, INT_MAX, kInk, false);
+    EXPECT_TRUE(inked(f).empty());
+    f.circle(8, 8, INT_MAX, kInk, true);
+    EXPECT_EQ(inked(f).size(), 256u);
+    f.clear(0);
+    f.ellipse(8, 8, INT_MAX, INT_MAX - 1, kInk, true);
+    EXPECT_EQ(inked(f).size(), 256u);
+    f.clear(0);
+    f.rasterCircle2(8, 8, INT_MAX, kInk, true);
+    EXPECT_EQ(inked(f).size(), 256u);
+    f.clear(0);
+    f.ellipse(8, 8, 3, INT_MAX, kInk, false); // tall and thin: two columns
+    EXPECT_EQ(inked(f).size(), 32u);
+    EXPECT_EQ(f.getPixel(5, 0), kInk);
+    EXPECT_EQ(f.getPixel(11, 15), kInk);
+}
