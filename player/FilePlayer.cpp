@@ -994,8 +994,10 @@ bool FilePlayer::initAudio(int channels, bool& ready, QAudioFormat& format, QAud
     sink = nullptr;
 
     device = QMediaDevices::defaultAudioOutput();
-    if (device.isNull() || channels <= 0 || channels > 32)
+    if (device.isNull() || channels <= 0 || channels > 32) {
+        logDebug2("Audio output %1 opened: %2", name, "no");
         return false;
+    }
 
     QAudioFormat used = format;
     if (!device.isFormatSupported(used)) {

@@ -154,10 +154,40 @@ TEST_F(AudioTest, PlaybackGoesOnSilentlyWithoutAnOutput)
     EXPECT_EQ(view.statusTexts().last(), QStringLiteral("The End"));
     EXPECT_TRUE(prompter.texts("critical").isEmpty());
     EXPECT_EQ(view.mouseEvents().size(), 1u);
+    if (qEnvironmentVariable("SP_EXPECT_NO_AUDIO") == QLatin1String("1")) {
+        // Ten units of one channel count: one try to open the output, then
+        // the stream is skipped.
+        EXPECT_EQ(log.lines().filter(QStringLiteral("Audio output Cap opened: no")).size(), 1);
+    }
 
     // At any speed but 1 the audio units are skipped; playback still ends.
     player.setRequestedSpeed(2);
     player.play();
     ASSERT_TRUE(waitFor([&] { return view.mouseEvents().size() == 2; }, 10000));
     EXPECT_TRUE(waitState(FilePlayer::STATE_IDLE));
+}
+
+TEST_F(AudioTest, AStreamReopensOnlyWhenItsChannelCountChanges)
+{
+    if (QMediaDevices::defaultAudioOutput().isNull()) {
+        if (audioRequired())
+            FAIL() << "SP_REQUIRE_AUDIO=1 but there is no audio output";
+        GTEST_SKIP() << "no audio output";
+    }
+    RecordingWriter writer;
+    const QString p = path("channels.vro");
+    writer.open(p);
+    std::vector<int16_t> samples(4800 * 2, 0);
+    writer.writeAudio(0, RecordingWriter::CAP, samples.data(), 4800, 2);
+    writer.writeAudio(100, RecordingWriter::CAP, samples.data(), 4800, 2);
+    writer.writeAudio(200, RecordingWriter::CAP, samples.data(), 4800, 1); // mono now
+    writer.writeAudio(300, RecordingWriter::SPK, samples.data(), 4800, 1);
+    writer.writeMousePos(400, 1, 1, 1);
+    writer.finish();
+    ASSERT_TRUE(open(p));
+    player.play();
+    ASSERT_TRUE(waitFor([&] { return view.mouseEvents().size() == 1; }, 10000));
+    ASSERT_TRUE(waitState(FilePlayer::STATE_IDLE));
+    EXPECT_EQ(log.lines().filter(QStringLiteral("Audio output Cap opened: yes")).size(), 2);
+    EXPECT_EQ(log.lines().filter(QStringLiteral("Audio output Spk opened: yes")).size(), 1);
 }

@@ -41,6 +41,7 @@ TEST_F(FilePlayerTest, OpensShowsTheFirstScreenAndPlaysToTheEnd)
     EXPECT_TRUE(sameFrame(view.frame(), straightDecode(p, 0)));
     EXPECT_EQ(player.getDisplayName(), QStringLiteral("a.vro"));
     EXPECT_EQ(player.getIndexFileName(), p + "x");
+    EXPECT_EQ(IndexFile::indexFileName(QStringLiteral("/a/b.vr4")), QStringLiteral("/a/b.vr4x"));
     EXPECT_EQ(player.getSessionId(), QStringLiteral("123456789"));
     EXPECT_EQ(player.getDuration(), 600u);
 
