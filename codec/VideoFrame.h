@@ -86,7 +86,9 @@ private:
     //   unchanged keeps its alpha. The drawing routines write the colour given,
     //   alpha included.
     // - Everything drawn is clipped to the image; coordinates may be anything.
-    // - All routines are reentrant except shrinkPixelsQF (see there).
+    // - No routine keeps shared state except shrinkPixelsQF, whose shared
+    //   accumulators sit behind a lock; all may be called from any thread on
+    //   buffers that thread owns.
     // ======================================================================
 public:
     // ---- Scaling (VideoFrameScaling.cpp, VideoFrameScaleLines.cpp) ----
