@@ -854,6 +854,10 @@ bool FilePlayer::doSeek()
     };
 
     if (start == Continue && m_unitPending) {
+        // A unit of unknown kind stays for the play loop to report: nothing
+        // after it can be read.
+        if (!m_unitHeader.isValid())
+            return true;
         // A unit read but not yet dispatched (the seek came during a pause)
         // lies before the target: its picture belongs to the screen.
         applyBeforeTarget();
