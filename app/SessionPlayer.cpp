@@ -1,0 +1,655 @@
+#include "SessionPlayer.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDragLeaveEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QGraphicsProxyWidget>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPolygon>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+
+#include "ControlBar.h"
+#include "DrawingScene.h"
+#include "FileTypeAccess.h"
+#include "Log.h"
+#include "Thread.h"
+
+namespace {
+
+// Added to the window's flags at construction (0x08005001).
+constexpr Qt::WindowFlags kWindowFlags = Qt::Window | Qt::WindowTitleHint
+    | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
+// Added when leaving full screen without the customise hint (0x0A005001).
+constexpr Qt::WindowFlags kCustomisedFlags = Qt::Window | Qt::WindowTitleHint
+    | Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint | Qt::WindowCloseButtonHint;
+
+constexpr int kStepSeconds = 2;
+constexpr int kLongStepSeconds = 10;
+constexpr int kSlowest = -2;
+constexpr int kFastest = 20;
+
+QString speedLabel(int step)
+{
+    if (step >= 0)
+        return QString::number(step) + QStringLiteral("x");
+    return QStringLiteral("1/") + QString::number(-step) + QStringLiteral("x");
+}
+
+} // namespace
+
+SessionPlayer::SessionPlayer(QWidget* parent)
+    : QGraphicsView(parent)
+    , m_bridge(this)
+{
+    m_title = tr("Session Player");
+    m_speed = m_player.getRequestedSpeed();
+
+    // This window is the bar's controller: its buttons reach the slots here.
+    m_controlBar = new ControlBar(this, nullptr);
+    m_drawingScene = new DrawingScene(this, nullptr);
+    m_drawingScene->setControlBar(m_controlBar);
+    setScene(m_drawingScene);
+
+    initPlayerPosition();
+    setRenderHints(QPainter::SmoothPixmapTransform);
+
+    m_prompter.setReportReceiver(this);
+    m_player.setPrompter(&m_prompter);
+    m_player.setSessionPlayer(&m_bridge);
+    m_player.setDrawingScene(m_drawingScene);
+    m_player.start();
+
+    m_controlBar->stateIdle();
+    m_controlBar->statePlaying(isLoaded(), FilePlayer::STATE_IDLE);
+    m_drawingScene->setSeeking(false);
+
+    setWindowTitle(m_title);
+    setAcceptDrops(true);
+    setStyleSheet(QStringLiteral("border: none;"));
+
+    // The bar keeps its place at the bottom of the visible part when the
+    // view scrolls.
+    connect(verticalScrollBar(), SIGNAL(valueChanged(int)), this, SLOT(onSliderMoved()));
+    connect(horizontalScrollBar(), SIGNAL(valueChanged(int)), this, SLOT(onSliderMoved()));
+    // Both toggle; the slot decides the direction. Queued, so that they run
+    // after the key or window-state event that caused them.
+    connect(this, SIGNAL(goFullScreen()), this, SLOT(onBtnFullScreenClicked()),
+            Qt::QueuedConnection);
+    connect(this, SIGNAL(goNormalScreen()), this, SLOT(onBtnFullScreenClicked()),
+            Qt::QueuedConnection);
+
+    registerFileExtension();
+
+    setWindowFlags(windowFlags() | kWindowFlags);
+}
+
+SessionPlayer::~SessionPlayer()
+{
+    // Nobody is left to answer a box: the player's last requests are
+    // answered without one, so the thread can end.
+    m_prompter.setDelegate(nullptr);
+    m_prompter.setUnattended(true);
+    shutdownPlayer();
+    delete m_controlBar;
+    m_controlBar = nullptr;
+    delete m_drawingScene;
+    m_drawingScene = nullptr;
+}
+
+bool SessionPlayer::isLoaded() const
+{
+    return m_player.getDuration() != 0;
+}
+
+void SessionPlayer::setPrompter(IPrompter* prompter)
+{
+    m_prompter.setDelegate(prompter);
+}
+
+void SessionPlayer::setScreenOverride(const QRect& available, const QSize& decoration)
+{
+    m_availableOverride = available;
+    m_decorationOverride = decoration;
+}
+
+QRect SessionPlayer::availableRect() const
+{
+    if (m_availableOverride.isValid())
+        return m_availableOverride;
+    const QScreen* s = screen();
+    return s ? s->availableGeometry() : QRect(0, 0, 1024, 768);
+}
+
+QSize SessionPlayer::decorationSize() const
+{
+    if (m_availableOverride.isValid())
+        return m_decorationOverride;
+    const QRect frame = frameGeometry();
+    return QSize(frame.width() - width(), frame.height() - height());
+}
+
+// ---------------------------------------------------------------------------
+// Opening
+
+void SessionPlayer::checkAutoPlay()
+{
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() < 2)
+        return;
+    openAndPlay(arguments.at(1));
+}
+
+void SessionPlayer::openAndPlay(const QString& path)
+{
+    if (!m_player.openFile(path))
+        return;
+    setFileInfo();
+    const int state = m_player.getState();
+    if (state != FilePlayer::STATE_INDEXING) {
+        if (state == FilePlayer::STATE_PLAYING) {
+            m_player.pause();
+        } else {
+            m_ctrlPressed = false;
+            m_player.play();
+        }
+    } else {
+        // Played as soon as its index is built.
+        m_playOnOpen.store(true);
+    }
+    QTimer::singleShot(100, this, SLOT(onSetButtonIconAutoPlay()));
+}
+
+void SessionPlayer::setFileInfo()
+{
+    m_title = tr("Session Player") + QStringLiteral(" - ") + m_player.getDisplayName();
+    setWindowTitle(m_title);
+
+    QString id = m_player.getSessionId();
+    if (id.size() == 9)
+        id = id.mid(0, 3) + QStringLiteral("-") + id.mid(3, 3) + QStringLiteral("-")
+            + id.mid(6, 3);
+    m_sessionId = id;
+    m_controlBar->setSessionId(id);
+
+    m_durationSec = m_player.getDuration() / 1000;
+    m_durationText = sec2str(static_cast<int>(m_durationSec));
+    m_controlBar->setProgressbarMaxValue(static_cast<int>(m_durationSec));
+
+    onPlayerPositionChanged(0);
+}
+
+void SessionPlayer::setTitle(const QString& title)
+{
+    m_title = title;
+    setWindowTitle(title);
+}
+
+void SessionPlayer::afterOpen()
+{
+    setFileInfo();
+    const int state = m_player.getState();
+    if (state == FilePlayer::STATE_INDEXING)
+        return;
+    m_controlBar->stateIdle();
+    // A drop of a recording with an index is already playing: the play
+    // button then shows the pause icon.
+    m_controlBar->statePlaying(isLoaded(),
+                               state == FilePlayer::STATE_PLAYING ? state : FilePlayer::STATE_IDLE);
+    m_drawingScene->setSeeking(false);
+}
+
+void SessionPlayer::onBtnOpenClicked()
+{
+    m_playOnOpen.store(false);
+    if (isLoaded())
+        m_player.stop();
+    if (m_player.openFile(QString()))
+        afterOpen();
+}
+
+void SessionPlayer::onInvalidFileFormat()
+{
+    m_prompter.critical(tr("Session Player"), tr("This is invalid file."));
+}
+
+void SessionPlayer::onSetButtonIconAutoPlay()
+{
+    m_controlBar->setButtonIconAutoPlay();
+}
+
+void SessionPlayer::registerFileExtension()
+{
+    const QStringList arguments = QCoreApplication::arguments();
+    const QString program = arguments.isEmpty() ? QString() : arguments.first();
+    FileTypeAccess access = FileTypeAccess::forRecordings(program);
+    access.regSetAllInfo();
+}
+
+// ---------------------------------------------------------------------------
+// Player states
+
+void SessionPlayer::onPlayerStatus(int status)
+{
+    switch (status) {
+    case FilePlayer::STATE_IDLE:
+    case FilePlayer::STATE_STOPPING:
+        m_controlBar->stateIdle();
+        m_controlBar->statePlaying(isLoaded(), status);
+        break;
+    case FilePlayer::STATE_PLAYING:
+    case FilePlayer::STATE_PAUSED:
+        m_controlBar->statePlaying(isLoaded(), status);
+        break;
+    case FilePlayer::STATE_SEEKING:
+        break;
+    case FilePlayer::STATE_INDEXING:
+        m_controlBar->stateIndexing();
+        break;
+    default:
+        // The error state included: the player has shown its message.
+        logCritical1("SessionPlayer::onPlayerStatu: Invalid player state: %1",
+                     QByteArray::number(status).constData());
+        break;
+    }
+    m_drawingScene->setSeeking(status == FilePlayer::STATE_SEEKING);
+}
+
+// ---------------------------------------------------------------------------
+// Playback controls
+
+void SessionPlayer::onBtnPlayClicked()
+{
+    const int state = m_player.getState();
+    if (state == FilePlayer::STATE_INDEXING)
+        return;
+    if (state == FilePlayer::STATE_PLAYING) {
+        m_player.pause();
+        return;
+    }
+    m_ctrlPressed = false;
+    m_player.play();
+}
+
+void SessionPlayer::onBtnStopClicked()
+{
+    m_player.stop();
+}
+
+void SessionPlayer::onBtnBackwordClicked()
+{
+    m_player.seek(m_ctrlPressed ? -kLongStepSeconds : -kStepSeconds, FilePlayer::SEEK_RELATIVE);
+}
+
+void SessionPlayer::onBtnForwardClicked()
+{
+    m_player.seek(m_ctrlPressed ? kLongStepSeconds : kStepSeconds, FilePlayer::SEEK_RELATIVE);
+}
+
+void SessionPlayer::setPlayerPos(unsigned long long seconds)
+{
+    m_player.seek(static_cast<long long>(seconds), FilePlayer::SEEK_ABSOLUTE);
+}
+
+void SessionPlayer::onBtnDecSpeedClicked()
+{
+    if (m_speed < -1)
+        return;
+    int step = m_speed - 1;
+    if (step == 0)
+        step = kSlowest;
+    m_speed = step;
+    m_player.setRequestedSpeed(step);
+    m_controlBar->setSpeedLabelText(speedLabel(step));
+}
+
+void SessionPlayer::onBtnIncSpeedClicked()
+{
+    if (m_speed > kFastest - 1)
+        return;
+    int step = m_speed + 1;
+    if (step == -1)
+        step = 1;
+    m_speed = step;
+    m_player.setRequestedSpeed(step == 0 ? 1 : step);
+    m_controlBar->setSpeedLabelText(speedLabel(step));
+}
+
+QString SessionPlayer::sec2str(int seconds)
+{
+    const int parts[3] = {seconds / 3600, (seconds / 60) % 60, seconds % 60};
+    QString text;
+    for (int i = 0; i < 3; ++i) {
+        QString part = QString::number(parts[i]);
+        if (part.size() < 2)
+            part.prepend(QLatin1Char('0'));
+        if (i > 0)
+            text += QLatin1Char(':');
+        text += part;
+    }
+    return text;
+}
+
+void SessionPlayer::onPlayerPositionChanged(quint64 seconds)
+{
+    const int value = static_cast<int>(seconds);
+    m_controlBar->updateControlbarTiming(sec2str(value) + QStringLiteral(" / ") + m_durationText,
+                                         value);
+}
+
+// ---------------------------------------------------------------------------
+// Keyboard, mouse, drops, window events
+
+void SessionPlayer::keyPressEvent(QKeyEvent* e)
+{
+    const int state = m_player.getState();
+    switch (e->key()) {
+    case Qt::Key_Space:
+        if (state == FilePlayer::STATE_PAUSED)
+            m_player.play();
+        else if (state == FilePlayer::STATE_PLAYING)
+            m_player.pause();
+        break;
+    case Qt::Key_Escape:
+        if (isFullScreen())
+            emit goNormalScreen();
+        else if (state != FilePlayer::STATE_IDLE)
+            m_player.stop();
+        break;
+    case Qt::Key_Left:
+        onBtnBackwordClicked();
+        break;
+    case Qt::Key_Right:
+        onBtnForwardClicked();
+        break;
+    case Qt::Key_Control:
+        m_ctrlPressed = true;
+        break;
+    case Qt::Key_F11:
+        if (m_ctrlPressed)
+            onBtnZoomClicked();
+        break;
+    case Qt::Key_F12:
+        if (m_ctrlPressed)
+            onBtnFullScreenClicked();
+        break;
+    default:
+        break;
+    }
+}
+
+void SessionPlayer::keyReleaseEvent(QKeyEvent* e)
+{
+    QGraphicsView::keyReleaseEvent(e);
+    if (e->key() == Qt::Key_Control)
+        m_ctrlPressed = false;
+}
+
+void SessionPlayer::mousePressEvent(QMouseEvent* e)
+{
+    QGraphicsView::mousePressEvent(e);
+    if (e->button() == Qt::RightButton)
+        onBtnZoomClicked();
+}
+
+void SessionPlayer::mouseDoubleClickEvent(QMouseEvent* e)
+{
+    QGraphicsView::mouseDoubleClickEvent(e);
+    QRect bar;
+    if (QGraphicsProxyWidget* proxy = m_drawingScene->controlBarProxy())
+        bar = mapFromScene(proxy->geometry()).boundingRect();
+    if (!bar.contains(e->position().toPoint()) && e->button() == Qt::LeftButton && isLoaded())
+        onBtnFullScreenClicked();
+}
+
+void SessionPlayer::dragEnterEvent(QDragEnterEvent* e)
+{
+    if (e->mimeData()->hasUrls())
+        e->acceptProposedAction();
+    else
+        e->ignore();
+}
+
+void SessionPlayer::dragMoveEvent(QDragMoveEvent* e)
+{
+    if (e->mimeData()->hasUrls())
+        e->acceptProposedAction();
+    else
+        e->ignore();
+}
+
+void SessionPlayer::dragLeaveEvent(QDragLeaveEvent* e)
+{
+    e->accept();
+}
+
+void SessionPlayer::dropEvent(QDropEvent* e)
+{
+    m_playOnOpen.store(true);
+    if (!e->mimeData()->hasUrls()) {
+        e->ignore();
+        return;
+    }
+    e->acceptProposedAction();
+    const QString path = QFileInfo(e->mimeData()->urls().first().toLocalFile()).absoluteFilePath();
+    // Opened once the drop has returned: the index question must not hold
+    // the drag source (another program) while it waits for an answer.
+    QTimer::singleShot(0, this, [this, path]() { openDropped(path); });
+}
+
+void SessionPlayer::openDropped(const QString& path)
+{
+    if (isLoaded())
+        m_player.stop();
+    if (m_player.openFile(path))
+        afterOpen();
+}
+
+bool SessionPlayer::event(QEvent* e)
+{
+    if (e->type() == QEvent::WindowStateChange && isMaximized() && !isFullScreen())
+        emit goFullScreen();
+    return QGraphicsView::event(e);
+}
+
+void SessionPlayer::closeEvent(QCloseEvent* e)
+{
+    if (!shutdownPlayer()) {
+        e->ignore();
+        return;
+    }
+    e->accept();
+}
+
+bool SessionPlayer::shutdownPlayer()
+{
+    auto threadAlive = [this]() {
+        const int t = m_player.Thread::getState();
+        return t != Thread::STATE_CREATED && t != Thread::STATE_INITIALIZED
+            && t != Thread::STATE_FINISHED;
+    };
+    m_player.stop();
+    // Answered No to cancelling the index build: the player goes on.
+    if (m_player.getState() == FilePlayer::STATE_INDEXING)
+        return false;
+    while (m_player.getState() != FilePlayer::STATE_IDLE && threadAlive()) {
+        const int state = m_player.getState();
+        // A stop while seeking only cancels the seek; stop again once the
+        // player is back to playing or paused.
+        if (state == FilePlayer::STATE_PLAYING || state == FilePlayer::STATE_PAUSED)
+            m_player.stop();
+        m_prompter.serviceWhileWaiting();
+        Thread::sleep(20);
+    }
+    m_player.Thread::stop(true);
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Geometry, zoom and full screen
+
+void SessionPlayer::initPlayerPosition()
+{
+    const QRect available = availableRect();
+    const int cw = m_controlBar->width();
+    const int h = available.width() > 0
+        ? static_cast<int>(available.height() * (static_cast<double>(cw) / available.width()))
+        : 0;
+    setGeometry((available.width() - cw) / 2, (available.height() - h) / 2, cw, h);
+    setControlbarPosition();
+    m_drawingScene->setSceneRect(0, 0, 1, 1);
+}
+
+void SessionPlayer::setStretchedState(bool stretched)
+{
+    m_stretched = stretched;
+    m_drawingScene->setStretched(stretched);
+    m_controlBar->setZoomActive(stretched);
+}
+
+void SessionPlayer::calcFirstScreenDimention(int w, int h)
+{
+    const QSize decoration = decorationSize();
+    const int dw = decoration.width();
+    const int dh = decoration.height();
+    const QRect available = availableRect();
+    const int al = available.left();
+    const int at = available.top();
+    const int aw = available.width();
+    const int ah = available.height();
+
+    if (w + dw > aw || h + dh > ah) {
+        int nw, nh, xOffset, yOffset;
+        if (h > 0 && ah > 0
+            && static_cast<double>(w) / h > static_cast<double>(aw) / ah) {
+            nw = aw - dw;
+            nh = static_cast<int>(static_cast<double>(h) * (aw - dw) / w);
+            xOffset = 0;
+            yOffset = (ah - nh) / 2;
+        } else {
+            nh = ah - dh;
+            nw = h > 0 ? static_cast<int>(static_cast<double>(w) * (ah - dh) / h) : 0;
+            xOffset = (aw - nw) / 2;
+            yOffset = 0;
+        }
+        setStretchedState(true);
+        m_drawingScene->setSceneRect(0, 0, nw, nh);
+        move(al + xOffset, at + yOffset);
+        resize(nw, nh);
+    } else {
+        const int x = (aw - (w + dw)) / 2;
+        const int y = std::max((ah - (h + dh)) / 2, at);
+        setStretchedState(false);
+        m_drawingScene->setSceneRect(0, 0, w, h);
+        move(x, y);
+        resize(w, h);
+    }
+}
+
+void SessionPlayer::calcNotFullscreenStretched()
+{
+    setStretchedState(true);
+    QRect r(0, 0, width(), height());
+    m_drawingScene->calcDrawRect(r);
+    resize(r.size());
+    m_drawingScene->setSceneRect(r);
+    m_drawingScene->calcStretchedBitmapDimensions(0);
+    m_drawingScene->redraw();
+    setControlbarPosition();
+}
+
+void SessionPlayer::calcFullscreenStretched()
+{
+    setStretchedState(true);
+    QRect r(0, 0, width(), height());
+    m_drawingScene->calcDrawRect(r);
+    m_drawingScene->setSceneRect(r);
+    m_drawingScene->redraw();
+    setControlbarPosition();
+}
+
+void SessionPlayer::calcNotFullscreenNotStretched()
+{
+    setStretchedState(false);
+    int fw, fh;
+    m_drawingScene->getImageSize(fw, fh);
+    if (fw != 0 && fh != 0) {
+        m_drawingScene->setSceneRect(0, 0, fw, fh);
+        m_drawingScene->redraw();
+        setControlbarPosition();
+    }
+}
+
+void SessionPlayer::calcFullscreenNotStretched(int w, int h)
+{
+    setStretchedState(false);
+    m_drawingScene->setSceneRect(0, 0, w, h);
+    m_drawingScene->redraw();
+    setControlbarPosition();
+}
+
+void SessionPlayer::setControlbarPosition()
+{
+    QGraphicsProxyWidget* proxy = m_drawingScene ? m_drawingScene->controlBarProxy() : nullptr;
+    if (!m_controlBar || !proxy)
+        return;
+    const QPointF o = mapToScene(0, 0);
+    const int vw = viewport()->width();
+    const int vh = viewport()->height();
+    const int cw = m_controlBar->width();
+    const int ch = m_controlBar->height();
+    proxy->setPos(static_cast<int>((vw - cw) / 2 + o.x()), static_cast<int>(vh + o.y() - ch));
+}
+
+void SessionPlayer::onSliderMoved()
+{
+    setControlbarPosition();
+}
+
+void SessionPlayer::resizeEvent(QResizeEvent* e)
+{
+    QGraphicsView::resizeEvent(e);
+    setControlbarPosition();
+    m_drawingScene->calcStretchedBitmapDimensions(0);
+}
+
+void SessionPlayer::onBtnZoomClicked()
+{
+    if (m_stretched)
+        calcNotFullscreenNotStretched();
+    else if (isFullScreen())
+        calcFullscreenStretched();
+    else
+        calcNotFullscreenStretched();
+}
+
+void SessionPlayer::onBtnFullScreenClicked()
+{
+    if (isFullScreen()) {
+        m_controlBar->setFullScreenActive(false);
+        showNormal();
+        Qt::WindowFlags flags = windowFlags();
+        if (flags & Qt::CustomizeWindowHint)
+            flags &= ~Qt::CustomizeWindowHint;
+        else
+            flags |= kCustomisedFlags;
+        setWindowFlags(flags);
+        show();
+    } else {
+        m_controlBar->setFullScreenActive(true);
+        showFullScreen();
+    }
+    if (m_stretched)
+        calcFullscreenStretched();
+}

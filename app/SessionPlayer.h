@@ -1,0 +1,179 @@
+#pragma once
+
+#include <QGraphicsView>
+#include <QRect>
+#include <QSize>
+#include <QString>
+
+#include <atomic>
+
+#include "FilePlayer.h"
+#include "MessageBoxPrompter.h"
+#include "WindowBridge.h"
+
+class ControlBar;
+class DrawingScene;
+class QCloseEvent;
+class QDragEnterEvent;
+class QDragLeaveEvent;
+class QDragMoveEvent;
+class QDropEvent;
+class QKeyEvent;
+class QMouseEvent;
+class QResizeEvent;
+
+// The player's one window: a graphics view showing the drawing scene, in
+// which the control bar floats. It owns the player engine and starts its
+// thread, turns the engine's state reports into control-bar states, opens
+// recordings (Open button, drag and drop, the first command-line argument),
+// maps keys and mouse clicks to player commands, zoom and full screen, and
+// sizes itself and the scene for the recording's screen.
+//
+// Every method runs on the GUI thread. The player's signals arrive queued
+// from the player thread; the player reaches the window otherwise only
+// through the WindowBridge (title, visibility, the play-on-open flag) and
+// the prompter (message boxes shown here, on the GUI thread).
+//
+// Geometry: the desktop's available rectangle and the window decoration are
+// read from the window's screen and frame; setScreenOverride() replaces them
+// (offscreen and virtual displays have fixed sizes and no decoration).
+//
+// Choices where the behaviour was open or plainly wrong as first drawn:
+// - Closing the window while an index is built asks whether to cancel the
+//   build; answered No, the window stays open (the close is ignored) rather
+//   than waiting for ever for a player that keeps indexing.
+// - A recording named on the command line that gets an index built first
+//   (Yes to the index question) starts playing when the build has succeeded,
+//   as the pause icon shown for it says.
+// - A drop is accepted at once and the file opened right after the drop
+//   event has returned, so that the index question does not hold the
+//   program the file was dragged from.
+// - After an open that already started playback (a drop of a recording
+//   with an index), the play button shows the pause icon.
+// - The close sequence serves the player's message boxes while it waits, so
+//   an error reported during the stop is shown and answered, not deadlocked.
+class SessionPlayer : public QGraphicsView
+{
+    Q_OBJECT
+
+public:
+    explicit SessionPlayer(QWidget* parent = nullptr);
+    ~SessionPlayer() override;
+
+    // Opens and plays command-line argument 1, if there is one.
+    void checkAutoPlay();
+    // What checkAutoPlay does with its argument: open `path` and play it.
+    void openAndPlay(const QString& path);
+    // Title, session id, duration and position of the recording just opened.
+    void setFileInfo();
+    // m_title, shown as the window title.
+    void setTitle(const QString& title);
+    // Describes the recording file type to the desktop (per user).
+    void registerFileExtension();
+
+    // Absolute position in seconds (a click on the position bar).
+    Q_INVOKABLE void setPlayerPos(unsigned long long seconds);
+    // hh:mm:ss, the hours part not reduced.
+    static QString sec2str(int seconds);
+
+    // Geometry.
+    void initPlayerPosition();
+    void calcFirstScreenDimention(int w, int h);
+    void calcFullscreenNotStretched(int w, int h);
+    void calcNotFullscreenStretched();
+    void calcNotFullscreenNotStretched();
+    void setControlbarPosition();
+
+    bool isStretched() const { return m_stretched; }
+    bool playOnOpen() const { return m_playOnOpen.load(); }
+    // The speed step given to the player.
+    int speed() const { return m_speed; }
+    QString title() const { return m_title; }
+    QString sessionId() const { return m_sessionId; }
+    QString durationText() const { return m_durationText; }
+
+    FilePlayer& player() { return m_player; }
+    DrawingScene* drawingScene() const { return m_drawingScene; }
+    ControlBar* controlBar() const { return m_controlBar; }
+
+    // The prompter the player uses (a MessageBoxPrompter of the window by
+    // default); a test may put a scripted one in its place.
+    void setPrompter(IPrompter* prompter);
+    MessageBoxPrompter& messageBoxPrompter() { return m_prompter; }
+
+    // Replaces the available desktop rectangle and the decoration size
+    // (frame minus client) used by the geometry functions; an invalid
+    // rectangle goes back to the real ones.
+    void setScreenOverride(const QRect& available, const QSize& decoration);
+
+    // Stops playback, waits until the player is idle (serving its boxes) and
+    // stops the player thread. False when the user declined to cancel a
+    // running index build; the player then goes on.
+    bool shutdownPlayer();
+
+signals:
+    void goFullScreen();
+    void goNormalScreen();
+
+public slots:
+    void onBtnOpenClicked();
+    void onBtnStopClicked();
+    void onBtnPlayClicked();
+    void onBtnDecSpeedClicked();
+    void onBtnIncSpeedClicked();
+    void onBtnBackwordClicked();
+    void onBtnForwardClicked();
+    void onBtnZoomClicked();
+    void onBtnFullScreenClicked();
+    void onPlayerStatus(int status);
+    void onPlayerPositionChanged(quint64 seconds);
+    void onInvalidFileFormat();
+    void onSliderMoved();
+    void calcFullscreenStretched();
+    void onSetButtonIconAutoPlay();
+
+protected:
+    bool event(QEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void keyReleaseEvent(QKeyEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    void dragEnterEvent(QDragEnterEvent* e) override;
+    void dragMoveEvent(QDragMoveEvent* e) override;
+    void dragLeaveEvent(QDragLeaveEvent* e) override;
+    void dropEvent(QDropEvent* e) override;
+
+private:
+    // A recording is loaded: the duration read from its header is not 0.
+    bool isLoaded() const;
+    // What the Open button and a drop do after a successful open.
+    void afterOpen();
+    // The open of a dropped file, run right after the drop event.
+    void openDropped(const QString& path);
+    // Both zoom flags and the zoom icon.
+    void setStretchedState(bool stretched);
+    QRect availableRect() const;
+    QSize decorationSize() const;
+
+    // Declared before the player, which points at them, so they outlive it.
+    WindowBridge m_bridge;
+    MessageBoxPrompter m_prompter;
+
+    DrawingScene* m_drawingScene = nullptr; // owned
+    ControlBar* m_controlBar = nullptr;     // owned (embedded in the scene)
+    FilePlayer m_player;
+    QString m_title;
+    QString m_sessionId;
+    QString m_durationText;
+    quint64 m_durationSec = 0;
+    int m_speed = 1;
+    bool m_stretched = true;
+    bool m_ctrlPressed = false;
+    // Written here, read by the player thread after an open or index build.
+    std::atomic<bool> m_playOnOpen{false};
+
+    QRect m_availableOverride;
+    QSize m_decorationOverride;
+};
