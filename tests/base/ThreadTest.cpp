@@ -50,30 +50,27 @@ bool eventually(const std::function<bool()>& cond, int ms = 5000)
     return true;
 }
 
-bool isRegistered(unsigned long long id)
-{
-    return TLSManager::getTLSManager()->findThread(id) != nullptr;
-}
-
 } // namespace
 
-TEST(ThreadTest, PendingInterruptEndsTheNextSleepAtOnce)
+TEST(ThreadTest, PendingInterruptEndsTheNextWaitAndIsUsedUp)
 {
-    Thread::getCurrentThread()->interrupt();
-    const auto start = Clock::now();
+    Thread* self = Thread::getCurrentThread();
+    self->interrupt();
+    auto start = Clock::now();
     EXPECT_TRUE(Thread::sleep(1000));
     EXPECT_LT(msSince(start), 500);
-    // The interrupt was used up by the sleep.
     EXPECT_FALSE(Thread::testInterrupted());
-}
 
-TEST(ThreadTest, UninterruptibleWaitKeepsTheInterruptForLater)
-{
-    Thread::getCurrentThread()->interrupt();
-    const auto start = Clock::now();
+    self->interrupt();
+    EXPECT_EQ(Thread::wait(1000), Thread::WAIT_INTERRUPT_PENDING);
+
+    // An uninterruptible wait runs its time and leaves the interrupt pending.
+    self->interrupt();
+    start = Clock::now();
     EXPECT_EQ(Thread::waitUninterruptable(30), Thread::WAIT_TIMEOUT);
     EXPECT_GE(msSince(start), 25);
     EXPECT_TRUE(Thread::testInterrupted());
+    EXPECT_FALSE(Thread::testInterrupted());
 }
 
 TEST(ThreadTest, SleepWithoutInterruptTimesOut)
@@ -84,15 +81,6 @@ TEST(ThreadTest, SleepWithoutInterruptTimesOut)
     EXPECT_GE(elapsed, 45);
     EXPECT_LT(elapsed, 2000);
     EXPECT_EQ(Thread::wait(10), Thread::WAIT_TIMEOUT);
-}
-
-TEST(ThreadTest, TestInterruptedReportsOnceThenClears)
-{
-    Thread::getCurrentThread()->interrupt();
-    EXPECT_TRUE(Thread::testInterrupted());
-    EXPECT_FALSE(Thread::testInterrupted());
-    Thread::getCurrentThread()->interrupt();
-    EXPECT_EQ(Thread::wait(1000), Thread::WAIT_INTERRUPT_PENDING);
 }
 
 TEST(ThreadTest, InterruptWakesASleepingThreadButSpuriousWakeUpsDoNot)
@@ -117,36 +105,23 @@ TEST(ThreadTest, InterruptWakesASleepingThreadButSpuriousWakeUpsDoNot)
 
 TEST(ThreadTest, StopWithWaitReturnsOnlyAfterTheBodyFinished)
 {
+    std::atomic<bool> release{false};
     std::atomic<bool> done{false};
     FnThread t([&](FnThread& self) {
         while (!self.isStopRequested())
             Thread::sleep(5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        done = true;
-    });
-    t.start();
-    ASSERT_TRUE(eventually([&] { return t.getState() == Thread::STATE_SLEEPING; }));
-    t.stop(true);
-    EXPECT_TRUE(done.load());
-    EXPECT_EQ(t.getState(), Thread::STATE_FINISHED);
-}
-
-TEST(ThreadTest, StopWaitSurvivesSpuriousWakeUps)
-{
-    std::atomic<bool> release{false};
-    std::atomic<bool> done{false};
-    FnThread t([&](FnThread&) {
         while (!release)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         done = true;
     });
     t.start();
+    ASSERT_TRUE(eventually([&] { return t.getState() == Thread::STATE_SLEEPING; }));
     std::atomic<bool> stopped{false};
     std::thread stopper([&] {
         t.stop(true);
         stopped = true;
     });
-    // Keep waking the stopper while the body still runs.
+    // Spurious wake-ups of the stopper while the body still runs.
     for (int i = 0; i < 20; ++i) {
         ThreadTestAccess::spuriousFinished(t);
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -155,13 +130,13 @@ TEST(ThreadTest, StopWaitSurvivesSpuriousWakeUps)
     release = true;
     stopper.join();
     EXPECT_TRUE(done.load());
+    EXPECT_EQ(t.getState(), Thread::STATE_FINISHED);
 }
 
 TEST(ThreadTest, StopWithWaitOnThreadsThatNeverRanReturnsAtOnce)
 {
     FnThread fresh([](FnThread&) {});
     fresh.stop(true);
-    EXPECT_TRUE(fresh.isStopRequested());
 
     FnThread initialised([](FnThread&) {});
     initialised.initialize();
@@ -197,12 +172,15 @@ TEST(ThreadTest, EscapingExceptionsArePrintedAndTheThreadStillFinishes)
         {[] { throw FileCantReadException(); }, "\nUnhandled Exception !\n"},
         {[] { throw ThreadStopException(); }, "\nUnhandled ThreadStopException !\n"},
         {[] { throw 42; }, "\nUnhandled unknown Exception !\n"},
+        // pthread_exit unwinds through the controlling function's handlers,
+        // which must let it pass rather than swallow it.
+        {[] { pthread_exit(nullptr); }, ""},
     };
     for (const Case& c : cases) {
         std::atomic<unsigned long long> id{0};
         FnThread t([&](FnThread& self) {
             id = self.getThreadId();
-            ASSERT_TRUE(isRegistered(id));
+            ASSERT_NE(TLSManager::getTLSManager()->findThread(id), nullptr);
             ASSERT_EQ(Thread::getCurrentThread(), &self);
             c.thrower();
         });
@@ -212,44 +190,28 @@ TEST(ThreadTest, EscapingExceptionsArePrintedAndTheThreadStillFinishes)
         const std::string out = testing::internal::GetCapturedStdout();
         EXPECT_NE(out.find(c.text), std::string::npos) << "stdout was: " << out;
         EXPECT_EQ(t.getState(), Thread::STATE_FINISHED);
-        EXPECT_FALSE(isRegistered(id.load()));
+        EXPECT_EQ(TLSManager::getTLSManager()->findThread(id.load()), nullptr);
     }
 }
 
-TEST(ThreadTest, BodyThatExitsItsNativeThreadStillFinishes)
-{
-    // pthread_exit unwinds through the controlling function's handlers,
-    // which must let it pass rather than swallow it.
-    FnThread t([](FnThread&) { pthread_exit(nullptr); });
-    t.start();
-    t.stop(true);
-    EXPECT_EQ(t.getState(), Thread::STATE_FINISHED);
-}
-
-TEST(ThreadTest, ForeignThreadGetsOneDummyThreadOfItsOwn)
+TEST(ThreadTest, ForeignThreadsGetDummyThreadsOfTheirOwn)
 {
     Thread* mainThread = Thread::getCurrentThread();
     EXPECT_EQ(Thread::getCurrentThread(), mainThread);
-
-    // Checked on the foreign thread: its object goes when the thread ends.
-    std::thread foreign([&] {
-        Thread* first = Thread::getCurrentThread();
-        EXPECT_NE(dynamic_cast<DummyThread*>(first), nullptr);
-        EXPECT_EQ(Thread::getCurrentThread(), first);
-        EXPECT_NE(first, mainThread);
-        EXPECT_FALSE(Thread::sleep(1));
-    });
-    foreign.join();
-}
-
-TEST(ThreadTest, DummyThreadOfAnEndedThreadIsNotInheritedByTheNext)
-{
     Array<Thread*, int> before;
     TLSManager::getTLSManager()->listThreads(before);
+
+    // Checked on the foreign thread: its object goes when the thread ends.
+    std::thread first([&] {
+        Thread* dummy = Thread::getCurrentThread();
+        EXPECT_NE(dynamic_cast<DummyThread*>(dummy), nullptr);
+        EXPECT_EQ(Thread::getCurrentThread(), dummy);
+        EXPECT_NE(dummy, mainThread);
+        dummy->interrupt();
+    });
+    first.join();
     // The C library reuses native handles of ended threads at once; a left
     // over record would hand the second thread the first one's interrupt.
-    std::thread first([] { Thread::getCurrentThread()->interrupt(); });
-    first.join();
     bool pending = true;
     std::thread second([&] { pending = Thread::testInterrupted(); });
     second.join();
@@ -271,24 +233,15 @@ TEST(ThreadTest, AttachedThreadRunsTheBodyAndFinishes)
     t.stop(true);
 }
 
-TEST(ThreadTest, SmallStackSizeIsRaisedToTheMinimum)
-{
-    std::atomic<bool> ran{false};
-    FnThread t([&](FnThread&) { ran = true; });
-    t.setStackSize(1000);
-    t.start();
-    EXPECT_EQ(t.getStackSize(), 8192);
-    t.stop(true);
-    EXPECT_TRUE(ran.load());
-}
-
-TEST(ThreadTest, SecondStartWhileRunningIsRefused)
+TEST(ThreadTest, StartRaisesASmallStackAndRefusesASecondStart)
 {
     FnThread t([](FnThread& self) {
         while (!self.isStopRequested())
             Thread::sleep(5);
     });
+    t.setStackSize(1000);
     t.start();
+    EXPECT_EQ(t.getStackSize(), 8192);
     EXPECT_THROW(t.start(), ThreadCreateException);
     t.stop(true);
 }
