@@ -1,6 +1,7 @@
 #include "Array.h"
 
 #include <climits>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -69,17 +70,14 @@ TEST(ArrayTest, OverlappingCopiesAndRemoveMoveElementsSafely)
     b.append("only");
     b.append(b[0]);
     EXPECT_EQ(b[1], "only");
-}
 
-TEST(ArrayTest, CopyFromOwnStorageIntoGrownRegionKeepsSourceValid)
-{
-    Array<unsigned char, int> a;
+    // Copying from its own storage into a region that needs growing.
+    Array<unsigned char, int> c;
     const unsigned char bytes[] = {1, 2, 3};
-    a.copy(0, bytes, 3);
-    a.copy(3, a.data(), 3); // needs to grow while reading from itself
-    ASSERT_EQ(a.count(), 6);
-    for (int i = 0; i < 6; ++i)
-        EXPECT_EQ(a[i], bytes[i % 3]);
+    c.copy(0, bytes, 3);
+    c.copy(3, c.data(), 3);
+    ASSERT_EQ(c.count(), 6);
+    EXPECT_EQ(std::memcmp(c.data() + 3, bytes, 3), 0);
 }
 
 TEST(ArrayTest, SizesThatOverflowIntFailWithAllocationError)
