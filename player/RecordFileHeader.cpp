@@ -5,23 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "LittleEndian.h"
+
 namespace {
-
-uint64_t readLE(const unsigned char* p, int n)
-{
-    uint64_t v = 0;
-    for (int i = n - 1; i >= 0; --i)
-        v = (v << 8) | p[i];
-    return v;
-}
-
-void writeLE(unsigned char* p, uint64_t v, int n)
-{
-    for (int i = 0; i < n; ++i) {
-        p[i] = static_cast<unsigned char>(v & 0xFF);
-        v >>= 8;
-    }
-}
 
 void sizeZeroed(Array<unsigned char, int>& out, int n)
 {
@@ -47,16 +33,16 @@ void RecordFileHeader::clear()
 
 void RecordFileHeader::decomposeHeaderData(const unsigned char* data)
 {
-    m_magic = static_cast<uint32_t>(readLE(data, 4));
-    m_duration = readLE(data + 8, 8);
+    m_magic = static_cast<uint32_t>(LittleEndian::read(data, 4));
+    m_duration = LittleEndian::read(data + 8, 8);
     std::memcpy(m_sessionId, data + 16, SESSION_ID_SIZE);
 }
 
 void RecordFileHeader::composeHeaderData(Array<unsigned char, int>& out) const
 {
     sizeZeroed(out, SIZE);
-    writeLE(out.data(), m_magic, 4);
-    writeLE(out.data() + 8, m_duration, 8);
+    LittleEndian::write(out.data(), m_magic, 4);
+    LittleEndian::write(out.data() + 8, m_duration, 8);
     std::memcpy(out.data() + 16, m_sessionId, SESSION_ID_SIZE);
 }
 
@@ -90,16 +76,16 @@ void RecordUnitHeader::clear()
 void RecordUnitHeader::decomposeHeaderData(const unsigned char* data)
 {
     m_type = data[0];
-    m_channels = static_cast<uint16_t>(readLE(data + 4, 2));
-    m_time = readLE(data + 8, 8);
-    m_size = readLE(data + 16, 8);
+    m_channels = static_cast<uint16_t>(LittleEndian::read(data + 4, 2));
+    m_time = LittleEndian::read(data + 8, 8);
+    m_size = LittleEndian::read(data + 16, 8);
 }
 
 void RecordUnitHeader::composeHeaderData(Array<unsigned char, int>& out) const
 {
     sizeZeroed(out, SIZE);
     out[0] = m_type;
-    writeLE(out.data() + 4, m_channels, 2);
-    writeLE(out.data() + 8, m_time, 8);
-    writeLE(out.data() + 16, m_size, 8);
+    LittleEndian::write(out.data() + 4, m_channels, 2);
+    LittleEndian::write(out.data() + 8, m_time, 8);
+    LittleEndian::write(out.data() + 16, m_size, 8);
 }
