@@ -210,15 +210,8 @@ int frame(const QStringList& args)
     const QCommandLineOption out(QStringLiteral("o"), QString(), QStringLiteral("OUT.png"));
     const QCommandLineOption cursor(QStringLiteral("cursor"));
     parser.addOptions({at, out, cursor});
-    parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
-    if (!parser.parse(QStringList(QStringLiteral("frame")) + args)) {
-        printError(parser.errorText());
-        return ExitUsage;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        printOut(QString::fromLatin1(kHelp));
-        return ExitOk;
-    }
+    if (const int status = parseCommand(parser, "frame", kHelp, args); status >= 0)
+        return status;
     if (parser.positionalArguments().size() != 1 || !parser.isSet(at) || !parser.isSet(out)) {
         printError(QStringLiteral("frame takes FILE, --at SECONDS and -o OUT.png (try "
                                   "'sessiontool frame --help')"));

@@ -55,15 +55,8 @@ namespace SessionTool {
 int index(const QStringList& args)
 {
     QCommandLineParser parser;
-    parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
-    if (!parser.parse(QStringList(QStringLiteral("index")) + args)) {
-        printError(parser.errorText());
-        return ExitUsage;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        printOut(QString::fromLatin1(kHelp));
-        return ExitOk;
-    }
+    if (const int status = parseCommand(parser, "index", kHelp, args); status >= 0)
+        return status;
     const QStringList files = parser.positionalArguments();
     if (files.isEmpty()) {
         printError(QStringLiteral("index takes one or more FILEs (try 'sessiontool index --help')"));

@@ -387,15 +387,8 @@ int info(const QStringList& args)
 {
     QCommandLineParser parser;
     parser.addOption(QCommandLineOption(QStringLiteral("json")));
-    parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
-    if (!parser.parse(QStringList(QStringLiteral("info")) + args)) {
-        printError(parser.errorText());
-        return ExitUsage;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        printOut(QString::fromLatin1(kHelp));
-        return ExitOk;
-    }
+    if (const int status = parseCommand(parser, "info", kHelp, args); status >= 0)
+        return status;
     if (parser.positionalArguments().size() != 1) {
         printError(QStringLiteral("info takes one FILE (try 'sessiontool info --help')"));
         return ExitUsage;

@@ -4,6 +4,7 @@
 #include <QStringList>
 
 class Exception;
+class QCommandLineParser;
 
 // The commands of sessiontool. Each takes the arguments that follow its name,
 // prints its results on standard output and its one-line errors on standard
@@ -17,6 +18,12 @@ int index(const QStringList& args);
 int frame(const QStringList& args);
 int synth(const QStringList& args);
 
+// Parses the arguments of `command` with `parser`, whose options are already
+// added (--help is added here). Returns -1 when the command goes on, or the
+// status to return at once: ExitOk once `help` is printed, ExitUsage once the
+// parser's error is printed.
+int parseCommand(QCommandLineParser& parser, const char* command, const char* help,
+                 const QStringList& args);
 // "sessiontool: <message>" as one line on standard error.
 void printError(const QString& message);
 // Prints text on standard output as it is (UTF-8).

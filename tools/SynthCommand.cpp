@@ -306,15 +306,8 @@ int synth(const QStringList& args)
     const QCommandLineOption audio(QStringLiteral("audio"));
     const QCommandLineOption compress(QStringLiteral("compress"));
     parser.addOptions({out, seconds, size, seed, audio, compress});
-    parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
-    if (!parser.parse(QStringList(QStringLiteral("synth")) + args)) {
-        printError(parser.errorText());
-        return ExitUsage;
-    }
-    if (parser.isSet(QStringLiteral("help"))) {
-        printOut(QString::fromLatin1(kHelp));
-        return ExitOk;
-    }
+    if (const int status = parseCommand(parser, "synth", kHelp, args); status >= 0)
+        return status;
     if (!parser.isSet(out) || !parser.positionalArguments().isEmpty()) {
         printError(QStringLiteral("synth takes -o FILE and options only (try 'sessiontool synth "
                                   "--help')"));

@@ -1,10 +1,27 @@
 #include "SessionTool.h"
 
+#include <QCommandLineParser>
+
 #include <cstdio>
 
 #include "Exception.h"
 
 namespace SessionTool {
+
+int parseCommand(QCommandLineParser& parser, const char* command, const char* help,
+                 const QStringList& args)
+{
+    parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
+    if (!parser.parse(QStringList(QString::fromLatin1(command)) + args)) {
+        printError(parser.errorText());
+        return ExitUsage;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        printOut(QString::fromLatin1(help));
+        return ExitOk;
+    }
+    return -1;
+}
 
 void printError(const QString& message)
 {
