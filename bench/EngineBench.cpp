@@ -230,14 +230,16 @@ void BM_IndexBuild(benchmark::State& state)
 }
 BENCHMARK(BM_IndexBuild)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
-void BM_SeekWithIndex(benchmark::State& state)
+// The random targets on the recording with its index, or on its twin without.
+void seekRandomTargets(benchmark::State& state, bool indexed)
 {
-    if (!ensureRecording() || !QFile::exists(IndexFile::indexFileName(recording()))) {
-        state.SkipWithError("run BM_IndexBuild first");
+    if (!ensureRecording()
+        || (indexed && !QFile::exists(IndexFile::indexFileName(recording())))) {
+        state.SkipWithError(indexed ? "run BM_IndexBuild first" : "no recording");
         return;
     }
-    SyncPlayer p(recording());
-    if (!p.ok || !p.player.isIndexLoaded()) {
+    SyncPlayer p(indexed ? recording() : unindexedRecording());
+    if (!p.ok || p.player.isIndexLoaded() != indexed) {
         state.SkipWithError("player not ready");
         return;
     }
@@ -246,23 +248,16 @@ void BM_SeekWithIndex(benchmark::State& state)
         t = timeSeeks(p, randomTargets());
     report(state, t);
 }
+
+void BM_SeekWithIndex(benchmark::State& state)
+{
+    seekRandomTargets(state, true);
+}
 BENCHMARK(BM_SeekWithIndex)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_SeekWithoutIndex(benchmark::State& state)
 {
-    if (!ensureRecording()) {
-        state.SkipWithError("no recording");
-        return;
-    }
-    SyncPlayer p(unindexedRecording());
-    if (!p.ok || p.player.isIndexLoaded()) {
-        state.SkipWithError("player not ready");
-        return;
-    }
-    SeekTimes t;
-    for (auto _ : state)
-        t = timeSeeks(p, randomTargets());
-    report(state, t);
+    seekRandomTargets(state, false);
 }
 BENCHMARK(BM_SeekWithoutIndex)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
