@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Array.h"
+#include "ImageStepTables.h"
 
 class VideoFrame;
 
@@ -20,17 +21,23 @@ public:
 
     // Resamples src into dst at dst's current size; dst is not resized.
     // Null or empty frames do nothing.
-    void shrink(const VideoFrame* src, VideoFrame* dst);
+    void shrink(const VideoFrame* src, VideoFrame* dst) { m_steps.resample(src, dst); }
     // The same on raw buffers; dst must hold dstWidth x dstHeight pixels.
     // Null buffers, sizes of 0 or less and images of more than INT_MAX
     // pixels do nothing.
     void shrink(const unsigned int* src, int srcWidth, int srcHeight, unsigned int* dst,
-                int dstWidth, int dstHeight);
+                int dstWidth, int dstHeight)
+    {
+        m_steps.resample(src, srcWidth, srcHeight, dst, dstWidth, dstHeight);
+    }
 
     // Builds the x table from the widths and the y table from the heights,
     // turns the y table into row offsets and records the four sizes. Invalid
     // sizes empty both tables and record zeros.
-    void initializeSteps(int srcWidth, int srcHeight, int dstWidth, int dstHeight);
+    void initializeSteps(int srcWidth, int srcHeight, int dstWidth, int dstHeight)
+    {
+        m_steps.initialize(srcWidth, srcHeight, dstWidth, dstHeight);
+    }
     // One shrinking table of dstCount entries: entry d is the first source
     // index that the Bresenham walk (error term starting at
     // 2 * dstCount - 2 - srcCount) maps to d. Entries the walk cannot reach
@@ -40,20 +47,13 @@ public:
     // Multiplies every y step by srcWidth, turning row indices into row
     // offsets. initializeSteps already does this; a second call on the same
     // tables is ignored, so the offsets can never be scaled twice.
-    void optimizeStepsY(int srcWidth);
+    void optimizeStepsY(int srcWidth) { m_steps.optimizeStepsY(srcWidth); }
 
-    const Array<int, int>& stepsX() const { return m_stepsX; }
-    const Array<int, int>& stepsY() const { return m_stepsY; }
+    const Array<int, int>& stepsX() const { return m_steps.stepsX(); }
+    const Array<int, int>& stepsY() const { return m_steps.stepsY(); }
     // How often the tables were built (for callers that check reuse).
-    int tableBuilds() const { return m_tableBuilds; }
+    int tableBuilds() const { return m_steps.builds(); }
 
 private:
-    Array<int, int> m_stepsX;
-    Array<int, int> m_stepsY;
-    int m_srcWidth = 0;
-    int m_srcHeight = 0;
-    int m_dstWidth = 0;
-    int m_dstHeight = 0;
-    bool m_stepsYAreOffsets = false;
-    int m_tableBuilds = 0;
+    imaging::StepTables m_steps;
 };
