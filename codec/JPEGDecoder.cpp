@@ -258,12 +258,8 @@ void JPEGDecoder::setDecoderParams(unsigned char scale, int width, int height)
 
     if (!m_rawQuantReady || scale != m_scale) {
         for (int k = 0; k < 64; ++k) {
-            int ql = (kLumQuant[k] * scale + 50) / 100;
-            int qc = (kChromQuant[k] * scale + 50) / 100;
-            ql = ql < 1 ? 1 : (ql > 255 ? 255 : ql);
-            qc = qc < 1 ? 1 : (qc > 255 ? 255 : qc);
-            storeQuant(m_rawQuant[0], k, ql);
-            storeQuant(m_rawQuant[1], k, qc);
+            storeQuant(m_rawQuant[0], k, scaledQuant(kLumQuant[k], scale));
+            storeQuant(m_rawQuant[1], k, scaledQuant(kChromQuant[k], scale));
         }
         m_scale = scale;
         m_rawQuantReady = true;

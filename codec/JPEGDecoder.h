@@ -23,6 +23,13 @@ extern const uint8_t kAcChromCounts[16];
 extern const uint8_t kAcChromSymbols[162];
 // AAN scale factors cos(k * pi / 16) * sqrt(2), 1 for k = 0.
 extern const double kAanFactors[8];
+// An entry of a standard quantisation table scaled by the stream's factor
+// (in percent, rounded) and held to 1..255: the rule of both raw-mode sides.
+inline int scaledQuant(int standard, int scale)
+{
+    const int q = (standard * scale + 50) / 100;
+    return q < 1 ? 1 : (q > 255 ? 255 : q);
+}
 } // namespace JpegTables
 
 // Baseline sequential JPEG decoder: Huffman decoding, dequantisation,

@@ -145,9 +145,7 @@ void JPEGEncoder::setScaleFactor(unsigned char s)
         const int k = kNaturalOrder[i];
         const double aan = kAanFactors[k >> 3] * kAanFactors[k & 7] * 8.0;
         for (int t = 0; t < 2; ++t) {
-            const int std = t == 0 ? kLumQuant[k] : kChromQuant[k];
-            int q = (std * s + 50) / 100;
-            q = q < 1 ? 1 : (q > 255 ? 255 : q);
+            const int q = scaledQuant(t == 0 ? kLumQuant[k] : kChromQuant[k], s);
             m_dqt[t][i] = static_cast<uint8_t>(q);
             m_divisors[t][k] = static_cast<float>(1.0 / (q * aan));
         }
