@@ -56,6 +56,33 @@ bool validRunList(const Array<unsigned int, int>& runs, long long pixelLimit)
     return true;
 }
 
+// Checks a run list against the image at buffer, then hands every run to
+// apply(its first pixel in buffer, its pixels, count).
+template <typename Apply>
+bool forEachRun(unsigned int* buffer, int width, int height, const Array<unsigned int, int>& runs,
+                Apply apply)
+{
+    const int n = imaging::pixelCount(buffer, width, height);
+    if (n < 0 || !validRunList(runs, n))
+        return false;
+    for (int pos = 0; pos < runs.count();) {
+        const int count = static_cast<int>(runs[pos + 1]);
+        apply(buffer + runs[pos], runs.data() + pos + 2, count);
+        pos += 2 + count;
+    }
+    return true;
+}
+
+// One run header of the byte form: start (3 bytes), count (2 bytes).
+bool readRunHeader(ByteReader& in, unsigned& start, unsigned& count)
+{
+    unsigned high = 0, low = 0;
+    if (!in.readU8(high) || !in.readU16BE(low) || !in.readU16BE(count))
+        return false;
+    start = (high << 16) | low;
+    return true;
+}
+
 } // namespace
 
 void VideoFrame::calcDifferences(const unsigned int* reference, const unsigned int* frame,
@@ -144,11 +171,10 @@ bool VideoFrame::uncompactDifferences(const unsigned char* data, int length, int
     ByteReader check(data, length);
     long long entries = 0;
     while (!check.atEnd()) {
-        unsigned high = 0, low = 0, count = 0;
-        if (!check.readU8(high) || !check.readU16BE(low) || !check.readU16BE(count))
-            return false;
-        const long long start = (static_cast<long long>(high) << 16) | low;
-        if (count == 0 || start + count > pixels || !check.skip(3 * static_cast<int>(count)))
+        unsigned start = 0, count = 0;
+        if (!readRunHeader(check, start, count) || count == 0
+            || static_cast<long long>(start) + count > pixels
+            || !check.skip(3 * static_cast<int>(count)))
             return false;
         entries += 2 + count;
     }
@@ -157,11 +183,9 @@ bool VideoFrame::uncompactDifferences(const unsigned char* data, int length, int
     ByteReader in(data, length);
     int pos = 0;
     while (!in.atEnd()) {
-        unsigned high = 0, low = 0, count = 0;
-        in.readU8(high);
-        in.readU16BE(low);
-        in.readU16BE(count);
-        runs[pos++] = (high << 16) | low;
+        unsigned start = 0, count = 0;
+        readRunHeader(in, start, count);
+        runs[pos++] = start;
         runs[pos++] = count;
         const unsigned char* p = nullptr;
         in.take(3 * static_cast<int>(count), p);
@@ -174,32 +198,20 @@ bool VideoFrame::uncompactDifferences(const unsigned char* data, int length, int
 bool VideoFrame::mergeDifferences(unsigned int* buffer, int width, int height,
                                   const Array<unsigned int, int>& runs)
 {
-    const int n = imaging::pixelCount(buffer, width, height);
-    if (n < 0 || !validRunList(runs, n))
-        return false;
-    for (int pos = 0; pos < runs.count();) {
-        const unsigned int start = runs[pos];
-        const int count = static_cast<int>(runs[pos + 1]);
-        std::copy(runs.data() + pos + 2, runs.data() + pos + 2 + count, buffer + start);
-        pos += 2 + count;
-    }
-    return true;
+    return forEachRun(buffer, width, height, runs,
+                      [](unsigned int* out, const unsigned int* pixels, int count) {
+                          std::copy(pixels, pixels + count, out);
+                      });
 }
 
 bool VideoFrame::lightenDifferences(unsigned int* buffer, int width, int height,
                                     const Array<unsigned int, int>& runs, unsigned int colour)
 {
-    const int n = imaging::pixelCount(buffer, width, height);
-    if (n < 0 || !validRunList(runs, n))
-        return false;
-    for (int pos = 0; pos < runs.count();) {
-        const unsigned int start = runs[pos];
-        const int count = static_cast<int>(runs[pos + 1]);
-        for (int k = 0; k < count; ++k)
-            buffer[start + k] |= colour;
-        pos += 2 + count;
-    }
-    return true;
+    return forEachRun(buffer, width, height, runs,
+                      [colour](unsigned int* out, const unsigned int*, int count) {
+                          for (int k = 0; k < count; ++k)
+                              out[k] |= colour;
+                      });
 }
 
 void VideoFrame::calcDifferences(const VideoFrame& reference, Array<unsigned int, int>& runs,

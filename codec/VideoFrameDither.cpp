@@ -100,6 +100,19 @@ void diffuse(unsigned int* buffer, int width, int height, bool greyOnly, Quantis
 
 int threshold128(int v) { return v >= 128 ? 255 : 0; }
 
+// The ordered dithers: every pixel replaced by map(x, y, pixel).
+template <typename Map>
+void mapWithPosition(unsigned int* buffer, int width, int height, Map map)
+{
+    if (imaging::pixelCount(buffer, width, height) < 0)
+        return;
+    for (int y = 0; y < height; ++y) {
+        unsigned int* row = buffer + static_cast<long long>(y) * width;
+        for (int x = 0; x < width; ++x)
+            row[x] = map(x, y, row[x]);
+    }
+}
+
 } // namespace
 
 unsigned int VideoFrame::ditherPixel(int x, int y, unsigned int colour)
@@ -116,27 +129,15 @@ int VideoFrame::ditherGrayValue(int x, int y, int grey)
 
 void VideoFrame::makeDither(unsigned int* buffer, int width, int height)
 {
-    if (imaging::pixelCount(buffer, width, height) < 0)
-        return;
-    for (int y = 0; y < height; ++y) {
-        unsigned int* row = buffer + static_cast<long long>(y) * width;
-        for (int x = 0; x < width; ++x)
-            row[x] = ditherPixel(x, y, row[x]);
-    }
+    mapWithPosition(buffer, width, height, ditherPixel);
 }
 
 void VideoFrame::makeRGBDither(unsigned int* buffer, int width, int height)
 {
-    if (imaging::pixelCount(buffer, width, height) < 0)
-        return;
-    for (int y = 0; y < height; ++y) {
-        unsigned int* row = buffer + static_cast<long long>(y) * width;
-        for (int x = 0; x < width; ++x) {
-            const unsigned int p = row[x];
-            row[x] = rgb(ditherGrayValue(x, y, red(p)), ditherGrayValue(x, y, green(p)),
-                         ditherGrayValue(x, y, blue(p)));
-        }
-    }
+    mapWithPosition(buffer, width, height, [](int x, int y, unsigned int p) {
+        return rgb(ditherGrayValue(x, y, red(p)), ditherGrayValue(x, y, green(p)),
+                   ditherGrayValue(x, y, blue(p)));
+    });
 }
 
 void VideoFrame::makeFSDither(unsigned int* buffer, int width, int height)
