@@ -1,0 +1,113 @@
+#pragma once
+
+#include <QFrame>
+#include <QString>
+#include <QTimer>
+
+#include "ui_ControlBar.h"
+
+class QEvent;
+class QPaintEvent;
+class QTimerEvent;
+
+// The translucent panel that floats at the bottom centre of the player's
+// view: open, stop, play/pause, slower, faster, step back, step forward,
+// zoom and full-screen buttons, the speed label, the session id, the
+// position bar (which doubles as a slider) and the time text. The form
+// (ControlBar.ui, class Ui_ControlBarClass) creates the widgets; their
+// pointers are the public fields inherited from it (m_btnOpen ...
+// m_lblTimeText), their object names the same words.
+//
+// The controller (the main window) is reached by name only, so the bar does
+// not depend on the window's class:
+// - each button's clicked() is connected with the string-based form to the
+//   controller's slot onBtnOpenClicked(), onBtnStopClicked(),
+//   onBtnPlayClicked(), onBtnDecSpeedClicked(), onBtnIncSpeedClicked(),
+//   onBtnBackwordClicked(), onBtnForwardClicked(), onBtnZoomClicked() or
+//   onBtnFullScreenClicked();
+// - a left press on the position bar calls the controller's
+//   setPlayerPos(unsigned long long seconds) through
+//   QMetaObject::invokeMethod, directly on the GUI thread. The controller
+//   must therefore declare setPlayerPos as a slot or Q_INVOKABLE.
+// A null controller leaves the buttons unconnected; the position press is
+// still consumed.
+//
+// Fading: the bar fades in over 0.5 s when the mouse enters it and, 4 s after
+// the mouse has left it, fades out over 2 s, in 50 ms steps of its window
+// opacity. When the bar sits in a graphics scene, the opacity is also given
+// to its proxy item, since a proxied widget's window opacity alone does not
+// show in the scene.
+//
+// Accessibility: every button has a tooltip and an accessible name
+// ("Open", "Stop", "Play", "Slower", "Faster", "Back", "Forward", "Zoom",
+// "Full screen"), translated with the form's context "ControlBarClass"; the
+// play button's name and tooltip follow its icon ("Play" / "Pause").
+//
+// Everything here runs on the GUI thread.
+class ControlBar : public QFrame, public Ui_ControlBarClass
+{
+    Q_OBJECT
+
+public:
+    ControlBar(QObject* controller, QWidget* parent);
+    ~ControlBar() override;
+
+    // Looks for the player states (the window calls them from its state
+    // handler). stateIdle: "Time:" and the green bar. stateIndexing: only
+    // stop (and zoom, full screen) usable, "Now indexing:", the red bar.
+    // statePlaying: stop usable when the bar shows progress or state is not
+    // idle; play, slower, faster, back and forward usable when a recording is
+    // loaded; open usable; pause icon while state is 1 (playing).
+    void stateIdle();
+    void statePlaying(bool loaded, int state);
+    void stateIndexing();
+    // Shows the pause icon (a recording from the command line starts by
+    // itself).
+    void setButtonIconAutoPlay();
+
+    // "Session ID: " followed by id.
+    void setSessionId(const QString& id);
+    void setSpeedLabelText(const QString& text);
+    // The position bar's maximum; 0 or less gives 1, so an empty recording
+    // still has a valid range.
+    void setProgressbarMaxValue(int max);
+    // The time text and the bar's value (clamped to the bar's range).
+    void updateControlbarTiming(const QString& text, int value);
+
+    void setZoomActive(bool on);
+    // on = the window is full screen.
+    void setFullScreenActive(bool on);
+
+    // The position bar's style sheet: green tiles, or red ones while an
+    // index is built.
+    static QString getProgbarStylesheet(bool indexing);
+
+    // Registers the compiled-in resources (style sheet and images) once.
+    // The constructor calls it; code that needs the resources before any
+    // bar exists (or a test) may call it too.
+    static void registerResources();
+
+public slots:
+    // Starts fading out (the hide timer's timeout).
+    void hideFading();
+
+protected:
+    bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void timerEvent(QTimerEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+
+private:
+    void setIcons();
+    void setPlayIcon(bool pause);
+    void connectButton(QObject* button, const char* slot);
+    void applyOpacity();
+
+    QObject* m_controller;
+    QTimer m_hideTimer;      // single shot, 4000 ms; its timeout fades out
+    int m_fadeTimerId = -1;  // the running 50 ms animation timer, -1 when none
+    bool m_fadingIn = false; // direction of the animation
+    double m_opacity = 1.0;
+    int m_fadeInMs = 500;
+    int m_fadeOutMs = 2000;
+};
