@@ -77,6 +77,8 @@ SessionPlayer::SessionPlayer(QWidget* parent)
 
     setWindowTitle(m_title);
     setAcceptDrops(true);
+    // Drops arrive at the viewport, which hands them to this view.
+    viewport()->setAcceptDrops(true);
     setStyleSheet(QStringLiteral("border: none;"));
 
     // The bar keeps its place at the bottom of the visible part when the

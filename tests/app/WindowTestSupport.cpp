@@ -1,0 +1,199 @@
+#include "WindowTestSupport.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
+#include <QThread>
+
+#include "RecordingWriter.h"
+
+bool waitFor(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+    return true;
+}
+
+void pump(int ms)
+{
+    waitFor([] { return false; }, ms);
+}
+
+VideoFrame testFrame(int w, int h, int f)
+{
+    VideoFrame frame;
+    frame.resize(w, h);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const int bx = x / 16, by = y / 16;
+            const unsigned base = 0xFF000000u | (((f * 37 + bx * 53) & 0xFF) << 16)
+                | (((by * 71 + f * 11) & 0xFF) << 8) | ((bx * by * 29 + 40) & 0xFF);
+            frame.setPixel(x, y, (x % 16) == (y % 16) ? 0xFFFFFFFFu : base);
+        }
+    }
+    return frame;
+}
+
+void ScriptedPrompter::critical(const QString&, const QString& text)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_texts << text;
+}
+
+IPrompter::Answer ScriptedPrompter::next(Answer fallback)
+{
+    if (m_script.empty())
+        return fallback;
+    const Answer a = m_script.front();
+    m_script.erase(m_script.begin());
+    return a;
+}
+
+IPrompter::Answer ScriptedPrompter::question(const QString&, const QString& text)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_texts << text;
+    return next(Cancel);
+}
+
+IPrompter::Answer ScriptedPrompter::warning(const QString&, const QString& text)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_texts << text;
+    return next(No);
+}
+
+QString ScriptedPrompter::getOpenFileName(const QString&, const QString&, const QString&)
+{
+    return openAnswer;
+}
+
+void ScriptedPrompter::answer(Answer a)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_script.push_back(a);
+}
+
+QStringList ScriptedPrompter::texts()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_texts;
+}
+
+class LogCapture::Sink : public Log
+{
+public:
+    void writeEvent(VtrLogLevel, const QString& line) override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        lines << line;
+    }
+    std::mutex mutex;
+    QStringList lines;
+};
+
+LogCapture::LogCapture() : m_sink(new Sink)
+{
+    m_sink->setTimestamps(false);
+    m_sink->setLoggingLevel(VTR_LOG_DEVEL);
+    m_sink->setEnabled(true);
+    LogGroup::Instance()->add(m_sink);
+}
+
+LogCapture::~LogCapture()
+{
+    LogGroup::Instance()->remove(m_sink);
+}
+
+bool LogCapture::contains(const QString& text) const
+{
+    auto* sink = static_cast<Sink*>(m_sink.data());
+    std::lock_guard<std::mutex> lock(sink->mutex);
+    for (const QString& line : sink->lines)
+        if (line.contains(text))
+            return true;
+    return false;
+}
+
+const QRect WindowFixture::kAvailable(0, 22, 1440, 878);
+const QSize WindowFixture::kDecoration(0, 22);
+
+void WindowFixture::SetUp()
+{
+    ASSERT_TRUE(dir.isValid());
+    window = std::make_unique<SessionPlayer>(nullptr);
+    window->setPrompter(&prompter);
+    window->setScreenOverride(kAvailable, kDecoration);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    ASSERT_TRUE(waitState(FilePlayer::STATE_IDLE));
+}
+
+void WindowFixture::TearDown()
+{
+    if (player().getState() == FilePlayer::STATE_INDEXING)
+        prompter.answer(IPrompter::Yes);
+    window->close();
+    window.reset();
+}
+
+QString WindowFixture::record(const QString& name, int w, int h, quint64 lastMs, quint64 stepMs,
+                              const char* sessionId)
+{
+    const QString path = dir.filePath(name);
+    RecordingWriter writer;
+    writer.open(path, QByteArray(sessionId));
+    int f = 0;
+    for (quint64 t = 0; t <= lastMs; t += stepMs, ++f) {
+        VideoFrame frame = testFrame(w, h, f);
+        writer.writeScreenFrame(t, frame);
+        writer.writeMousePos(t, (f * 7) % w, (f * 5) % h, 1);
+    }
+    writer.finish(static_cast<long long>(lastMs));
+    return path;
+}
+
+bool WindowFixture::open(const QString& path, IPrompter::Answer answer)
+{
+    prompter.openAnswer = path;
+    prompter.answer(answer);
+    window->onBtnOpenClicked();
+    return player().getFileName() == path;
+}
+
+bool WindowFixture::waitState(int state, int timeoutMs)
+{
+    return waitFor([&] { return player().getState() == state; }, timeoutMs);
+}
+
+bool WindowFixture::waitTime(const QString& text, int timeoutMs)
+{
+    return waitFor([&] { return bar()->m_lblTime->text().startsWith(text); }, timeoutMs);
+}
+
+ModalCloser::ModalCloser(std::function<void(QWidget*)> answer) : m_answer(std::move(answer))
+{
+    startTimer(20);
+}
+
+void ModalCloser::timerEvent(QTimerEvent*)
+{
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal)
+        return;
+    if (auto* box = qobject_cast<QMessageBox*>(modal))
+        texts << box->text();
+    if (m_answer)
+        m_answer(modal);
+    else if (auto* dialog = qobject_cast<QDialog*>(modal))
+        dialog->reject();
+}

@@ -1,0 +1,111 @@
+#pragma once
+
+// The real window over the real engine, for the GUI tests: a SessionPlayer
+// with a scripted prompter in place of its boxes, the available desktop
+// fixed at 1440 x 878 below a 22-pixel bar (decoration: a 22-pixel title),
+// and recordings written into a temporary folder.
+
+#include <QTemporaryDir>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ControlBar.h"
+#include "DrawingScene.h"
+#include "FilePlayer.h"
+#include "IPrompter.h"
+#include "Log.h"
+#include "SessionPlayer.h"
+#include "VideoFrame.h"
+
+// Processes events until `done` holds or `timeoutMs` passes; true when it held.
+bool waitFor(const std::function<bool()>& done, int timeoutMs);
+// Processes events for about `ms`.
+void pump(int ms);
+
+// Frame `f` of the test recordings: 16 x 16 boxes of one colour each with a
+// diagonal of a second one, which the grid codec reproduces exactly.
+VideoFrame testFrame(int w, int h, int f);
+
+// Answers from a script (questions: Cancel, warnings: No when it is empty)
+// and keeps every box.
+class ScriptedPrompter : public IPrompter
+{
+public:
+    void critical(const QString& title, const QString& text) override;
+    Answer question(const QString& title, const QString& text) override;
+    Answer warning(const QString& title, const QString& text) override;
+    QString getOpenFileName(const QString& caption, const QString& folder,
+                            const QString& filter) override;
+
+    void answer(Answer a);
+    QStringList texts();
+    QString openAnswer;
+
+private:
+    Answer next(Answer fallback);
+    std::mutex m_mutex;
+    std::vector<Answer> m_script;
+    QStringList m_texts;
+};
+
+// Keeps the log lines written while it lives.
+class LogCapture
+{
+public:
+    LogCapture();
+    ~LogCapture();
+    bool contains(const QString& text) const;
+
+private:
+    class Sink;
+    QSharedPointer<Log> m_sink;
+};
+
+class WindowFixture : public ::testing::Test
+{
+protected:
+    static const QRect kAvailable;
+    static const QSize kDecoration;
+
+    void SetUp() override;
+    void TearDown() override;
+
+    // A w x h recording of `lastMs` ms with a screen update and a mouse
+    // position every `stepMs` ms.
+    QString record(const QString& name, int w = 64, int h = 48, quint64 lastMs = 20000,
+                   quint64 stepMs = 500, const char* sessionId = "123456789");
+    // Opens through the Open button, answering the index question.
+    bool open(const QString& path, IPrompter::Answer answer = IPrompter::No);
+    // Waits for a player state, processing events.
+    bool waitState(int state, int timeoutMs = 10000);
+    // Waits until the time label starts with `text`.
+    bool waitTime(const QString& text, int timeoutMs = 10000);
+
+    FilePlayer& player() { return window->player(); }
+    ControlBar* bar() { return window->controlBar(); }
+    DrawingScene* scene() { return window->drawingScene(); }
+
+    QTemporaryDir dir;
+    ScriptedPrompter prompter;
+    std::unique_ptr<SessionPlayer> window;
+};
+
+// Closes every modal box that appears while it lives (through `answer`, which
+// picks the button) and keeps their texts.
+class ModalCloser : public QObject
+{
+public:
+    explicit ModalCloser(std::function<void(QWidget*)> answer = {});
+    QStringList texts;
+
+protected:
+    void timerEvent(QTimerEvent*) override;
+
+private:
+    std::function<void(QWidget*)> m_answer;
+};
