@@ -1,0 +1,46 @@
+#pragma once
+
+// The oracle of seeks and of `sessiontool frame`: the screen a recording shows
+// at a moment, rebuilt straight from its first unit without the player's
+// dispatch. Full-screen headers (0xE9) go to decodeScreen, updates and ends of
+// frames (0xEA..0xED) to decode once a screen has started. Needs the player
+// library.
+
+#include <QFile>
+#include <QString>
+
+#include "GridDecoder.h"
+#include "RecordReader.h"
+#include "ScreenCopy.h"
+
+// The screen after every unit with a time up to `upToMs` (before it when not
+// `inclusive`); empty when the file cannot be read.
+inline VideoFrame straightDecode(const QString& path, quint64 upToMs, bool inclusive = true)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return VideoFrame();
+    RecordReader reader(&file);
+    RecordFileHeader header;
+    reader.readFileHeader(header);
+    RecordUnitHeader unit;
+    Array<unsigned char, int> payload, packed;
+    GridDecoder decoder;
+    ScreenListener listener;
+    decoder.m_listener = &listener;
+    bool started = false;
+    while (reader.readUnit(unit, payload, packed) == RecordReader::Unit && unit.isValid()
+           && (inclusive ? unit.m_time <= upToMs : unit.m_time < upToMs)) {
+        if (unit.kind() != RecordUnitHeader::KIND_SCREEN || payload.count() < 2)
+            continue;
+        const unsigned char code = payload[0];
+        const int length = payload.count() - 2;
+        if (code == 0xE9 && length >= 5) {
+            decoder.decodeScreen(payload.data() + 2, length);
+            started = true;
+        } else if (code >= 0xEA && code <= 0xED && started && length > 0) {
+            decoder.decode(payload.data() + 2, length);
+        }
+    }
+    return listener.screen;
+}
