@@ -4,31 +4,23 @@
 #include "RecordReader.h"
 
 #include <QBuffer>
-#include <QByteArray>
 #include <QFile>
 #include <QTemporaryDir>
-
-#include <cstring>
 
 #include <gtest/gtest.h>
 
 #include "Exception.h"
-#include "Zip.h"
+#include "FormatBytes.h"
 
 namespace {
 
 using Bytes = Array<unsigned char, int>;
 
-void putLE(QByteArray& out, quint64 v, int n)
-{
-    for (int i = 0; i < n; ++i, v >>= 8)
-        out.append(static_cast<char>(v & 0xFF));
-}
-
-QByteArray fileHeader(quint64 duration = 60000, const char* id = "123456789")
+QByteArray fileHeader(quint64 duration = 60000, const char* id = "123456789",
+                      quint64 magic = RecordFileHeader::MAGIC)
 {
     QByteArray h;
-    putLE(h, RecordFileHeader::MAGIC, 4);
+    putLE(h, magic, 4);
     h.append(4, '\0');
     putLE(h, duration, 8);
     QByteArray sid(id);
@@ -38,8 +30,7 @@ QByteArray fileHeader(quint64 duration = 60000, const char* id = "123456789")
 
 QByteArray unitHeader(unsigned type, quint64 time, quint64 size, unsigned channels = 0)
 {
-    QByteArray h;
-    h.append(static_cast<char>(type));
+    QByteArray h(1, char(type));
     h.append(3, '\0');
     putLE(h, channels, 2);
     h.append(2, '\0');
@@ -51,19 +42,6 @@ QByteArray unitHeader(unsigned type, quint64 time, quint64 size, unsigned channe
 QByteArray unit(unsigned type, quint64 time, const QByteArray& payload, unsigned channels = 0)
 {
     return unitHeader(type, time, payload.size(), channels) + payload;
-}
-
-QByteArray zipped(const QByteArray& plain)
-{
-    Bytes out;
-    EXPECT_TRUE(Zip::zipBuffer(reinterpret_cast<const unsigned char*>(plain.constData()),
-                               static_cast<int>(plain.size()), out, Zip::COMPRESSION_DEFAULT));
-    return QByteArray(reinterpret_cast<const char*>(out.data()), out.count());
-}
-
-QByteArray bytesOf(const Bytes& a)
-{
-    return QByteArray(reinterpret_cast<const char*>(a.data()), a.count());
 }
 
 // A reader over an in-memory recording, positioned at its first unit.
@@ -89,7 +67,7 @@ struct Recording
 
 } // namespace
 
-TEST(RecordFileHeaderTest, MagicIsAcceptedWhateverTheOtherBytes)
+TEST(RecordFileHeaderTest, TheMagicDecidesWhateverTheOtherBytes)
 {
     QByteArray h = fileHeader();
     for (int i = 4; i < 32; ++i)
@@ -97,40 +75,23 @@ TEST(RecordFileHeaderTest, MagicIsAcceptedWhateverTheOtherBytes)
     Recording r(h);
     EXPECT_TRUE(r.header.hasValidMagic());
     EXPECT_EQ(r.reader.device()->pos(), RecordReader::FIRST_UNIT_OFFSET);
-}
 
-TEST(RecordFileHeaderTest, AnyOtherMagicRejectsTheFile)
-{
-    const unsigned char bad[][4] = {
-        {0x77, 0xAB, 0xCD, 0xEF}, // big-endian spelling
-        {0xEF, 0xCD, 0xAB, 0x78},
-        {0xEE, 0xCD, 0xAB, 0x77},
-        {0, 0, 0, 0},
-    };
-    for (const auto& magic : bad) {
-        QByteArray h = fileHeader();
-        std::memcpy(h.data(), magic, 4);
-        QBuffer buffer(&h);
+    // The big-endian spelling, near misses, and files shorter than the header.
+    QList<QByteArray> bad;
+    for (quint64 magic : {0xEFCDAB77ULL, 0x78ABCDEFULL, 0x77ABCDEEULL, 0ULL})
+        bad << fileHeader(0, "", magic);
+    for (int n : {0, 1, 4, 31})
+        bad << fileHeader().left(n);
+    for (QByteArray& b : bad) {
+        QBuffer buffer(&b);
         buffer.open(QIODevice::ReadOnly);
         RecordReader reader(&buffer);
         RecordFileHeader header;
-        EXPECT_THROW(reader.readFileHeader(header), IncorrectFileException);
+        EXPECT_THROW(reader.readFileHeader(header), IncorrectFileException) << b.toHex().data();
     }
 }
 
-TEST(RecordFileHeaderTest, FileShorterThanTheHeaderIsRejected)
-{
-    for (int n : {0, 1, 4, 31}) {
-        QByteArray h = fileHeader().left(n);
-        QBuffer buffer(&h);
-        buffer.open(QIODevice::ReadOnly);
-        RecordReader reader(&buffer);
-        RecordFileHeader header;
-        EXPECT_THROW(reader.readFileHeader(header), IncorrectFileException) << n;
-    }
-}
-
-TEST(RecordFileHeaderTest, LargeDurationsAndFullLengthSessionIds)
+TEST(RecordFileHeaderTest, HeadersComposeAndDecomposeByteForByte)
 {
     for (quint64 duration : {quint64(1) << 31, quint64(0xFFFFFFFF) + 1, ~quint64(0)}) {
         Recording r(fileHeader(duration, "ABCDEFGHIJKLMNOP"));
@@ -138,19 +99,14 @@ TEST(RecordFileHeaderTest, LargeDurationsAndFullLengthSessionIds)
         // No NUL in the field: all 16 characters.
         EXPECT_EQ(r.header.sessionId(), QStringLiteral("ABCDEFGHIJKLMNOP"));
     }
-    Recording shortId(fileHeader(0, "abc"));
-    EXPECT_EQ(shortId.header.sessionId(), QStringLiteral("abc"));
-}
+    EXPECT_EQ(Recording(fileHeader(0, "abc")).header.sessionId(), QStringLiteral("abc"));
 
-TEST(RecordFileHeaderTest, ComposeIsTheInverseOfDecompose)
-{
     RecordFileHeader h;
     h.m_magic = RecordFileHeader::MAGIC;
     h.m_duration = 0x0123456789ABCDEFULL;
     h.setSessionId("0123456789abcdefXYZ"); // cut to 16
     Bytes raw;
     h.composeHeaderData(raw);
-    ASSERT_EQ(raw.count(), RecordFileHeader::SIZE);
     EXPECT_EQ(bytesOf(raw), fileHeader(0x0123456789ABCDEFULL, "0123456789abcdef"));
 
     RecordUnitHeader u;
@@ -162,33 +118,23 @@ TEST(RecordFileHeaderTest, ComposeIsTheInverseOfDecompose)
     EXPECT_EQ(bytesOf(raw), unitHeader(0x15, u.m_time, u.m_size, 0xBEEF));
     RecordUnitHeader back;
     back.decomposeHeaderData(raw.data());
-    EXPECT_EQ(back.m_type, 0x15);
-    EXPECT_EQ(back.m_channels, 0xBEEF);
-    EXPECT_EQ(back.m_time, u.m_time);
-    EXPECT_EQ(back.m_size, u.m_size);
-}
-
-TEST(RecordReaderTest, HeaderOnlyFileIsAnEmptyRecording)
-{
-    Recording r(fileHeader());
-    EXPECT_EQ(r.next(), RecordReader::End);
-    EXPECT_EQ(r.payload.count(), 0);
-    EXPECT_TRUE(r.buffer.atEnd());
+    EXPECT_EQ(std::make_tuple(back.m_type, back.m_channels, back.m_time, back.m_size),
+              std::make_tuple(u.m_type, u.m_channels, u.m_time, u.m_size));
 }
 
 TEST(RecordReaderTest, UnitsOfEveryKindAreReadInOrder)
 {
+    EXPECT_EQ(Recording(fileHeader()).next(), RecordReader::End) << "a header alone is empty";
+
     const QByteArray pcm("\x01\x00\xFF\x7F", 4);
-    QByteArray file = fileHeader() + unit(1, 0, QByteArray("\x0B\x00\x10\x00\x20\0\0\0\x01", 9))
-        + unit(2, 5, QByteArray("\xE9\x00screen", 8)) + unit(3, 6, "") + unit(4, (quint64(1) << 31) + 1, pcm, 2)
-        + unit(5, ~quint64(0), pcm, 1);
-    Recording r(file);
-    const unsigned kinds[] = {1, 2, 3, 4, 5};
+    Recording r(fileHeader() + unit(1, 0, QByteArray("\x0B\x00\x10\x00\x20\0\0\0\x01", 9))
+                + unit(2, 5, QByteArray("\xE9\x00screen", 8)) + unit(3, 6, "")
+                + unit(4, (quint64(1) << 31) + 1, pcm, 2) + unit(5, ~quint64(0), pcm, 1));
     qint64 pos = RecordReader::FIRST_UNIT_OFFSET;
-    for (unsigned kind : kinds) {
+    for (int kind = 1; kind <= 5; ++kind) {
         ASSERT_EQ(r.next(), RecordReader::Unit);
         EXPECT_EQ(r.reader.unitPos(), pos);
-        EXPECT_EQ(r.unitHdr.kind(), static_cast<int>(kind));
+        EXPECT_EQ(r.unitHdr.kind(), kind);
         EXPECT_EQ(r.unitHdr.m_size, static_cast<quint64>(r.payload.count()));
         pos += RecordUnitHeader::SIZE + r.payload.count();
     }
@@ -203,52 +149,30 @@ TEST(RecordReaderTest, CompressedUnitReadsAsItsPlainTwin)
     QByteArray screen("\xEA\x00", 2);
     for (int i = 0; i < 3000; ++i)
         screen.append(static_cast<char>(i % 7));
-    Recording plain(fileHeader() + unit(0x02, 1234, screen));
     Recording packed(fileHeader() + unit(0x12, 1234, zipped(screen)));
-    ASSERT_EQ(plain.next(), RecordReader::Unit);
     ASSERT_EQ(packed.next(), RecordReader::Unit);
     EXPECT_EQ(packed.unitHdr.m_type, 0x02);
-    EXPECT_FALSE(packed.unitHdr.isCompressed());
     EXPECT_EQ(packed.unitHdr.m_size, static_cast<quint64>(screen.size()));
-    EXPECT_EQ(packed.unitHdr.m_time, plain.unitHdr.m_time);
-    EXPECT_EQ(bytesOf(packed.payload), bytesOf(plain.payload));
+    EXPECT_EQ(packed.unitHdr.m_time, 1234u);
+    EXPECT_EQ(bytesOf(packed.payload), screen);
     EXPECT_EQ(packed.next(), RecordReader::End);
 }
-
-class UnknownTypeTest : public ::testing::TestWithParam<int>
-{
-};
-
-TEST_P(UnknownTypeTest, GivesAnEmptyPayloadAndDoesNotSkipIt)
-{
-    const int type = GetParam();
-    Recording r(fileHeader() + unit(type, 10, "payload") + unit(1, 20, "x"));
-    ASSERT_EQ(r.next(), RecordReader::Unit);
-    EXPECT_FALSE(r.unitHdr.isValid());
-    EXPECT_EQ(r.unitHdr.m_type, type);
-    EXPECT_EQ(r.payload.count(), 0);
-    // The declared payload is not skipped: the caller stops at this unit.
-    EXPECT_EQ(r.buffer.pos(), RecordReader::FIRST_UNIT_OFFSET + RecordUnitHeader::SIZE);
-}
-
-static std::vector<int> unknownTypes()
-{
-    std::vector<int> t{0};
-    for (int i = 6; i <= 16; ++i)
-        t.push_back(i);
-    for (int i = 22; i <= 255; i += (i < 40 ? 1 : 23))
-        t.push_back(i);
-    t.push_back(255);
-    return t;
-}
-
-INSTANTIATE_TEST_SUITE_P(Types, UnknownTypeTest, ::testing::ValuesIn(unknownTypes()));
 
 TEST(RecordReaderTest, ValidTypesAreExactlyOneToFiveWithOrWithoutTheFlag)
 {
     for (int t = 0; t < 256; ++t) {
         const bool valid = (t >= 1 && t <= 5) || (t >= 17 && t <= 21);
         EXPECT_EQ(RecordUnitHeader::isValidType(t), valid) << t;
+        if (valid)
+            continue;
+        // An unknown type gives an empty payload, which is not skipped: the
+        // caller stops at this unit.
+        Recording r(fileHeader() + unit(t, 10, "payload") + unit(1, 20, "x"));
+        ASSERT_EQ(r.next(), RecordReader::Unit);
+        EXPECT_FALSE(r.unitHdr.isValid());
+        EXPECT_EQ(r.unitHdr.m_type, t);
+        EXPECT_EQ(r.payload.count(), 0);
+        EXPECT_EQ(r.buffer.pos(), RecordReader::FIRST_UNIT_OFFSET + RecordUnitHeader::SIZE);
     }
 }
 
@@ -289,7 +213,7 @@ TEST(RecordReaderTest, DeclaredSizePastTheEndIsTruncationNotAnAllocation)
     }
 }
 
-TEST(RecordReaderTest, PayloadThatDoesNotInflateThrows)
+TEST(RecordReaderTest, PayloadThatDoesNotInflateThrowsAndTheInflatedSizeIsCapped)
 {
     QByteArray broken = zipped(QByteArray(1000, 'q'));
     broken[broken.size() / 2] = static_cast<char>(broken[broken.size() / 2] ^ 0x55);
@@ -298,17 +222,11 @@ TEST(RecordReaderTest, PayloadThatDoesNotInflateThrows)
         EXPECT_THROW(r.next(), DecompressionException);
         EXPECT_EQ(r.payload.count(), 0);
     }
-}
 
-TEST(RecordReaderTest, InflatedSizeIsCappedByZip)
-{
     const QByteArray big(2 * 1024 * 1024, '\0');
     const QByteArray file = fileHeader() + unit(0x12, 0, zipped(big));
     Zip::setMaxUnzippedSize(1024 * 1024);
-    {
-        Recording r(file);
-        EXPECT_THROW(r.next(), DecompressionException);
-    }
+    EXPECT_THROW(Recording(file).next(), DecompressionException);
     Zip::setMaxUnzippedSize(0);
     Recording r(file);
     ASSERT_EQ(r.next(), RecordReader::Unit);

@@ -17,7 +17,6 @@
 #include "PlayerTestSupport.h"
 #include "Seeking.h"
 #include "UnitDispatch.h"
-#include "Zip.h"
 
 namespace {
 
@@ -33,16 +32,26 @@ Loaded loadIndex(const QString& recording)
 {
     Loaded l;
     QFile f(IndexFile::indexFileName(recording));
-    if (!f.open(QIODevice::ReadOnly))
-        return l;
-    l.valid = IndexFile::load(f, l.header, l.entries, QFile(recording).size(), &l.report);
+    if (f.open(QIODevice::ReadOnly))
+        l.valid = IndexFile::load(f, l.header, l.entries, QFile(recording).size(), &l.report);
     return l;
 }
 
-// Units every `step` ms from 0 to `last`, a full frame first.
-std::vector<TestUnit> steady(quint64 step, quint64 last, bool compress = false)
+// The grid code of a JPEG box: 0x06, the length (2 bytes, big-endian), then
+// box `box` of the 2 x 2 at the top left of `screen` as the JPEG encoder
+// writes it with `factor`.
+QByteArray jpegBoxCode(const VideoFrame& screen, int box, int factor)
 {
-    return screenUnits(48, 32, step, last, compress);
+    int pixels[256];
+    for (int i = 0; i < 256; ++i)
+        pixels[i] = int(screen.pixels()[((box / 2) * 16 + i / 16) * screen.width()
+                                        + (box % 2) * 16 + i % 16]);
+    JPEGEncoder jpeg;
+    jpeg.setScaleFactor(static_cast<unsigned char>(factor));
+    Array<unsigned char, int> out;
+    jpeg.encodeRaw(pixels, 16, 16, out);
+    return QByteArray(1, '\x06') + char(out.count() >> 8) + char(out.count())
+        + QByteArray(reinterpret_cast<const char*>(out.data()), out.count());
 }
 
 class IndexBuilderTest : public ::testing::Test
@@ -50,9 +59,8 @@ class IndexBuilderTest : public ::testing::Test
 protected:
     QString write(const QString& name, quint64 duration, const std::vector<TestUnit>& units)
     {
-        const QString p = dir.filePath(name);
-        EXPECT_TRUE(writeFile(p, recordingBytes(duration, units)));
-        return p;
+        EXPECT_TRUE(writeFile(dir.filePath(name), recordingBytes(duration, units)));
+        return dir.filePath(name);
     }
 
     QTemporaryDir dir;
@@ -89,9 +97,8 @@ TEST_F(IndexBuilderTest, TakesAKeyFrameEveryIntervalOfRecordingTime)
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     for (int i = 0; i < l.entries.count(); ++i) {
         ASSERT_TRUE(f.seek(static_cast<qint64>(l.entries[i].m_filePos)));
-        const QByteArray h = f.read(RecordUnitHeader::SIZE);
         RecordUnitHeader uh;
-        uh.decomposeHeaderData(reinterpret_cast<const unsigned char*>(h.constData()));
+        uh.decomposeHeaderData(reinterpret_cast<const unsigned char*>(f.read(24).constData()));
         EXPECT_EQ(uh.m_time, l.entries[i].m_time);
     }
     // Progress is in whole seconds of recording time and ends at the last unit.
@@ -103,36 +110,30 @@ TEST_F(IndexBuilderTest, TakesAKeyFrameEveryIntervalOfRecordingTime)
 TEST_F(IndexBuilderTest, TheEntryCountComesFromTheDurationWithinWhatTheFileHolds)
 {
     const std::vector<TestUnit> units = {{RecordUnitHeader::KIND_CONTROL, 0, mousePayload(0, 0, 0)}};
-    struct Case
-    {
-        quint64 duration;
-        quint64 count;
-    };
-    const QString sized = write("size.vro", 0, units);
-    const quint64 fileBound = static_cast<quint64>(QFile(sized).size()) / 24 + 1;
-    for (const Case c : {Case{0, 1}, Case{9999, 1}, Case{10000, 2}, Case{~0ULL, fileBound}}) {
+    const quint64 fileBound = static_cast<quint64>(recordingBytes(0, units).size()) / 24 + 1;
+    const std::pair<quint64, quint64> cases[] = {{0, 1}, {9999, 1}, {10000, 2}, {~0ULL, fileBound}};
+    for (const auto& [duration, count] : cases) {
         // The writer takes durations up to 2^63; a hostile one is patched in.
         QByteArray bytes = recordingBytes(0, units);
         for (int i = 0; i < 8; ++i)
-            bytes[8 + i] = static_cast<char>((c.duration >> (8 * i)) & 0xFF);
+            bytes[8 + i] = static_cast<char>((duration >> (8 * i)) & 0xFF);
         const QString p = dir.filePath("d.vro");
         ASSERT_TRUE(writeFile(p, bytes));
-        ASSERT_TRUE(builder.makeIndex(p, 10000)) << c.duration;
+        ASSERT_TRUE(builder.makeIndex(p, 10000)) << duration;
         QFile f(IndexFile::indexFileName(p));
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         IndexFileHeader h;
         ASSERT_TRUE(h.read(f));
-        EXPECT_EQ(h.m_count, c.count) << c.duration;
-        EXPECT_EQ(f.size(), static_cast<qint64>(24 + 32 * c.count)) << c.duration;
+        EXPECT_EQ(h.m_count, count) << duration;
+        EXPECT_EQ(f.size(), static_cast<qint64>(24 + 32 * count)) << duration;
     }
 }
 
 TEST_F(IndexBuilderTest, KeyFramesRestoreTheScreenOfTheirMoment)
 {
-    const QString p = write("k.vro", 35000, steady(500, 35000, true));
+    const QString p = write("k.vro", 35000, screenUnits(48, 32, 500, 35000, true));
     ASSERT_TRUE(builder.makeIndex(p, 10000));
     const Loaded l = loadIndex(p);
-    ASSERT_TRUE(l.valid);
     ASSERT_EQ(l.entries.count(), 3);
 
     QFile index(IndexFile::indexFileName(p));
@@ -144,12 +145,7 @@ TEST_F(IndexBuilderTest, KeyFramesRestoreTheScreenOfTheirMoment)
         Array<unsigned char, int> packed, keyFrame;
         ASSERT_TRUE(Seeking::restoreKeyFrame(index, l.entries[i], l.header.m_flags, decoder, &view,
                                              packed, keyFrame));
-        const VideoFrame expected = straightDecode(p, l.entries[i].m_time);
-        const VideoFrame got = view.frame();
-        ASSERT_EQ(got.width(), expected.width());
-        EXPECT_TRUE(std::equal(got.pixels(), got.pixels() + got.width() * got.height(),
-                               expected.pixels()))
-            << "entry " << i;
+        EXPECT_TRUE(sameScreen(view.frame(), straightDecode(p, l.entries[i].m_time))) << i;
     }
 }
 
@@ -157,26 +153,22 @@ TEST_F(IndexBuilderTest, KeyFramesUseTheRecordingsOwnJpegFactor)
 {
     // A photographic block makes the encoder write JPEG boxes. 77 is what the
     // quality round trip (255 - p) * 100 / 255 would turn into 80; 29 is a
-    // factor the encoder's starting factor 26 stands in for.
+    // factor the encoder's starting factor 26 stands in for; 130 is a factor
+    // no quality gives: the key frame's boxes take the nearest one, its
+    // prefix still names 130.
     for (int scale : {77, 29, 26, 130}) {
         SCOPED_TRACE(scale);
-        ScreenPainter painter(64, 48);
-        painter.paint(1);
-        painter.paintPhoto(scale);
+        VideoFrame screen = paintScreen(64, 48, 1);
+        paintPhoto(screen, scale);
         GridEncoder encoder;
         encoder.setQuality(IndexBuilder::qualityForScale(scale));
         encoder.setScreenDimension(64, 48);
-        Array<unsigned char, int> unused;
-        encoder.encode(&painter.frame(), 0, 0, 64, 48, unused);
-        const QByteArray codec(reinterpret_cast<const char*>(encoder.m_output.data()),
-                               encoder.m_output.count());
-        std::vector<TestUnit> units = {
-            {RecordUnitHeader::KIND_SCREEN, 0,
-             screenPayload(UnitDispatch::SCREEN_FULL, screenHeader(64, 48, scale))},
-            {RecordUnitHeader::KIND_SCREEN, 0, screenPayload(UnitDispatch::SCREEN_END, codec)},
-            {RecordUnitHeader::KIND_CONTROL, 10000, mousePayload(0, 0, 0)},
-        };
-        const QString p = write(QStringLiteral("j%1.vro").arg(scale), 10000, units);
+        const QString p = write(QStringLiteral("j%1.vro").arg(scale), 10000,
+                                {{RecordUnitHeader::KIND_SCREEN, 0,
+                                  screenPayload(UnitDispatch::SCREEN_FULL, screenHeader(64, 48, scale))},
+                                 {RecordUnitHeader::KIND_SCREEN, 0,
+                                  screenPayload(UnitDispatch::SCREEN_END, encodeScreen(encoder, screen))},
+                                 {RecordUnitHeader::KIND_CONTROL, 10000, mousePayload(0, 0, 0)}});
         ASSERT_TRUE(builder.makeIndex(p, 10000));
         const Loaded l = loadIndex(p);
         ASSERT_EQ(l.entries.count(), 1);
@@ -190,42 +182,33 @@ TEST_F(IndexBuilderTest, KeyFramesUseTheRecordingsOwnJpegFactor)
         EXPECT_EQ(kf.jpegScale, scale);
 
         // Its JPEG boxes (the photographic 2 x 2 boxes at the top left) are
-        // exactly what the JPEG encoder writes with that factor.
-        const VideoFrame screen = straightDecode(p, 0);
+        // exactly what the JPEG encoder writes with the factor of the
+        // nearest quality, not with the factor of the naive round trip.
+        const VideoFrame decoded = straightDecode(p, 0);
         const QByteArray data(reinterpret_cast<const char*>(kf.data), kf.length);
+        const int used = 255 - IndexBuilder::qualityForScale(scale) * 255 / 100;
+        const int naive = 255 - ((255 - scale) * 100 / 255) * 255 / 100;
         for (int box = 0; box < 4; ++box) {
-            int pixels[256];
-            for (int y = 0; y < 16; ++y)
-                for (int x = 0; x < 16; ++x)
-                    pixels[y * 16 + x] = static_cast<int>(
-                        screen.pixels()[((box / 2) * 16 + y) * 64 + (box % 2) * 16 + x]);
-            // 130 is a factor no quality gives: the key frame's own boxes take
-            // the nearest one, the prefix still names 130.
-            const int used = 255 - IndexBuilder::qualityForScale(scale) * 255 / 100;
-            const int naive = 255 - ((255 - scale) * 100 / 255) * 255 / 100;
-            for (int factor : {used, naive}) {
-                JPEGEncoder jpeg;
-                jpeg.setScaleFactor(static_cast<unsigned char>(factor));
-                Array<unsigned char, int> out;
-                jpeg.encodeRaw(pixels, 16, 16, out);
-                QByteArray code;
-                code.append('\x06');
-                code.append(static_cast<char>(out.count() >> 8));
-                code.append(static_cast<char>(out.count() & 0xFF));
-                code.append(reinterpret_cast<const char*>(out.data()), out.count());
-                if (factor == used)
-                    EXPECT_TRUE(data.contains(code)) << "box " << box;
-                else
-                    EXPECT_FALSE(data.contains(code)) << "box " << box << " factor " << factor;
+            EXPECT_TRUE(data.contains(jpegBoxCode(decoded, box, used))) << "box " << box;
+            if (naive != used) {
+                EXPECT_FALSE(data.contains(jpegBoxCode(decoded, box, naive))) << "box " << box;
             }
         }
     }
 }
 
+TEST(IndexBuilderScaleTest, EveryFactorAQualityGivesIsMatchedExactly)
+{
+    for (int q = 0; q <= 100; ++q) {
+        const int scale = 255 - q * 255 / 100;
+        EXPECT_EQ(255 - IndexBuilder::qualityForScale(scale) * 255 / 100, scale) << q;
+    }
+}
+
 TEST_F(IndexBuilderTest, AFailureOrACancelLeavesNoIndex)
 {
-    // A payload that does not decompress, halfway.
-    std::vector<TestUnit> units = steady(500, 12000);
+    // A payload that does not decompress, halfway; an old index goes too.
+    std::vector<TestUnit> units = screenUnits(48, 32, 500, 12000);
     units.push_back({0x12, 12500, QByteArray("not zlib")});
     const QString broken = write("broken.vro", 20000, units);
     const QString index = IndexFile::indexFileName(broken);
@@ -256,10 +239,10 @@ TEST_F(IndexBuilderTest, AFailureOrACancelLeavesNoIndex)
     EXPECT_FALSE(QFile::exists(temp));
 
     // The cancel does not carry over to the next build.
-    EXPECT_TRUE(builder.makeIndex(write("next.vro", 1000, steady(500, 1000)), 10000));
+    EXPECT_TRUE(builder.makeIndex(write("next.vro", 1000, screenUnits(48, 32, 500, 1000)), 10000));
 
     // Not a recording: no file is created at all.
-    QByteArray bytes = recordingBytes(1000, steady(500, 1000));
+    QByteArray bytes = recordingBytes(1000, screenUnits(48, 32, 500, 1000));
     bytes[1] = 0;
     const QString notRec = dir.filePath("not.vro");
     ASSERT_TRUE(writeFile(notRec, bytes));
@@ -270,20 +253,11 @@ TEST_F(IndexBuilderTest, AFailureOrACancelLeavesNoIndex)
 
 TEST_F(IndexBuilderTest, AnUnknownUnitEndsTheIndexedPart)
 {
-    std::vector<TestUnit> units = steady(500, 15000);
+    std::vector<TestUnit> units = screenUnits(48, 32, 500, 15000);
     units.push_back({9, 15200, QByteArray("????")});
-    const QString p = write("u.vro", 40000, units);
-    ASSERT_TRUE(builder.makeIndex(p, 10000));
-    const Loaded l = loadIndex(p);
+    ASSERT_TRUE(builder.makeIndex(write("u.vro", 40000, units), 10000));
+    const Loaded l = loadIndex(dir.filePath("u.vro"));
     ASSERT_TRUE(l.valid);
     ASSERT_EQ(l.entries.count(), 1);
     EXPECT_EQ(l.entries[0].m_time, 10000u);
-}
-
-TEST(IndexBuilderScaleTest, EveryFactorAQualityGivesIsMatchedExactly)
-{
-    for (int q = 0; q <= 100; ++q) {
-        const int scale = 255 - q * 255 / 100;
-        EXPECT_EQ(255 - IndexBuilder::qualityForScale(scale) * 255 / 100, scale) << q;
-    }
 }

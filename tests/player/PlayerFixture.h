@@ -37,9 +37,8 @@ protected:
 
     QString write(const QString& name, quint64 duration, const std::vector<TestUnit>& units)
     {
-        const QString p = path(name);
-        EXPECT_TRUE(writeFile(p, recordingBytes(duration, units)));
-        return p;
+        EXPECT_TRUE(writeFile(path(name), recordingBytes(duration, units)));
+        return path(name);
     }
 
     // Opens a recording, answering the index question with `answer`.
@@ -54,9 +53,8 @@ protected:
     {
         return waitFor(
             [&] {
-                return std::find(window.statuses.begin() + std::min(from, window.statuses.size()),
-                                 window.statuses.end(), status)
-                    != window.statuses.end();
+                const auto& s = window.statuses;
+                return std::find(s.begin() + std::min(from, s.size()), s.end(), status) != s.end();
             },
             timeoutMs);
     }
@@ -66,6 +64,14 @@ protected:
         return waitFor([&] { return player.getState() == state; }, timeoutMs);
     }
 
+    // The statuses reported since `from`, once the queued ones have arrived.
+    std::vector<int> statusesSince(size_t from)
+    {
+        pump(50);
+        return std::vector<int>(window.statuses.begin() + std::min(from, window.statuses.size()),
+                                window.statuses.end());
+    }
+
     QTemporaryDir dir;
     LogCapture log;
     FakeView view;
@@ -73,10 +79,3 @@ protected:
     FakePrompter prompter;
     FilePlayer player; // last: destroyed first, it points at the doubles
 };
-
-inline bool sameFrame(const VideoFrame& a, const VideoFrame& b)
-{
-    if (a.width() != b.width() || a.height() != b.height())
-        return false;
-    return std::equal(a.pixels(), a.pixels() + a.width() * a.height(), b.pixels());
-}

@@ -6,172 +6,12 @@
 #include <QFile>
 #include <QThread>
 
-#include "RecordFileHeader.h"
-#include "RecordReader.h"
 #include "RecordingWriter.h"
 #include "UnitDispatch.h"
-#include "Zip.h"
 
 quint64 nowMs()
 {
     return static_cast<quint64>(QDateTime::currentMSecsSinceEpoch());
-}
-
-// ---------------------------------------------------------------------------
-// FakeView
-
-void FakeView::note(const char* call)
-{
-    for (auto& c : m_calls) {
-        if (c.first == QLatin1String(call)) {
-            ++c.second;
-            return;
-        }
-    }
-    m_calls.emplace_back(QString::fromLatin1(call), 1);
-}
-
-void FakeView::onScreenDimension(int width, int height)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    note("onScreenDimension");
-    if (width >= 0 && height >= 0)
-        m_frame.resize(width, height);
-    m_frame.clear(0);
-}
-
-void FakeView::onBoxDecoded(VideoFrame* box, int x, int y, int width, int height)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    note("onBoxDecoded");
-    if (box)
-        VideoFrame::copy(m_frame.pixels(), m_frame.width(), m_frame.height(), box->pixels(),
-                         box->width(), box->height(), x, y, width, height, 0, 0);
-}
-
-void FakeView::onDecodePassCompleted()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    note("onDecodePassCompleted");
-}
-
-void FakeView::onDecodeCompleted()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    note("onDecodeCompleted");
-}
-
-void FakeView::reset()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    note("reset");
-    m_infoShown = false;
-}
-
-void FakeView::redraw()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    note("redraw");
-}
-
-void FakeView::onPause(bool)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    note("onPause");
-    m_infoShown = true;
-    m_statusTexts << QStringLiteral("PAUSE");
-}
-
-void FakeView::onMousePos(int x, int y, unsigned long cursorId, bool)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    note("onMousePos");
-    m_mouse.push_back({x, y, cursorId, nowMs()});
-}
-
-void FakeView::onMouseCursor(unsigned long cursorId, unsigned char* data, int length)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    note("onMouseCursor");
-    QByteArray record = QByteArray::number(static_cast<qulonglong>(cursorId)) + ":";
-    record += QByteArray(reinterpret_cast<const char*>(data), length);
-    m_cursors.push_back(record);
-}
-
-void FakeView::onStatusText(const QString& text)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    note("onStatusText");
-    m_infoShown = true;
-    m_statusTexts << text;
-}
-
-void FakeView::setFirstDimension(bool first)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    note("setFirstDimension");
-    m_firstDimension = first;
-}
-
-bool FakeView::isInfoShown() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_infoShown;
-}
-
-void FakeView::getImageSize(int& width, int& height)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    width = m_frame.width();
-    height = m_frame.height();
-}
-
-void FakeView::clearScreen()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    note("clearScreen");
-    m_frame.clear(0);
-}
-
-void FakeView::setScreenPixels(const unsigned int* pixels, int width, int height)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    note("setScreenPixels");
-    m_frame.setPixels(pixels, width, height);
-}
-
-VideoFrame FakeView::frame()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_frame;
-}
-
-QStringList FakeView::statusTexts()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_statusTexts;
-}
-
-std::vector<FakeView::MouseEvent> FakeView::mouseEvents()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_mouse;
-}
-
-std::vector<QByteArray> FakeView::cursors()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_cursors;
-}
-
-int FakeView::count(const char* call)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    for (auto& c : m_calls) {
-        if (c.first == QLatin1String(call))
-            return c.second;
-    }
-    return 0;
 }
 
 void FakeView::clearRecord()
@@ -183,98 +23,26 @@ void FakeView::clearRecord()
     m_cursors.clear();
 }
 
-// ---------------------------------------------------------------------------
-// FakeWindow
-
-void FakeWindow::setTitle(const QString& title)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_title = title;
-}
-
-void FakeWindow::setVisible(bool visible)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_visible = visible;
-}
-
-QString FakeWindow::title() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_title;
-}
-
-bool FakeWindow::visible() const
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_visible;
-}
-
-void FakeWindow::onPlayerStatus(int status)
-{
-    statuses.push_back(status);
-}
-
-void FakeWindow::onPlayerPositionChanged(quint64 seconds)
-{
-    positions.push_back(seconds);
-}
-
-void FakeWindow::onInvalidFileFormat()
-{
-    ++invalidFormats;
-}
-
-// ---------------------------------------------------------------------------
-// FakePrompter
-
-void FakePrompter::critical(const QString& title, const QString& text)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_boxes.push_back({QStringLiteral("critical"), title, text});
-}
-
-IPrompter::Answer FakePrompter::question(const QString& title, const QString& text)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_boxes.push_back({QStringLiteral("question"), title, text});
-    if (m_script.empty())
-        return Cancel;
-    const Answer a = m_script.front();
-    m_script.erase(m_script.begin());
-    return a;
-}
-
-IPrompter::Answer FakePrompter::warning(const QString& title, const QString& text)
-{
-    std::function<void()> hook;
-    Answer a = No;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_boxes.push_back({QStringLiteral("warning"), title, text});
-        hook = onWarning;
-        if (!m_script.empty()) {
-            a = m_script.front();
-            m_script.erase(m_script.begin());
-        }
-    }
-    if (hook)
-        hook();
-    return a;
-}
-
-QString FakePrompter::getOpenFileName(const QString& caption, const QString& folder,
-                                      const QString& filter)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_boxes.push_back({QStringLiteral("open"), caption, folder + QStringLiteral("|") + filter});
-    return openAnswer;
-}
-
 void FakePrompter::serviceWhileWaiting()
 {
     if (QThread::currentThread() == QCoreApplication::instance()->thread())
         QCoreApplication::processEvents();
+}
+
+void FakePrompter::record(const char* kind, const QString& title, const QString& text)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_boxes.push_back({QString::fromLatin1(kind), title, text});
+}
+
+IPrompter::Answer FakePrompter::next(Answer unscripted)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_script.empty())
+        return unscripted;
+    const Answer a = m_script.front();
+    m_script.erase(m_script.begin());
+    return a;
 }
 
 void FakePrompter::answer(Answer a)
@@ -291,17 +59,13 @@ std::vector<FakePrompter::Box> FakePrompter::boxes()
 
 QStringList FakePrompter::texts(const QString& kind)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     QStringList out;
-    for (const Box& b : m_boxes) {
+    for (const Box& b : boxes()) {
         if (b.kind == kind)
             out << b.text;
     }
     return out;
 }
-
-// ---------------------------------------------------------------------------
-// LogCapture
 
 class LogCapture::Sink : public Log
 {
@@ -311,17 +75,15 @@ public:
         std::lock_guard<std::mutex> lock(mutex);
         lines << line;
     }
-    mutable std::mutex mutex;
+    std::mutex mutex;
     QStringList lines;
 };
 
-LogCapture::LogCapture()
+LogCapture::LogCapture() : m_sink(new Sink)
 {
-    auto* sink = new Sink;
-    sink->setTimestamps(false);
-    sink->setLoggingLevel(VTR_LOG_DEVEL);
-    sink->setEnabled(true);
-    m_sink = QSharedPointer<Log>(sink);
+    m_sink->setTimestamps(false);
+    m_sink->setLoggingLevel(VTR_LOG_DEVEL);
+    m_sink->setEnabled(true);
     LogGroup::Instance()->add(m_sink);
 }
 
@@ -337,11 +99,6 @@ QStringList LogCapture::lines() const
     return sink->lines;
 }
 
-bool LogCapture::contains(const QString& text) const
-{
-    return find(text) >= 0;
-}
-
 int LogCapture::find(const QString& text, int from) const
 {
     const QStringList all = lines();
@@ -351,9 +108,6 @@ int LogCapture::find(const QString& text, int from) const
     }
     return -1;
 }
-
-// ---------------------------------------------------------------------------
-// Waiting
 
 bool waitFor(const std::function<bool()>& done, int timeoutMs)
 {
@@ -376,72 +130,60 @@ void pump(int ms)
 // ---------------------------------------------------------------------------
 // Recordings
 
-ScreenPainter::ScreenPainter(int width, int height)
+VideoFrame paintScreen(int width, int height, int f)
 {
-    m_frame.resize(width, height);
-}
-
-void ScreenPainter::paint(int f)
-{
-    const int w = m_frame.width();
-    const int h = m_frame.height();
-    unsigned int* p = m_frame.pixels();
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
+    VideoFrame frame;
+    frame.resize(width, height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
             const int bx = x / 16, by = y / 16;
-            unsigned int c = 0xFF000000u | static_cast<unsigned int>(
-                                               ((f * 7 + bx * 3 + by) * 0x0A0B0C) & 0xFFFFFF);
+            unsigned int c = 0xFF000000u | (unsigned((f * 7 + bx * 3 + by) * 0x0A0B0C) & 0xFFFFFFu);
             if ((bx + by + f) % 4 == 0 && (x + y) % 3 == 0)
                 c ^= 0x00FFFFFFu;
-            p[y * w + x] = c;
+            frame.pixels()[y * width + x] = c;
+        }
+    }
+    return frame;
+}
+
+void paintPhoto(VideoFrame& frame, int seed)
+{
+    unsigned int state = static_cast<unsigned int>(seed) * 2654435761u + 1;
+    for (int y = 0; y < 32 && y < frame.height(); ++y) {
+        for (int x = 0; x < 32 && x < frame.width(); ++x) {
+            state = state * 1103515245u + 12345u;
+            const unsigned int g = 96 + ((x * 4 + y * 2 + (state >> 24) % 24) & 0x7F);
+            frame.pixels()[y * frame.width() + x] =
+                0xFF000000u | (g << 16) | ((g / 2) << 8) | (255 - g);
         }
     }
 }
 
-void ScreenPainter::paintPhoto(int seed)
+QByteArray encodeScreen(GridEncoder& encoder, VideoFrame& frame)
 {
-    const int w = m_frame.width();
-    unsigned int state = static_cast<unsigned int>(seed) * 2654435761u + 1;
-    for (int y = 0; y < 32 && y < m_frame.height(); ++y) {
-        for (int x = 0; x < 32 && x < w; ++x) {
-            state = state * 1103515245u + 12345u;
-            const unsigned int g = 96 + ((x * 4 + y * 2 + (state >> 24) % 24) & 0x7F);
-            m_frame.pixels()[y * w + x] = 0xFF000000u | (g << 16) | ((g / 2) << 8) | (255 - g);
-        }
-    }
+    Array<unsigned char, int> unused;
+    encoder.encode(&frame, 0, 0, frame.width(), frame.height(), unused);
+    return QByteArray(reinterpret_cast<const char*>(encoder.output().data()),
+                      encoder.output().count());
 }
 
 QByteArray screenPayload(unsigned char code, const QByteArray& codec)
 {
-    QByteArray p;
-    p.append(static_cast<char>(code));
-    p.append('\0');
-    return p + codec;
+    return QByteArray(1, char(code)) + '\0' + codec;
 }
 
 QByteArray screenHeader(int width, int height, int jpegScale)
 {
-    QByteArray h;
-    h.append(static_cast<char>((width >> 8) & 0xFF));
-    h.append(static_cast<char>(width & 0xFF));
-    h.append(static_cast<char>((height >> 8) & 0xFF));
-    h.append(static_cast<char>(height & 0xFF));
-    h.append(static_cast<char>(jpegScale));
-    h.append('\0');
-    return h;
+    const char h[] = {char(width >> 8), char(width), char(height >> 8), char(height),
+                      char(jpegScale), 0};
+    return QByteArray(h, 6);
 }
 
-QByteArray mousePayload(int x, int y, quint32 cursorId)
+QByteArray mousePayload(int x, int y, quint32 id)
 {
-    QByteArray p;
-    p.append(static_cast<char>(UnitDispatch::CONTROL_MOUSE_POS));
-    p.append(static_cast<char>(x >> 8));
-    p.append(static_cast<char>(x));
-    p.append(static_cast<char>(y >> 8));
-    p.append(static_cast<char>(y));
-    for (int i = 3; i >= 0; --i)
-        p.append(static_cast<char>(cursorId >> (8 * i)));
-    return p;
+    const char p[] = {char(UnitDispatch::CONTROL_MOUSE_POS), char(x >> 8), char(x), char(y >> 8),
+                      char(y), char(id >> 24), char(id >> 16), char(id >> 8), char(id)};
+    return QByteArray(p, 9);
 }
 
 QByteArray recordingBytes(quint64 duration, const std::vector<TestUnit>& units,
@@ -466,86 +208,30 @@ QByteArray recordingBytes(quint64 duration, const std::vector<TestUnit>& units,
 bool writeFile(const QString& path, const QByteArray& bytes)
 {
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    return f.write(bytes) == bytes.size();
-}
-
-namespace {
-
-class FrameListener : public IDecoderListener
-{
-public:
-    void onScreenDimension(int w, int h) override
-    {
-        frame.resize(w, h);
-        frame.clear(0);
-    }
-    void onBoxDecoded(VideoFrame* box, int x, int y, int w, int h) override
-    {
-        VideoFrame::copy(frame.pixels(), frame.width(), frame.height(), box->pixels(),
-                         box->width(), box->height(), x, y, w, h, 0, 0);
-    }
-    void onDecodePassCompleted() override {}
-    void onDecodeCompleted() override {}
-    VideoFrame frame;
-};
-
-} // namespace
-
-VideoFrame straightDecode(const QString& path, quint64 upToMs, bool inclusive)
-{
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    RecordReader reader(&file);
-    RecordFileHeader header;
-    reader.readFileHeader(header);
-    RecordUnitHeader uh;
-    Array<unsigned char, int> payload, packed;
-    GridDecoder decoder;
-    FrameListener listener;
-    decoder.m_listener = &listener;
-    bool started = false;
-    while (reader.readUnit(uh, payload, packed) == RecordReader::Unit && uh.isValid()) {
-        if (inclusive ? uh.m_time > upToMs : uh.m_time >= upToMs)
-            break;
-        if (uh.kind() == RecordUnitHeader::KIND_SCREEN)
-            UnitDispatch::processScreenUnit(payload.data(), payload.count(), decoder, nullptr,
-                                            started);
-    }
-    return listener.frame;
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
 std::vector<TestUnit> screenUnits(int width, int height, quint64 stepMs, quint64 lastMs,
                                   bool compress, int jpegScale)
 {
-    std::vector<TestUnit> units;
-    ScreenPainter painter(width, height);
     GridEncoder encoder;
     encoder.setScreenDimension(width, height);
-    Array<unsigned char, int> unused;
-    auto encoded = [&]() {
-        encoder.m_output.setCount(0);
-        encoder.encode(&painter.frame(), 0, 0, width, height, unused);
-        return QByteArray(reinterpret_cast<const char*>(encoder.m_output.data()),
-                          encoder.m_output.count());
-    };
-    painter.paint(0);
-    units.push_back({RecordUnitHeader::KIND_SCREEN, 0,
-                     screenPayload(UnitDispatch::SCREEN_FULL,
-                                   screenHeader(width, height, jpegScale)),
-                     0, compress});
-    units.push_back({RecordUnitHeader::KIND_SCREEN, 0,
-                     screenPayload(UnitDispatch::SCREEN_END, encoded()), 0, compress});
+    VideoFrame frame = paintScreen(width, height, 0);
+    std::vector<TestUnit> units = {
+        {RecordUnitHeader::KIND_SCREEN, 0,
+         screenPayload(UnitDispatch::SCREEN_FULL, screenHeader(width, height, jpegScale)), 0,
+         compress},
+        {RecordUnitHeader::KIND_SCREEN, 0,
+         screenPayload(UnitDispatch::SCREEN_END, encodeScreen(encoder, frame)), 0, compress}};
     int f = 1;
     for (quint64 t = stepMs; t <= lastMs; t += stepMs, ++f) {
-        painter.paint(f);
+        frame = paintScreen(width, height, f);
         units.push_back({RecordUnitHeader::KIND_SCREEN, t,
-                         screenPayload(UnitDispatch::SCREEN_UPDATE, encoded()), 0, compress});
+                         screenPayload(UnitDispatch::SCREEN_UPDATE, encodeScreen(encoder, frame)),
+                         0, compress});
         units.push_back({RecordUnitHeader::KIND_SCREEN, t,
                          screenPayload(UnitDispatch::SCREEN_END, QByteArray()), 0, compress});
-        units.push_back({RecordUnitHeader::KIND_CONTROL, t,
-                         mousePayload(f % width, f % height, 1)});
+        units.push_back({RecordUnitHeader::KIND_CONTROL, t, mousePayload(f % width, f % height, 1)});
     }
     return units;
 }

@@ -8,21 +8,26 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <string>
 #include <vector>
 
-#include "Array.h"
-#include "GridDecoder.h"
 #include "GridEncoder.h"
 #include "IPlayerView.h"
 #include "IPlayerWindow.h"
 #include "IPrompter.h"
 #include "Log.h"
-#include "VideoFrame.h"
+#include "ScreenCopy.h"
+#include "StraightDecode.h"
 
-// The view: a screen frame under a mutex and a record of the calls.
-class FakeView : public IPlayerView
+quint64 nowMs();
+
+// The view: the screen under a mutex, and a record of the calls. The player
+// thread calls it while the test reads it.
+class FakeView : public ScreenCopy<IPlayerView>
 {
 public:
     struct MouseEvent
@@ -32,78 +37,118 @@ public:
         quint64 wallMs; // when the call came
     };
 
-    void onScreenDimension(int width, int height) override;
-    void onBoxDecoded(VideoFrame* box, int x, int y, int width, int height) override;
-    void onDecodePassCompleted() override;
-    void onDecodeCompleted() override;
-
-    void reset() override;
-    void redraw() override;
+    void onScreenDimension(int w, int h) override
+    {
+        auto l = note("onScreenDimension");
+        ScreenCopy::onScreenDimension(w, h);
+    }
+    void onBoxDecoded(VideoFrame* box, int x, int y, int w, int h) override
+    {
+        auto l = note("onBoxDecoded");
+        ScreenCopy::onBoxDecoded(box, x, y, w, h);
+    }
+    void onDecodePassCompleted() override { note("onDecodePassCompleted"); }
+    void onDecodeCompleted() override { note("onDecodeCompleted"); }
+    void reset() override { note("reset"), m_infoShown = false; }
+    void redraw() override {}
     void onConnected() override {}
     void onDisconnected() override {}
     void setPauseText(const QString&) override {}
-    void onPause(bool) override;
-    void onMousePos(int x, int y, unsigned long cursorId, bool) override;
-    void onMouseCursor(unsigned long cursorId, unsigned char* data, int length) override;
+    void onPause(bool) override { onStatusText(QStringLiteral("PAUSE")); }
+    void onMousePos(int x, int y, unsigned long id, bool) override
+    {
+        note("onMousePos"), m_mouse.push_back({x, y, id, nowMs()});
+    }
+    void onMouseCursor(unsigned long id, unsigned char* data, int length) override
+    {
+        note("onMouseCursor"), m_cursors.push_back(QByteArray::number(qulonglong(id)) + ':'
+                                                  + QByteArray(reinterpret_cast<char*>(data), length));
+    }
     void onPresenterInfo(int, bool) override {}
     void onScreenReset() override {}
     void onDecodeBegin() override {}
-
-    void onStatusText(const QString& text) override;
-    void setFirstDimension(bool first) override;
-    bool isInfoShown() const override;
-    void getImageSize(int& width, int& height) override;
-    void clearScreen() override;
-    void setScreenPixels(const unsigned int* pixels, int width, int height) override;
+    void onStatusText(const QString& text) override
+    {
+        note("onStatusText"), m_infoShown = true, m_statusTexts << text;
+    }
+    void setFirstDimension(bool) override {}
+    bool isInfoShown() const override { return copy(m_infoShown); }
+    void getImageSize(int& w, int& h) override { note("getImageSize"), w = screen.width(), h = screen.height(); }
+    void clearScreen() override { note("clearScreen"), screen.clear(0); }
+    void setScreenPixels(const unsigned int* pixels, int w, int h) override
+    {
+        note("setScreenPixels"), screen.setPixels(pixels, w, h);
+    }
 
     // Copies of what was recorded, taken under the lock.
-    VideoFrame frame();
-    QStringList statusTexts();
-    std::vector<MouseEvent> mouseEvents();
-    int count(const char* call);
-    std::vector<QByteArray> cursors();
+    VideoFrame frame() const { return copy(screen); }
+    QStringList statusTexts() const { return copy(m_statusTexts); }
+    std::vector<MouseEvent> mouseEvents() const { return copy(m_mouse); }
+    std::vector<QByteArray> cursors() const { return copy(m_cursors); }
+    int count(const char* call) const
+    {
+        const auto calls = copy(m_calls);
+        return calls.count(call) ? calls.at(call) : 0;
+    }
     void clearRecord();
 
 private:
-    void note(const char* call);
+    // Locks for the rest of the calling statement and counts the call.
+    std::unique_lock<std::mutex> note(const char* call)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        ++m_calls[call];
+        return lock;
+    }
+    template <class T> T copy(const T& field) const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return field;
+    }
 
     mutable std::mutex m_mutex;
-    VideoFrame m_frame;
     bool m_infoShown = false;
-    bool m_firstDimension = false;
     QStringList m_statusTexts;
     std::vector<MouseEvent> m_mouse;
     std::vector<QByteArray> m_cursors;
-    std::vector<std::pair<QString, int>> m_calls;
+    std::map<std::string, int> m_calls;
 };
 
-// The window: the three slots record what arrives (queued, on the GUI thread).
+// The window: its slots record what arrives (queued, on the GUI thread).
 class FakeWindow : public QObject, public IPlayerWindow
 {
     Q_OBJECT
 
 public:
     QObject* receiver() override { return this; }
-    void setTitle(const QString& title) override;
-    void setVisible(bool visible) override;
+    void setTitle(const QString& title) override
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_title = title;
+    }
+    void setVisible(bool visible) override { m_visible = visible; }
     bool playOnOpen() const override { return m_playOnOpen; }
+    QString title() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_title;
+    }
+    bool visible() const { return m_visible; }
 
     std::vector<int> statuses;
     std::vector<quint64> positions;
     int invalidFormats = 0;
-    bool m_playOnOpen = false;
-    QString title() const;
-    bool visible() const;
+    std::atomic<bool> m_playOnOpen{false};
 
 public slots:
-    void onPlayerStatus(int status);
-    void onPlayerPositionChanged(quint64 seconds);
-    void onInvalidFileFormat();
+    void onPlayerStatus(int status) { statuses.push_back(status); }
+    void onPlayerPositionChanged(quint64 seconds) { positions.push_back(seconds); }
+    void onInvalidFileFormat() { ++invalidFormats; }
 
 private:
     mutable std::mutex m_mutex;
     QString m_title;
-    bool m_visible = false;
+    std::atomic<bool> m_visible{false};
 };
 
 // The prompter: answers from a script (Cancel for questions and No for
@@ -118,21 +163,38 @@ public:
         QString text;
     };
 
-    void critical(const QString& title, const QString& text) override;
-    Answer question(const QString& title, const QString& text) override;
-    Answer warning(const QString& title, const QString& text) override;
+    void critical(const QString& title, const QString& text) override
+    {
+        record("critical", title, text);
+    }
+    Answer question(const QString& title, const QString& text) override
+    {
+        record("question", title, text);
+        return next(Cancel);
+    }
+    Answer warning(const QString& title, const QString& text) override
+    {
+        record("warning", title, text);
+        return next(No);
+    }
     QString getOpenFileName(const QString& caption, const QString& folder,
-                            const QString& filter) override;
+                            const QString& filter) override
+    {
+        record("open", caption, folder + '|' + filter);
+        return openAnswer;
+    }
     void serviceWhileWaiting() override;
 
+    // The answer to the next question or warning.
     void answer(Answer a);
     std::vector<Box> boxes();
     QStringList texts(const QString& kind);
     QString openAnswer;
-    // Called (on the asking thread) when a warning is asked, before answering.
-    std::function<void()> onWarning;
 
 private:
+    void record(const char* kind, const QString& title, const QString& text);
+    Answer next(Answer unscripted);
+
     std::mutex m_mutex;
     std::vector<Answer> m_script;
     std::vector<Box> m_boxes;
@@ -145,7 +207,7 @@ public:
     LogCapture();
     ~LogCapture();
     QStringList lines() const;
-    bool contains(const QString& text) const;
+    bool contains(const QString& text) const { return find(text) >= 0; }
     // Index of the first line at or after `from` that contains `text`, or -1.
     int find(const QString& text, int from = 0) const;
 
@@ -162,33 +224,22 @@ void pump(int ms);
 // ---------------------------------------------------------------------------
 // Recordings
 
-// Screens painted box by box with few colours, so that the grid codec and the
-// index's key frames reproduce them exactly.
-class ScreenPainter
-{
-public:
-    ScreenPainter(int width, int height);
-    // A frame where box (bx, by) has colour base + f * 7 + bx * 3 + by, with
-    // a two-colour stripe in every fourth box; `f` selects the frame.
-    void paint(int f);
-    // A noisy (photographic) block in the top-left 32 x 32 pixels.
-    void paintPhoto(int seed);
-    VideoFrame& frame() { return m_frame; }
-
-private:
-    VideoFrame m_frame;
-};
+// A screen of few colours per box, which the grid codec and the index's key
+// frames reproduce exactly: box (bx, by) has colour f * 7 + bx * 3 + by, with
+// a two-colour stripe in every fourth box; `f` selects the frame.
+VideoFrame paintScreen(int width, int height, int f);
+// Paints a noisy (photographic) block into the top-left 32 x 32 pixels.
+void paintPhoto(VideoFrame& frame, int seed);
+// The codec data of a whole-screen update of `frame` by `encoder`, whose
+// screen dimension is set.
+QByteArray encodeScreen(GridEncoder& encoder, VideoFrame& frame);
 
 // Payload of a screen unit: the code byte, a zero byte, then codec data.
 QByteArray screenPayload(unsigned char code, const QByteArray& codec);
 // Screen header codec data: width, height (big-endian), JPEG factor, reserved.
 QByteArray screenHeader(int width, int height, int jpegScale);
-// Control payloads.
+// Control payload of a mouse position.
 QByteArray mousePayload(int x, int y, quint32 cursorId);
-
-// Decodes a whole recording the straight way (every screen unit with time at
-// most `upToMs`, in order) into a frame, as a reference.
-VideoFrame straightDecode(const QString& path, quint64 upToMs, bool inclusive = true);
 
 // Units of a recording, written by RecordingWriter in this order. Types that
 // are not a valid kind without the compression flag (unknown kinds, 0x12 with
@@ -204,8 +255,6 @@ struct TestUnit
 QByteArray recordingBytes(quint64 duration, const std::vector<TestUnit>& units,
                           const char* sessionId = "123456789");
 bool writeFile(const QString& path, const QByteArray& bytes);
-
-quint64 nowMs();
 
 // A recording of a w x h screen: at time 0 a full-screen header and the first
 // frame (ended with 0xED), then every `stepMs` an update (0xEA) of the next

@@ -17,16 +17,12 @@ namespace {
 std::vector<TestUnit> heavyUnits(quint64 stepMs, quint64 lastMs)
 {
     const int w = 1024, h = 768;
-    ScreenPainter painter(w, h);
     GridEncoder encoder;
     encoder.setScreenDimension(w, h);
-    Array<unsigned char, int> unused;
     QByteArray frames[2];
     for (int i = 0; i < 3; ++i) {
-        painter.paint(i % 2);
-        encoder.encode(&painter.frame(), 0, 0, w, h, unused);
-        frames[i % 2] = QByteArray(reinterpret_cast<const char*>(encoder.m_output.data()),
-                                   encoder.m_output.count());
+        VideoFrame frame = paintScreen(w, h, i % 2);
+        frames[i % 2] = encodeScreen(encoder, frame);
     }
     std::vector<TestUnit> units = {
         {RecordUnitHeader::KIND_SCREEN, 0,
@@ -114,7 +110,7 @@ TEST_F(SeekTest, AbsoluteSeeksRestoreTheLastKeyFrameAtOrBeforeTheTarget)
         // (at 0: nothing at all, a cleared screen).
         const VideoFrame got = view.frame();
         if (c.seconds > 0) {
-            EXPECT_TRUE(sameFrame(got, straightDecode(p, c.seconds * 1000, false)));
+            EXPECT_TRUE(sameScreen(got, straightDecode(p, c.seconds * 1000, false)));
         } else {
             EXPECT_TRUE(std::all_of(got.pixels(), got.pixels() + got.width() * got.height(),
                                     [](unsigned int px) { return px == 0; }));
@@ -137,14 +133,14 @@ TEST_F(SeekTest, RelativeStepsMoveFromTheCurrentUnit)
     EXPECT_FALSE(loggedSince(from, QStringLiteral("Key frame restored")));
     EXPECT_FALSE(loggedSince(from, QStringLiteral("Seek restarts")));
     EXPECT_TRUE(loggedSince(from, QStringLiteral("Target time : 15000")));
-    EXPECT_TRUE(sameFrame(view.frame(), straightDecode(p, 15000, false)));
+    EXPECT_TRUE(sameScreen(view.frame(), straightDecode(p, 15000, false)));
 
     // Backward: through the index.
     from = mark();
     ASSERT_TRUE(seekPaused(-4, FilePlayer::SEEK_RELATIVE));
     EXPECT_TRUE(loggedSince(from, QStringLiteral("Target time : 11000")));
     EXPECT_TRUE(loggedSince(from, QStringLiteral("Key frame restored: 10000")));
-    EXPECT_TRUE(sameFrame(view.frame(), straightDecode(p, 11000, false)));
+    EXPECT_TRUE(sameScreen(view.frame(), straightDecode(p, 11000, false)));
 }
 
 TEST_F(SeekTest, AStepBackAtOneSecondGoesToZeroAndTheClockRestartsFromZeroSpeed)
@@ -173,12 +169,12 @@ TEST_F(SeekTest, WithoutAnIndexNoReplaysAndCancelDoesNothing)
     int from = mark();
     ASSERT_TRUE(seekPaused(20));
     EXPECT_TRUE(loggedSince(from, QStringLiteral("Seek restarts at the beginning")));
-    EXPECT_TRUE(sameFrame(view.frame(), straightDecode(p, 20000, false)));
+    EXPECT_TRUE(sameScreen(view.frame(), straightDecode(p, 20000, false)));
     // ... and backwards too.
     from = mark();
     ASSERT_TRUE(seekPaused(7));
     EXPECT_TRUE(loggedSince(from, QStringLiteral("Seek restarts at the beginning")));
-    EXPECT_TRUE(sameFrame(view.frame(), straightDecode(p, 7000, false)));
+    EXPECT_TRUE(sameScreen(view.frame(), straightDecode(p, 7000, false)));
     player.stop();
 
     // Answered Cancel: seeking is off.
@@ -191,7 +187,7 @@ TEST_F(SeekTest, WithoutAnIndexNoReplaysAndCancelDoesNothing)
     ASSERT_TRUE(seekPaused(20));
     EXPECT_TRUE(loggedSince(from, QStringLiteral("Seek not possible")));
     EXPECT_FALSE(loggedSince(from, QStringLiteral("Seek restarts")));
-    EXPECT_TRUE(sameFrame(view.frame(), before));
+    EXPECT_TRUE(sameScreen(view.frame(), before));
     EXPECT_FALSE(QFile::exists(IndexFile::indexFileName(q)));
 }
 

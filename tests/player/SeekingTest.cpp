@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include "FormatBytes.h"
 #include "IndexFile.h"
 #include "PlayerTestSupport.h"
-#include "Zip.h"
 
 namespace {
 
@@ -23,6 +23,29 @@ struct Choice
 
 class ChooseEntryTest : public ::testing::TestWithParam<Choice>
 {
+};
+
+// Restores into a view the key frame of an index that holds one record at
+// offset 0: the prefix of a w x h screen, then `data` read with `flags`.
+struct Restore
+{
+    Restore() { decoder.m_listener = &view; }
+
+    bool run(int w, int h, const QByteArray& data, unsigned char flags)
+    {
+        unsigned char prefix[IndexEntryPoint::PREFIX_SIZE];
+        IndexFile::composeKeyFramePrefix(w, h, 77, prefix);
+        QByteArray bytes = QByteArray(reinterpret_cast<const char*>(prefix), 5) + data;
+        QBuffer device(&bytes);
+        device.open(QIODevice::ReadOnly);
+        IndexEntryPoint entry;
+        entry.m_size = static_cast<quint64>(data.size());
+        Array<unsigned char, int> packed, keyFrame;
+        return Seeking::restoreKeyFrame(device, entry, flags, decoder, &view, packed, keyFrame);
+    }
+
+    FakeView view;
+    GridDecoder decoder;
 };
 
 } // namespace
@@ -41,8 +64,7 @@ TEST_P(ChooseEntryTest, TakesTheLastEntryAtOrBeforeTheTarget)
     EXPECT_EQ(log.contains(QStringLiteral("Backward correction.")), c.correction);
     if (c.correction && c.expected != Seeking::RESTART) {
         EXPECT_TRUE(log.contains(QStringLiteral("Target time: %1").arg(c.target)));
-        EXPECT_TRUE(log.contains(
-            QStringLiteral("Index entry: %1").arg(entries[c.expected].m_time)));
+        EXPECT_TRUE(log.contains(QStringLiteral("Index entry: %1").arg(entries[c.expected].m_time)));
     }
 }
 
@@ -66,73 +88,38 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SeekingTest, ARestoredKeyFrameReplacesTheWholeScreen)
 {
-    // A key frame of a 32 x 16 screen whose second box was never painted.
-    QByteArray grid;
-    grid.append(static_cast<char>(201));
-    grid.append('\0');
-    grid.append(static_cast<char>(1));
-    grid.append("\x10\x20\x30", 3); // box 0 only
-    Array<unsigned char, int> packed;
-    ASSERT_TRUE(Zip::zipBuffer(reinterpret_cast<const unsigned char*>(grid.constData()),
-                               static_cast<int>(grid.size()), packed, Zip::COMPRESSION_DEFAULT));
-    QByteArray index(5, '\0');
-    unsigned char prefix[5];
-    IndexFile::composeKeyFramePrefix(32, 16, 77, prefix);
-    index = QByteArray(reinterpret_cast<const char*>(prefix), 5)
-        + QByteArray(reinterpret_cast<const char*>(packed.data()), packed.count());
-    QBuffer device(&index);
-    device.open(QIODevice::ReadOnly);
-    IndexEntryPoint entry;
-    entry.m_indexPos = 0;
-    entry.m_size = static_cast<quint64>(packed.count());
-
-    FakeView view;
-    GridDecoder decoder;
-    decoder.m_listener = &view;
     // The screen shows something else before the restore, at the same size.
+    Restore r;
     const QByteArray header = screenHeader(32, 16, 26);
-    decoder.decodeScreen(reinterpret_cast<const unsigned char*>(header.constData()), 6);
+    r.decoder.decodeScreen(reinterpret_cast<const unsigned char*>(header.constData()), 6);
     std::vector<unsigned int> old(32 * 16, 0xFFABCDEFu);
-    view.setScreenPixels(old.data(), 32, 16);
-    view.clearRecord();
+    r.view.setScreenPixels(old.data(), 32, 16);
+    r.view.clearRecord();
 
-    Array<unsigned char, int> a, b;
-    ASSERT_TRUE(Seeking::restoreKeyFrame(device, entry, 0x11, decoder, &view, a, b));
-    const VideoFrame f = view.frame();
+    // A key frame of the 32 x 16 screen whose second box was never painted.
+    ASSERT_TRUE(r.run(32, 16, zipped(QByteArray("\xC9\x00\x01\x10\x20\x30", 6)), 0x11));
+    const VideoFrame f = r.view.frame();
     EXPECT_EQ(f.pixels()[0], 0xFF102030u);
     EXPECT_EQ(f.pixels()[16], 0u) << "the unpainted box is cleared, not left from before";
     EXPECT_EQ(f.pixels()[31 + 15 * 32], 0u);
-    EXPECT_EQ(view.count("onScreenDimension"), 0) << "same size";
+    EXPECT_EQ(r.view.count("onScreenDimension"), 0) << "same size";
 }
 
 TEST(SeekingTest, RawKeyFramesAreUsedOnlyAtExactlyTheScreenSize)
 {
-    auto rawIndex = [](int w, int h, int pixels) {
-        unsigned char prefix[5];
-        IndexFile::composeKeyFramePrefix(w, h, 0, prefix);
-        QByteArray data(reinterpret_cast<const char*>(prefix), 5);
-        for (int i = 0; i < pixels; ++i)
-            data.append("\x44\x33\x22\xFF", 4);
-        return data;
-    };
-    for (int pixels : {4 * 2 - 1, 4 * 2, 4 * 2 + 1}) {
-        QByteArray bytes = rawIndex(4, 2, pixels);
-        QBuffer device(&bytes);
-        device.open(QIODevice::ReadOnly);
-        IndexEntryPoint entry;
-        entry.m_size = static_cast<quint64>(pixels) * 4;
-        FakeView view;
-        GridDecoder decoder;
-        decoder.m_listener = &view;
-        Array<unsigned char, int> a, b;
-        const bool used = Seeking::restoreKeyFrame(device, entry, 0x00, decoder, &view, a, b);
-        EXPECT_EQ(used, pixels == 8) << pixels;
-        if (used) {
-            const VideoFrame f = view.frame();
-            ASSERT_EQ(f.width(), 4);
-            EXPECT_EQ(f.pixels()[7], 0xFF223344u);
-        } else {
-            EXPECT_EQ(view.count("clearScreen"), 0) << "an unusable key frame changes nothing";
+    for (unsigned char flags : {0x00, 0x10}) {
+        for (int pixels : {4 * 2 - 1, 4 * 2, 4 * 2 + 1}) {
+            SCOPED_TRACE(testing::Message() << "flags " << int(flags) << ", " << pixels << " pixels");
+            QByteArray data;
+            for (int i = 0; i < pixels; ++i)
+                data.append("\x44\x33\x22\xFF", 4);
+            Restore r;
+            const bool used = r.run(4, 2, flags ? zipped(data) : data, flags);
+            EXPECT_EQ(used, pixels == 8);
+            if (used)
+                EXPECT_EQ(r.view.frame().pixels()[7], 0xFF223344u);
+            else
+                EXPECT_EQ(r.view.count("clearScreen"), 0) << "an unusable key frame changes nothing";
         }
     }
 }

@@ -17,26 +17,20 @@ const unsigned char* bytes(const QByteArray& a)
 // One red box at index 0, ending with a pass flag of `pass`.
 QByteArray redBox(bool pass)
 {
-    QByteArray d;
-    d.append(static_cast<char>(201));
-    d.append(static_cast<char>(pass ? 1 : 0));
-    d.append(static_cast<char>(1));
-    d.append("\xFF\x00\x00", 3);
-    return d;
+    return QByteArray("\xC9", 1) + char(pass ? 1 : 0) + QByteArray("\x01\xFF\x00\x00", 4);
 }
 
 struct Screen
 {
+    Screen() { decoder.m_listener = &view; }
     bool screen(unsigned char code, const QByteArray& data = QByteArray())
     {
         const QByteArray p = screenPayload(code, data);
-        return UnitDispatch::processScreenUnit(bytes(p), static_cast<int>(p.size()), decoder,
-                                               &view, started);
+        return UnitDispatch::processScreenUnit(bytes(p), int(p.size()), decoder, &view, started);
     }
     FakeView view;
     GridDecoder decoder;
     bool started = false;
-    Screen() { decoder.m_listener = &view; }
 };
 
 } // namespace
@@ -61,7 +55,7 @@ TEST(UnitDispatchTest, ScreenUpdatesWaitForTheFullScreenHeader)
     EXPECT_EQ(s.view.frame().pixels()[0], 0xFFFF0000u);
 }
 
-TEST(UnitDispatchTest, EndOfFrameCompletesThePassOnce)
+TEST(UnitDispatchTest, EndsOfFrameCompleteThePassOnceAndMayResetTheView)
 {
     Screen s;
     s.screen(UnitDispatch::SCREEN_FULL, screenHeader(32, 16, 26));
@@ -73,19 +67,15 @@ TEST(UnitDispatchTest, EndOfFrameCompletesThePassOnce)
     EXPECT_TRUE(s.screen(UnitDispatch::SCREEN_END));
     EXPECT_EQ(s.view.count("onDecodePassCompleted"), 3);
     EXPECT_EQ(s.view.count("onDecodeCompleted"), 4);
-}
 
-TEST(UnitDispatchTest, EndOfFrameWithResetClearsAShownText)
-{
-    Screen s;
-    s.screen(UnitDispatch::SCREEN_FULL, screenHeader(32, 16, 26));
+    // With reset: only when a text is shown.
     EXPECT_TRUE(s.screen(UnitDispatch::SCREEN_END_RESET));
     EXPECT_EQ(s.view.count("reset"), 0);
     s.screen(UnitDispatch::SCREEN_PAUSE);
     EXPECT_EQ(s.view.statusTexts().last(), QStringLiteral("PAUSE"));
     EXPECT_TRUE(s.screen(UnitDispatch::SCREEN_END_RESET, redBox(false)));
     EXPECT_EQ(s.view.count("reset"), 1);
-    EXPECT_EQ(s.view.count("onBoxDecoded"), 1);
+    EXPECT_EQ(s.view.count("onBoxDecoded"), 3) << "its data is decoded too";
 
     // Unknown codes and empty payloads do nothing.
     s.view.clearRecord();
@@ -103,55 +93,36 @@ TEST(UnitDispatchTest, MousePositionsNeedAllNineBytes)
     for (int n = 0; n < p.size(); ++n)
         UnitDispatch::processControlUnit(bytes(p), n, &view);
     EXPECT_TRUE(view.mouseEvents().empty());
-    UnitDispatch::processControlUnit(bytes(p), static_cast<int>(p.size()), &view);
+    UnitDispatch::processControlUnit(bytes(p), int(p.size()), &view);
     ASSERT_EQ(view.mouseEvents().size(), 1u);
-    EXPECT_EQ(view.mouseEvents()[0].x, 300);
-    EXPECT_EQ(view.mouseEvents()[0].y, 200);
-    EXPECT_EQ(view.mouseEvents()[0].id, 0xA1B2C3D4ul);
+    const FakeView::MouseEvent e = view.mouseEvents()[0];
+    EXPECT_EQ(std::make_tuple(e.x, e.y, e.id), std::make_tuple(300, 200, 0xA1B2C3D4ul));
 }
 
 TEST(UnitDispatchTest, CursorRecordsFollowTheirStringList)
 {
-    auto message = [](const QByteArray& strings) {
-        QByteArray p;
-        p.append(static_cast<char>(UnitDispatch::CONTROL_STRINGS));
-        p.append(static_cast<char>(UnitDispatch::CONTROL_SUB_CURSOR));
-        p.append(strings);
-        p.append("\x00\x00\x01\x02", 4); // cursor id 258
-        p.append("IMAGE");
-        return p;
-    };
-    struct Case
-    {
-        QByteArray strings;
-        const char* name;
-    };
     // An empty first string, non-empty strings, then the empty terminator.
-    const Case cases[] = {{QByteArray("\0\0", 2), "empty first"},
-                          {QByteArray("first\0\0", 7), "one"},
-                          {QByteArray("first\0a\0bc\0\0", 12), "three"}};
-    for (const Case& c : cases) {
+    for (const QByteArray& strings : {QByteArray("\0\0", 2), QByteArray("first\0\0", 7),
+                                      QByteArray("first\0a\0bc\0\0", 12)}) {
+        SCOPED_TRACE(strings.toHex().constData());
+        const QByteArray p = QByteArray("\x28\xE1", 2) + strings + QByteArray("\0\0\x01\x02", 4)
+            + "IMAGE"; // cursor id 258
         FakeView view;
-        const QByteArray p = message(c.strings);
-        UnitDispatch::processControlUnit(bytes(p), static_cast<int>(p.size()), &view);
-        ASSERT_EQ(view.cursors().size(), 1u) << c.name;
-        EXPECT_EQ(view.cursors()[0], QByteArray("258:IMAGE")) << c.name;
+        UnitDispatch::processControlUnit(bytes(p), int(p.size()), &view);
+        EXPECT_EQ(view.cursors(), std::vector<QByteArray>{"258:IMAGE"});
         // Cut anywhere before the cursor id ends: ignored. Cut in the image:
         // handed on with the bytes that are there.
         for (int n = 0; n < p.size(); ++n) {
             FakeView cut;
             UnitDispatch::processControlUnit(bytes(p), n, &cut);
-            const int idEnd = 2 + static_cast<int>(c.strings.size()) + 4;
-            EXPECT_EQ(cut.cursors().size(), n >= idEnd ? 1u : 0u) << c.name << " at " << n;
+            EXPECT_EQ(cut.cursors().size(), n >= 2 + strings.size() + 4 ? 1u : 0u) << "at " << n;
         }
     }
 
     // Other sub-codes are ignored, and a list without its terminator is short.
     FakeView view;
-    QByteArray other = message(QByteArray("\0\0", 2));
-    other[1] = 0x01;
-    UnitDispatch::processControlUnit(bytes(other), static_cast<int>(other.size()), &view);
-    const QByteArray unterminated = QByteArray("\x28\xE1" "abc", 5);
-    UnitDispatch::processControlUnit(bytes(unterminated), 5, &view);
+    for (const QByteArray& p : {QByteArray("\x28\x01\0\0\0\0\x01\x02IMAGE", 13),
+                                QByteArray("\x28\xE1" "abc", 5)})
+        UnitDispatch::processControlUnit(bytes(p), int(p.size()), &view);
     EXPECT_TRUE(view.cursors().empty());
 }

@@ -1,0 +1,30 @@
+#pragma once
+
+// Bytes of recordings and indexes written out by hand, to pin the formats
+// independently of the code that writes them.
+
+#include <QByteArray>
+
+#include <gtest/gtest.h>
+
+#include "Array.h"
+#include "Zip.h"
+
+inline void putLE(QByteArray& out, quint64 v, int n)
+{
+    for (int i = 0; i < n; ++i, v >>= 8)
+        out.append(static_cast<char>(v & 0xFF));
+}
+
+inline QByteArray bytesOf(const Array<unsigned char, int>& a)
+{
+    return QByteArray(reinterpret_cast<const char*>(a.data()), a.count());
+}
+
+inline QByteArray zipped(const QByteArray& plain)
+{
+    Array<unsigned char, int> out;
+    EXPECT_TRUE(Zip::zipBuffer(reinterpret_cast<const unsigned char*>(plain.constData()),
+                               static_cast<int>(plain.size()), out, Zip::COMPRESSION_DEFAULT));
+    return bytesOf(out);
+}
