@@ -211,7 +211,7 @@ int SocketSystem::receive(int s, void* buffer, int n, int timeoutMs)
     if (!buffer || n <= 0)
         return 0;
     for (;;) {
-        if (pollOne(s, POLLIN, timeoutMs < 0 ? -1 : timeoutMs) == 0)
+        if (pollOne(s, POLLIN, timeoutMs) == 0)
             return 0;
         const ssize_t rc = ::recv(s, buffer, static_cast<size_t>(n), MSG_DONTWAIT);
         if (rc > 0)
@@ -233,17 +233,16 @@ int SocketSystem::receive(int s, void* buffer, int n)
     return receive(s, buffer, n, -1);
 }
 
-int SocketSystem::sendTo(int s, const SockAddress& address, const void* data, int n,
-                         int timeoutMs)
+// The datagram loop: waits for the events, then runs the transfer, which
+// returns what its system call returned. EAGAIN (readable or writable after
+// all not) waits again when there is no time-out, else ends with 0.
+template <typename Transfer>
+static int transferDatagram(int s, short events, int timeoutMs, Transfer transfer)
 {
-    if (!data || n < 0)
-        return 0;
-    const sockaddr_in& to = address.getSockAddr();
     for (;;) {
-        if (pollOne(s, POLLOUT, timeoutMs < 0 ? -1 : timeoutMs) == 0)
+        if (pollOne(s, events, timeoutMs) == 0)
             return 0;
-        const ssize_t rc = ::sendto(s, data, static_cast<size_t>(n), MSG_NOSIGNAL | MSG_DONTWAIT,
-                                    reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+        const ssize_t rc = transfer();
         if (rc >= 0)
             return static_cast<int>(rc);
         if (errno == EINTR)
@@ -257,6 +256,18 @@ int SocketSystem::sendTo(int s, const SockAddress& address, const void* data, in
     }
 }
 
+int SocketSystem::sendTo(int s, const SockAddress& address, const void* data, int n,
+                         int timeoutMs)
+{
+    if (!data || n < 0)
+        return 0;
+    const sockaddr_in& to = address.getSockAddr();
+    return transferDatagram(s, POLLOUT, timeoutMs, [&] {
+        return ::sendto(s, data, static_cast<size_t>(n), MSG_NOSIGNAL | MSG_DONTWAIT,
+                        reinterpret_cast<const sockaddr*>(&to), sizeof(to));
+    });
+}
+
 int SocketSystem::sendTo(int s, const SockAddress& address, const void* data, int n)
 {
     return sendTo(s, address, data, n, -1);
@@ -266,27 +277,16 @@ int SocketSystem::receiveFrom(int s, SockAddress& address, void* buffer, int n, 
 {
     if (!buffer || n < 0)
         return 0;
-    for (;;) {
-        if (pollOne(s, POLLIN, timeoutMs < 0 ? -1 : timeoutMs) == 0)
-            return 0;
+    return transferDatagram(s, POLLIN, timeoutMs, [&] {
         sockaddr_in from;
         std::memset(&from, 0, sizeof(from));
         socklen_t len = sizeof(from);
         const ssize_t rc = ::recvfrom(s, buffer, static_cast<size_t>(n), MSG_DONTWAIT,
                                       reinterpret_cast<sockaddr*>(&from), &len);
-        if (rc >= 0) {
+        if (rc >= 0)
             address.setAddressHostOrder(ntohl(from.sin_addr.s_addr), ntohs(from.sin_port));
-            return static_cast<int>(rc);
-        }
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (timeoutMs < 0)
-                continue;
-            return 0;
-        }
-        throwTransferError(errno);
-    }
+        return rc;
+    });
 }
 
 int SocketSystem::receiveFrom(int s, SockAddress& address, void* buffer, int n)
@@ -362,7 +362,7 @@ void SocketSystem::connect(int s, const SockAddress& address, int timeoutMs)
 
 int SocketSystem::accept(int s, SockAddress& address, int timeoutMs)
 {
-    if (pollOne(s, POLLIN, timeoutMs < 0 ? -1 : timeoutMs) == 0)
+    if (pollOne(s, POLLIN, timeoutMs) == 0)
         return 0;
     sockaddr_in from;
     std::memset(&from, 0, sizeof(from));
@@ -386,18 +386,18 @@ void SocketSystem::listen(int s, int backlog)
 
 bool SocketSystem::canRead(int s, int ms)
 {
-    return pollOne(s, POLLIN, ms < 0 ? -1 : ms) != 0;
+    return pollOne(s, POLLIN, ms) != 0;
 }
 
 bool SocketSystem::canWrite(int s, int ms)
 {
-    return pollOne(s, POLLOUT, ms < 0 ? -1 : ms) != 0;
+    return pollOne(s, POLLOUT, ms) != 0;
 }
 
 bool SocketSystem::hasException(int s, int ms)
 {
     // Out-of-band data is what select() reported as an exceptional condition.
-    return (pollOne(s, POLLPRI, ms < 0 ? -1 : ms) & POLLPRI) != 0;
+    return (pollOne(s, POLLPRI, ms) & POLLPRI) != 0;
 }
 
 bool SocketSystem::canRead(int s, timeval* wait)
@@ -415,44 +415,35 @@ bool SocketSystem::hasException(int s, timeval* wait)
     return (pollOne(s, POLLPRI, timevalToMillis(wait)) & POLLPRI) != 0;
 }
 
-static sockaddr_in localName(int s)
+// The socket's own (getsockname) or its peer's (getpeername) address.
+static sockaddr_in socketName(int s, int (*query)(int, sockaddr*, socklen_t*))
 {
     sockaddr_in a;
     std::memset(&a, 0, sizeof(a));
     socklen_t len = sizeof(a);
-    if (::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0)
-        throwWithErrno<SocketException>(errno);
-    return a;
-}
-
-static sockaddr_in peerName(int s)
-{
-    sockaddr_in a;
-    std::memset(&a, 0, sizeof(a));
-    socklen_t len = sizeof(a);
-    if (::getpeername(s, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+    if (query(s, reinterpret_cast<sockaddr*>(&a), &len) != 0)
         throwWithErrno<SocketException>(errno);
     return a;
 }
 
 unsigned int SocketSystem::getLocalAddress(int s)
 {
-    return ntohl(localName(s).sin_addr.s_addr);
+    return ntohl(socketName(s, ::getsockname).sin_addr.s_addr);
 }
 
 int SocketSystem::getLocalPort(int s)
 {
-    return ntohs(localName(s).sin_port);
+    return ntohs(socketName(s, ::getsockname).sin_port);
 }
 
 unsigned int SocketSystem::getPeerAddress(int s)
 {
-    return ntohl(peerName(s).sin_addr.s_addr);
+    return ntohl(socketName(s, ::getpeername).sin_addr.s_addr);
 }
 
 int SocketSystem::getPeerPort(int s)
 {
-    return ntohs(peerName(s).sin_port);
+    return ntohs(socketName(s, ::getpeername).sin_port);
 }
 
 void SocketSystem::close(int s)
