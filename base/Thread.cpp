@@ -42,6 +42,33 @@ static timespec deadlineAfter(unsigned long long ms)
     return deadline;
 }
 
+// Waits on cond (mutex held) while keepWaiting() holds, at most ms
+// milliseconds unless isUnlimited(ms). A wake-up that leaves keepWaiting()
+// true - a spurious one - goes on waiting for the rest of the time.
+template <typename Pred>
+static void waitWhile(pthread_cond_t* cond, pthread_mutex_t* mutex, unsigned long long ms,
+                      Pred keepWaiting)
+{
+    const bool unlimited = isUnlimited(ms);
+    const timespec deadline = deadlineAfter(unlimited ? 0 : ms);
+    while (keepWaiting()) {
+        const int rc = unlimited ? pthread_cond_wait(cond, mutex)
+                                 : pthread_cond_timedwait(cond, mutex, &deadline);
+        if (rc == ETIMEDOUT)
+            break;
+    }
+}
+
+// A copy of field, read under mutex.
+template <typename T>
+static T readLocked(pthread_mutex_t* mutex, const T& field)
+{
+    pthread_mutex_lock(mutex);
+    const T value = field;
+    pthread_mutex_unlock(mutex);
+    return value;
+}
+
 static void initMonotonicCondition(pthread_cond_t* cond)
 {
     pthread_condattr_t attr;
@@ -195,16 +222,8 @@ int Thread::waitForWake(unsigned long long ms, int state)
         return WAIT_INTERRUPT_PENDING;
     }
     m_state = state;
-    const bool unlimited = isUnlimited(ms);
-    const timespec deadline = deadlineAfter(unlimited ? 0 : ms);
-    // Only interrupt() moves the state away from `state`; anything else that
-    // ends the wait early is a spurious wake-up and the wait goes on.
-    while (m_state == state) {
-        const int rc = unlimited ? pthread_cond_wait(&m_wake, &m_mutex)
-                                 : pthread_cond_timedwait(&m_wake, &m_mutex, &deadline);
-        if (rc == ETIMEDOUT)
-            break;
-    }
+    // Only interrupt() moves the state away from `state`.
+    waitWhile(&m_wake, &m_mutex, ms, [&] { return m_state == state; });
     const int result = m_state == STATE_INTERRUPTED ? WAIT_WOKEN : WAIT_TIMEOUT;
     m_state = STATE_RUNNING;
     pthread_mutex_unlock(&m_mutex);
@@ -225,15 +244,7 @@ int Thread::waitUninterruptable(unsigned long long ms)
 {
     Thread* t = getCurrentThread();
     pthread_mutex_lock(&t->m_mutex);
-    const bool unlimited = isUnlimited(ms);
-    const timespec deadline = deadlineAfter(unlimited ? 0 : ms);
-    for (;;) {
-        const int rc = unlimited ? pthread_cond_wait(&t->m_uninterruptible, &t->m_mutex)
-                                 : pthread_cond_timedwait(&t->m_uninterruptible, &t->m_mutex,
-                                                          &deadline);
-        if (rc == ETIMEDOUT)
-            break;
-    }
+    waitWhile(&t->m_uninterruptible, &t->m_mutex, ms, [] { return true; });
     pthread_mutex_unlock(&t->m_mutex);
     return WAIT_TIMEOUT;
 }
@@ -276,10 +287,7 @@ void Thread::assignToCurrentThread()
 
 int Thread::getState()
 {
-    pthread_mutex_lock(&m_mutex);
-    const int state = m_state;
-    pthread_mutex_unlock(&m_mutex);
-    return state;
+    return readLocked(&m_mutex, m_state);
 }
 
 void Thread::setPriority(int priority)
@@ -291,10 +299,7 @@ void Thread::setPriority(int priority)
 
 int Thread::getPriority()
 {
-    pthread_mutex_lock(&m_mutex);
-    const int priority = m_priority;
-    pthread_mutex_unlock(&m_mutex);
-    return priority;
+    return readLocked(&m_mutex, m_priority);
 }
 
 void Thread::setStackSize(int bytes)
@@ -306,26 +311,17 @@ void Thread::setStackSize(int bytes)
 
 int Thread::getStackSize()
 {
-    pthread_mutex_lock(&m_mutex);
-    const int size = m_stackSize;
-    pthread_mutex_unlock(&m_mutex);
-    return size;
+    return readLocked(&m_mutex, m_stackSize);
 }
 
 int Thread::getProcessId()
 {
-    pthread_mutex_lock(&m_mutex);
-    const int pid = m_processId;
-    pthread_mutex_unlock(&m_mutex);
-    return pid;
+    return readLocked(&m_mutex, m_processId);
 }
 
 unsigned long long Thread::getThreadId()
 {
-    pthread_mutex_lock(&m_mutex);
-    const unsigned long long id = handleToId(m_handle);
-    pthread_mutex_unlock(&m_mutex);
-    return id;
+    return handleToId(readLocked(&m_mutex, m_handle));
 }
 
 // The unwinding of pthread_exit or a cancellation is caught by reference to
