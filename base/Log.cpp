@@ -515,21 +515,6 @@ void logEvent3(VtrLogLevel level, const char* fmt, const char* a1, const char* a
     dispatchArgs(level, nullptr, fmt, a1, a2, a3, 3);
 }
 void logEvent(VtrLogLevel level, const QString& text) { dispatch(level, nullptr, text); }
-void logEvent(const char* text) { dispatchText(VTR_LOG_INFO, nullptr, text); }
-void logEvent1(const char* fmt, const char* a1)
-{
-    dispatchArgs(VTR_LOG_INFO, nullptr, fmt, a1, nullptr, nullptr, 1);
-}
-void logEvent2(const char* fmt, const char* a1, const char* a2)
-{
-    dispatchArgs(VTR_LOG_INFO, nullptr, fmt, a1, a2, nullptr, 2);
-}
-void logEvent3(const char* fmt, const char* a1, const char* a2, const char* a3)
-{
-    dispatchArgs(VTR_LOG_INFO, nullptr, fmt, a1, a2, a3, 3);
-}
-void logEvent(const QString& text) { dispatch(VTR_LOG_INFO, nullptr, text); }
-
 void logEvent(VtrLogLevel level, const void* object, const char* text)
 {
     dispatchText(level, object, text);
@@ -552,23 +537,9 @@ void logEvent(VtrLogLevel level, const void* object, const QString& text)
 {
     dispatch(level, object, text);
 }
-void logEvent(const void* object, const char* text) { dispatchText(VTR_LOG_INFO, object, text); }
-void logEvent1(const void* object, const char* fmt, const char* a1)
-{
-    dispatchArgs(VTR_LOG_INFO, object, fmt, a1, nullptr, nullptr, 1);
-}
-void logEvent2(const void* object, const char* fmt, const char* a1, const char* a2)
-{
-    dispatchArgs(VTR_LOG_INFO, object, fmt, a1, a2, nullptr, 2);
-}
-void logEvent3(const void* object, const char* fmt, const char* a1, const char* a2,
-               const char* a3)
-{
-    dispatchArgs(VTR_LOG_INFO, object, fmt, a1, a2, a3, 3);
-}
-void logEvent(const void* object, const QString& text) { dispatch(VTR_LOG_INFO, object, text); }
 
-// One family per level: the plain and the object forms.
+// One family per level, the plain and the object forms; logEvent without a
+// level is the INFO family.
 #define SP_DEFINE_LOG_FAMILY(name, level, after)                                                \
     void name(const char* text)                                                                 \
     {                                                                                           \
@@ -622,6 +593,7 @@ void logEvent(const void* object, const QString& text) { dispatch(VTR_LOG_INFO, 
         after;                                                                                  \
     }
 
+SP_DEFINE_LOG_FAMILY(logEvent, VTR_LOG_INFO, (void)0)
 SP_DEFINE_LOG_FAMILY(logDevel, VTR_LOG_DEVEL, (void)0)
 SP_DEFINE_LOG_FAMILY(logDebug, VTR_LOG_DEBUG, (void)0)
 SP_DEFINE_LOG_FAMILY(logInfo, VTR_LOG_INFO, (void)0)

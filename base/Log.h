@@ -207,19 +207,12 @@ void logEvent1(VtrLogLevel level, const char* fmt, const char* a1);
 void logEvent2(VtrLogLevel level, const char* fmt, const char* a1, const char* a2);
 void logEvent3(VtrLogLevel level, const char* fmt, const char* a1, const char* a2, const char* a3);
 void logEvent(VtrLogLevel level, const QString& text);
-void logEvent(const char* text);
-void logEvent1(const char* fmt, const char* a1);
-void logEvent2(const char* fmt, const char* a1, const char* a2);
-void logEvent3(const char* fmt, const char* a1, const char* a2, const char* a3);
-void logEvent(const QString& text);
 
 void logEvent(int, const char*) = delete;
 void logEvent1(int, const char*, const char*) = delete;
 void logEvent2(int, const char*, const char*, const char*) = delete;
 void logEvent3(int, const char*, const char*, const char*, const char*) = delete;
 void logEvent(int, const QString&) = delete;
-// Two texts are a mistaken logEvent1 rather than an object and a text.
-void logEvent(const char*, const char*) = delete;
 
 #define SP_DECLARE_LOG_FAMILY(name)                                                          \
     void name(const char* text);                                                             \
@@ -235,6 +228,7 @@ void logEvent(const char*, const char*) = delete;
                  const char* a3);                                                            \
     void name(const char*, const char*) = delete
 
+SP_DECLARE_LOG_FAMILY(logEvent);    // level 5, the forms without a level
 SP_DECLARE_LOG_FAMILY(logDevel);    // level 6
 SP_DECLARE_LOG_FAMILY(logDebug);    // level 4
 SP_DECLARE_LOG_FAMILY(logInfo);     // level 5
@@ -257,7 +251,7 @@ SP_DECLARE_LOG_FAMILY(logError);    // level 2
                             const char* a3);
 void logFatal(const char*, const char*) = delete;
 
-// Object forms of logEvent.
+// Object forms of the logEvent functions that take a level.
 void logEvent(VtrLogLevel level, const void* object, const char* text);
 void logEvent1(VtrLogLevel level, const void* object, const char* fmt, const char* a1);
 void logEvent2(VtrLogLevel level, const void* object, const char* fmt, const char* a1,
@@ -265,9 +259,3 @@ void logEvent2(VtrLogLevel level, const void* object, const char* fmt, const cha
 void logEvent3(VtrLogLevel level, const void* object, const char* fmt, const char* a1,
                const char* a2, const char* a3);
 void logEvent(VtrLogLevel level, const void* object, const QString& text);
-void logEvent(const void* object, const char* text);
-void logEvent1(const void* object, const char* fmt, const char* a1);
-void logEvent2(const void* object, const char* fmt, const char* a1, const char* a2);
-void logEvent3(const void* object, const char* fmt, const char* a1, const char* a2,
-               const char* a3);
-void logEvent(const void* object, const QString& text);
