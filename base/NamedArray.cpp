@@ -8,13 +8,7 @@ NamedArray::NamedArray()
 
 int NamedArray::add(const char* name, const char* value)
 {
-    if (!name || !*name)
-        return -1;
-    Item item;
-    item.name = name;
-    item.value = value;
-    m_items.append(item);
-    return m_items.count() - 1;
+    return add(String(name), String(value));
 }
 
 int NamedArray::add(const String& name, const String& value)
