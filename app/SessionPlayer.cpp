@@ -70,6 +70,15 @@ SessionPlayer::SessionPlayer(QWidget* parent)
     m_player.setSessionPlayer(&m_bridge);
     m_player.setDrawingScene(m_drawingScene);
     m_player.start();
+    // The player thread reports "idle" as it starts. Hear that report now:
+    // delivered later, after a command that the player reports at once
+    // (play() from the command line, before the event loop runs), it would
+    // put the bar back to its idle look while the recording plays.
+    for (int i = 0; i < 400 && !m_statusSeen; ++i) {
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+        if (!m_statusSeen)
+            Thread::sleep(5);
+    }
 
     m_controlBar->stateIdle();
     m_controlBar->statePlaying(isLoaded(), FilePlayer::STATE_IDLE);
@@ -244,6 +253,7 @@ void SessionPlayer::registerFileExtension()
 
 void SessionPlayer::onPlayerStatus(int status)
 {
+    m_statusSeen = true;
     switch (status) {
     case FilePlayer::STATE_IDLE:
     case FilePlayer::STATE_STOPPING:

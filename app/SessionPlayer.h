@@ -174,6 +174,9 @@ private:
     // Written here, read by the player thread after an open or index build.
     std::atomic<bool> m_playOnOpen{false};
 
+    // A state report of the player has arrived.
+    bool m_statusSeen = false;
+
     QRect m_availableOverride;
     QSize m_decorationOverride;
 };

@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QUrl>
 
+#include "IndexBuilder.h"
 #include "RecordingWriter.h"
 #include "WindowTestSupport.h"
 
@@ -386,4 +387,29 @@ TEST_F(WindowFixture, InvalidFileBoxAndTheQuestionThroughRealBoxes)
 
     EXPECT_TRUE(player().openFile(record("q.vro")));
     EXPECT_TRUE(closer.texts.last().startsWith(QStringLiteral("It is recommended")));
+}
+
+// A recording named on the command line plays at once; the bar follows,
+// also when the player thread's first report ("idle") was still queued.
+// Indexed first (Yes), it plays once the index is built.
+TEST_F(WindowFixture, CommandLineRecordingPlaysAndTheBarFollows)
+{
+    const QString indexed = record("cl.vro");
+    ASSERT_TRUE(IndexBuilder().makeIndex(indexed, FilePlayer::kIndexInterval));
+    {
+        SessionPlayer fresh(nullptr);
+        fresh.setPrompter(&prompter);
+        fresh.openAndPlay(indexed);
+        EXPECT_EQ(fresh.player().getState(), FilePlayer::STATE_PLAYING);
+        pump(300);
+        EXPECT_TRUE(fresh.controlBar()->m_btnStop->isEnabled());
+        EXPECT_EQ(fresh.controlBar()->m_btnPlay->accessibleName(), QStringLiteral("Pause"));
+    }
+
+    const QString plain = record("cl2.vro", 64, 48, 30000, 500);
+    prompter.answer(IPrompter::Yes);
+    window->openAndPlay(plain);
+    EXPECT_EQ(player().getState(), FilePlayer::STATE_INDEXING);
+    EXPECT_TRUE(waitState(FilePlayer::STATE_PLAYING, 20000));
+    EXPECT_TRUE(player().isIndexLoaded());
 }
