@@ -151,7 +151,6 @@ TEST_F(LogTest, NumberedAndObjectForms)
     logError2(reinterpret_cast<const void*>(0xff), "%2%1", "1", "2");
     logEvent(VTR_LOG_WARN, QString::fromUtf8("gr\xc3\xbc\xc3\x9f"));
     logEvent1(VTR_LOG_DEVEL, reinterpret_cast<const void*>(1), "%1", "d");
-    logEvent(QString());
     EXPECT_EQ(GetCapturedStdout(),
               "a X b X\r\n"
               "%2-y\r\n"
@@ -160,8 +159,7 @@ TEST_F(LogTest, NumberedAndObjectForms)
               "m\r\n"
               "ERROR> [000000ff] 21\r\n"
               "WARN> gr\xc3\xbc\xc3\x9f\r\n"
-              "DEVEL> [00000001] d\r\n"
-              "\r\n");
+              "DEVEL> [00000001] d\r\n");
 }
 
 TEST_F(LogTest, FileSinkAppendsLinesAndReportsFailures)
@@ -298,12 +296,11 @@ TEST_F(LogTest, FirstUseFromManyThreadsCreatesOneGroup)
         EXPECT_EQ(g, LogGroup::Instance().data());
     EXPECT_EQ(LogGroup::Instance()->count(), 3);
     // Whole lines only: writes of different threads never interleave.
-    const std::regex line("thread [0-7] line\r\n");
-    int lines = 0;
-    for (auto it = std::sregex_iterator(out.begin(), out.end(), line); it != std::sregex_iterator(); ++it)
-        ++lines;
-    EXPECT_EQ(lines, kThreads * 100);
-    EXPECT_EQ(out.size(), static_cast<size_t>(kThreads * 100) * std::string("thread 0 line\r\n").size());
+    const size_t lineLength = std::string("thread 0 line\r\n").size();
+    ASSERT_EQ(out.size(), kThreads * 100 * lineLength);
+    for (size_t at = 0; at < out.size(); at += lineLength)
+        ASSERT_TRUE(std::regex_match(out.substr(at, lineLength), std::regex("thread [0-7] line\r\n")))
+            << out.substr(at, lineLength);
 }
 
 TEST_F(LogTest, ZoneTextDropsMinutes)
