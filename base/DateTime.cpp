@@ -47,6 +47,13 @@ bool fromLocalFields(std::tm fields, long& t)
     return true;
 }
 
+// One local field of t, or fallback when the conversion fails.
+int localField(long t, int std::tm::*field, int fallback)
+{
+    std::tm fields{};
+    return localFields(t, fields) ? fields.*field : fallback;
+}
+
 long localOffsetAt(long t)
 {
     std::tm fields{};
@@ -186,44 +193,37 @@ bool DateTime::assignParsed(int year, int month, int day, int hour, int minute, 
 
 int DateTime::getYear() const
 {
-    std::tm f{};
-    return localFields(m_time, f) ? f.tm_year + 1900 : 2012;
+    return localField(m_time, &std::tm::tm_year, 2012 - 1900) + 1900;
 }
 
 int DateTime::getMonth() const
 {
-    std::tm f{};
-    return localFields(m_time, f) ? f.tm_mon + 1 : 1;
+    return localField(m_time, &std::tm::tm_mon, 0) + 1;
 }
 
 int DateTime::getDate() const
 {
-    std::tm f{};
-    return localFields(m_time, f) ? f.tm_mday : 1;
+    return localField(m_time, &std::tm::tm_mday, 1);
 }
 
 int DateTime::getDayOfWeek() const
 {
-    std::tm f{};
-    return localFields(m_time, f) ? f.tm_wday : 0;
+    return localField(m_time, &std::tm::tm_wday, 0);
 }
 
 int DateTime::getHour() const
 {
-    std::tm f{};
-    return localFields(m_time, f) ? f.tm_hour : 0;
+    return localField(m_time, &std::tm::tm_hour, 0);
 }
 
 int DateTime::getMinute() const
 {
-    std::tm f{};
-    return localFields(m_time, f) ? f.tm_min : 0;
+    return localField(m_time, &std::tm::tm_min, 0);
 }
 
 int DateTime::getSecond() const
 {
-    std::tm f{};
-    return localFields(m_time, f) ? f.tm_sec : 0;
+    return localField(m_time, &std::tm::tm_sec, 0);
 }
 
 int DateTime::getTimeZone() const
