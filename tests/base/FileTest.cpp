@@ -37,11 +37,6 @@ const unsigned char* bytes(const char* s)
     return reinterpret_cast<const unsigned char*>(s);
 }
 
-std::string text(const Array<unsigned char, int>& a)
-{
-    return std::string(reinterpret_cast<const char*>(a.data()), a.count());
-}
-
 } // namespace
 
 TEST_F(FileTest, LoadOfAMissingFileFailsWithADiagnostic)
@@ -103,7 +98,8 @@ TEST_F(FileTest, LoadReadsPastASizeThatChangedSinceItWasAsked)
     Array<unsigned char, int> data;
     ASSERT_EQ(FileSystem::getFileLength("/proc/self/status"), 0);
     ASSERT_TRUE(File::load("/proc/self/status", data));
-    EXPECT_NE(text(data).find("Name:"), std::string::npos);
+    EXPECT_NE(std::string(reinterpret_cast<const char*>(data.data()), data.count()).find("Name:"),
+              std::string::npos);
 }
 
 TEST_F(FileTest, OpenReadWriteAndTheirExceptions)
