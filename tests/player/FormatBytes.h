@@ -3,11 +3,13 @@
 // Bytes of recordings and indexes written out by hand, to pin the formats
 // independently of the code that writes them.
 
+#include <QBuffer>
 #include <QByteArray>
 
 #include <gtest/gtest.h>
 
 #include "Array.h"
+#include "IndexFile.h"
 #include "Zip.h"
 
 inline void putLE(QByteArray& out, quint64 v, int n)
@@ -28,3 +30,27 @@ inline QByteArray zipped(const QByteArray& plain)
                                static_cast<int>(plain.size()), out, Zip::COMPRESSION_DEFAULT));
     return bytesOf(out);
 }
+
+// An index loaded from its bytes, and its key frames read from there.
+struct LoadedIndex
+{
+    explicit LoadedIndex(const QByteArray& bytes, qint64 recordingSize = -1)
+        : data(bytes), buffer(&data)
+    {
+        buffer.open(QIODevice::ReadOnly);
+        ok = IndexFile::load(buffer, header, entries, recordingSize, &report);
+    }
+
+    bool readKeyFrame(int e, IndexFile::KeyFrame& kf)
+    {
+        return IndexFile::readKeyFrame(buffer, entries[e], header.m_flags, packed, keyFrame, kf);
+    }
+
+    QByteArray data;
+    QBuffer buffer;
+    IndexFileHeader header;
+    Array<IndexEntryPoint, int> entries;
+    IndexFile::LoadReport report;
+    bool ok = false;
+    Array<unsigned char, int> packed, keyFrame;
+};

@@ -29,32 +29,16 @@ void FakePrompter::serviceWhileWaiting()
         QCoreApplication::processEvents();
 }
 
-void FakePrompter::record(const char* kind, const QString& title, const QString& text)
+IPrompter::Answer FakePrompter::ask(const char* kind, const QString& title, const QString& text,
+                                    Answer unscripted)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_boxes.push_back({QString::fromLatin1(kind), title, text});
-}
-
-IPrompter::Answer FakePrompter::next(Answer unscripted)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_script.empty())
+    if (unscripted == Ok || m_script.empty())
         return unscripted;
     const Answer a = m_script.front();
     m_script.erase(m_script.begin());
     return a;
-}
-
-void FakePrompter::answer(Answer a)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_script.push_back(a);
-}
-
-std::vector<FakePrompter::Box> FakePrompter::boxes()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_boxes;
 }
 
 QStringList FakePrompter::texts(const QString& kind)
@@ -67,19 +51,13 @@ QStringList FakePrompter::texts(const QString& kind)
     return out;
 }
 
-class LogCapture::Sink : public Log
+void LogCapture::Sink::writeEvent(VtrLogLevel, const QString& line)
 {
-public:
-    void writeEvent(VtrLogLevel, const QString& line) override
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        lines << line;
-    }
-    std::mutex mutex;
-    QStringList lines;
-};
+    std::lock_guard<std::mutex> lock(mutex);
+    lines << line;
+}
 
-LogCapture::LogCapture() : m_sink(new Sink)
+LogCapture::LogCapture()
 {
     m_sink->setTimestamps(false);
     m_sink->setLoggingLevel(VTR_LOG_DEVEL);
@@ -94,9 +72,8 @@ LogCapture::~LogCapture()
 
 QStringList LogCapture::lines() const
 {
-    auto* sink = static_cast<Sink*>(m_sink.data());
-    std::lock_guard<std::mutex> lock(sink->mutex);
-    return sink->lines;
+    std::lock_guard<std::mutex> lock(m_sink->mutex);
+    return m_sink->lines;
 }
 
 int LogCapture::find(const QString& text, int from) const

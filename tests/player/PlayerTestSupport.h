@@ -151,8 +151,8 @@ private:
     std::atomic<bool> m_visible{false};
 };
 
-// The prompter: answers from a script (Cancel for questions and No for
-// warnings when the script is empty) and records every box.
+// The prompter: records every box; questions and warnings take the next
+// scripted answer, Cancel and No when the script is empty.
 class FakePrompter : public IPrompter
 {
 public:
@@ -165,35 +165,40 @@ public:
 
     void critical(const QString& title, const QString& text) override
     {
-        record("critical", title, text);
+        ask("critical", title, text, Ok);
     }
     Answer question(const QString& title, const QString& text) override
     {
-        record("question", title, text);
-        return next(Cancel);
+        return ask("question", title, text, Cancel);
     }
     Answer warning(const QString& title, const QString& text) override
     {
-        record("warning", title, text);
-        return next(No);
+        return ask("warning", title, text, No);
     }
     QString getOpenFileName(const QString& caption, const QString& folder,
                             const QString& filter) override
     {
-        record("open", caption, folder + '|' + filter);
+        ask("open", caption, folder + '|' + filter, Ok);
         return openAnswer;
     }
     void serviceWhileWaiting() override;
 
-    // The answer to the next question or warning.
-    void answer(Answer a);
-    std::vector<Box> boxes();
+    void answer(Answer a)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_script.push_back(a);
+    }
+    std::vector<Box> boxes()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_boxes;
+    }
     QStringList texts(const QString& kind);
     QString openAnswer;
 
 private:
-    void record(const char* kind, const QString& title, const QString& text);
-    Answer next(Answer unscripted);
+    // Records the box; `unscripted` is Ok for the boxes that ask nothing.
+    Answer ask(const char* kind, const QString& title, const QString& text, Answer unscripted);
 
     std::mutex m_mutex;
     std::vector<Answer> m_script;
@@ -212,8 +217,13 @@ public:
     int find(const QString& text, int from = 0) const;
 
 private:
-    class Sink;
-    QSharedPointer<Log> m_sink;
+    struct Sink : Log
+    {
+        void writeEvent(VtrLogLevel, const QString& line) override;
+        mutable std::mutex mutex;
+        QStringList lines;
+    };
+    QSharedPointer<Sink> m_sink{new Sink};
 };
 
 // Processes events until `done` holds or `timeoutMs` passes; true when it held.

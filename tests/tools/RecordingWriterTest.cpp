@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include "Exception.h"
 #include "StraightDecode.h"
 #include "VtrCursor.h"
 
@@ -134,24 +133,6 @@ TEST_P(RecordingWriterKinds, EveryKindReadsBackExactly)
 
 INSTANTIATE_TEST_SUITE_P(PlainAndCompressed, RecordingWriterKinds, ::testing::Bool());
 
-TEST(RecordingWriterTest, RawUnitsAreWrittenAsGiven)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    RecordingWriter w;
-    w.setMagic(0x12345678);
-    w.open(&buffer);
-    w.writeRawUnit(0x07, 5, "abc", 1000, 3);
-    w.finish();
-    ASSERT_EQ(bytes.size(), 32 + 24 + 3);
-    EXPECT_EQ(bytes.left(4), QByteArray("\x78\x56\x34\x12"));
-    RecordUnitHeader h;
-    h.decomposeHeaderData(reinterpret_cast<const unsigned char*>(bytes.constData()) + 32);
-    EXPECT_EQ(std::make_tuple(h.m_type, h.m_size, h.m_channels),
-              std::make_tuple(uchar(0x07), quint64(1000), quint16(3)));
-}
-
 TEST(RecordingWriterTest, ScreenFramesRebuildTheirSource)
 {
     QTemporaryDir dir;
@@ -209,13 +190,4 @@ TEST(RecordingWriterTest, ChunkedPhotographicFramesDecodeWithinJpegTolerance)
     const PixelDiff d = diffPixels(decoded.pixels(), photo.pixels(), 640, 0, 0, 640, 480);
     EXPECT_LE(d.worst, 24);
     EXPECT_LE(d.mean, 3.0);
-}
-
-TEST(RecordingWriterTest, RefusesAFileItCannotCreate)
-{
-    QTemporaryDir dir;
-    RecordingWriter none;
-    EXPECT_THROW(none.open(dir.filePath(QStringLiteral("no/such/folder/x.vro"))),
-                 FileCantCreateException);
-    EXPECT_THROW(none.writeInfo(0, "x"), FileCantWriteException);
 }
