@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
-#include <QGraphicsProxyWidget>
 #include <QIcon>
 #include <QLinearGradient>
 #include <QMouseEvent>
@@ -11,7 +10,6 @@
 #include <QTimerEvent>
 
 #include <algorithm>
-#include <cmath>
 
 // Outside any namespace, as Q_INIT_RESOURCE requires.
 static void initSessionPlayerResources()
@@ -303,12 +301,6 @@ void ControlBar::timerEvent(QTimerEvent* e)
             m_fadeTimerId = -1;
         }
     }
-    applyOpacity();
-}
-
-void ControlBar::applyOpacity()
-{
+    // A proxy in the scene paints the widget with this opacity too.
     setWindowOpacity(m_opacity);
-    if (QGraphicsProxyWidget* proxy = graphicsProxyWidget())
-        proxy->setOpacity(m_opacity);
 }

@@ -34,9 +34,7 @@ class QTimerEvent;
 //
 // Fading: the bar fades in over 0.5 s when the mouse enters it and, 4 s after
 // the mouse has left it, fades out over 2 s, in 50 ms steps of its window
-// opacity. When the bar sits in a graphics scene, the opacity is also given
-// to its proxy item, since a proxied widget's window opacity alone does not
-// show in the scene.
+// opacity (which its proxy in the scene paints it with).
 //
 // Accessibility: every button has a tooltip and an accessible name
 // ("Open", "Stop", "Play", "Slower", "Faster", "Back", "Forward", "Zoom",
@@ -101,7 +99,6 @@ private:
     void setIcons();
     void setPlayIcon(bool pause);
     void connectButton(QObject* button, const char* slot);
-    void applyOpacity();
 
     QObject* m_controller;
     QTimer m_hideTimer;      // single shot, 4000 ms; its timeout fades out

@@ -218,22 +218,41 @@ void drawTile(QPainter& p, QColor top, QColor bottom, QColor edge)
 
 // ---- Arrow pointer (11 x 19, hot spot 2, 2) --------------------------------
 
-// A black arrow with a white rim; the rim's tip is pixel (2, 2), where the
-// scene places the pointer's hot spot.
+// The classic arrow, black with a white rim, set pixel by pixel: a pointer is
+// drawn at its own size and must stay crisp, and its tip must be one whole
+// pixel, (2, 2), where the scene places the hot spot. 'o' rim, 'X' fill.
 void drawPointer(QPainter& p)
 {
-    const QPolygonF arrow{QPointF(2.9, 3.6),  QPointF(2.9, 15.3), QPointF(5.6, 12.8),
-                          QPointF(7.6, 17.2), QPointF(9.1, 16.5), QPointF(7.2, 12.2),
-                          QPointF(10.2, 12.2)};
-    // The rim: the arrow stroked wider in white, then the arrow itself.
-    QPen rim(Qt::white, 1.8, Qt::SolidLine, Qt::RoundCap, Qt::MiterJoin);
-    rim.setMiterLimit(3);
-    p.setPen(rim);
-    p.setBrush(Qt::white);
-    p.drawPolygon(arrow);
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::black);
-    p.drawPolygon(arrow);
+    static const char* const rows[] = {
+        "...........",
+        "...........",
+        "..o........",
+        "..oo.......",
+        "..oXo......",
+        "..oXXo.....",
+        "..oXXXo....",
+        "..oXXXXo...",
+        "..oXXXXXo..",
+        "..oXXXXXXo.",
+        "..oXXXXXXXo",
+        "..oXXXXoooo",
+        "..oXXoXXo..",
+        "..oXo.oXXo.",
+        "..oo..oXXo.",
+        "..o....oXXo",
+        ".......oXXo",
+        "........oo.",
+        "...........",
+    };
+    p.setRenderHint(QPainter::Antialiasing, false);
+    for (int y = 0; y < 19; ++y) {
+        for (int x = 0; x < 11; ++x) {
+            if (rows[y][x] == 'o')
+                p.fillRect(x, y, 1, 1, Qt::white);
+            else if (rows[y][x] == 'X')
+                p.fillRect(x, y, 1, 1, Qt::black);
+        }
+    }
 }
 
 // ---- Application icon ------------------------------------------------------
