@@ -181,7 +181,7 @@ void drawCorners(QPainter& p, bool outward)
 {
     p.setBrush(Qt::NoBrush);
     p.setPen(inkPen(kInk, 1.8));
-    const double lo = 3, hi = 15, arm = 4.2, mid = 7.2;
+    const double lo = 3, hi = 15, arm = 4.2, mid = 6.6;
     for (int sx = 0; sx < 2; ++sx) {
         for (int sy = 0; sy < 2; ++sy) {
             const double cx = sx ? hi : lo, cy = sy ? hi : lo;
@@ -193,9 +193,9 @@ void drawCorners(QPainter& p, bool outward)
                 path.lineTo(cx + dx * arm, cy);
             } else {
                 const double ix = sx ? 18 - mid : mid, iy = sy ? 18 - mid : mid;
-                path.moveTo(ix, iy - dy * arm);
+                path.moveTo(ix, iy - dy * (arm - 0.6));
                 path.lineTo(ix, iy);
-                path.lineTo(ix - dx * arm, iy);
+                path.lineTo(ix - dx * (arm - 0.6), iy);
             }
             p.drawPath(path);
         }
@@ -268,11 +268,11 @@ void drawAppIcon(QPainter& p, int size)
     g.setColorAt(1, kAccent.darker(112));
     p.setPen(Qt::NoPen);
     p.setBrush(g);
-    p.drawRoundedRect(QRectF(0.5, 1.5, 15, 11), 2, 2);
-    // The stand.
+    p.drawRoundedRect(QRectF(0.5, 1, 15, 11.5), 2, 2);
+    // The stand, on whole pixels so it stays sharp at 16 px.
     p.setBrush(kInk);
-    p.drawRoundedRect(QRectF(5, 13.2, 6, 1.6), 0.6, 0.6);
-    const QPolygonF play{QPointF(6.3, 4.4), QPointF(10.6, 7), QPointF(6.3, 9.6)};
+    p.drawRoundedRect(QRectF(5, 13, 6, 2), 0.6, 0.6);
+    const QPolygonF play{QPointF(5.8, 3.6), QPointF(11.2, 6.75), QPointF(5.8, 9.9)};
     p.setPen(QPen(Qt::white, 1.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(Qt::white);
     p.drawPolygon(play);
