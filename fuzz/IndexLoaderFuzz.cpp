@@ -20,66 +20,17 @@
 #include <cstdlib>
 
 #include "Exception.h"
+#include "FuzzView.h"
 #include "GridDecoder.h"
-#include "IPlayerView.h"
 #include "IndexBuilder.h"
 #include "IndexFile.h"
 #include "RecordReader.h"
 #include "RecordingWriter.h"
 #include "Seeking.h"
 #include "UnitDispatch.h"
-#include "VideoFrame.h"
 #include "Zip.h"
 
 namespace {
-
-constexpr long long kMaxPixels = 4LL * 1024 * 1024;
-
-class FuzzView : public IPlayerView
-{
-public:
-    void onScreenDimension(int w, int h) override
-    {
-        if (w >= 0 && h >= 0 && static_cast<long long>(w) * h <= kMaxPixels)
-            frame.resize(w, h);
-        frame.clear(0);
-    }
-    void onBoxDecoded(VideoFrame* box, int x, int y, int w, int h) override
-    {
-        VideoFrame::copy(frame.pixels(), frame.width(), frame.height(), box->pixels(),
-                         box->width(), box->height(), x, y, w, h, 0, 0);
-    }
-    void onDecodePassCompleted() override {}
-    void onDecodeCompleted() override {}
-    void reset() override {}
-    void redraw() override {}
-    void onConnected() override {}
-    void onDisconnected() override {}
-    void setPauseText(const QString&) override {}
-    void onPause(bool) override {}
-    void onMousePos(int, int, unsigned long, bool) override {}
-    void onMouseCursor(unsigned long, unsigned char*, int) override {}
-    void onPresenterInfo(int, bool) override {}
-    void onScreenReset() override {}
-    void onDecodeBegin() override {}
-    void onStatusText(const QString&) override {}
-    void setFirstDimension(bool) override {}
-    bool isInfoShown() const override { return false; }
-    void getImageSize(int& w, int& h) override
-    {
-        w = frame.width();
-        h = frame.height();
-    }
-    void clearScreen() override { frame.clear(0); }
-    void setScreenPixels(const unsigned int* pixels, int w, int h) override
-    {
-        if (static_cast<long long>(w) * h > kMaxPixels)
-            std::abort(); // only ever the size the view reported
-        frame.setPixels(pixels, w, h);
-    }
-
-    VideoFrame frame;
-};
 
 // 25 s of a 48 x 32 screen, a frame every 500 ms: key frames at 10 and 20 s.
 QByteArray makeRecording()

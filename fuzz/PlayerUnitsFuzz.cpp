@@ -20,82 +20,14 @@
 #include <vector>
 
 #include "Exception.h"
+#include "FuzzView.h"
 #include "GridDecoder.h"
-#include "IPlayerView.h"
 #include "RecordReader.h"
 #include "RecordingWriter.h"
 #include "UnitDispatch.h"
-#include "VideoFrame.h"
 #include "Zip.h"
 
 namespace {
-
-// Screens above this are not kept by the harness's view: the decoder accepts
-// up to 64 Mi pixels, which only slows the fuzzer down.
-constexpr long long kMaxPixels = 4LL * 1024 * 1024;
-
-class FuzzView : public IPlayerView
-{
-public:
-    void onScreenDimension(int w, int h) override
-    {
-        if (w >= 0 && h >= 0 && static_cast<long long>(w) * h <= kMaxPixels)
-            frame.resize(w, h);
-        frame.clear(0);
-    }
-    void onBoxDecoded(VideoFrame* box, int x, int y, int w, int h) override
-    {
-        if (!box)
-            std::abort();
-        VideoFrame::copy(frame.pixels(), frame.width(), frame.height(), box->pixels(),
-                         box->width(), box->height(), x, y, w, h, 0, 0);
-    }
-    void onDecodePassCompleted() override {}
-    void onDecodeCompleted() override {}
-    void reset() override { infoShown = false; }
-    void redraw() override {}
-    void onConnected() override {}
-    void onDisconnected() override {}
-    void setPauseText(const QString&) override {}
-    void onPause(bool) override { infoShown = true; }
-    void onMousePos(int x, int y, unsigned long, bool) override
-    {
-        if (x < 0 || x > 0xFFFF || y < 0 || y > 0xFFFF)
-            std::abort();
-    }
-    void onMouseCursor(unsigned long, unsigned char* data, int length) override
-    {
-        // The record must lie inside the current payload.
-        if (length < 0 || (length > 0 && (data < payloadBegin || data + length > payloadEnd)))
-            std::abort();
-        unsigned sum = 0;
-        for (int i = 0; i < length; ++i)
-            sum += data[i];
-        checksum += sum;
-    }
-    void onPresenterInfo(int, bool) override {}
-    void onScreenReset() override {}
-    void onDecodeBegin() override {}
-    void onStatusText(const QString&) override { infoShown = true; }
-    void setFirstDimension(bool) override {}
-    bool isInfoShown() const override { return infoShown; }
-    void getImageSize(int& w, int& h) override
-    {
-        w = frame.width();
-        h = frame.height();
-    }
-    void clearScreen() override { frame.clear(0); }
-    void setScreenPixels(const unsigned int* pixels, int w, int h) override
-    {
-        frame.setPixels(pixels, w, h);
-    }
-
-    VideoFrame frame;
-    bool infoShown = false;
-    const unsigned char* payloadBegin = nullptr;
-    const unsigned char* payloadEnd = nullptr;
-    unsigned checksum = 0;
-};
 
 void writeSeeds(const QString& folder)
 {
