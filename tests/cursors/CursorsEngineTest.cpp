@@ -8,19 +8,9 @@
 
 #include <gtest/gtest.h>
 
-namespace {
+#include "CursorTestSupport.h"
 
-// A w x h record of one colour, hot spot (0, 0).
-std::vector<unsigned char> solid(int w, int h, QRgb colour)
-{
-    const int n = w * h * 4;
-    std::vector<unsigned char> r = {2, 0, static_cast<unsigned char>(w), 0,
-                                    static_cast<unsigned char>(h), 0, 0, 0, 0,
-                                    static_cast<unsigned char>(n >> 8), static_cast<unsigned char>(n)};
-    for (int i = 0; i < n; ++i)
-        r.push_back(static_cast<unsigned char>(colour >> (8 * (i % 4))));
-    return r;
-}
+namespace {
 
 bool cache(CursorsEngine& e, unsigned long id, const std::vector<unsigned char>& r)
 {
@@ -32,81 +22,60 @@ bool cache(CursorsEngine& e, unsigned long id, const std::vector<unsigned char>&
 TEST(CursorsEngineTest, RecachingAnIdReplacesTheImageInPlace)
 {
     CursorsEngine e;
-    ASSERT_TRUE(cache(e, 1, solid(2, 2, 0xFFFF0000u)));
-    ASSERT_TRUE(cache(e, 2, solid(1, 1, 0xFF00FF00u)));
+    ASSERT_TRUE(cache(e, 1, solidCursor(2, 2, 0xFFFF0000u)));
+    ASSERT_TRUE(cache(e, 2, solidCursor(1, 1, 0xFF00FF00u)));
     VtrCursor* first = e.getCursor(1);
     ASSERT_TRUE(first);
 
-    ASSERT_TRUE(cache(e, 1, solid(3, 1, 0xFF0000FFu)));
+    ASSERT_TRUE(cache(e, 1, solidCursor(3, 1, 0xFF0000FFu)));
     EXPECT_EQ(e.count(), 2);
     EXPECT_EQ(e.getCursor(1), first);
-    EXPECT_EQ(first->width(), 3);
     EXPECT_EQ(first->image().pixel(2, 0), 0xFF0000FFu);
     EXPECT_EQ(e.getCursor(2)->width(), 1);
-}
 
-TEST(CursorsEngineTest, RefusedRecordsChangeNothing)
-{
-    CursorsEngine e;
-    auto cut = solid(2, 2, 0xFFFF0000u);
+    // A refused record neither adds an entry nor spoils the one there.
+    auto cut = solidCursor(2, 2, 0xFFFF0000u);
     cut.pop_back();
     EXPECT_FALSE(cache(e, 5, cut));
     EXPECT_EQ(e.getCursor(5), nullptr);
-    EXPECT_EQ(e.count(), 0);
-
-    ASSERT_TRUE(cache(e, 5, solid(2, 2, 0xFFFF0000u)));
-    EXPECT_FALSE(cache(e, 5, cut));
-    EXPECT_FALSE(e.cacheCursor(5, nullptr, 0, false));
-    EXPECT_EQ(e.getCursor(5)->image().pixel(1, 1), 0xFFFF0000u);
+    EXPECT_FALSE(cache(e, 1, cut));
+    EXPECT_FALSE(e.cacheCursor(1, nullptr, 0, false));
+    EXPECT_EQ(first->image().pixel(2, 0), 0xFF0000FFu);
+    EXPECT_EQ(e.count(), 2);
 }
 
-TEST(CursorsEngineTest, UnknownIdsAndClear)
+TEST(CursorsEngineTest, LookUpAndClear)
 {
     CursorsEngine e;
+    int calls = 0;
     EXPECT_EQ(e.getCursor(7), nullptr);
-    cache(e, 7, solid(1, 1, 0xFFFFFFFFu));
-    cache(e, 8, solid(1, 1, 0xFFFFFFFFu));
-    e.setCursorActive(8);
-    EXPECT_EQ(e.getLastActivatedCursor(), 8u);
+    EXPECT_FALSE(e.withCursor(7, [&](const VtrCursor&) { ++calls; }));
+    cache(e, 7, solidCursor(2, 1, 0xFFFFFFFFu));
+    EXPECT_TRUE(e.withCursor(7, [&](const VtrCursor& c) { calls += c.width(); }));
+    EXPECT_EQ(calls, 2);
+    e.setCursorActive(7);
 
     e.clear();
     EXPECT_EQ(e.getCursor(7), nullptr);
-    EXPECT_EQ(e.getCursor(8), nullptr);
     EXPECT_EQ(e.getLastActivatedCursor(), 0u);
     EXPECT_EQ(e.count(), 0);
-    EXPECT_TRUE(cache(e, 7, solid(1, 1, 0xFFFFFFFFu)));
-}
 
-TEST(CursorsEngineTest, IdsMatchOnTheirLow32Bits)
-{
     // The scene keeps the current id in an int; an id of 2^31 or more comes
     // back sign-extended and must still find its cursor.
-    CursorsEngine e;
-    const uint32_t id = 0x80000001u;
-    ASSERT_TRUE(cache(e, id, solid(1, 1, 0xFFFFFFFFu)));
-    const int asInt = static_cast<int>(id);
-    EXPECT_NE(e.getCursor(static_cast<unsigned long>(asInt)), nullptr);
+    const uint32_t high = 0x80000001u;
+    ASSERT_TRUE(cache(e, high, solidCursor(1, 1, 0xFFFFFFFFu)));
+    EXPECT_NE(e.getCursor(static_cast<unsigned long>(static_cast<int>(high))), nullptr);
 }
 
 TEST(CursorsEngineTest, NumberOfDistinctIdsIsBounded)
 {
     CursorsEngine e;
-    const auto r = solid(1, 1, 0xFFFFFFFFu);
+    const auto r = solidCursor(1, 1, 0xFFFFFFFFu);
     for (int id = 1; id <= CursorsEngine::MAX_CURSORS; ++id)
         ASSERT_TRUE(cache(e, static_cast<unsigned long>(id), r));
     EXPECT_FALSE(cache(e, CursorsEngine::MAX_CURSORS + 1, r));
     EXPECT_EQ(e.count(), CursorsEngine::MAX_CURSORS);
-    EXPECT_TRUE(cache(e, 1, solid(2, 1, 0xFFFFFFFFu))); // re-caching still works
-}
-
-TEST(CursorsEngineTest, WithCursorCallsOnlyForKnownIds)
-{
-    CursorsEngine e;
-    int calls = 0;
-    EXPECT_FALSE(e.withCursor(3, [&](const VtrCursor&) { ++calls; }));
-    cache(e, 3, solid(2, 1, 0xFFFFFFFFu));
-    EXPECT_TRUE(e.withCursor(3, [&](const VtrCursor& c) { calls += c.width(); }));
-    EXPECT_EQ(calls, 2);
+    EXPECT_TRUE(cache(e, 1, solidCursor(2, 1, 0xFFFFFFFFu))); // re-caching still works
 }
 
 // The player thread re-caches and clears while the GUI thread draws through
@@ -115,8 +84,8 @@ TEST(CursorsEngineTest, WithCursorCallsOnlyForKnownIds)
 TEST(CursorsEngineTest, ConcurrentCachingAndDrawing)
 {
     CursorsEngine e;
-    const auto red = solid(16, 16, 0xFFFF0000u);
-    const auto blue = solid(8, 8, 0xFF0000FFu);
+    const auto red = solidCursor(16, 16, 0xFFFF0000u);
+    const auto blue = solidCursor(8, 8, 0xFF0000FFu);
     std::atomic<bool> done{false};
     std::atomic<int> drawn{0};
 
