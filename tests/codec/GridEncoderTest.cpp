@@ -2,6 +2,7 @@
 
 #include "GridDecoder.h"
 
+#include <algorithm>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -15,15 +16,22 @@ constexpr unsigned int kRed = 0xFFFF0000, kBlue = 0xFF0000FF, kGreen = 0xFF00FF0
 void fillRect(VideoFrame& f, int x, int y, int w, int h, unsigned int colour)
 {
     for (int r = y; r < y + h; ++r)
-        for (int c = x; c < x + w; ++c)
-            f.pixels()[r * f.width() + c] = colour;
+        std::fill(f.pixels() + r * f.width() + x, f.pixels() + r * f.width() + x + w, colour);
 }
 
-Bytes bytesOf(const Array<unsigned char, int>& a)
+// A w x h frame of one colour.
+VideoFrame frameOf(int w, int h, unsigned int colour)
 {
-    return Bytes(a.data(), a.data() + a.count());
+    VideoFrame f;
+    f.resize(w, h);
+    f.clear(colour);
+    return f;
 }
 
+Bytes bytesOf(const Array<unsigned char, int>& a) { return Bytes(a.data(), a.data() + a.count()); }
+
+// The whole frame through the encoder: its output, which the last argument
+// of encode never receives.
 Bytes encodeOnce(GridEncoder& enc, VideoFrame& f)
 {
     Array<unsigned char, int> unused;
@@ -47,37 +55,15 @@ public:
     Bytes bytes() const { return bytesOf(m_output); }
 };
 
-class Listener : public IEncoder::IEventListener
-{
-public:
-    void onEncodeBegin() override { events.push_back('b'); }
-    void onEncodeCompleted(const unsigned char* data, int length) override
-    {
-        events.push_back('c');
-        last.assign(data, data + length);
-    }
-    void onEncodeChunk(const unsigned char* data, int length) override
-    {
-        events.push_back('k');
-        chunks.emplace_back(data, data + length);
-    }
-    std::string events;
-    Bytes last;
-    std::vector<Bytes> chunks;
-};
-
 } // namespace
 
 TEST(GridEncoderTest, TwoBoxScreens)
 {
-    VideoFrame f;
-    f.resize(32, 16);
-    fillRect(f, 0, 0, 16, 16, kRed);
+    VideoFrame f = frameOf(32, 16, kRed);
     fillRect(f, 16, 0, 16, 16, kBlue);
     GridEncoder enc;
     EXPECT_TRUE(enc.isFirstPass());
     enc.setScreenDimension(32, 16);
-    EXPECT_FALSE(enc.isFirstPass());
     EXPECT_EQ(encodeOnce(enc, f),
               Bytes({201, 0, 200, 1, 255, 0, 0, 1, 0, 0, 255, 200, 200, 200, 200, 200}));
     // Unchanged: only the parameter code and six empty passes.
@@ -86,46 +72,47 @@ TEST(GridEncoderTest, TwoBoxScreens)
     fillRect(f, 16, 0, 16, 16, kRed);
     GridEncoder both;
     both.setScreenDimension(32, 16);
-    EXPECT_EQ(encodeOnce(both, f), Bytes({201, 0, 200, 41, 255, 0, 0, 2, 200, 200, 200, 200, 200}));
-
+    const Bytes run = {201, 0, 200, 41, 255, 0, 0, 2, 200, 200, 200, 200, 200};
+    EXPECT_EQ(encodeOnce(both, f), run);
     // A fresh screen size makes every non-zero box count as changed again.
     both.setScreenDimension(32, 16);
-    EXPECT_EQ(encodeOnce(both, f).size(), 13u);
-    EXPECT_TRUE(both.checkDimension(32, 16));
+    EXPECT_EQ(encodeOnce(both, f), run);
     EXPECT_FALSE(both.checkDimension(32, 17));
+
+    // A narrow edge box is padded with its top-left pixel; the same for the
+    // bottom row of an area offset inside a larger frame.
+    VideoFrame narrow = frameOf(20, 16, kRed);
+    fillRect(narrow, 16, 0, 4, 16, kBlue);
+    GridEncoder edge;
+    edge.setScreenDimension(20, 16);
+    EXPECT_EQ(encodeOnce(edge, narrow),
+              Bytes({201, 0, 200, 1, 255, 0, 0, 1, 0, 0, 255, 200, 200, 200, 200, 200}));
+    VideoFrame big = frameOf(40, 40, kGreen);
+    fillRect(big, 8, 8, 16, 20, kRed);
+    GridEncoder off;
+    off.setScreenDimension(16, 20);
+    Array<unsigned char, int> unused;
+    off.encode(&big, 8, 8, 16, 20, unused);
+    EXPECT_EQ(bytesOf(off.output()), run);
 }
 
-TEST(GridEncoderTest, SkipsAfterUnchangedBoxes)
+TEST(GridEncoderTest, LongRowsUseExtendedSkipsAndRuns)
 {
-    // 301 boxes in a row; only the last one changes.
-    VideoFrame f;
-    f.resize(301 * 16, 16);
-    f.clear(kGreen);
+    // 301 boxes in a row of one colour, then only the last one changes.
+    VideoFrame f = frameOf(301 * 16, 16, kGreen);
     GridEncoder enc;
     enc.setScreenDimension(f.width(), 16);
-    encodeOnce(enc, f);
+    const Bytes first = encodeOnce(enc, f);
+    EXPECT_EQ(Bytes(first.begin(), first.begin() + 9), Bytes({201, 0, 200, 43, 0, 255, 0, 301 >> 8, 301 & 255}));
     fillRect(f, 300 * 16, 0, 16, 16, kRed);
     EXPECT_EQ(encodeOnce(enc, f),
               Bytes({201, 0, 200, 40, 1, 44, 1, 255, 0, 0, 200, 200, 200, 200, 200}));
 }
 
-TEST(GridEncoderTest, LongRunsOfOneColour)
-{
-    VideoFrame f;
-    f.resize(300 * 16, 16);
-    f.clear(kGreen);
-    GridEncoder enc;
-    enc.setScreenDimension(f.width(), 16);
-    const Bytes out = encodeOnce(enc, f);
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + 9), Bytes({201, 0, 200, 43, 0, 255, 0, 300 >> 8, 300 & 255}));
-}
-
 TEST(GridEncoderTest, PaletteBoxes)
 {
-    VideoFrame f;
-    f.resize(48, 16);
+    VideoFrame f = frameOf(48, 16, kRed);
     // Box 0: three colours, so type 3 with four triples, the fourth black.
-    fillRect(f, 0, 0, 16, 16, kRed);
     fillRect(f, 1, 0, 1, 1, kGreen);
     fillRect(f, 2, 0, 1, 1, kBlue);
     // Box 1: the same colours in the same order of first appearance: no
@@ -153,39 +140,12 @@ TEST(GridEncoderTest, PaletteBoxes)
     EXPECT_EQ(Bytes(out.begin(), out.begin() + expected.size()), expected);
     const size_t jpegLength = (out[expected.size()] << 8) | out[expected.size() + 1];
     EXPECT_EQ(out.size(), expected.size() + 2 + jpegLength);
-    EXPECT_EQ(out[out.size() - 2], 0xFF); // the raw JPEG data ends with EOI
-    EXPECT_EQ(out.back(), 0xD9);
-}
-
-TEST(GridEncoderTest, NarrowEdgeBoxIsPaddedWithItsTopLeftPixel)
-{
-    VideoFrame f;
-    f.resize(20, 16);
-    fillRect(f, 0, 0, 16, 16, kRed);
-    fillRect(f, 16, 0, 4, 16, kBlue);
-    GridEncoder enc;
-    enc.setScreenDimension(20, 16);
-    EXPECT_EQ(encodeOnce(enc, f),
-              Bytes({201, 0, 200, 1, 255, 0, 0, 1, 0, 0, 255, 200, 200, 200, 200, 200}));
-
-    // Same for the bottom row, and an area offset inside a larger frame.
-    VideoFrame big;
-    big.resize(40, 40);
-    big.clear(kGreen);
-    fillRect(big, 8, 8, 16, 20, kRed);
-    GridEncoder off;
-    off.setScreenDimension(16, 20);
-    Array<unsigned char, int> unused;
-    off.encode(&big, 8, 8, 16, 20, unused);
-    EXPECT_EQ(bytesOf(off.output()),
-              Bytes({201, 0, 200, 41, 255, 0, 0, 2, 200, 200, 200, 200, 200}));
+    EXPECT_EQ(out.back(), 0xD9); // the raw JPEG data ends with EOI
 }
 
 TEST(GridEncoderTest, NothingToEncodeLeavesTheOutput)
 {
-    VideoFrame f;
-    f.resize(32, 16);
-    f.clear(kRed);
+    VideoFrame f = frameOf(32, 16, kRed);
     GridEncoder enc;
     Array<unsigned char, int> unused;
     enc.encode(&f, 0, 0, 32, 16, unused); // no screen size yet
@@ -206,12 +166,10 @@ TEST(GridEncoderTest, NothingToEncodeLeavesTheOutput)
 TEST(GridEncoderTest, SkipWriterMergesInPlace)
 {
     CodeWriter w;
-    struct Case
-    {
+    const struct {
         std::vector<int> skips;
         Bytes expected;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {{1}, {0}},
         {{5}, {20, 5}},
         {{300}, {40, 1, 44}},
@@ -224,7 +182,7 @@ TEST(GridEncoderTest, SkipWriterMergesInPlace)
         {{70000}, {40, 255, 255, 40, 0x11, 0x71}},
         {{0}, {}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         w.start();
         for (int n : c.skips)
             w.encodeSkip(n);
@@ -237,42 +195,39 @@ TEST(GridEncoderTest, SingleColourWriterExtendsRuns)
     CodeWriter w;
     Box red;
     red.m_colors[0] = static_cast<int>(kRed);
+    auto repeat = [&](int n) {
+        for (int i = 0; i < n; ++i)
+            w.encodeBox1ColorExt(red, false);
+    };
 
     w.start();
     w.encodeBox1ColorExt(red, true);
-    for (int i = 0; i < 254; ++i)
-        w.encodeBox1ColorExt(red, false);
+    repeat(254);
     EXPECT_EQ(w.bytes(), Bytes({41, 255, 0, 0, 255}));
-    w.encodeBox1ColorExt(red, false);
+    repeat(1);
     EXPECT_EQ(w.bytes(), Bytes({43, 255, 0, 0, 1, 0}));
 
     w.start();
-    w.encodeBox1ColorExt(red, false);
-    w.encodeBox1ColorExt(red, false);
+    repeat(2);
     EXPECT_EQ(w.bytes(), Bytes({42, 2}));
-    for (int i = 0; i < 254; ++i)
-        w.encodeBox1ColorExt(red, false);
+    repeat(254);
     EXPECT_EQ(w.bytes(), Bytes({44, 1, 0}));
     // The 16-bit count stops below 65535; the next box starts a new code.
-    for (int i = 256; i < 65534; ++i)
-        w.encodeBox1ColorExt(red, false);
+    repeat(65534 - 256);
     EXPECT_EQ(w.bytes(), Bytes({44, 255, 254}));
-    w.encodeBox1ColorExt(red, false);
-    w.encodeBox1ColorExt(red, false);
+    repeat(2);
     EXPECT_EQ(w.bytes(), Bytes({44, 255, 254, 42, 2}));
 
     // Anything else before it: a lone NOPAL code.
     w.start();
     w.encodeSkip(3);
-    w.encodeBox1ColorExt(red, false);
+    repeat(1);
     EXPECT_EQ(w.bytes(), Bytes({20, 3, 21}));
 }
 
 TEST(GridEncoderTest, UpdateRectanglesLimitTheBoxes)
 {
-    VideoFrame f;
-    f.resize(64, 16);
-    f.clear(kRed);
+    VideoFrame f = frameOf(64, 16, kRed);
     GridEncoder enc;
     enc.setScreenDimension(64, 16);
     encodeOnce(enc, f);
@@ -302,64 +257,26 @@ TEST(GridEncoderTest, UpdateRectanglesLimitTheBoxes)
     EXPECT_EQ(encodeOnce(enc, f).size(), 3u + 5u + 5u);
 }
 
-TEST(GridEncoderTest, ListenerSeesBeginCompletedAndChunks)
-{
-    VideoFrame f;
-    f.resize(64, 16);
-    f.clear(kRed);
-    Listener l;
-    GridEncoder enc;
-    enc.setEventListener(&l);
-    Array<unsigned char, int> unused;
-    enc.encode(&f, 0, 0, 64, 16, unused); // no screen size: begin only
-    EXPECT_EQ(l.events, "b");
-    enc.setScreenDimension(64, 16);
-    enc.encode(&f, 0, 0, 64, 16, unused);
-    EXPECT_EQ(l.events, "bbc");
-    EXPECT_EQ(l.last, bytesOf(enc.output()));
-
-    // Chunked: the parameter code says so; chunks come once the output has
-    // reached 20000 bytes.
-    VideoFrame noisy;
-    noisy.resize(320, 320);
-    for (int i = 0; i < 320 * 320; ++i)
-        noisy.pixels()[i] = 0xFF000000u | ((i * 2654435761u) >> 8);
-    enc.setChunked(true);
-    enc.setScreenDimension(320, 320);
-    enc.encode(&noisy, 0, 0, 320, 320, unused);
-    ASSERT_GE(l.chunks.size(), 2u);
-    EXPECT_EQ(l.chunks[0][0], 201);
-    EXPECT_EQ(l.chunks[0][1], 1);
-    for (const Bytes& c : l.chunks)
-        EXPECT_GE(c.size(), 20000u);
-    EXPECT_EQ(l.events.back(), 'c');
-    EXPECT_EQ(l.last, bytesOf(enc.output()));
-}
-
 TEST(GridEncoderTest, JPEGBoxesUseTheFactorOfTheQuality)
 {
     // 26 is the factor of quality 90 and stands for 89; quality 89 must
     // still code with its own factor 29, the one a reader derives from it.
-    VideoFrame f;
-    f.resize(16, 16);
+    VideoFrame f = frameOf(16, 16, 0);
     for (int i = 0; i < 256; ++i)
         f.pixels()[i] = 0xFF000000u | unsigned(i) * 0x010203u;
     GridEncoder enc;
-    Array<unsigned char, int> unused;
     for (int quality : {90, 89, 100, 0, 150}) {
         enc.setQuality(quality);
         enc.setScreenDimension(16, 16);
-        enc.encode(&f, 0, 0, 16, 16, unused);
-        const int q = std::min(quality, 100);
-        EXPECT_EQ(enc.getJPEGScaleFactor(), 255 - q * 255 / 100) << quality;
+        const Bytes out = encodeOnce(enc, f);
+        const int factor = 255 - std::min(quality, 100) * 255 / 100;
+        EXPECT_EQ(enc.getJPEGScaleFactor(), factor) << quality;
 
         JPEGEncoder reference;
-        reference.setScaleFactor(static_cast<unsigned char>(255 - q * 255 / 100));
+        reference.setScaleFactor(static_cast<unsigned char>(factor));
         Array<unsigned char, int> jpeg;
         reference.encodeRaw(reinterpret_cast<const int*>(f.pixels()), 16, 16, jpeg);
-        const Bytes out = bytesOf(enc.output());
-        const Bytes expected(jpeg.data(), jpeg.data() + jpeg.count());
-        ASSERT_EQ(out.size(), 8u + 3u + expected.size()); // 201 0, six passes, 6 L L
-        EXPECT_EQ(Bytes(out.begin() + 11, out.end()), expected) << quality;
+        ASSERT_EQ(out.size(), 8u + 3u + jpeg.count()); // 201 0, six passes, 6 L L
+        EXPECT_EQ(Bytes(out.begin() + 11, out.end()), bytesOf(jpeg)) << quality;
     }
 }
