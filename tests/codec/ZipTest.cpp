@@ -10,62 +10,58 @@
 
 #include <gtest/gtest.h>
 
-static Array<unsigned char, int> bytesOf(const std::vector<unsigned char>& v)
+namespace {
+
+Array<unsigned char, int> arrayOf(const std::vector<unsigned char>& v)
 {
     Array<unsigned char, int> a;
     a.copy(0, v.data(), static_cast<int>(v.size()));
     return a;
 }
 
-TEST(ZipTest, EmptyInputIsRefusedAndOutputUntouched)
+bool holds(const Array<unsigned char, int>& a, const std::vector<unsigned char>& v)
 {
-    Array<unsigned char, int> out;
-    out.append(9);
-    const unsigned char dummy = 0;
-    EXPECT_FALSE(Zip::zipBuffer(&dummy, 0, out, Zip::COMPRESSION_DEFAULT));
-    ASSERT_EQ(out.count(), 1);
-    EXPECT_EQ(out[0], 9);
+    return a.count() == static_cast<int>(v.size()) && std::memcmp(a.data(), v.data(), v.size()) == 0;
 }
 
-TEST(ZipTest, RoundTripGivesExactlyTheBytes)
+} // namespace
+
+TEST(ZipTest, RoundTripsGiveExactlyTheBytes)
 {
+    // Nothing to compress: refused, out untouched.
     Array<unsigned char, int> packed, plain;
+    packed.append(9);
+    EXPECT_FALSE(Zip::zipBuffer(reinterpret_cast<const unsigned char*>("x"), 0, packed,
+                                Zip::COMPRESSION_DEFAULT));
+    EXPECT_TRUE(holds(packed, {9}));
+
     ASSERT_TRUE(Zip::zipBuffer(reinterpret_cast<const unsigned char*>("abc"), 3, packed,
                                Zip::COMPRESSION_DEFAULT));
     // Plain zlib stream, as compress2 writes it: 0x78 header, no prefix of ours.
     EXPECT_EQ(packed[0], 0x78);
     ASSERT_TRUE(Zip::unzipBuffer(packed, plain));
-    ASSERT_EQ(plain.count(), 3);
-    EXPECT_EQ(std::memcmp(plain.data(), "abc", 3), 0);
-}
+    EXPECT_TRUE(holds(plain, {'a', 'b', 'c'}));
 
-TEST(ZipTest, HighlyCompressibleDataDoublesRoomUntilItFits)
-{
-    std::vector<unsigned char> big(200000, 'z');
-    Array<unsigned char, int> packed, plain;
+    // Expanding 100 times and more: the room is doubled until it fits.
+    const std::vector<unsigned char> big(200000, 'z');
     ASSERT_TRUE(Zip::zipBuffer(big.data(), int(big.size()), packed, Zip::COMPRESSION_MAX));
     ASSERT_LT(packed.count() * 100, int(big.size()));
     ASSERT_TRUE(Zip::unzipBuffer(packed, plain));
-    ASSERT_EQ(plain.count(), int(big.size()));
-    EXPECT_EQ(std::memcmp(plain.data(), big.data(), big.size()), 0);
-}
+    EXPECT_TRUE(holds(plain, big));
 
-TEST(ZipTest, LargeExistingCapacityIsTheFirstGuessAndIsKept)
-{
-    std::vector<unsigned char> data(5000, 'q');
-    Array<unsigned char, int> packed, plain;
-    ASSERT_TRUE(Zip::zipBuffer(data.data(), int(data.size()), packed, 6));
+    // A large existing capacity is the first guess and is kept.
+    const std::vector<unsigned char> small(5000, 'q');
+    ASSERT_TRUE(Zip::zipBuffer(small.data(), int(small.size()), packed, 6));
     plain.reallocate(1 << 20);
     ASSERT_TRUE(Zip::unzipBuffer(packed, plain));
-    EXPECT_EQ(plain.count(), 5000);
+    EXPECT_TRUE(holds(plain, small));
     EXPECT_EQ(plain.capacity(), 1 << 20);
 }
 
 TEST(ZipTest, GarbageAndTruncatedStreamsFailWithEmptyOutput)
 {
-    Array<unsigned char, int> packed, plain;
+    Array<unsigned char, int> packed, plain, garbage = arrayOf({1, 2, 3, 4, 5, 6, 7, 8});
     plain.append(1);
-    Array<unsigned char, int> garbage = bytesOf({1, 2, 3, 4, 5, 6, 7, 8});
     EXPECT_FALSE(Zip::unzipBuffer(garbage, plain));
     EXPECT_EQ(plain.count(), 0);
 
@@ -89,8 +85,7 @@ TEST(ZipTest, DecompressionBombIsStoppedAtTheCap)
     std::vector<unsigned char> bomb(compressBound(plainSize));
     uLongf bombSize = bomb.size();
     ASSERT_EQ(compress2(bomb.data(), &bombSize, zeros.data(), plainSize, 9), Z_OK);
-    zeros.clear();
-    zeros.shrink_to_fit();
+    zeros = std::vector<unsigned char>();
 
     Zip::setMaxUnzippedSize(1 << 20);
     Array<unsigned char, int> out;
@@ -104,71 +99,46 @@ TEST(ZipTest, DecompressionBombIsStoppedAtTheCap)
     EXPECT_EQ(out.count(), int(plainSize));
 }
 
-// The whole-file forms, in a fresh temporary directory per test.
-class ZipFileTest : public testing::Test
+TEST(ZipTest, WholeFileForms)
 {
-protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/sp-zip-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(m_dir, ec);
-    }
-    std::string path(const char* name) const { return m_dir + "/" + name; }
+    char pattern[] = "/tmp/sp-zip-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    auto path = [&](const char* name) { return dir + "/" + name; };
 
-    std::string m_dir;
-};
-
-TEST_F(ZipFileTest, FileRoundTripStoresThePlainZlibStream)
-{
+    // The file holds exactly the plain zlib stream that uncompress reads.
     std::vector<unsigned char> plain(5000);
     for (size_t i = 0; i < plain.size(); ++i)
         plain[i] = static_cast<unsigned char>(i * 7 % 13);
-    Array<unsigned char, int> in = bytesOf(plain);
-    const std::string p = path("frame.z");
-    ASSERT_TRUE(Zip::zipBuffer2File(in, p.c_str(), Zip::COMPRESSION_DEFAULT));
-
-    // The file holds exactly what zlib's uncompress reads back.
-    std::ifstream f(p, std::ios::binary);
+    Array<unsigned char, int> in = arrayOf(plain), empty, out;
+    ASSERT_TRUE(Zip::zipBuffer2File(in, path("frame.z").c_str(), Zip::COMPRESSION_DEFAULT));
+    std::ifstream f(path("frame.z"), std::ios::binary);
     const std::vector<unsigned char> stored((std::istreambuf_iterator<char>(f)), {});
     std::vector<unsigned char> check(plain.size());
     uLongf checkLen = static_cast<uLongf>(check.size());
     ASSERT_EQ(uncompress(check.data(), &checkLen, stored.data(), stored.size()), Z_OK);
     EXPECT_EQ(check, plain);
+    ASSERT_TRUE(Zip::unzipFile2Buffer(path("frame.z").c_str(), out));
+    EXPECT_TRUE(holds(out, plain));
 
-    Array<unsigned char, int> out;
-    ASSERT_TRUE(Zip::unzipFile2Buffer(p.c_str(), out));
-    ASSERT_EQ(out.count(), static_cast<int>(plain.size()));
-    EXPECT_EQ(std::memcmp(out.data(), plain.data(), plain.size()), 0);
-}
-
-TEST_F(ZipFileTest, FailuresCreateNothingAndLeaveOutputEmpty)
-{
-    Array<unsigned char, int> in = bytesOf({1, 2, 3});
-    Array<unsigned char, int> empty;
-    Array<unsigned char, int> out = bytesOf({9});
-
+    // Failures create nothing and leave the output empty; a file that
+    // cannot be written is reported, not passed off as success.
+    in = arrayOf({1, 2, 3});
     EXPECT_FALSE(Zip::zipBuffer2File(in, nullptr, Zip::COMPRESSION_DEFAULT));
     EXPECT_FALSE(Zip::zipBuffer2File(in, "", Zip::COMPRESSION_DEFAULT));
-    // Nothing to compress: no file is written.
     EXPECT_FALSE(Zip::zipBuffer2File(empty, path("none").c_str(), Zip::COMPRESSION_DEFAULT));
     EXPECT_FALSE(std::filesystem::exists(path("none")));
-
     testing::internal::CaptureStderr();
-    // A file that cannot be written is reported, not passed off as success.
     EXPECT_FALSE(Zip::zipBuffer2File(in, path("no/dir/x").c_str(), Zip::COMPRESSION_DEFAULT));
     EXPECT_FALSE(Zip::unzipFile2Buffer(path("missing").c_str(), out));
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(out.count(), 0);
-
     EXPECT_FALSE(Zip::unzipFile2Buffer("", out));
     std::ofstream(path("garbage"), std::ios::binary) << "not a zlib stream";
-    out = bytesOf({9});
+    out = arrayOf({9});
     EXPECT_FALSE(Zip::unzipFile2Buffer(path("garbage").c_str(), out));
     EXPECT_EQ(out.count(), 0);
+
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
 }
