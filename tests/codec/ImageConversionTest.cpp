@@ -4,22 +4,22 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <random>
-#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "ImageTestSupport.h"
+
+using namespace imagetest;
+
 namespace {
 
-using Pixels = std::vector<unsigned int>;
 using Bytes = std::vector<unsigned char>;
 
 int channelDistance(unsigned int a, unsigned int b)
 {
     int worst = 0;
     for (int shift = 0; shift <= 16; shift += 8)
-        worst = std::max(worst, std::abs(static_cast<int>((a >> shift) & 0xFF)
-                                         - static_cast<int>((b >> shift) & 0xFF)));
+        worst = std::max(worst, std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)));
     return worst;
 }
 
@@ -46,24 +46,20 @@ TEST(ImageConversionTest, BitmapsAreImportedTopDown)
     // 16 bits 5-6-5, width 3 padded to 4 pixels; full scale widens to 255.
     const Bytes rgb565 = {0xFF, 0xFF, 0x00, 0xF8, 0xE0, 0x07, 0x00, 0x00,
                           0x1F, 0x00, 0x00, 0x00, 0x10, 0x84, 0x00, 0x00};
-    out.assign(6, 0);
     ASSERT_TRUE(VideoFrame::setBitmapPixels(rgb565.data(), 16, 3, 2, 16, 0, out.data()));
     EXPECT_EQ(out, (Pixels{0x0000FFu, 0x000000u, 0x848284u, 0xFFFFFFu, 0xFF0000u, 0x00FF00u}));
     EXPECT_FALSE(VideoFrame::setBitmapPixels(rgb565.data(), 15, 3, 2, 16, 0, out.data()));
 
     // 32 bits are copied as they are.
     const Bytes bgra = {0x56, 0x34, 0x12, 0xFF, 0x01, 0x02, 0x03, 0x04};
-    Pixels two(2);
-    ASSERT_TRUE(VideoFrame::setBitmapPixels(bgra.data(), 8, 1, 2, 32, 0, two.data()));
-    EXPECT_EQ(two, (Pixels{0x04030201u, 0xFF123456u}));
+    ASSERT_TRUE(VideoFrame::setBitmapPixels(bgra.data(), 8, 1, 2, 32, 0, out.data()));
+    EXPECT_EQ(Pixels(out.begin(), out.begin() + 2), (Pixels{0x04030201u, 0xFF123456u}));
 
     // YUY2 goes through the converter (which reads bottom-up itself).
     const Bytes yuy2 = {235, 128, 235, 128, 16, 128, 16, 128};
-    ASSERT_TRUE(VideoFrame::setBitmapPixels(yuy2.data(), 8, 2, 2, 16, VideoFrame::FORMAT_YUY2,
-                                            out.data()));
+    ASSERT_TRUE(VideoFrame::setBitmapPixels(yuy2.data(), 8, 2, 2, 16, VideoFrame::FORMAT_YUY2, out.data()));
     EXPECT_EQ(Pixels(out.begin(), out.begin() + 4), (Pixels{0, 0, 0xFFFFFFu, 0xFFFFFFu}));
-    EXPECT_FALSE(VideoFrame::setBitmapPixels(yuy2.data(), 7, 2, 2, 16, VideoFrame::FORMAT_YUY2,
-                                             out.data()));
+    EXPECT_FALSE(VideoFrame::setBitmapPixels(yuy2.data(), 7, 2, 2, 16, VideoFrame::FORMAT_YUY2, out.data()));
 }
 
 TEST(ImageConversionTest, Yuy2RoundTripStaysClose)
@@ -73,18 +69,16 @@ TEST(ImageConversionTest, Yuy2RoundTripStaysClose)
     EXPECT_EQ(VideoFrame::yuy2Size(70000, 70000), -1);
 
     // A smooth picture (chroma changes slowly, as subsampling assumes),
-    // including an odd width.
+    // including an odd width. Red climbs 8 levels a pixel, so the shared
+    // chroma of a pair costs a few levels besides the studio-range rounding.
     for (int w : {32, 31}) {
         const int h = 16;
         Pixels src(w * h), back(w * h);
-        for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x)
-                src[y * w + x] = (x * 8 << 16) | (y * 16 << 8) | (255 - x * 4);
+        for (int i = 0; i < w * h; ++i)
+            src[i] = rgb(i % w * 8, i / w * 16, 255 - i % w * 4);
         Bytes yuy2(VideoFrame::yuy2Size(w, h));
         VideoFrame::convertRGBtoYUY2(src.data(), w, h, yuy2.data());
         VideoFrame::convertYUY2toRGB(yuy2.data(), w, h, back.data());
-        // Red climbs 8 levels a pixel, so the shared chroma of a pair costs
-        // a few levels besides the rounding of the studio range.
         for (int i = 0; i < w * h; ++i)
             ASSERT_LE(channelDistance(src[i], back[i]), 6) << "pixel " << i;
     }
@@ -101,10 +95,7 @@ TEST(ImageConversionTest, Yuy2RoundTripStaysClose)
 
 TEST(ImageConversionTest, PackedPixels)
 {
-    std::mt19937 rng(3);
-    Pixels src(5 * 3);
-    for (auto& p : src)
-        p = rng();
+    const Pixels src = randomImage(5, 3, 3);
     Bytes packed(5 * 3 * 3), bgr(5 * 3 * 3);
     VideoFrame::compactFrame(src.data(), 5, 3, packed.data());
     VideoFrame::compactFrameBGR(src.data(), 5, 3, bgr.data());
@@ -113,13 +104,11 @@ TEST(ImageConversionTest, PackedPixels)
     EXPECT_EQ(bgr[2], packed[0]);
 
     Pixels back(15);
-    ASSERT_TRUE(VideoFrame::uncompactFrame(back.data(), 5, 3, packed.data(),
-                                           static_cast<int>(packed.size())));
+    ASSERT_TRUE(VideoFrame::uncompactFrame(back.data(), 5, 3, packed.data(), int(packed.size())));
     for (int i = 0; i < 15; ++i)
         EXPECT_EQ(back[i], src[i] & 0xFFFFFFu); // alpha 0
     Pixels untouched(15, 7);
-    EXPECT_FALSE(VideoFrame::uncompactFrame(untouched.data(), 5, 3, packed.data(),
-                                            static_cast<int>(packed.size()) - 1));
+    EXPECT_FALSE(VideoFrame::uncompactFrame(untouched.data(), 5, 3, packed.data(), int(packed.size()) - 1));
     EXPECT_FALSE(VideoFrame::uncompactFrame(untouched.data(), 5, 3, nullptr, 45));
     EXPECT_EQ(untouched, Pixels(15, 7));
 }

@@ -6,9 +6,12 @@
 #include <random>
 #include <set>
 #include <utility>
-#include <vector>
 
 #include <gtest/gtest.h>
+
+#include "ImageTestSupport.h"
+
+using namespace imagetest;
 
 namespace {
 
@@ -22,18 +25,12 @@ std::set<Point> inked(const VideoFrame& f)
     std::set<Point> s;
     for (int y = 0; y < f.height(); ++y)
         for (int x = 0; x < f.width(); ++x)
-            if (f.pixels()[y * f.width() + x] == kInk)
+            if (f.getPixel(x, y) == kInk)
                 s.insert({x, y});
     return s;
 }
 
-VideoFrame blank(int w, int h)
-{
-    VideoFrame f;
-    f.resize(w, h);
-    return f;
-}
-
+// Whether the points form one piece through their 8 (or 4) neighbours.
 bool connected(const std::set<Point>& points, bool diagonals)
 {
     if (points.empty())
@@ -41,16 +38,14 @@ bool connected(const std::set<Point>& points, bool diagonals)
     std::set<Point> seen = {*points.begin()};
     std::deque<Point> todo = {*points.begin()};
     while (!todo.empty()) {
-        const Point p = todo.front();
+        const auto [px, py] = todo.front();
         todo.pop_front();
-        for (int dy = -1; dy <= 1; ++dy)
-            for (int dx = -1; dx <= 1; ++dx) {
-                if ((dx == 0 && dy == 0) || (!diagonals && dx != 0 && dy != 0))
-                    continue;
-                const Point q = {p.first + dx, p.second + dy};
-                if (points.count(q) && seen.insert(q).second)
-                    todo.push_back(q);
-            }
+        for (int d = 0; d < 9; ++d) {
+            const int dx = d % 3 - 1, dy = d / 3 - 1;
+            const Point q = {px + dx, py + dy};
+            if ((diagonals || dx == 0 || dy == 0) && points.count(q) && seen.insert(q).second)
+                todo.push_back(q);
+        }
     }
     return seen.size() == points.size();
 }
@@ -64,23 +59,24 @@ TEST(ImageDrawingTest, PixelsAndStraightLinesAreClipped)
     f.setPixel(8, 5, kInk);
     f.setPixel(7, 5, kInk);
     EXPECT_EQ(inked(f), (std::set<Point>{{7, 5}}));
-    EXPECT_EQ(f.getPixel(7, 5), kInk);
     EXPECT_EQ(f.getPixel(7, 6), 0u);
     EXPECT_EQ(VideoFrame::getPixel(nullptr, 8, 6, 1, 1), 0u);
 
-    f.clear(0);
-    f.hLine(INT_MAX, INT_MIN, 2, kInk); // reversed and far outside
-    EXPECT_EQ(inked(f).size(), 8u);
-    f.clear(0);
-    f.vLine(3, 4, -100, kInk);
-    EXPECT_EQ(inked(f).size(), 5u);
-    f.clear(0);
-    f.rectangle(6, 4, 1, 1, kInk);
-    EXPECT_EQ(inked(f).size(), 16u);
-    EXPECT_EQ(f.getPixel(3, 2), 0u);
-    f.clear(0);
-    f.bar(-5, 3, 100, 100, kInk);
-    EXPECT_EQ(inked(f).size(), 8u * 3);
+    const struct {
+        void (*draw)(VideoFrame&);
+        size_t count;
+    } cases[] = {
+        {[](VideoFrame& g) { g.hLine(INT_MAX, INT_MIN, 2, kInk); }, 8}, // reversed and far outside
+        {[](VideoFrame& g) { g.vLine(3, 4, -100, kInk); }, 5},
+        {[](VideoFrame& g) { g.rectangle(6, 4, 1, 1, kInk); }, 16},    // the outline only
+        {[](VideoFrame& g) { g.bar(-5, 3, 100, 100, kInk); }, 8 * 3},
+        {[](VideoFrame& g) { g.line(INT_MIN, 2, INT_MAX, 2, kInk); }, 8}, // bounded by the image
+    };
+    for (const auto& c : cases) {
+        f.clear(0);
+        c.draw(f);
+        EXPECT_EQ(inked(f).size(), c.count);
+    }
 }
 
 TEST(ImageDrawingTest, LinesIncludeBothEndsAndIgnoreDirection)
@@ -95,22 +91,11 @@ TEST(ImageDrawingTest, LinesIncludeBothEndsAndIgnoreDirection)
         const std::set<Point> pa = inked(a);
         ASSERT_EQ(pa, inked(b)) << x1 << "," << y1 << " " << x2 << "," << y2;
         EXPECT_TRUE(connected(pa, true));
-        const bool inside = x1 >= 0 && x2 >= 0 && y1 >= 0 && y2 >= 0 && x1 < 24 && x2 < 24
-            && y1 < 24 && y2 < 24;
-        if (inside) {
+        if (std::min({x1, x2, y1, y2}) >= 0 && std::max({x1, x2, y1, y2}) < 24) {
             EXPECT_TRUE(pa.count({x1, y1}) && pa.count({x2, y2}));
             EXPECT_EQ(pa.size(), static_cast<size_t>(std::max(std::abs(x2 - x1), std::abs(y2 - y1))) + 1);
         }
     }
-    // The diagonal of a square and a line from one int limit to the other:
-    // the work is bounded by the image, not by the coordinates.
-    VideoFrame f = blank(5, 5);
-    f.line(0, 0, 4, 4, kInk);
-    EXPECT_EQ(inked(f), (std::set<Point>{{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}}));
-    f.clear(0);
-    f.line(INT_MIN, 2, INT_MAX, 2, kInk);
-    f.line(2, INT_MAX, 2, INT_MIN, kInk);
-    EXPECT_EQ(inked(f).size(), 9u);
 }
 
 TEST(ImageDrawingTest, FloodFillMatchesAReferenceFill)
@@ -122,22 +107,21 @@ TEST(ImageDrawingTest, FloodFillMatchesAReferenceFill)
         for (int i = 0; i < w * h; ++i)
             f.pixels()[i] = rng() % 3; // three colours: many small regions
         const int sx = rng() % w, sy = rng() % h;
-        std::vector<unsigned int> expected(f.pixels(), f.pixels() + w * h);
+        Pixels expected = pixelsOf(f);
         const unsigned int old = expected[sy * w + sx];
         std::deque<Point> todo = {{sx, sy}};
         expected[sy * w + sx] = kInk;
         while (!todo.empty()) {
             const auto [x, y] = todo.front();
             todo.pop_front();
-            const Point next[4] = {{x + 1, y}, {x - 1, y}, {x, y + 1}, {x, y - 1}};
-            for (const auto& [nx, ny] : next)
+            for (const auto& [nx, ny] : {Point{x + 1, y}, Point{x - 1, y}, Point{x, y + 1}, Point{x, y - 1}})
                 if (nx >= 0 && ny >= 0 && nx < w && ny < h && expected[ny * w + nx] == old) {
                     expected[ny * w + nx] = kInk;
                     todo.push_back({nx, ny});
                 }
         }
         f.fill(sx, sy, kInk);
-        ASSERT_EQ(std::vector<unsigned int>(f.pixels(), f.pixels() + w * h), expected);
+        ASSERT_EQ(pixelsOf(f), expected);
     }
 
     // Filling with the region's own colour or from outside changes nothing.
@@ -149,57 +133,43 @@ TEST(ImageDrawingTest, FloodFillMatchesAReferenceFill)
 
     // A comb leaves many pending seeds; the stack stays proportional to the
     // image and is empty at the end.
-    const int w = 200, h = 200;
-    VideoFrame comb = blank(w, h);
-    for (int x = 1; x < w; x += 2)
-        comb.vLine(x, 0, h - 2, 1);
+    VideoFrame comb = blank(200, 200);
+    for (int x = 1; x < 200; x += 2)
+        comb.vLine(x, 0, 198, 1);
     Array<int, int> stack;
-    VideoFrame::scanLineFloodFill(comb.pixels(), w, h, 0, 0, kInk, stack);
+    VideoFrame::scanLineFloodFill(comb.pixels(), 200, 200, 0, 0, kInk, stack);
     EXPECT_EQ(stack.count(), 0);
-    EXPECT_LE(stack.capacity(), 4 * w * h + 64);
-    EXPECT_EQ(comb.getPixel(w - 2, 0), kInk);
+    EXPECT_LE(stack.capacity(), 4 * 200 * 200 + 64);
+    EXPECT_EQ(comb.getPixel(198, 0), kInk);
 }
 
 TEST(ImageDrawingTest, CirclesAndEllipses)
 {
     for (int r = 0; r <= 25; ++r) {
-        VideoFrame f = blank(61, 61);
+        VideoFrame f = blank(61, 61), g = blank(61, 61), disc = blank(61, 61);
         f.circle(30, 30, r, kInk, false);
-        const std::set<Point> ring = inked(f);
+        g.rasterCircle2(30, 30, r, kInk, false);
+        disc.circle(30, 30, r, kInk, true);
+        const std::set<Point> ring = inked(f), ring4 = inked(g), inside = inked(disc);
+        EXPECT_TRUE(connected(ring, true));
+        EXPECT_TRUE(connected(ring4, false)) << "r=" << r;
         for (const auto& [x, y] : ring) {
-            const double d = std::hypot(x - 30, y - 30);
-            ASSERT_LE(std::fabs(d - r), 0.5 + 1e-9) << "r=" << r;
+            ASSERT_LE(std::fabs(std::hypot(x - 30, y - 30) - r), 0.5 + 1e-9) << "r=" << r;
             ASSERT_TRUE(ring.count({60 - x, y}) && ring.count({y, x})); // symmetric
         }
-        EXPECT_TRUE(connected(ring, true));
-
-        VideoFrame g = blank(61, 61);
-        g.rasterCircle2(30, 30, r, kInk, false);
-        const std::set<Point> ring4 = inked(g);
-        EXPECT_TRUE(connected(ring4, false)) << "r=" << r;
         for (const auto& [x, y] : ring4)
             ASSERT_LT(std::fabs(std::hypot(x - 30, y - 30) - r), 1.0);
-
-        // Filled: the outline and everything it encloses, and nothing else.
-        VideoFrame disc = blank(61, 61);
-        disc.circle(30, 30, r, kInk, true);
-        const std::set<Point> inside = inked(disc);
-        for (const Point& p : ring)
-            ASSERT_TRUE(inside.count(p));
+        // Filled: the outline and everything between its ends on each row.
         for (int y = 0; y < 61; ++y) {
             int first = 61, last = -1;
-            for (const Point& p : ring)
-                if (p.second == y) {
-                    first = std::min(first, p.first);
-                    last = std::max(last, p.first);
+            for (const auto& [px, py] : ring)
+                if (py == y) {
+                    first = std::min(first, px);
+                    last = std::max(last, px);
                 }
             for (int x = 0; x < 61; ++x)
                 ASSERT_EQ(inside.count({x, y}) == 1, x >= first && x <= last);
         }
-        VideoFrame disc2 = blank(61, 61);
-        disc2.rasterCircle2(30, 30, r, kInk, true);
-        for (const auto& [x, y] : inked(disc2))
-            ASSERT_LT(std::hypot(x - 30, y - 30), r + 1.0);
     }
 
     VideoFrame f = blank(40, 30);
@@ -208,23 +178,28 @@ TEST(ImageDrawingTest, CirclesAndEllipses)
     EXPECT_TRUE(connected(curve, true));
     EXPECT_TRUE(curve.count({8, 15}) && curve.count({32, 15}) && curve.count({20, 10}));
     for (const auto& [x, y] : curve) {
-        const double e = std::pow((x - 20) / 12.0, 2) + std::pow((y - 15) / 5.0, 2);
-        EXPECT_NEAR(e, 1.0, 0.3);
+        EXPECT_NEAR(std::pow((x - 20) / 12.0, 2) + std::pow((y - 15) / 5.0, 2), 1.0, 0.3);
         EXPECT_TRUE(curve.count({40 - x, y}) && curve.count({x, 30 - y}));
     }
-    f.clear(0);
-    f.ellipse(20, 15, 3, 0, kInk, true);
-    EXPECT_EQ(inked(f).size(), 7u);
-    f.clear(0);
-    f.ellipse(20, 15, 0, 4, kInk, false);
-    EXPECT_EQ(inked(f).size(), 9u);
-    f.clear(0);
-    f.circle(20, 15, -1, kInk, true);
-    f.circle(INT_MAX, INT_MAX, 5, kInk, true);
-    f.ellipse(INT_MIN, 0, 3, 3, kInk, true);
-    EXPECT_TRUE(inked(f).empty());
-    f.circle(0, 0, 0, kInk, false);
-    EXPECT_EQ(inked(f), (std::set<Point>{{0, 0}}));
+    // Degenerate and far-off shapes.
+    const struct {
+        void (*draw)(VideoFrame&);
+        size_t count;
+    } cases[] = {
+        {[](VideoFrame& g) { g.ellipse(20, 15, 3, 0, kInk, true); }, 7},
+        {[](VideoFrame& g) { g.ellipse(20, 15, 0, 4, kInk, false); }, 9},
+        {[](VideoFrame& g) { g.circle(0, 0, 0, kInk, false); }, 1},
+        {[](VideoFrame& g) {
+             g.circle(20, 15, -1, kInk, true);
+             g.circle(INT_MAX, INT_MAX, 5, kInk, true);
+             g.ellipse(INT_MIN, 0, 3, 3, kInk, true);
+         }, 0},
+    };
+    for (const auto& c : cases) {
+        f.clear(0);
+        c.draw(f);
+        EXPECT_EQ(inked(f).size(), c.count);
+    }
 }
 
 TEST(ImageDrawingTest, ShapesLargerThanTheImageAreClippedCheaply)
@@ -240,34 +215,36 @@ TEST(ImageDrawingTest, ShapesLargerThanTheImageAreClippedCheaply)
     };
     for (const Shape& shape : shapes)
         for (bool filled : {false, true})
-            for (const Point& centre :
-                 std::vector<Point>{{10, 10}, {-20, 5}, {40, -31}, {5, 50}, {3, 2}, {17, 13}}) {
+            for (const auto& [cx, cy] :
+                 {Point{10, 10}, Point{-20, 5}, Point{40, -31}, Point{5, 50}, Point{3, 2}, Point{17, 13}}) {
                 VideoFrame small = blank(20, 16), big = blank(200, 200);
-                shape(small, centre.first, centre.second, filled);
-                shape(big, centre.first + 90, centre.second + 90, filled);
+                shape(small, cx, cy, filled);
+                shape(big, cx + 90, cy + 90, filled);
                 for (int y = 0; y < 16; ++y)
                     for (int x = 0; x < 20; ++x)
                         ASSERT_EQ(small.getPixel(x, y), big.getPixel(x + 90, y + 90))
                             << x << "," << y << " filled " << filled;
             }
 
-    // Radii at the int limit about a centre in the image finish at once.
-    VideoFrame f = blank(16, 16);
-    f.circle(8, 8, INT_MAX, kInk, false);
-    f.rasterCircle2(8, 8, INT_MAX, kInk, false);
-    f.ellipse(8, 8, INT_MAX, INT_MAX, kInk, false);
-    EXPECT_TRUE(inked(f).empty());
-    f.circle(8, 8, INT_MAX, kInk, true);
-    EXPECT_EQ(inked(f).size(), 256u);
-    f.clear(0);
-    f.ellipse(8, 8, INT_MAX, INT_MAX - 1, kInk, true);
-    EXPECT_EQ(inked(f).size(), 256u);
-    f.clear(0);
-    f.rasterCircle2(8, 8, INT_MAX, kInk, true);
-    EXPECT_EQ(inked(f).size(), 256u);
-    f.clear(0);
-    f.ellipse(8, 8, 3, INT_MAX, kInk, false); // tall and thin: two columns
-    EXPECT_EQ(inked(f).size(), 32u);
-    EXPECT_EQ(f.getPixel(5, 0), kInk);
-    EXPECT_EQ(f.getPixel(11, 15), kInk);
+    // Radii at the int limit about a centre in the image finish at once:
+    // outlines lie outside, filled shapes cover everything.
+    const struct {
+        void (*draw)(VideoFrame&);
+        size_t count;
+    } cases[] = {
+        {[](VideoFrame& f) {
+             f.circle(8, 8, INT_MAX, kInk, false);
+             f.rasterCircle2(8, 8, INT_MAX, kInk, false);
+             f.ellipse(8, 8, INT_MAX, INT_MAX, kInk, false);
+         }, 0},
+        {[](VideoFrame& f) { f.circle(8, 8, INT_MAX, kInk, true); }, 256},
+        {[](VideoFrame& f) { f.ellipse(8, 8, INT_MAX, INT_MAX - 1, kInk, true); }, 256},
+        {[](VideoFrame& f) { f.rasterCircle2(8, 8, INT_MAX, kInk, true); }, 256},
+        {[](VideoFrame& f) { f.ellipse(8, 8, 3, INT_MAX, kInk, false); }, 32}, // two columns
+    };
+    for (const auto& c : cases) {
+        VideoFrame f = blank(16, 16);
+        c.draw(f);
+        EXPECT_EQ(inked(f).size(), c.count);
+    }
 }

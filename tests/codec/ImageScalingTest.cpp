@@ -4,30 +4,21 @@
 
 #include <algorithm>
 #include <climits>
-#include <random>
-#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "ImageTestSupport.h"
+
+using namespace imagetest;
+
 namespace {
 
-using Pixels = std::vector<unsigned int>;
+std::vector<int> toVector(const Array<int, int>& a) { return std::vector<int>(a.data(), a.data() + a.count()); }
 
-Pixels randomImage(int width, int height, unsigned seed = 1)
+unsigned int pairAverage(unsigned int p, unsigned int q)
 {
-    std::mt19937 rng(seed);
-    Pixels p(static_cast<size_t>(width) * height);
-    for (auto& v : p)
-        v = rng();
-    return p;
+    return ((p & q) & 0xFFFFFFu) + (((p ^ q) >> 1) & 0x7F7F7Fu);
 }
-
-std::vector<int> toVector(const Array<int, int>& a)
-{
-    return std::vector<int>(a.data(), a.data() + a.count());
-}
-
-unsigned int rgb(int r, int g, int b) { return (r << 16) | (g << 8) | b; }
 
 } // namespace
 
@@ -38,6 +29,8 @@ TEST(ImageScalingTest, StepTablesFollowTheBresenhamWalks)
     EXPECT_EQ(toVector(steps), (std::vector<int>{0, 2, 5, 8}));
     ImageEnlarger::fillSteps(4, 10, steps);
     EXPECT_EQ(toVector(steps), (std::vector<int>{0, 0, 1, 1, 1, 2, 2, 2, 3, 3}));
+    ImageShrinker::fillSteps(0, 4, steps);
+    EXPECT_EQ(steps.count(), 0);
 
     // Over many size pairs: shrinking tables rise strictly from 0, enlarging
     // tables rise by at most one and end on the last source index; even the
@@ -48,48 +41,34 @@ TEST(ImageScalingTest, StepTablesFollowTheBresenhamWalks)
             ASSERT_EQ(steps.count(), dst);
             EXPECT_EQ(steps[0], 0);
             for (int i = 0; i < dst; ++i) {
-                ASSERT_GE(steps[i], 0);
                 ASSERT_LT(steps[i], src);
-                if (i > 0 && dst <= src) {
-                    ASSERT_GT(steps[i], steps[i - 1]) << src << " -> " << dst;
-                }
+                ASSERT_TRUE(i == 0 || dst > src || steps[i] > steps[i - 1]) << src << " -> " << dst;
             }
             ImageEnlarger::fillSteps(src, dst, steps);
-            for (int i = 0; i < dst; ++i) {
-                ASSERT_LT(steps[i], src);
-                if (i > 0) {
-                    ASSERT_LE(steps[i] - steps[i - 1], 1);
-                }
-            }
-            if (dst >= src) {
-                EXPECT_EQ(steps[dst - 1], src - 1) << src << " -> " << dst;
-            }
+            for (int i = 0; i < dst; ++i)
+                ASSERT_TRUE(steps[i] < src && (i == 0 || steps[i] - steps[i - 1] <= 1));
+            EXPECT_TRUE(dst < src || steps[dst - 1] == src - 1) << src << " -> " << dst;
         }
     }
-    ImageShrinker::fillSteps(0, 4, steps);
-    EXPECT_EQ(steps.count(), 0);
 }
 
 TEST(ImageScalingTest, ScalerObjectsReuseTablesAndCoverEveryAxisDirection)
 {
-    VideoFrame src, dst;
-    src.resize(4, 4);
+    VideoFrame src = blank(4, 4), dst = blank(2, 2);
     for (int i = 0; i < 16; ++i)
         src.pixels()[i] = 0xFF000000u | i;
-    dst.resize(2, 2);
     ImageShrinker shrinker;
     shrinker.shrink(&src, &dst);
     shrinker.shrink(&src, &dst);
     EXPECT_EQ(shrinker.tableBuilds(), 1);
-    EXPECT_EQ(std::vector<unsigned>(dst.pixels(), dst.pixels() + 4),
-              (std::vector<unsigned>{0xFF000000u, 0xFF000002u, 0xFF000008u, 0xFF00000Au}));
+    EXPECT_EQ(pixelsOf(dst), (Pixels{0xFF000000u, 0xFF000002u, 0xFF000008u, 0xFF00000Au}));
     dst.resize(3, 2);
     shrinker.shrink(&src, &dst);
     EXPECT_EQ(shrinker.tableBuilds(), 2);
 
     // Shrinking one axis while growing the other: every destination pixel is
     // written from the source (no unset entries, no reads past the end).
-    Pixels wide = randomImage(8, 2);
+    const Pixels wide = randomImage(8, 2);
     Pixels out(3 * 5, 0xDEADBEEFu);
     shrinker.shrink(wide.data(), 8, 2, out.data(), 3, 5);
     for (unsigned int p : out)
@@ -113,46 +92,42 @@ TEST(ImageScalingTest, ScalerObjectsReuseTablesAndCoverEveryAxisDirection)
 TEST(ImageScalingTest, StretchPicksTheResamplerByRatio)
 {
     const Pixels src = randomImage(100, 100);
-    Pixels dst(50 * 50), expected;
 
     // Exact half: 2 x 2 averages of the pair averages, rounding down, alpha 0.
-    Pixels block = {rgb(0, 10, 200), rgb(1, 11, 201), rgb(1, 11, 201), rgb(1, 12, 203)};
-    Pixels tiny(1);
+    Pixels block = {rgb(0, 10, 200), rgb(1, 11, 201), rgb(1, 11, 201), rgb(1, 12, 203)}, tiny(1);
     VideoFrame::stretchPixels(block.data(), 2, 2, tiny.data(), 1, 1);
     EXPECT_EQ(tiny[0], rgb(0, 10, 201));
-    VideoFrame::stretchPixels(src.data(), 100, 100, dst.data(), 50, 50);
-    for (int y = 0; y < 50; ++y)
-        for (int x = 0; x < 50; ++x) {
-            const unsigned a = src[(2 * y) * 100 + 2 * x], b = src[(2 * y) * 100 + 2 * x + 1];
-            const unsigned c = src[(2 * y + 1) * 100 + 2 * x], d = src[(2 * y + 1) * 100 + 2 * x + 1];
-            auto avg = [](unsigned p, unsigned q) {
-                return ((p & q) & 0xFFFFFFu) + (((p ^ q) >> 1) & 0x7F7F7Fu);
-            };
-            ASSERT_EQ(dst[y * 50 + x], avg(avg(a, b), avg(c, d)));
-        }
+    Pixels half(50 * 50);
+    VideoFrame::stretchPixels(src.data(), 100, 100, half.data(), 50, 50);
+    for (int i = 0; i < 50 * 50; ++i) {
+        const unsigned int* a = &src[(i / 50) * 200 + (i % 50) * 2];
+        ASSERT_EQ(half[i], pairAverage(pairAverage(a[0], a[1]), pairAverage(a[100], a[101])));
+    }
 
-    Pixels actual(60 * 60);
-    expected.assign(60 * 60, 0);
-    VideoFrame::stretchPixels(src.data(), 100, 100, actual.data(), 60, 60);
-    VideoFrame::zoom(src.data(), 100, 100, expected.data(), 60, 60, true);
-    EXPECT_EQ(actual, expected);
-
-    actual.assign(59 * 59, 0);
-    expected.assign(59 * 59, 1);
-    VideoFrame::stretchPixels(src.data(), 100, 100, actual.data(), 59, 59);
-    VideoFrame::shrinkPixels(src.data(), 100, 100, expected.data(), 59, 59);
-    EXPECT_EQ(actual, expected);
-
-    actual.assign(100 * 100, 0);
-    VideoFrame::stretchPixels(src.data(), 100, 100, actual.data(), 100, 100);
-    EXPECT_EQ(actual, src);
+    // 60 % and more: bilinear zoom; below: area averaging; same size: a copy.
+    using Resampler = void (*)(const unsigned int*, int, int, unsigned int*, int, int);
+    const struct {
+        int size;
+        Resampler expected;
+    } cases[] = {{60, [](const unsigned int* s, int sw, int sh, unsigned int* d, int dw, int dh) {
+                      VideoFrame::zoom(s, sw, sh, d, dw, dh, true);
+                  }},
+                 {59, VideoFrame::shrinkPixels},
+                 {100, [](const unsigned int* s, int sw, int sh, unsigned int* d, int, int) {
+                      std::copy(s, s + sw * sh, d);
+                  }}};
+    for (const auto& c : cases) {
+        Pixels actual(c.size * c.size, 0), expected(c.size * c.size, 1);
+        VideoFrame::stretchPixels(src.data(), 100, 100, actual.data(), c.size, c.size);
+        c.expected(src.data(), 100, 100, expected.data(), c.size, c.size);
+        EXPECT_EQ(actual, expected) << c.size;
+    }
 
     // Half the width but not half the height must not take the 2 x 2 path,
     // which would write 50 x 50 pixels into this 50 x 30 buffer.
     Pixels guarded(50 * 30 + 16, 0xABCDEF01u);
     VideoFrame::stretchPixels(src.data(), 100, 100, guarded.data(), 50, 30);
-    for (int i = 50 * 30; i < 50 * 30 + 16; ++i)
-        EXPECT_EQ(guarded[i], 0xABCDEF01u);
+    EXPECT_EQ(Pixels(guarded.begin() + 50 * 30, guarded.end()), Pixels(16, 0xABCDEF01u));
 }
 
 TEST(ImageScalingTest, InPlaceFormsResizeThroughScratch)
@@ -161,31 +136,24 @@ TEST(ImageScalingTest, InPlaceFormsResizeThroughScratch)
     VideoFrame frame;
     frame.setPixels(src.data(), 100, 100);
     frame.stretchPixels(100, 100);
-    EXPECT_EQ(Pixels(frame.pixels(), frame.pixels() + 10000), src);
+    EXPECT_EQ(pixelsOf(frame), src);
     EXPECT_EQ(frame.scratch().count(), 0);
 
     Pixels expected(50 * 50);
     VideoFrame::stretchPixels(src.data(), 100, 100, expected.data(), 50, 50);
     frame.stretchPixels(50, 50);
-    ASSERT_EQ(frame.width(), 50);
-    EXPECT_EQ(Pixels(frame.pixels(), frame.pixels() + 2500), expected);
-
+    EXPECT_EQ(pixelsOf(frame), expected);
     frame.shrinkHalf();
-    EXPECT_EQ(frame.width(), 25);
-    EXPECT_EQ(frame.height(), 25);
+    EXPECT_EQ(frame.width() * 100 + frame.height(), 25 * 100 + 25);
     frame.shrinkFast(10, 40);
-    EXPECT_EQ(frame.width(), 10);
-    EXPECT_EQ(frame.height(), 40);
+    EXPECT_EQ(frame.width() * 100 + frame.height(), 10 * 100 + 40);
 
-    VideoFrame odd;
-    odd.resize(5, 3);
+    VideoFrame odd = blank(5, 3);
     Pixels halfOut(2);
     EXPECT_EQ(VideoFrame::shrinkHalf(halfOut.data(), odd.pixels(), 5, 3), 1);
     odd.shrinkHalf();
-    EXPECT_EQ(odd.width(), 2);
-    EXPECT_EQ(odd.height(), 1);
     odd.shrinkHalf(); // one row: left alone
-    EXPECT_EQ(odd.height(), 1);
+    EXPECT_EQ(odd.width() * 100 + odd.height(), 2 * 100 + 1);
 
     // A size whose pixel count overflows an int is an allocation failure,
     // never a small buffer, and the frame stays as it was.
@@ -206,10 +174,8 @@ TEST(ImageScalingTest, ZoomSteps)
     const Pixels quad = {0xFF000001u, 0xFF000002u, 0xFF000003u, 0xFF000004u};
     Pixels big(16);
     VideoFrame::zoom(quad.data(), 2, 2, big.data(), 4, 4, false);
-    EXPECT_EQ(big[0], 0xFF000001u);
-    EXPECT_EQ(big[1], 0xFF000001u);
-    EXPECT_EQ(big[3], 0xFF000002u);
-    EXPECT_EQ(big[15], 0xFF000004u);
+    EXPECT_EQ(Pixels(big.begin(), big.begin() + 4), (Pixels{quad[0], quad[0], quad[1], quad[1]}));
+    EXPECT_EQ(big[15], quad[3]);
 
     // A single source pixel has no right or lower neighbour to blend with.
     const Pixels one = {0xFF123456u};
@@ -220,7 +186,7 @@ TEST(ImageScalingTest, ZoomSteps)
 
 TEST(ImageScalingTest, AveragingShrinkers)
 {
-    // Area averaging: truncated means; one sample is copied with its alpha.
+    // Area averaging: truncated means; an unchanged size copies the pixels.
     const Pixels row = {rgb(10, 0, 0), rgb(11, 0, 0), rgb(13, 0, 0)};
     Pixels one(1);
     VideoFrame::shrinkPixels(row.data(), 3, 1, one.data(), 1, 1);
@@ -232,9 +198,8 @@ TEST(ImageScalingTest, AveragingShrinkers)
 
     // Box filter: 6 -> 2 takes the blocks [0, 3) and [3, 6).
     Pixels six(36);
-    for (int y = 0; y < 6; ++y)
-        for (int x = 0; x < 6; ++x)
-            six[y * 6 + x] = rgb(x < 3 ? 30 : 60, y < 3 ? 90 : 120, x + y);
+    for (int i = 0; i < 36; ++i)
+        six[i] = rgb(i % 6 < 3 ? 30 : 60, i / 6 < 3 ? 90 : 120, i % 6 + i / 6);
     Pixels q(4), qf(4);
     VideoFrame::shrinkPixelsQ(six.data(), 6, 6, q.data(), 2, 2);
     EXPECT_EQ(q, (Pixels{rgb(30, 90, 2), rgb(60, 90, 5), rgb(30, 120, 5), rgb(60, 120, 8)}));
@@ -281,19 +246,16 @@ TEST(ImageScalingTest, LineScalers)
 
     // Enlarging 2 -> 8: three leading repeats, then the walk from the start,
     // mixing in the right neighbour from half a step on.
-    const Pixels pair = {0xFF000000u, 0xFF0000FEu};
-    std::vector<unsigned int> eight(8); // exact size: ASan sees any overrun
+    const unsigned int b = 0xFF000000u, mid = 0x7Fu;
+    const Pixels pair = {b, 0xFF0000FEu};
+    Pixels eight(8); // exact size: ASan sees any overrun
     VideoFrame::ScaleLineAvg(pair.data(), 2, eight.data(), 8);
-    const unsigned mid = 0x7Fu;
-    EXPECT_EQ(eight, (Pixels{0xFF000000u, 0xFF000000u, 0xFF000000u, 0xFF000000u, 0xFF000000u, mid,
-                             mid, 0xFF0000FEu}));
+    EXPECT_EQ(eight, (Pixels{b, b, b, b, b, mid, mid, 0xFF0000FEu}));
 
     // The rectangle forms apply the same stepping to rows.
     Pixels rect(4 * 4);
     VideoFrame::ScaleRect(rect.data(), src.data(), 2, 2, 4, 4);
-    EXPECT_EQ(Pixels(rect.begin(), rect.begin() + 4), (Pixels{10, 10, 20, 20}));
-    EXPECT_EQ(Pixels(rect.begin() + 4, rect.begin() + 8), (Pixels{10, 10, 20, 20}));
-    EXPECT_EQ(Pixels(rect.begin() + 12, rect.end()), (Pixels{30, 30, 40, 40}));
+    EXPECT_EQ(rect, (Pixels{10, 10, 20, 20, 10, 10, 20, 20, 30, 30, 40, 40, 30, 30, 40, 40}));
     Pixels columnOut(8);
     VideoFrame::ScaleRectAvg(pair.data(), 1, 2, columnOut.data(), 1, 8);
     EXPECT_EQ(columnOut, eight);
@@ -301,7 +263,7 @@ TEST(ImageScalingTest, LineScalers)
     const Pixels wide = randomImage(13, 9, 5);
     for (int dw : {1, 4, 13, 30})
         for (int dh : {1, 5, 9, 20}) {
-            std::vector<unsigned int> a(static_cast<size_t>(dw) * dh);
+            Pixels a(static_cast<size_t>(dw) * dh);
             VideoFrame::ScaleRectAvg(wide.data(), 13, 9, a.data(), dw, dh);
             VideoFrame::ScaleRect(a.data(), wide.data(), 13, 9, dw, dh);
         }
