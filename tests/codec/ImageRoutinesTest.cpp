@@ -130,19 +130,12 @@ TEST(ImageRoutinesTest, FontAndText)
     b.drawText(0, 0, "-120", 7);
     EXPECT_EQ(pixelsOf(a), pixelsOf(b));
 
-    // The outline lies around the glyph; the glyph keeps its colour.
-    VideoFrame outlined = blank(12, 12), plain = blank(12, 12);
-    outlined.drawTextOutline(2, 1, "o", 1, 2);
-    plain.drawText(2, 1, "o", 1);
-    for (int i = 0; i < 144; ++i)
-        ASSERT_TRUE(plain.pixels()[i] != 1 || outlined.pixels()[i] == 1);
-    EXPECT_GT(std::count(outlined.pixels(), outlined.pixels() + 144, 2u), 0);
-
     // Clipped anywhere, even at the int limits and with huge sizes.
     VideoFrame edge = blank(8, 8);
     edge.drawText(-5, -3, "WW", 9, 1);
     edge.drawText(INT_MAX - 3, 0, "WW", 9, 1);
     edge.drawText(INT_MIN, INT_MIN, "W", 9, 1 << 30);
+    edge.drawTextOutline(INT_MAX - 3, -4, "WW", 9, 2);
     edge.drawText(0, 0, nullptr, 9, 1);
     VideoFrame::drawText(nullptr, 8, 8, 0, 0, "W", 9, 1);
 }
