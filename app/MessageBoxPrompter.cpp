@@ -59,8 +59,9 @@ void MessageBoxPrompter::servePending()
                 return;
             r = m_pending.front();
             m_pending.pop_front();
+            // Under the lock: the asking thread withdraws only what is not taken.
+            r->taken.store(true);
         }
-        r->taken.store(true);
         serve(*r);
         r->done.store(true);
     }
@@ -85,9 +86,9 @@ void MessageBoxPrompter::ask(Request& r)
     QMetaObject::invokeMethod(this, &MessageBoxPrompter::servePending, Qt::QueuedConnection);
     Thread* self = Thread::getCurrentThread();
     while (!r.done.load()) {
-        if (self && self->isStopRequested() && !r.taken.load()) {
-            // Nobody will answer any more; withdraw the request unless the
-            // GUI thread has just taken it.
+        if (self && self->isStopRequested()) {
+            // Nobody may answer any more: withdraw the request, unless the
+            // GUI thread has taken it (then its box is up; wait for it).
             std::lock_guard<std::mutex> lock(m_mutex);
             if (!r.taken.load()) {
                 for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {

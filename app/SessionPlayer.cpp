@@ -94,11 +94,12 @@ SessionPlayer::SessionPlayer(QWidget* parent)
     // view scrolls.
     connect(verticalScrollBar(), SIGNAL(valueChanged(int)), this, SLOT(onSliderMoved()));
     connect(horizontalScrollBar(), SIGNAL(valueChanged(int)), this, SLOT(onSliderMoved()));
-    // Both toggle; the slot decides the direction. Queued, so that they run
-    // after the key or window-state event that caused them.
-    connect(this, SIGNAL(goFullScreen()), this, SLOT(onBtnFullScreenClicked()),
-            Qt::QueuedConnection);
-    connect(this, SIGNAL(goNormalScreen()), this, SLOT(onBtnFullScreenClicked()),
+    // Queued, so that they run after the key or window-state event that
+    // caused them. Each toggles only in its own direction: a window-state
+    // report that comes twice must not take the window out of the full
+    // screen it has just entered.
+    connect(this, SIGNAL(goFullScreen()), this, SLOT(onGoFullScreen()), Qt::QueuedConnection);
+    connect(this, SIGNAL(goNormalScreen()), this, SLOT(onGoNormalScreen()),
             Qt::QueuedConnection);
 
     registerFileExtension();
@@ -113,10 +114,14 @@ SessionPlayer::~SessionPlayer()
     m_prompter.setDelegate(nullptr);
     m_prompter.setUnattended(true);
     shutdownPlayer();
-    delete m_controlBar;
+    // Cleared before the deletes: tearing the scene down moves the scroll
+    // bars, whose slot would otherwise reach a half-destroyed scene.
+    ControlBar* bar = m_controlBar;
     m_controlBar = nullptr;
-    delete m_drawingScene;
+    DrawingScene* scene = m_drawingScene;
     m_drawingScene = nullptr;
+    delete bar;
+    delete scene;
 }
 
 bool SessionPlayer::isLoaded() const
@@ -644,6 +649,18 @@ void SessionPlayer::onBtnZoomClicked()
         calcFullscreenStretched();
     else
         calcNotFullscreenStretched();
+}
+
+void SessionPlayer::onGoFullScreen()
+{
+    if (!isFullScreen())
+        onBtnFullScreenClicked();
+}
+
+void SessionPlayer::onGoNormalScreen()
+{
+    if (isFullScreen())
+        onBtnFullScreenClicked();
 }
 
 void SessionPlayer::onBtnFullScreenClicked()

@@ -45,6 +45,9 @@ class QResizeEvent;
 // - A recording named on the command line that gets an index built first
 //   (Yes to the index question) starts playing when the build has succeeded,
 //   as the pause icon shown for it says.
+// - goFullScreen() (the window was maximised) and goNormalScreen() (Escape)
+//   reach the full-screen toggle only when the window is not already on
+//   their side, so a maximise reported twice cannot undo itself.
 // - A drop is accepted at once and the file opened right after the drop
 //   event has returned, so that the index question does not hold the
 //   program the file was dragged from.
@@ -131,6 +134,10 @@ public slots:
     void onSliderMoved();
     void calcFullscreenStretched();
     void onSetButtonIconAutoPlay();
+    // What goFullScreen() and goNormalScreen() do: the full-screen toggle,
+    // when the window is not already on that side.
+    void onGoFullScreen();
+    void onGoNormalScreen();
 
 protected:
     bool event(QEvent* e) override;

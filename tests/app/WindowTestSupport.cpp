@@ -89,41 +89,6 @@ QStringList ScriptedPrompter::texts()
     return m_texts;
 }
 
-class LogCapture::Sink : public Log
-{
-public:
-    void writeEvent(VtrLogLevel, const QString& line) override
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        lines << line;
-    }
-    std::mutex mutex;
-    QStringList lines;
-};
-
-LogCapture::LogCapture() : m_sink(new Sink)
-{
-    m_sink->setTimestamps(false);
-    m_sink->setLoggingLevel(VTR_LOG_DEVEL);
-    m_sink->setEnabled(true);
-    LogGroup::Instance()->add(m_sink);
-}
-
-LogCapture::~LogCapture()
-{
-    LogGroup::Instance()->remove(m_sink);
-}
-
-bool LogCapture::contains(const QString& text) const
-{
-    auto* sink = static_cast<Sink*>(m_sink.data());
-    std::lock_guard<std::mutex> lock(sink->mutex);
-    for (const QString& line : sink->lines)
-        if (line.contains(text))
-            return true;
-    return false;
-}
-
 const QRect WindowFixture::kAvailable(0, 22, 1440, 878);
 const QSize WindowFixture::kDecoration(0, 22);
 

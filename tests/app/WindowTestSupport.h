@@ -18,7 +18,6 @@
 #include "DrawingScene.h"
 #include "FilePlayer.h"
 #include "IPrompter.h"
-#include "Log.h"
 #include "SessionPlayer.h"
 #include "VideoFrame.h"
 
@@ -51,19 +50,6 @@ private:
     std::mutex m_mutex;
     std::vector<Answer> m_script;
     QStringList m_texts;
-};
-
-// Keeps the log lines written while it lives.
-class LogCapture
-{
-public:
-    LogCapture();
-    ~LogCapture();
-    bool contains(const QString& text) const;
-
-private:
-    class Sink;
-    QSharedPointer<Log> m_sink;
 };
 
 class WindowFixture : public ::testing::Test
