@@ -52,6 +52,11 @@ struct Pace
     quint64 last;
 };
 
+void PrintTo(const Pace& p, std::ostream* os)
+{
+    *os << "speed " << p.speed;
+}
+
 class PacingTest : public PlayerFixture, public ::testing::WithParamInterface<Pace>
 {
 };
@@ -125,7 +130,8 @@ TEST_F(FilePlayerTest, ASpeedChangeKeepsMediaTimeContinuous)
         ++first;
     // The test knows the moment of the change only roughly: 50 ms more on
     // the early side.
-    expectOnTime(view, times, t0, first, [&](long long t) { return change + (t - change) / 2; }, 65);
+    expectOnTime(
+        view, times, t0, first, [&](long long t) { return change + (t - change) / 2; }, 65);
     EXPECT_TRUE(log.contains("Speed has been changed 1 -> 2"));
 }
 
@@ -226,7 +232,8 @@ TEST_F(FilePlayerTest, OpeningRejectsWhatIsNotARecording)
     EXPECT_EQ(player.getDuration(), 0u) << "a rejected file does not count as loaded";
 
     EXPECT_FALSE(player.openFile(path("missing.vro")));
-    EXPECT_EQ(prompter.texts("critical").last(), "Unable to open the file:\n" + path("missing.vro"));
+    EXPECT_EQ(prompter.texts("critical").last(),
+              "Unable to open the file:\n" + path("missing.vro"));
 
     // A first screen that does not decompress is reported, not thrown.
     EXPECT_FALSE(player.openFile(write("firstscreen.vro", 100, {{0x12, 0, "garbage"}})));
@@ -241,7 +248,8 @@ TEST_F(FilePlayerTest, AnEmptyPathAsksForAFileAndRemembersItsFolder)
     const FakePrompter::Box box = prompter.boxes().front();
     EXPECT_EQ(box.kind, QStringLiteral("open"));
     EXPECT_EQ(box.title, QStringLiteral("Open File"));
-    EXPECT_TRUE(box.text.endsWith(QStringLiteral("|Recorded Sessions(*.vro *.vr4);;All Files(*.*)")));
+    EXPECT_TRUE(
+        box.text.endsWith(QStringLiteral("|Recorded Sessions(*.vro *.vr4);;All Files(*.*)")));
     QString folder;
     player.loadFolder(folder);
     EXPECT_EQ(folder, dir.path() + "/");
@@ -259,7 +267,8 @@ TEST_F(FilePlayerTest, TheRecordingIsOpenedReadOnly)
     ASSERT_TRUE(waitFor([&] { return !view.mouseEvents().empty(); }, 3000));
     int found = 0;
     const QDir fds(QStringLiteral("/proc/self/fd"));
-    for (const QString& fd : fds.entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System)) {
+    const QDir::Filters all = QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System;
+    for (const QString& fd : fds.entryList(all)) {
         if (QFile::symLinkTarget(fds.filePath(fd)) != QFileInfo(p).canonicalFilePath())
             continue;
         QFile info(QStringLiteral("/proc/self/fdinfo/") + fd);

@@ -150,7 +150,8 @@ TEST(RecordReaderTest, OnlyTypesOneToFiveWithOrWithoutTheFlagAreValid)
 
 TEST(RecordReaderTest, CutAtEveryByteOfTheLastUnitEndsTheRecording)
 {
-    const QByteArray first = fileHeader() + unit(2, 0, QByteArray("\xE9\x00\x00\x10\x00\x10\x00\x00", 8));
+    const QByteArray first =
+        fileHeader() + unit(2, 0, QByteArray("\xE9\x00\x00\x10\x00\x10\x00\x00", 8));
     const QByteArray whole = first + unit(0x12, 40, zipped(QByteArray(500, 'a')));
     for (int cut = first.size(); cut <= whole.size(); ++cut) {
         Recording r(whole.left(cut));
@@ -204,7 +205,8 @@ TEST(RecordReaderTest, PayloadThatDoesNotInflateThrowsAndTheInflatedSizeIsCapped
 TEST(RecordReaderTest, HeadersCanBeReadWithoutTheirPayloadsAndReadAgain)
 {
     // A damaged compressed payload is not inflated when skipped.
-    Recording r(fileHeader() + unit(0x12, 1, "not zlib") + unit(1, 2, "ctl") + unitHeader(2, 3, 100));
+    Recording r(fileHeader() + unit(0x12, 1, "not zlib") + unit(1, 2, "ctl")
+                + unitHeader(2, 3, 100));
     ASSERT_EQ(r.reader.readUnitHeader(r.unitHdr), RecordReader::Unit);
     EXPECT_TRUE(r.unitHdr.isCompressed());
     r.reader.skipPayload(r.unitHdr);

@@ -100,7 +100,8 @@ TEST_F(IndexBuilderTest, TakesAKeyFrameEveryIntervalOfRecordingTime)
 
 TEST_F(IndexBuilderTest, TheEntryCountComesFromTheDurationWithinWhatTheFileHolds)
 {
-    const std::vector<TestUnit> units = {{RecordUnitHeader::KIND_CONTROL, 0, mousePayload(0, 0, 0)}};
+    const std::vector<TestUnit> units = {
+        {RecordUnitHeader::KIND_CONTROL, 0, mousePayload(0, 0, 0)}};
     const quint64 fileBound = static_cast<quint64>(recordingBytes(0, units).size()) / 24 + 1;
     const std::pair<quint64, quint64> cases[] = {{0, 1}, {9999, 1}, {10000, 2}, {~0ULL, fileBound}};
     for (const auto& [duration, count] : cases) {
@@ -134,12 +135,13 @@ TEST_F(IndexBuilderTest, KeyFramesUseTheRecordingsOwnJpegFactor)
         GridEncoder encoder;
         encoder.setQuality(IndexBuilder::qualityForScale(scale));
         encoder.setScreenDimension(64, 48);
-        const QString p = write(QStringLiteral("j%1.vro").arg(scale), 10000,
-                                {{RecordUnitHeader::KIND_SCREEN, 0,
-                                  screenPayload(UnitDispatch::SCREEN_FULL, screenHeader(64, 48, scale))},
-                                 {RecordUnitHeader::KIND_SCREEN, 0,
-                                  screenPayload(UnitDispatch::SCREEN_END, encodeScreen(encoder, screen))},
-                                 {RecordUnitHeader::KIND_CONTROL, 10000, mousePayload(0, 0, 0)}});
+        const QByteArray header = screenHeader(64, 48, scale);
+        const QString p = write(
+            QStringLiteral("j%1.vro").arg(scale), 10000,
+            {{RecordUnitHeader::KIND_SCREEN, 0, screenPayload(UnitDispatch::SCREEN_FULL, header)},
+             {RecordUnitHeader::KIND_SCREEN, 0,
+              screenPayload(UnitDispatch::SCREEN_END, encodeScreen(encoder, screen))},
+             {RecordUnitHeader::KIND_CONTROL, 10000, mousePayload(0, 0, 0)}});
         ASSERT_TRUE(builder.makeIndex(p, 10000));
         LoadedIndex l = loadIndex(p);
         ASSERT_EQ(l.entries.count(), 1);

@@ -208,7 +208,8 @@ std::vector<TestUnit> screenUnits(int width, int height, quint64 stepMs, quint64
                          0, compress});
         units.push_back({RecordUnitHeader::KIND_SCREEN, t,
                          screenPayload(UnitDispatch::SCREEN_END, QByteArray()), 0, compress});
-        units.push_back({RecordUnitHeader::KIND_CONTROL, t, mousePayload(f % width, f % height, 1)});
+        units.push_back(
+            {RecordUnitHeader::KIND_CONTROL, t, mousePayload(f % width, f % height, 1)});
     }
     return units;
 }

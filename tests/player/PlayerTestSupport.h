@@ -61,8 +61,9 @@ public:
     }
     void onMouseCursor(unsigned long id, unsigned char* data, int length) override
     {
-        note("onMouseCursor"), m_cursors.push_back(QByteArray::number(qulonglong(id)) + ':'
-                                                  + QByteArray(reinterpret_cast<char*>(data), length));
+        const QByteArray record = QByteArray::number(qulonglong(id)) + ':'
+            + QByteArray(reinterpret_cast<char*>(data), length);
+        note("onMouseCursor"), m_cursors.push_back(record);
     }
     void onPresenterInfo(int, bool) override {}
     void onScreenReset() override {}
@@ -73,7 +74,10 @@ public:
     }
     void setFirstDimension(bool) override {}
     bool isInfoShown() const override { return copy(m_infoShown); }
-    void getImageSize(int& w, int& h) override { note("getImageSize"), w = screen.width(), h = screen.height(); }
+    void getImageSize(int& w, int& h) override
+    {
+        note("getImageSize"), w = screen.width(), h = screen.height();
+    }
     void clearScreen() override { note("clearScreen"), screen.clear(0); }
     void setScreenPixels(const unsigned int* pixels, int w, int h) override
     {

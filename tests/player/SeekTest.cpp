@@ -77,7 +77,10 @@ protected:
 
     // Whether `text` was logged since line `from` (take `from` from mark()).
     int mark() const { return log.lines().size(); }
-    bool logged(int from, const char* text) const { return log.find(QLatin1String(text), from) >= 0; }
+    bool logged(int from, const char* text) const
+    {
+        return log.find(QLatin1String(text), from) >= 0;
+    }
 };
 
 } // namespace

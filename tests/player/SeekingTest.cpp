@@ -21,6 +21,12 @@ struct Choice
     bool correction;
 };
 
+// Names the test cases (CTest shows them).
+void PrintTo(const Choice& c, std::ostream* os)
+{
+    *os << c.times.size() << " entries, target " << c.target;
+}
+
 class ChooseEntryTest : public ::testing::TestWithParam<Choice>
 {
 };
@@ -64,7 +70,8 @@ TEST_P(ChooseEntryTest, TakesTheLastEntryAtOrBeforeTheTarget)
     EXPECT_EQ(log.contains(QStringLiteral("Backward correction.")), c.correction);
     if (c.correction && c.expected != Seeking::RESTART) {
         EXPECT_TRUE(log.contains(QStringLiteral("Target time: %1").arg(c.target)));
-        EXPECT_TRUE(log.contains(QStringLiteral("Index entry: %1").arg(entries[c.expected].m_time)));
+        EXPECT_TRUE(log.contains(QStringLiteral("Index entry: %1").arg(entries[c.expected].m_time)))
+            << c.target;
     }
 }
 
@@ -109,7 +116,7 @@ TEST(SeekingTest, RawKeyFramesAreUsedOnlyAtExactlyTheScreenSize)
 {
     for (unsigned char flags : {0x00, 0x10}) {
         for (int pixels : {4 * 2 - 1, 4 * 2, 4 * 2 + 1}) {
-            SCOPED_TRACE(testing::Message() << "flags " << int(flags) << ", " << pixels << " pixels");
+            SCOPED_TRACE(testing::Message() << "flags " << int(flags) << ", pixels " << pixels);
             QByteArray data;
             for (int i = 0; i < pixels; ++i)
                 data.append("\x44\x33\x22\xFF", 4);
@@ -119,7 +126,7 @@ TEST(SeekingTest, RawKeyFramesAreUsedOnlyAtExactlyTheScreenSize)
             if (used)
                 EXPECT_EQ(r.view.frame().pixels()[7], 0xFF223344u);
             else
-                EXPECT_EQ(r.view.count("clearScreen"), 0) << "an unusable key frame changes nothing";
+                EXPECT_EQ(r.view.count("clearScreen"), 0) << "an unusable key frame: no change";
         }
     }
 }

@@ -38,9 +38,10 @@ ReadBack readAll(QByteArray bytes)
     reader.readFileHeader(r.header);
     RecordUnitHeader h;
     Array<unsigned char, int> payload, packed;
-    while ((r.end = reader.readUnit(h, payload, packed)) == RecordReader::Unit)
-        r.units.append({h.m_type, h.m_channels, h.m_time,
-                        QByteArray(reinterpret_cast<const char*>(payload.data()), payload.count())});
+    while ((r.end = reader.readUnit(h, payload, packed)) == RecordReader::Unit) {
+        const QByteArray bytes(reinterpret_cast<const char*>(payload.data()), payload.count());
+        r.units.append({h.m_type, h.m_channels, h.m_time, bytes});
+    }
     return r;
 }
 

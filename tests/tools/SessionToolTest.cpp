@@ -204,7 +204,7 @@ TEST_F(SessionToolTest, SynthIsDeterministicAndPlaysItsStory)
     };
     const QByteArray bytes = synth("a.vro", "9");
     EXPECT_EQ(synth("b.vro", "9"), bytes);
-    EXPECT_NE(synth("c.vro", "10").mid(32, 4000), bytes.mid(32, 4000)) << "the seed changes the story";
+    EXPECT_NE(synth("c.vro", "10").mid(32, 4000), bytes.mid(32, 4000)) << "another seed, story";
 
     const ToolRun info = runTool({"info", file("a.vro"), "--json"});
     ASSERT_EQ(info.exitCode, 0);

@@ -23,5 +23,6 @@ inline ToolRun runTool(const QStringList& args, const QString& workDir = QString
     p.start(QStringLiteral(SESSIONTOOL_PATH), args);
     p.waitForFinished(600000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+            QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
 }
