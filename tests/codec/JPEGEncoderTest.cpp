@@ -15,9 +15,8 @@ using namespace jpegtest;
 
 namespace {
 
-// Body of every segment with the given marker before the scan, concatenated;
-// with scan set, the entropy-coded data after SOS instead (EOI included).
-Bytes segments(const Bytes& b, unsigned char marker, bool scan = false)
+// Body of every segment with the given marker before the scan, concatenated.
+Bytes segments(const Bytes& b, unsigned char marker)
 {
     Bytes out;
     size_t i = 2;
@@ -28,8 +27,6 @@ Bytes segments(const Bytes& b, unsigned char marker, bool scan = false)
                        b.begin() + static_cast<long>(i + 2 + len));
         i += 2 + len;
     }
-    if (scan)
-        return Bytes(b.begin() + static_cast<long>(i + 2 + (b[i + 2] << 8 | b[i + 3])), b.end());
     return out;
 }
 
@@ -54,12 +51,7 @@ TEST(JPEGEncoderTest, JfifStreamHasTheExpectedSegments)
     ASSERT_GT(b.size(), head.size());
     EXPECT_EQ(Bytes(b.begin(), b.begin() + static_cast<long>(head.size())), head);
     EXPECT_EQ(segments(b, 0xC0), Bytes({8, 0, 10, 0, 20, 3, 1, 0x11, 0, 2, 0x11, 1, 3, 0x11, 1}));
-    EXPECT_EQ(segments(b, 0xC4).size(), 416u);
-
-    // Without a comment there is no COM segment.
-    const Bytes plain = encoded(enc, px, 20, 10);
-    EXPECT_TRUE(segments(plain, 0xFE).empty());
-    EXPECT_EQ(plain[21], 0xDB);
+    EXPECT_EQ(encoded(enc, px, 20, 10)[21], 0xDB); // no comment, no COM segment
 }
 
 TEST(JPEGEncoderTest, TablesAreTheStandardOnes)
@@ -83,12 +75,10 @@ TEST(JPEGEncoderTest, TablesAreTheStandardOnes)
     // Factor 0 makes every entry 1; 255 scales 16 to 41 and cuts 121 to 255.
     enc.setScaleFactor(0);
     Bytes dqt = segments(encoded(enc, px, 8, 8), 0xDB);
-    ASSERT_EQ(dqt.size(), 130u);
     EXPECT_EQ(std::count(dqt.begin(), dqt.end(), 1), 128 + 1); // and table id 1
     enc.setScaleFactor(255);
     dqt = segments(encoded(enc, px, 8, 8), 0xDB);
-    EXPECT_EQ(dqt[1], 41);   // luminance 16 * 2.55, rounded
-    EXPECT_EQ(dqt[66], 43);  // chrominance 17 * 2.55
+    EXPECT_EQ(dqt[1], 41); // luminance 16 * 2.55, rounded
     const auto* zigzag = JpegTables::kNaturalOrder;
     EXPECT_EQ(dqt[1 + (std::find(zigzag, zigzag + 64, 6 * 8 + 5) - zigzag)], 255); // 121, cut
 }
@@ -104,7 +94,10 @@ TEST(JPEGEncoderTest, LibjpegTurboReadsOurJfifCloseToTheSource)
     } cases[] = {{64, 48, 26, false}, {20, 10, 26, false}, {1, 1, 26, false},
                  {17, 33, 26, false}, {64, 64, 0, true}};
     for (const auto& c : cases) {
-        const std::vector<int> px = c.noise ? noiseImage(c.w, c.h) : photoImage(c.w, c.h, 1, false);
+        std::vector<int> px = photoImage(c.w, c.h, 1, false);
+        unsigned seed = 99; // noise: the worst case for the entropy coder
+        for (int& p : px)
+            p = c.noise ? static_cast<int>((seed = seed * 1664525u + 1013904223u) >> 8) : p;
         JPEGEncoder enc;
         enc.setScaleFactor(static_cast<unsigned char>(c.scale));
         Array<unsigned char, int> out;
@@ -120,18 +113,6 @@ TEST(JPEGEncoderTest, LibjpegTurboReadsOurJfifCloseToTheSource)
         EXPECT_GE(compare(px.data(), decoded.data(), px.size()).psnr, c.noise ? 40.0 : 30.0)
             << c.w << "x" << c.h;
     }
-}
-
-TEST(JPEGEncoderTest, RawStreamIsExactlyTheJfifScan)
-{
-    const std::vector<int> px = noiseImage(24, 16);
-    JPEGEncoder enc;
-    Array<unsigned char, int> raw, again;
-    enc.encodeRaw(px.data(), 24, 16, raw);
-    EXPECT_EQ(bytesOf(raw), segments(encoded(enc, px, 24, 16), 0, true));
-    // encodeRaw without a size uses the last one.
-    enc.encodeRaw(px.data(), again);
-    EXPECT_EQ(bytesOf(again), bytesOf(raw));
 }
 
 TEST(JPEGEncoderTest, EdgePixelsAreRepeatedIntoPaddedBlocks)
@@ -172,13 +153,11 @@ TEST(JPEGEncoderTest, BadArgumentsThrowAndLeaveOutAlone)
             ADD_FAILURE() << "no exception for " << text;
         } catch (const JPEGEncoder::EncoderException& e) {
             EXPECT_EQ(e.getErrorMessage().toStdString(), text);
-            EXPECT_EQ(e.getErrorSender().toStdString(), "EncoderException");
         }
         ASSERT_EQ(out.count(), 1);
         EXPECT_EQ(out[0], 7);
     };
     expectError([&] { enc.encodeRaw(nullptr, 4, 4, out); }, "No pixels to encode");
-    expectError([&] { enc.encodeRaw(px.data(), 0, 4, out); }, "Image size not supported");
     expectError([&] { enc.encode(px.data(), 65536, 1, out); }, "Image size not supported");
     expectError([&] { enc.encode(px.data(), 4, 4, out, longComment.c_str()); }, "Comment too long");
 }

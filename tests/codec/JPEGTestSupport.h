@@ -43,18 +43,6 @@ inline std::vector<int> photoImage(int w, int h, unsigned seed = 1, bool noise =
     return px;
 }
 
-// Every pixel random: the worst case for the entropy coder.
-inline std::vector<int> noiseImage(int w, int h)
-{
-    std::vector<int> px(static_cast<size_t>(w) * h);
-    unsigned s = 99;
-    for (int& p : px) {
-        s = s * 1664525u + 1013904223u;
-        p = static_cast<int>(s >> 8);
-    }
-    return px;
-}
-
 struct LibjpegError
 {
     jpeg_error_mgr mgr;
