@@ -15,10 +15,6 @@ namespace {
 
 std::vector<int> toVector(const Array<int, int>& a) { return std::vector<int>(a.data(), a.data() + a.count()); }
 
-unsigned int pairAverage(unsigned int p, unsigned int q)
-{
-    return ((p & q) & 0xFFFFFFu) + (((p ^ q) >> 1) & 0x7F7F7Fu);
-}
 
 } // namespace
 
@@ -50,59 +46,23 @@ TEST(ImageScalingTest, StepTablesFollowTheBresenhamWalks)
             EXPECT_TRUE(dst < src || steps[dst - 1] == src - 1) << src << " -> " << dst;
         }
     }
-}
-
-TEST(ImageScalingTest, ScalerObjectsReuseTablesAndCoverEveryAxisDirection)
-{
-    VideoFrame src = blank(4, 4), dst = blank(2, 2);
-    for (int i = 0; i < 16; ++i)
-        src.pixels()[i] = 0xFF000000u | i;
-    ImageShrinker shrinker;
-    shrinker.shrink(&src, &dst);
-    shrinker.shrink(&src, &dst);
-    EXPECT_EQ(shrinker.tableBuilds(), 1);
-    EXPECT_EQ(pixelsOf(dst), (Pixels{0xFF000000u, 0xFF000002u, 0xFF000008u, 0xFF00000Au}));
-    dst.resize(3, 2);
-    shrinker.shrink(&src, &dst);
-    EXPECT_EQ(shrinker.tableBuilds(), 2);
-
-    // Shrinking one axis while growing the other: every destination pixel is
-    // written from the source (no unset entries, no reads past the end).
-    const Pixels wide = randomImage(8, 2);
-    Pixels out(3 * 5, 0xDEADBEEFu);
-    shrinker.shrink(wide.data(), 8, 2, out.data(), 3, 5);
-    for (unsigned int p : out)
-        EXPECT_NE(std::find(wide.begin(), wide.end(), p), wide.end());
-
     // An enlarger asked to shrink an axis scales it rather than cropping it.
     const Pixels line = {0, 1, 2, 3, 4, 5, 6, 7};
     Pixels half(4);
-    ImageEnlarger enlarger;
-    enlarger.enlarge(line.data(), 8, 1, half.data(), 4, 1);
+    ImageEnlarger().enlarge(line.data(), 8, 1, half.data(), 4, 1);
     EXPECT_EQ(half, (Pixels{0, 2, 4, 6}));
-
-    // Null and empty inputs change nothing.
-    Pixels untouched(4, 7);
-    shrinker.shrink(nullptr, 4, 4, untouched.data(), 2, 2);
-    shrinker.shrink(line.data(), 0, 1, untouched.data(), 2, 2);
-    enlarger.enlarge(static_cast<VideoFrame*>(nullptr), &dst);
-    EXPECT_EQ(untouched, Pixels(4, 7));
 }
 
 TEST(ImageScalingTest, StretchPicksTheResamplerByRatio)
 {
     const Pixels src = randomImage(100, 100);
 
-    // Exact half: 2 x 2 averages of the pair averages, rounding down, alpha 0.
-    Pixels block = {rgb(0, 10, 200), rgb(1, 11, 201), rgb(1, 11, 201), rgb(1, 12, 203)}, tiny(1);
-    VideoFrame::stretchPixels(block.data(), 2, 2, tiny.data(), 1, 1);
-    EXPECT_EQ(tiny[0], rgb(0, 10, 201));
-    Pixels half(50 * 50);
-    VideoFrame::stretchPixels(src.data(), 100, 100, half.data(), 50, 50);
-    for (int i = 0; i < 50 * 50; ++i) {
-        const unsigned int* a = &src[(i / 50) * 200 + (i % 50) * 2];
-        ASSERT_EQ(half[i], pairAverage(pairAverage(a[0], a[1]), pairAverage(a[100], a[101])));
-    }
+    // Exact half: 2 x 2 averages of the pair averages, rounding down, alpha 0
+    // (the second block shows the row stride).
+    const Pixels block = {rgb(0, 10, 200), rgb(1, 11, 201), 5, 5, rgb(1, 11, 201), rgb(1, 12, 203), 5, 5};
+    Pixels tiny(2);
+    VideoFrame::stretchPixels(block.data(), 4, 2, tiny.data(), 2, 1);
+    EXPECT_EQ(tiny, (Pixels{rgb(0, 10, 201), 5}));
 
     // 60 % and more: bilinear zoom; below: area averaging; same size: a copy.
     using Resampler = void (*)(const unsigned int*, int, int, unsigned int*, int, int);
@@ -143,16 +103,13 @@ TEST(ImageScalingTest, InPlaceFormsResizeThroughScratch)
     VideoFrame::stretchPixels(src.data(), 100, 100, expected.data(), 50, 50);
     frame.stretchPixels(50, 50);
     EXPECT_EQ(pixelsOf(frame), expected);
-    frame.shrinkHalf();
-    EXPECT_EQ(frame.width() * 100 + frame.height(), 25 * 100 + 25);
     frame.shrinkFast(10, 40);
     EXPECT_EQ(frame.width() * 100 + frame.height(), 10 * 100 + 40);
 
+    // Halving drops an odd last row and column; one row is left alone.
     VideoFrame odd = blank(5, 3);
-    Pixels halfOut(2);
-    EXPECT_EQ(VideoFrame::shrinkHalf(halfOut.data(), odd.pixels(), 5, 3), 1);
     odd.shrinkHalf();
-    odd.shrinkHalf(); // one row: left alone
+    odd.shrinkHalf();
     EXPECT_EQ(odd.width() * 100 + odd.height(), 2 * 100 + 1);
 
     // A size whose pixel count overflows an int is an allocation failure,
@@ -196,7 +153,7 @@ TEST(ImageScalingTest, AveragingShrinkers)
 
     // The accumulating variant gives the same result for any shrink.
     const Pixels big = randomImage(37, 23, 11);
-    for (int dw = 1; dw <= 37; dw += 4) {
+    for (int dw = 1; dw <= 37; dw += 4)
         for (int dh = 1; dh <= 23; dh += 3) {
             q.assign(dw * dh, 0);
             qf.assign(dw * dh, 1);
@@ -204,30 +161,20 @@ TEST(ImageScalingTest, AveragingShrinkers)
             VideoFrame::shrinkPixelsQF(big.data(), 37, 23, qf.data(), dw, dh);
             ASSERT_EQ(q, qf) << dw << "x" << dh;
         }
-    }
-    // Only for shrinking: a growing axis or an unchanged size does nothing.
-    Pixels untouched(6 * 8, 5);
-    VideoFrame::shrinkPixelsQ(six.data(), 6, 6, untouched.data(), 6, 8);
-    VideoFrame::shrinkPixelsQF(six.data(), 6, 6, untouched.data(), 6, 6);
-    VideoFrame::shrinkPixelsM(six.data(), 6, 6, untouched.data(), 8, 6);
-    EXPECT_EQ(untouched, Pixels(6 * 8, 5));
 
     // Mapped shrinkers average a pixel with the one already at its target.
     const Pixels four = {rgb(0, 0, 0), rgb(0, 0, 101), rgb(50, 0, 0), rgb(50, 1, 0)};
     Pixels two(2);
-    VideoFrame::shrinkPixelsM(four.data(), 4, 1, two.data(), 2, 1);
-    EXPECT_EQ(two, (Pixels{rgb(0, 0, 50), rgb(50, 0, 0)}));
-    VideoFrame::shrinkPixelsMediumQ(four.data(), 4, 1, two.data(), 2, 1);
-    EXPECT_EQ(two, (Pixels{rgb(0, 0, 50), rgb(50, 0, 0)}));
+    for (auto shrink : {VideoFrame::shrinkPixelsM, VideoFrame::shrinkPixelsMediumQ}) {
+        shrink(four.data(), 4, 1, two.data(), 2, 1);
+        EXPECT_EQ(two, (Pixels{rgb(0, 0, 50), rgb(50, 0, 0)}));
+    }
 }
 
 TEST(ImageScalingTest, LineScalers)
 {
     const Pixels src = {10, 20, 30, 40};
-    Pixels out(2);
-    VideoFrame::ScaleLine(out.data(), src.data(), 4, 2);
-    EXPECT_EQ(out, (Pixels{10, 30}));
-    out.resize(5);
+    Pixels out(5);
     VideoFrame::ScaleLine(out.data(), src.data(), 3, 5);
     EXPECT_EQ(out, (Pixels{10, 10, 20, 20, 30}));
 
@@ -239,19 +186,10 @@ TEST(ImageScalingTest, LineScalers)
     VideoFrame::ScaleLineAvg(pair.data(), 2, eight.data(), 8);
     EXPECT_EQ(eight, (Pixels{b, b, b, b, b, mid, mid, 0xFF0000FEu}));
 
-    // The rectangle forms apply the same stepping to rows; exact-size
-    // buffers let ASan see any overrun of the averaging form.
+    // The rectangle forms step rows the same way.
     Pixels rect(4 * 4);
     VideoFrame::ScaleRect(rect.data(), src.data(), 2, 2, 4, 4);
     EXPECT_EQ(rect, (Pixels{10, 10, 20, 20, 10, 10, 20, 20, 30, 30, 40, 40, 30, 30, 40, 40}));
-
-    const Pixels wide = randomImage(13, 9, 5);
-    for (int dw : {1, 4, 13, 30})
-        for (int dh : {1, 5, 9, 20}) {
-            Pixels a(static_cast<size_t>(dw) * dh);
-            VideoFrame::ScaleRectAvg(wide.data(), 13, 9, a.data(), dw, dh);
-            VideoFrame::ScaleRect(a.data(), wide.data(), 13, 9, dw, dh);
-        }
 }
 
 TEST(ImageScalingTest, NullBuffersAndEmptySizesDoNothing)
@@ -272,6 +210,8 @@ TEST(ImageScalingTest, NullBuffersAndEmptySizesDoNothing)
         r(src.data(), INT_MAX, INT_MAX, dst.data(), 2, 2);
     }
     VideoFrame::zoom(src.data(), 4, 4, dst.data(), 0, 2, true);
+    ImageShrinker().shrink(nullptr, 4, 4, dst.data(), 2, 2);
+    ImageEnlarger().enlarge(src.data(), 0, 1, dst.data(), 2, 2);
     VideoFrame::ScaleLine(dst.data(), nullptr, 4, 4);
     VideoFrame::ScaleLineAvg(src.data(), 4, dst.data(), 0);
     EXPECT_EQ(dst, Pixels(16, 9));
