@@ -14,7 +14,6 @@ TEST(CursorCapturerTest, ShapesGetIdsAndCanBeCapturedIntoACursor)
     VtrCursor owner;
     CursorCapturer c(&owner);
     c.initialize();
-    EXPECT_FALSE(c.isConnected());
     c.getCursorInfo(); // no connection: nothing happens
 
     std::vector<unsigned int> arrow(6, 0xFF102030u), other = arrow;
@@ -37,11 +36,9 @@ TEST(CursorCapturerTest, ShapesGetIdsAndCanBeCapturedIntoACursor)
     EXPECT_EQ(owner.getActiveCursor(), otherId + 2);
 
     ASSERT_TRUE(owner.capture(otherId));
-    EXPECT_EQ(owner.width(), 3);
     EXPECT_EQ(owner.hotspotX(), 1);
     EXPECT_EQ(owner.image().pixel(2, 1), 0xFF000000u);
     EXPECT_EQ(owner.image().pixel(0, 0), 0xFF102030u);
-    EXPECT_FALSE(owner.capture(0));
     EXPECT_FALSE(owner.capture(otherId + 100));
     CursorCapturer::cleanCursorCache();
     EXPECT_FALSE(owner.capture(otherId));
