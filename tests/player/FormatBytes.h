@@ -12,10 +12,13 @@
 #include "IndexFile.h"
 #include "Zip.h"
 
-inline void putLE(QByteArray& out, quint64 v, int n)
+// `v` in `n` bytes, little-endian.
+inline QByteArray le(quint64 v, int n)
 {
+    QByteArray out;
     for (int i = 0; i < n; ++i, v >>= 8)
         out.append(static_cast<char>(v & 0xFF));
+    return out;
 }
 
 inline QByteArray bytesOf(const Array<unsigned char, int>& a)

@@ -17,20 +17,13 @@ using Bytes = Array<unsigned char, int>;
 
 QByteArray header(quint64 count)
 {
-    QByteArray h;
-    putLE(h, IndexFileHeader::MAGIC, 8);
-    putLE(h, count, 8);
-    putLE(h, 0x11, 8);
-    return h;
+    return le(IndexFileHeader::MAGIC, 8) + le(count, 8) + le(0x11, 8);
 }
 
 // An entry: time, unit position, record position, key-frame size.
 QByteArray entry(quint64 time, quint64 filePos, quint64 indexPos, quint64 size)
 {
-    QByteArray b;
-    for (quint64 field : {time, filePos, indexPos, size})
-        putLE(b, field, 8);
-    return b;
+    return le(time, 8) + le(filePos, 8) + le(indexPos, 8) + le(size, 8);
 }
 
 QByteArray prefix()
@@ -81,18 +74,6 @@ TEST(IndexFileHeaderTest, HeaderAndEntryLayout)
               std::make_tuple(e.m_time, e.m_filePos, e.m_indexPos, e.m_size));
 }
 
-TEST(IndexFileTest, TrailingEmptyEntriesAreDropped)
-{
-    LoadedIndex l(index(5, 3, zipped("frame")));
-    ASSERT_TRUE(l.ok);
-    ASSERT_EQ(l.entries.count(), 3);
-    EXPECT_EQ(l.report.trailingEmpty, 2);
-    EXPECT_EQ(l.report.unusable, 0);
-    EXPECT_EQ(l.entries[2].m_time, 20000u);
-    // All of them empty: a valid empty index.
-    EXPECT_TRUE(LoadedIndex(index(4, 0, QByteArray())).ok);
-}
-
 TEST(IndexFileTest, InvalidHeadersAndTables)
 {
     const QByteArray good = index(3, 3, zipped("frame"));
@@ -115,11 +96,11 @@ TEST(IndexFileTest, InvalidHeadersAndTables)
     }
 }
 
-TEST(IndexFileTest, EntriesThatCannotBeKeyFramesAreNotUsed)
+TEST(IndexFileTest, EntriesThatCannotBeKeyFramesAndTrailingEmptyOnesAreLeftOut)
 {
     const QByteArray data = zipped("frame");
     const quint64 n = data.size();
-    const quint64 end = 24 + 8 * 32;
+    const quint64 end = 24 + 10 * 32;
     const QByteArray table = entry(0, 32, end, n)  // kept
         + entry(5000, 200, end + 1000000, n)      // outside the file
         + entry(6000, 200, end, quint64(1) << 62) // absurd size
@@ -127,16 +108,20 @@ TEST(IndexFileTest, EntriesThatCannotBeKeyFramesAreNotUsed)
         + entry(8000, 200, end, 0)                // empty amid the table
         + entry(10000, 300, end + 5 + n, n)       // kept
         + entry(9000, 400, end, n)                // time goes back
-        + entry(20000, 999999, end, n);           // unit past the recording
-    const QByteArray file = header(8) + table + prefix() + data + prefix() + data;
+        + entry(20000, 999999, end, n)            // unit past the recording
+        + entry(0, 0, 0, 0) + entry(0, 0, 0, 0);  // unfilled slots at the end
+    const QByteArray file = header(10) + table + prefix() + data + prefix() + data;
 
     LoadedIndex l(file, 5000);
     ASSERT_TRUE(l.ok);
     ASSERT_EQ(l.entries.count(), 2);
     EXPECT_EQ(l.entries[1].m_time, 10000u);
     EXPECT_EQ(l.report.unusable, 6);
+    EXPECT_EQ(l.report.trailingEmpty, 2);
     // Without the recording's size the unit position is not judged.
     EXPECT_EQ(LoadedIndex(file).entries.count(), 3);
+    // All of them empty: a valid empty index.
+    EXPECT_TRUE(LoadedIndex(index(4, 0, QByteArray())).ok);
 }
 
 TEST(IndexFileTest, ReadsKeyFramesAndThrowsOnDamagedOnes)

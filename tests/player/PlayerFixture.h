@@ -68,8 +68,7 @@ protected:
     std::vector<int> statusesSince(size_t from)
     {
         pump(50);
-        return std::vector<int>(window.statuses.begin() + std::min(from, window.statuses.size()),
-                                window.statuses.end());
+        return std::vector<int>(window.statuses.begin() + long(from), window.statuses.end());
     }
 
     QTemporaryDir dir;

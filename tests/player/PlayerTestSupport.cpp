@@ -4,23 +4,30 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QStandardPaths>
 #include <QThread>
+
+#include <gtest/gtest.h>
 
 #include "RecordingWriter.h"
 #include "UnitDispatch.h"
 
+// The engine's signals are queued to the thread that runs the event loop, so
+// the tests need an application object and process its events while waiting.
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Vantorel"));
+    QCoreApplication::setApplicationName(QStringLiteral("SessionPlayerTests"));
+    // Settings ("last_path") go to a test location, never the user's.
+    QStandardPaths::setTestModeEnabled(true);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
+
 quint64 nowMs()
 {
     return static_cast<quint64>(QDateTime::currentMSecsSinceEpoch());
-}
-
-void FakeView::clearRecord()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_calls.clear();
-    m_statusTexts.clear();
-    m_mouse.clear();
-    m_cursors.clear();
 }
 
 void FakePrompter::serviceWhileWaiting()
@@ -123,19 +130,6 @@ VideoFrame paintScreen(int width, int height, int f)
     return frame;
 }
 
-void paintPhoto(VideoFrame& frame, int seed)
-{
-    unsigned int state = static_cast<unsigned int>(seed) * 2654435761u + 1;
-    for (int y = 0; y < 32 && y < frame.height(); ++y) {
-        for (int x = 0; x < 32 && x < frame.width(); ++x) {
-            state = state * 1103515245u + 12345u;
-            const unsigned int g = 96 + ((x * 4 + y * 2 + (state >> 24) % 24) & 0x7F);
-            frame.pixels()[y * frame.width() + x] =
-                0xFF000000u | (g << 16) | ((g / 2) << 8) | (255 - g);
-        }
-    }
-}
-
 QByteArray encodeScreen(GridEncoder& encoder, VideoFrame& frame)
 {
     Array<unsigned char, int> unused;
@@ -163,14 +157,13 @@ QByteArray mousePayload(int x, int y, quint32 id)
     return QByteArray(p, 9);
 }
 
-QByteArray recordingBytes(quint64 duration, const std::vector<TestUnit>& units,
-                          const char* sessionId)
+QByteArray recordingBytes(quint64 duration, const std::vector<TestUnit>& units)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadWrite);
     RecordingWriter writer;
-    writer.open(&buffer, QByteArray(sessionId));
+    writer.open(&buffer, QByteArray("123456789"));
     for (const TestUnit& u : units) {
         writer.setCompression(u.compress);
         if (RecordUnitHeader::isValidType(u.type) && u.type < 0x10)
@@ -188,28 +181,48 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
+// The screen header and first frame of `frames[0]`'s screen, then `frames`
+// in turn every `stepMs` (an update and an end of frame, or one end of frame
+// carrying the data when `oneUnit`), each followed by a mouse position.
+static std::vector<TestUnit> frameUnits(int w, int h, const std::vector<QByteArray>& frames,
+                                        quint64 stepMs, quint64 lastMs, bool compress)
+{
+    using U = UnitDispatch;
+    const unsigned char kind = RecordUnitHeader::KIND_SCREEN;
+    std::vector<TestUnit> units = {
+        {kind, 0, screenPayload(U::SCREEN_FULL, screenHeader(w, h, 77)), 0, compress},
+        {kind, 0, screenPayload(U::SCREEN_END, frames[0]), 0, compress}};
+    int f = 1;
+    for (quint64 t = stepMs; t <= lastMs; t += stepMs, ++f) {
+        const QByteArray& data = frames[size_t(f) % frames.size()];
+        units.push_back({kind, t, screenPayload(U::SCREEN_UPDATE, data), 0, compress});
+        units.push_back({kind, t, screenPayload(U::SCREEN_END, QByteArray()), 0, compress});
+        units.push_back({RecordUnitHeader::KIND_CONTROL, t, mousePayload(f, f % h, 1)});
+    }
+    return units;
+}
+
 std::vector<TestUnit> screenUnits(int width, int height, quint64 stepMs, quint64 lastMs,
-                                  bool compress, int jpegScale)
+                                  bool compress)
 {
     GridEncoder encoder;
     encoder.setScreenDimension(width, height);
-    VideoFrame frame = paintScreen(width, height, 0);
-    std::vector<TestUnit> units = {
-        {RecordUnitHeader::KIND_SCREEN, 0,
-         screenPayload(UnitDispatch::SCREEN_FULL, screenHeader(width, height, jpegScale)), 0,
-         compress},
-        {RecordUnitHeader::KIND_SCREEN, 0,
-         screenPayload(UnitDispatch::SCREEN_END, encodeScreen(encoder, frame)), 0, compress}};
-    int f = 1;
-    for (quint64 t = stepMs; t <= lastMs; t += stepMs, ++f) {
-        frame = paintScreen(width, height, f);
-        units.push_back({RecordUnitHeader::KIND_SCREEN, t,
-                         screenPayload(UnitDispatch::SCREEN_UPDATE, encodeScreen(encoder, frame)),
-                         0, compress});
-        units.push_back({RecordUnitHeader::KIND_SCREEN, t,
-                         screenPayload(UnitDispatch::SCREEN_END, QByteArray()), 0, compress});
-        units.push_back(
-            {RecordUnitHeader::KIND_CONTROL, t, mousePayload(f % width, f % height, 1)});
+    std::vector<QByteArray> frames;
+    for (int f = 0; quint64(f) * stepMs <= lastMs; ++f) {
+        VideoFrame frame = paintScreen(width, height, f);
+        frames.push_back(encodeScreen(encoder, frame));
     }
-    return units;
+    return frameUnits(width, height, frames, stepMs, lastMs, compress);
+}
+
+std::vector<TestUnit> heavyUnits(quint64 stepMs, quint64 lastMs)
+{
+    GridEncoder encoder;
+    encoder.setScreenDimension(1024, 768);
+    std::vector<QByteArray> frames(2);
+    for (int i = 0; i < 3; ++i) { // the third encode is a whole-screen change again
+        VideoFrame frame = paintScreen(1024, 768, i % 2);
+        frames[size_t(i) % 2] = encodeScreen(encoder, frame);
+    }
+    return frameUnits(1024, 768, frames, stepMs, lastMs, true);
 }

@@ -61,9 +61,8 @@ public:
     }
     void onMouseCursor(unsigned long id, unsigned char* data, int length) override
     {
-        const QByteArray record = QByteArray::number(qulonglong(id)) + ':'
-            + QByteArray(reinterpret_cast<char*>(data), length);
-        note("onMouseCursor"), m_cursors.push_back(record);
+        note("onMouseCursor"), m_cursors.push_back(QByteArray::number(qulonglong(id)) + ':'
+                                                   + QByteArray((const char*)data, length));
     }
     void onPresenterInfo(int, bool) override {}
     void onScreenReset() override {}
@@ -94,7 +93,6 @@ public:
         const auto calls = copy(m_calls);
         return calls.count(call) ? calls.at(call) : 0;
     }
-    void clearRecord();
 
 private:
     // Locks for the rest of the calling statement and counts the call.
@@ -118,7 +116,8 @@ private:
     std::map<std::string, int> m_calls;
 };
 
-// The window: its slots record what arrives (queued, on the GUI thread).
+// The window: its slots record the statuses that arrive (queued, on the GUI
+// thread).
 class FakeWindow : public QObject, public IPlayerWindow
 {
     Q_OBJECT
@@ -137,22 +136,19 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_title;
     }
-    bool visible() const { return m_visible; }
 
     std::vector<int> statuses;
-    std::vector<quint64> positions;
     int invalidFormats = 0;
-    std::atomic<bool> m_playOnOpen{false};
+    std::atomic<bool> m_playOnOpen{false}, m_visible{false};
 
 public slots:
     void onPlayerStatus(int status) { statuses.push_back(status); }
-    void onPlayerPositionChanged(quint64 seconds) { positions.push_back(seconds); }
+    void onPlayerPositionChanged(quint64) {}
     void onInvalidFileFormat() { ++invalidFormats; }
 
 private:
     mutable std::mutex m_mutex;
     QString m_title;
-    std::atomic<bool> m_visible{false};
 };
 
 // The prompter: records every box; questions and warnings take the next
@@ -162,7 +158,7 @@ class FakePrompter : public IPrompter
 public:
     struct Box
     {
-        QString kind; // "critical", "question", "warning", "open"
+        QString kind; // "critical", "question" or "warning"
         QString title;
         QString text;
     };
@@ -179,11 +175,9 @@ public:
     {
         return ask("warning", title, text, No);
     }
-    QString getOpenFileName(const QString& caption, const QString& folder,
-                            const QString& filter) override
+    QString getOpenFileName(const QString&, const QString&, const QString&) override
     {
-        ask("open", caption, folder + '|' + filter, Ok);
-        return openAnswer;
+        return QString();
     }
     void serviceWhileWaiting() override;
 
@@ -198,7 +192,6 @@ public:
         return m_boxes;
     }
     QStringList texts(const QString& kind);
-    QString openAnswer;
 
 private:
     // Records the box; `unscripted` is Ok for the boxes that ask nothing.
@@ -215,10 +208,11 @@ class LogCapture
 public:
     LogCapture();
     ~LogCapture();
-    QStringList lines() const;
-    bool contains(const QString& text) const { return find(text) >= 0; }
+    int size() const { return lines().size(); }
     // Index of the first line at or after `from` that contains `text`, or -1.
     int find(const QString& text, int from = 0) const;
+    bool contains(const QString& text, int from = 0) const { return find(text, from) >= 0; }
+    QStringList lines() const;
 
 private:
     struct Sink : Log
@@ -242,8 +236,6 @@ void pump(int ms);
 // frames reproduce exactly: box (bx, by) has colour f * 7 + bx * 3 + by, with
 // a two-colour stripe in every fourth box; `f` selects the frame.
 VideoFrame paintScreen(int width, int height, int f);
-// Paints a noisy (photographic) block into the top-left 32 x 32 pixels.
-void paintPhoto(VideoFrame& frame, int seed);
 // The codec data of a whole-screen update of `frame` by `encoder`, whose
 // screen dimension is set.
 QByteArray encodeScreen(GridEncoder& encoder, VideoFrame& frame);
@@ -266,13 +258,16 @@ struct TestUnit
     int channels = 0;
     bool compress = false;
 };
-QByteArray recordingBytes(quint64 duration, const std::vector<TestUnit>& units,
-                          const char* sessionId = "123456789");
+QByteArray recordingBytes(quint64 duration, const std::vector<TestUnit>& units);
 bool writeFile(const QString& path, const QByteArray& bytes);
 
 // A recording of a w x h screen: at time 0 a full-screen header and the first
 // frame (ended with 0xED), then every `stepMs` an update (0xEA) of the next
-// frame ended with 0xED, and a mouse position, up to `lastMs`. Screen units
-// are compressed when `compress` is set.
+// frame ended with 0xED, and a mouse position (x = frame number), up to
+// `lastMs`. Screen units are compressed when `compress` is set.
 std::vector<TestUnit> screenUnits(int width, int height, quint64 stepMs, quint64 lastMs,
-                                  bool compress = false, int jpegScale = 77);
+                                  bool compress = false);
+// Two whole frames of a 1024 x 768 screen alternating every `stepMs` up to
+// `lastMs`, compressed, each with a mouse position (x = frame number): cheap
+// to write, slow to decode, so that catch-ups and index builds take a while.
+std::vector<TestUnit> heavyUnits(quint64 stepMs, quint64 lastMs);
