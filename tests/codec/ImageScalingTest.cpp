@@ -103,9 +103,6 @@ TEST(ImageScalingTest, InPlaceFormsResizeThroughScratch)
     VideoFrame::stretchPixels(src.data(), 100, 100, expected.data(), 50, 50);
     frame.stretchPixels(50, 50);
     EXPECT_EQ(pixelsOf(frame), expected);
-    frame.shrinkFast(10, 40);
-    EXPECT_EQ(frame.width() * 100 + frame.height(), 10 * 100 + 40);
-
     // Halving drops an odd last row and column; one row is left alone.
     VideoFrame odd = blank(5, 3);
     odd.shrinkHalf();
@@ -115,7 +112,7 @@ TEST(ImageScalingTest, InPlaceFormsResizeThroughScratch)
     // A size whose pixel count overflows an int is an allocation failure,
     // never a small buffer, and the frame stays as it was.
     EXPECT_THROW(frame.stretchPixels(70000, 70000), std::bad_alloc);
-    EXPECT_EQ(frame.width(), 10);
+    EXPECT_EQ(frame.width(), 50);
     Pixels small(4, 9);
     VideoFrame::stretchPixels(src.data(), 100, 100, small.data(), 70000, 70000);
     EXPECT_EQ(small, Pixels(4, 9));
