@@ -2,7 +2,7 @@
 // pause, speed and stop during a wait, the end of a recording and the errors
 // that reach the user.
 
-#include "PlayerFixture.h"
+#include "PlayerTestSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,15 +11,6 @@
 #include "UnitDispatch.h"
 
 namespace {
-
-// Mouse positions at the given times (x = index), nothing else.
-std::vector<TestUnit> mouseUnits(const std::vector<quint64>& times)
-{
-    std::vector<TestUnit> units;
-    for (quint64 t : times)
-        units.push_back({RecordUnitHeader::KIND_CONTROL, t, mousePayload(int(units.size()), 0, 7)});
-    return units;
-}
 
 // Wall time of mouse event `i` after `t0`, once it has arrived.
 long long arrival(const FakeView& view, size_t i, quint64 t0)
@@ -74,8 +65,8 @@ TEST_F(FilePlayerTest, OpensShowsTheFirstScreenAndPlaysToTheEnd)
     const QStringList texts = view.statusTexts();
     EXPECT_EQ(texts.mid(texts.size() - 2), (QStringList{"STOPPED", "The End"}));
     EXPECT_TRUE(sameScreen(view.frame(), straightDecode(p, 600)));
-    EXPECT_EQ(view.mouseEvents().size(), 5u);
-    EXPECT_TRUE(prompter.texts("critical").isEmpty());
+    EXPECT_EQ(view.mouseEvents().size(), 6u); // the seventh is cut short
+    EXPECT_EQ(prompter.count("critical"), 0);
 }
 
 TEST_P(PacingTest, UnitsAreDueOnTheSpeedScaledClock)
@@ -154,29 +145,27 @@ TEST_F(FilePlayerTest, PauseSpeedAndStopEndTheWaitForTheNextUnit)
 
 TEST_F(FilePlayerTest, FailuresDuringPlaybackReachTheUserOnce)
 {
-    const std::pair<TestUnit, const char*> cases[] = {
-        {{7, 200, QByteArray("xyz")}, "Invalid File format"},
-        {{0x12, 200, QByteArray("not a zlib stream")}, "Unknown Data Compression format"},
-    };
-    for (const auto& [bad, text] : cases) {
+    // A unit of unknown kind, and a compressed payload that does not inflate.
+    const std::pair<unsigned char, const char*> cases[] = {
+        {7, "Invalid File format"}, {0x12, "Unknown Data Compression format"}};
+    for (const auto& [type, text] : cases) {
         SCOPED_TRACE(text);
-        // The first frame ends at once, so opening reads no further.
-        std::vector<TestUnit> units = mouseUnits({0, 100});
-        units.insert(units.begin(), {RecordUnitHeader::KIND_SCREEN, 0,
-                                     screenPayload(UnitDispatch::SCREEN_END, QByteArray())});
-        units.push_back(bad);
-        units.push_back({RecordUnitHeader::KIND_CONTROL, 300, mousePayload(9, 9, 1)});
-        ASSERT_TRUE(open(write(QString::fromLatin1(text).left(7) + ".vro", 300, units)));
+        const QString p = write(QString::number(type) + ".vro", 300, [&](RecordingWriter& w) {
+            // The first frame ends at once, so opening reads no further.
+            w.writeScreenMessage(0, UnitDispatch::SCREEN_END, QByteArray());
+            w.writeMousePos(100, 0, 0, 1);
+            w.writeRawUnit(type, 200, "not a zlib stream");
+            w.writeMousePos(300, 9, 9, 1);
+        });
+        ASSERT_TRUE(open(p));
         const size_t before = window.statuses.size();
-        const int boxes = prompter.texts("critical").size();
+        const int boxes = prompter.count("critical");
         player.play();
         ASSERT_TRUE(sawStatus(FilePlayer::STATE_ERROR, before));
         ASSERT_TRUE(waitState(FilePlayer::STATE_IDLE));
         EXPECT_EQ(statusesSince(before), (std::vector<int>{1, 5, 6, 0}));
-        const QStringList texts = prompter.texts("critical");
-        ASSERT_EQ(texts.size(), boxes + 1);
-        EXPECT_EQ(texts.last(), QString::fromLatin1(text));
-        EXPECT_EQ(prompter.boxes().back().title, QStringLiteral("Session Player"));
+        EXPECT_EQ(prompter.count("critical"), boxes + 1);
+        EXPECT_EQ(prompter.last(), QLatin1String("critical|Session Player|") + text);
     }
 }
 
@@ -186,24 +175,24 @@ TEST_F(FilePlayerTest, OpeningRejectsWhatIsNotARecording)
     // suffix is compared in lower case.
     EXPECT_FALSE(player.openFile(write("x.txt", 100, mouseUnits({0}))));
     EXPECT_TRUE(waitFor([&] { return window.invalidFormats == 1; }, 2000));
-    EXPECT_TRUE(prompter.boxes().empty());
+    EXPECT_TRUE(prompter.boxes().isEmpty());
     EXPECT_TRUE(open(write("x.VR4", 100, mouseUnits({0}))));
 
     QByteArray bytes = recordingBytes(100, mouseUnits({0}));
     bytes[0] = 0;
     ASSERT_TRUE(writeFile(path("bad.vro"), bytes));
     EXPECT_FALSE(player.openFile(path("bad.vro")));
-    EXPECT_EQ(prompter.texts("critical").last(),
-              "The file is in invalid format. This is not a valid recorded session:\n"
-                  + path("bad.vro"));
+    EXPECT_EQ(prompter.last(), "critical|Session Player|The file is in invalid format. "
+                               "This is not a valid recorded session:\n" + path("bad.vro"));
 
     EXPECT_FALSE(player.openFile(path("missing.vro")));
-    EXPECT_EQ(prompter.texts("critical").last(),
-              "Unable to open the file:\n" + path("missing.vro"));
+    EXPECT_EQ(prompter.last(), "critical|Session Player|Unable to open the file:\n"
+                  + path("missing.vro"));
 
     // A first screen that does not decompress is reported, not thrown.
-    EXPECT_FALSE(player.openFile(write("firstscreen.vro", 100, {{0x12, 0, "garbage"}})));
-    EXPECT_EQ(prompter.texts("critical").last(), QStringLiteral("Unknown Data Compression format"));
+    EXPECT_FALSE(player.openFile(
+        write("first.vro", 100, [](RecordingWriter& w) { w.writeRawUnit(0x12, 0, "garbage"); })));
+    EXPECT_EQ(prompter.last(), "critical|Session Player|Unknown Data Compression format");
     player.play();
     EXPECT_EQ(player.getState(), FilePlayer::STATE_IDLE) << "nothing is open";
 }

@@ -86,29 +86,6 @@ TEST(RecordFileHeaderTest, HeadersAreByteExactAndOnlyTheMagicIsChecked)
     }
 }
 
-TEST(RecordReaderTest, UnitsOfEveryKindAreReadInOrderCompressedOrNot)
-{
-    const QByteArray pcm("\x01\x00\xFF\x7F", 4);
-    const QByteArray screen = QByteArray("\xEA\x00", 2) + QByteArray(3000, '\x07');
-    Recording r(fileHeader() + unit(1, 0, QByteArray("\x0B\x00\x10\x00\x20\0\0\0\x01", 9))
-                + unit(0x12, 5, zipped(screen)) + unit(3, 6, "")
-                + unit(4, (quint64(1) << 31) + 1, pcm, 2) + unit(5, ~quint64(0), pcm, 1));
-    qint64 pos = RecordReader::FIRST_UNIT_OFFSET;
-    for (int kind = 1; kind <= 5; ++kind) {
-        ASSERT_EQ(r.next(), RecordReader::Unit);
-        EXPECT_EQ(r.reader.unitPos(), pos);
-        EXPECT_EQ(r.unitHdr.m_type, kind) << "the compression flag is cleared";
-        EXPECT_EQ(r.unitHdr.m_size, static_cast<quint64>(r.payload.count()));
-        pos = r.buffer.pos();
-        if (kind == 2) {
-            EXPECT_EQ(bytesOf(r.payload), screen);
-        }
-    }
-    EXPECT_EQ(std::make_tuple(r.unitHdr.m_channels, r.unitHdr.m_time), std::make_tuple(1, ~0ULL));
-    EXPECT_EQ(bytesOf(r.payload), pcm);
-    EXPECT_EQ(r.next(), RecordReader::End);
-}
-
 TEST(RecordReaderTest, ACutOrOversizedLastUnitEndsTheRecordingWithoutAnAllocation)
 {
     const QByteArray first =

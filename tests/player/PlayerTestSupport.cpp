@@ -40,22 +40,12 @@ IPrompter::Answer FakePrompter::ask(const char* kind, const QString& title, cons
                                     Answer unscripted)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_boxes.push_back({QString::fromLatin1(kind), title, text});
+    m_boxes << QString::fromLatin1(kind) + '|' + title + '|' + text;
     if (unscripted == Ok || m_script.empty())
         return unscripted;
     const Answer a = m_script.front();
     m_script.erase(m_script.begin());
     return a;
-}
-
-QStringList FakePrompter::texts(const QString& kind)
-{
-    QStringList out;
-    for (const Box& b : boxes()) {
-        if (b.kind == kind)
-            out << b.text;
-    }
-    return out;
 }
 
 void LogCapture::Sink::writeEvent(VtrLogLevel, const QString& line)
@@ -157,20 +147,14 @@ QByteArray mousePayload(int x, int y, quint32 id)
     return QByteArray(p, 9);
 }
 
-QByteArray recordingBytes(quint64 duration, const std::vector<TestUnit>& units)
+QByteArray recordingBytes(quint64 duration, const Units& units)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadWrite);
     RecordingWriter writer;
-    writer.open(&buffer, QByteArray("123456789"));
-    for (const TestUnit& u : units) {
-        writer.setCompression(u.compress);
-        if (RecordUnitHeader::isValidType(u.type) && u.type < 0x10)
-            writer.writeUnit(u.type, u.time, u.payload, u.channels);
-        else
-            writer.writeRawUnit(u.type, u.time, u.payload, -1, u.channels);
-    }
+    writer.open(&buffer);
+    units(writer);
     writer.finish(static_cast<long long>(duration));
     return bytes;
 }
@@ -181,41 +165,26 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
 
-// The screen header and first frame of `frames[0]`'s screen, then `frames`
-// in turn every `stepMs` (an update and an end of frame, or one end of frame
-// carrying the data when `oneUnit`), each followed by a mouse position.
-static std::vector<TestUnit> frameUnits(int w, int h, const std::vector<QByteArray>& frames,
-                                        quint64 stepMs, quint64 lastMs, bool compress)
+Units mouseUnits(const std::vector<quint64>& times)
 {
-    using U = UnitDispatch;
-    const unsigned char kind = RecordUnitHeader::KIND_SCREEN;
-    std::vector<TestUnit> units = {
-        {kind, 0, screenPayload(U::SCREEN_FULL, screenHeader(w, h, 77)), 0, compress},
-        {kind, 0, screenPayload(U::SCREEN_END, frames[0]), 0, compress}};
-    int f = 1;
-    for (quint64 t = stepMs; t <= lastMs; t += stepMs, ++f) {
-        const QByteArray& data = frames[size_t(f) % frames.size()];
-        units.push_back({kind, t, screenPayload(U::SCREEN_UPDATE, data), 0, compress});
-        units.push_back({kind, t, screenPayload(U::SCREEN_END, QByteArray()), 0, compress});
-        units.push_back({RecordUnitHeader::KIND_CONTROL, t, mousePayload(f, f % h, 1)});
-    }
-    return units;
+    return [=](RecordingWriter& w) {
+        for (size_t i = 0; i < times.size(); ++i)
+            w.writeMousePos(times[i], int(i), 0, 7);
+    };
 }
 
-std::vector<TestUnit> screenUnits(int width, int height, quint64 stepMs, quint64 lastMs,
-                                  bool compress)
+Units screenUnits(int width, int height, quint64 stepMs, quint64 lastMs)
 {
-    GridEncoder encoder;
-    encoder.setScreenDimension(width, height);
-    std::vector<QByteArray> frames;
-    for (int f = 0; quint64(f) * stepMs <= lastMs; ++f) {
-        VideoFrame frame = paintScreen(width, height, f);
-        frames.push_back(encodeScreen(encoder, frame));
-    }
-    return frameUnits(width, height, frames, stepMs, lastMs, compress);
+    return [=](RecordingWriter& w) {
+        for (int f = 0; quint64(f) * stepMs <= lastMs; ++f) {
+            VideoFrame frame = paintScreen(width, height, f);
+            w.writeScreenFrame(quint64(f) * stepMs, frame);
+            w.writeMousePos(quint64(f) * stepMs, f, f % height, 1);
+        }
+    };
 }
 
-std::vector<TestUnit> heavyUnits(quint64 stepMs, quint64 lastMs)
+Units heavyUnits(quint64 stepMs, quint64 lastMs)
 {
     GridEncoder encoder;
     encoder.setScreenDimension(1024, 768);
@@ -224,5 +193,12 @@ std::vector<TestUnit> heavyUnits(quint64 stepMs, quint64 lastMs)
         VideoFrame frame = paintScreen(1024, 768, i % 2);
         frames[size_t(i) % 2] = encodeScreen(encoder, frame);
     }
-    return frameUnits(1024, 768, frames, stepMs, lastMs, true);
+    return [=](RecordingWriter& w) {
+        w.setCompression(true);
+        w.writeScreenHeader(0, 1024, 768);
+        for (int f = 0; quint64(f) * stepMs <= lastMs; ++f) {
+            w.writeScreenMessage(quint64(f) * stepMs, UnitDispatch::SCREEN_END, frames[f % 2]);
+            w.writeMousePos(quint64(f) * stepMs, f, 0, 1);
+        }
+    };
 }

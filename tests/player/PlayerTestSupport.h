@@ -1,12 +1,14 @@
 #pragma once
 
 // Test doubles for the player's window, view and prompter, a sink that keeps
-// the log lines, and small helpers to build recordings.
+// the log lines, small helpers to build recordings, and the fixture of the
+// player on its real thread.
 
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <atomic>
 #include <functional>
@@ -15,11 +17,15 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "FilePlayer.h"
 #include "GridEncoder.h"
 #include "IPlayerView.h"
 #include "IPlayerWindow.h"
 #include "IPrompter.h"
 #include "Log.h"
+#include "RecordingWriter.h"
 #include "ScreenCopy.h"
 #include "StraightDecode.h"
 
@@ -151,18 +157,12 @@ private:
     QString m_title;
 };
 
-// The prompter: records every box; questions and warnings take the next
-// scripted answer, Cancel and No when the script is empty.
+// The prompter: records every box as "kind|title|text" (kind "critical",
+// "question" or "warning"); questions and warnings take the next scripted
+// answer, Cancel and No when the script is empty.
 class FakePrompter : public IPrompter
 {
 public:
-    struct Box
-    {
-        QString kind; // "critical", "question" or "warning"
-        QString title;
-        QString text;
-    };
-
     void critical(const QString& title, const QString& text) override
     {
         ask("critical", title, text, Ok);
@@ -186,12 +186,13 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         m_script.push_back(a);
     }
-    std::vector<Box> boxes()
+    QStringList boxes()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_boxes;
     }
-    QStringList texts(const QString& kind);
+    int count(const char* kind) { return boxes().filter(QLatin1String(kind) + '|').size(); }
+    QString last() { return boxes().value(boxes().size() - 1); }
 
 private:
     // Records the box; `unscripted` is Ok for the boxes that ask nothing.
@@ -199,7 +200,7 @@ private:
 
     std::mutex m_mutex;
     std::vector<Answer> m_script;
-    std::vector<Box> m_boxes;
+    QStringList m_boxes;
 };
 
 // Keeps every log line while it is alive (all levels, no timestamps).
@@ -208,11 +209,11 @@ class LogCapture
 public:
     LogCapture();
     ~LogCapture();
+    QStringList lines() const;
     int size() const { return lines().size(); }
     // Index of the first line at or after `from` that contains `text`, or -1.
     int find(const QString& text, int from = 0) const;
     bool contains(const QString& text, int from = 0) const { return find(text, from) >= 0; }
-    QStringList lines() const;
 
 private:
     struct Sink : Log
@@ -247,27 +248,88 @@ QByteArray screenHeader(int width, int height, int jpegScale);
 // Control payload of a mouse position.
 QByteArray mousePayload(int x, int y, quint32 cursorId);
 
-// Units of a recording, written by RecordingWriter in this order. Types that
-// are not a valid kind without the compression flag (unknown kinds, 0x12 with
-// bytes that are not zlib) are written raw, as they are.
-struct TestUnit
-{
-    unsigned char type;
-    quint64 time;
-    QByteArray payload;
-    int channels = 0;
-    bool compress = false;
-};
-QByteArray recordingBytes(quint64 duration, const std::vector<TestUnit>& units);
+// The bytes of a recording that `units` writes, with the header's duration
+// set to `duration`.
+using Units = std::function<void(RecordingWriter&)>;
+QByteArray recordingBytes(quint64 duration, const Units& units);
 bool writeFile(const QString& path, const QByteArray& bytes);
 
-// A recording of a w x h screen: at time 0 a full-screen header and the first
-// frame (ended with 0xED), then every `stepMs` an update (0xEA) of the next
-// frame ended with 0xED, and a mouse position (x = frame number), up to
-// `lastMs`. Screen units are compressed when `compress` is set.
-std::vector<TestUnit> screenUnits(int width, int height, quint64 stepMs, quint64 lastMs,
-                                  bool compress = false);
+// Mouse positions at the given times (x = index), nothing else.
+Units mouseUnits(const std::vector<quint64>& times);
+// A w x h screen showing paintScreen(w, h, f) from f * stepMs on, up to
+// `lastMs`, each frame followed by a mouse position (x = f).
+Units screenUnits(int width, int height, quint64 stepMs, quint64 lastMs);
 // Two whole frames of a 1024 x 768 screen alternating every `stepMs` up to
 // `lastMs`, compressed, each with a mouse position (x = frame number): cheap
 // to write, slow to decode, so that catch-ups and index builds take a while.
-std::vector<TestUnit> heavyUnits(quint64 stepMs, quint64 lastMs);
+Units heavyUnits(quint64 stepMs, quint64 lastMs);
+
+// ---------------------------------------------------------------------------
+// A player with its real thread, wired to the test doubles, over recordings
+// in a temporary folder.
+class PlayerFixture : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        player.setSessionPlayer(&window);
+        player.setDrawingScene(&view);
+        player.setPrompter(&prompter);
+        player.start();
+        ASSERT_TRUE(waitFor([&] { return !window.statuses.empty(); }, 5000));
+    }
+
+    void TearDown() override
+    {
+        if (player.getState() == FilePlayer::STATE_INDEXING)
+            prompter.answer(IPrompter::Yes);
+        player.stop();
+        player.Thread::stop(true);
+    }
+
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+    QString write(const QString& name, quint64 duration, const Units& units)
+    {
+        EXPECT_TRUE(writeFile(path(name), recordingBytes(duration, units)));
+        return path(name);
+    }
+
+    // Opens a recording, answering the index question with `answer`.
+    bool open(const QString& p, IPrompter::Answer answer = IPrompter::No)
+    {
+        prompter.answer(answer);
+        return player.openFile(p);
+    }
+
+    // Waits until the window has seen `status` after `from` earlier reports.
+    bool sawStatus(int status, size_t from = 0, int timeoutMs = 10000)
+    {
+        return waitFor(
+            [&] {
+                const auto& s = window.statuses;
+                return std::find(s.begin() + std::min(from, s.size()), s.end(), status) != s.end();
+            },
+            timeoutMs);
+    }
+
+    bool waitState(int state, int timeoutMs = 10000)
+    {
+        return waitFor([&] { return player.getState() == state; }, timeoutMs);
+    }
+
+    // The statuses reported since `from`, once the queued ones have arrived.
+    std::vector<int> statusesSince(size_t from)
+    {
+        pump(50);
+        return std::vector<int>(window.statuses.begin() + long(from), window.statuses.end());
+    }
+
+    QTemporaryDir dir;
+    LogCapture log;
+    FakeView view;
+    FakeWindow window;
+    FakePrompter prompter;
+    FilePlayer player; // last: destroyed first, it points at the doubles
+};

@@ -2,7 +2,7 @@
 // the index the player built itself, replay from the start without one, the
 // catch-up and its cancellation, and the state a seek returns to.
 
-#include "PlayerFixture.h"
+#include "PlayerTestSupport.h"
 
 #include <QFile>
 
@@ -137,7 +137,7 @@ TEST_F(SeekTest, SeekingFromIdleStartsPlayback)
     player.seek(5, FilePlayer::SEEK_ABSOLUTE);
     EXPECT_LT(nowMs() - t0, 1000u);
     EXPECT_EQ(player.getState(), FilePlayer::STATE_IDLE);
-    EXPECT_EQ(prompter.texts("critical").last(), "Unable to open the file:\n" + p);
+    EXPECT_EQ(prompter.last(), "critical|Session Player|Unable to open the file:\n" + p);
 }
 
 TEST_F(SeekTest, StopDuringALongCatchUpCancelsOnlyTheSeek)
@@ -170,13 +170,13 @@ TEST_F(SeekTest, AnInvalidIndexIsReplacedAndTheNewOneLoadedOnTheNextOpen)
     const QString p = recording();
     ASSERT_TRUE(writeFile(p + "x", QByteArray(100, 'z')));
     ASSERT_TRUE(openIndexed(p));
-    ASSERT_EQ(prompter.texts("question").size(), 1);
-    EXPECT_EQ(prompter.boxes().back().title, QStringLiteral("Index missing"));
+    ASSERT_EQ(prompter.count("question"), 1);
+    EXPECT_TRUE(prompter.last().startsWith("question|Index missing|"));
 
     // With the play-on-open flag the loaded recording starts by itself.
     window.m_playOnOpen = true;
     ASSERT_TRUE(player.openFile(p));
-    EXPECT_EQ(prompter.texts("question").size(), 1) << "no question with an index";
+    EXPECT_EQ(prompter.count("question"), 1) << "no question with an index";
     EXPECT_EQ(player.getIndexEntryCount(), 3);
     EXPECT_EQ(player.getState(), FilePlayer::STATE_PLAYING);
 }
@@ -192,9 +192,8 @@ TEST_F(SeekTest, IndexingCanBeCancelledAndLeavesNoIndex)
     prompter.answer(IPrompter::No);
     player.stop();
     EXPECT_EQ(player.getState(), FilePlayer::STATE_INDEXING);
-    EXPECT_EQ(prompter.boxes().back().text,
-              QStringLiteral("This will cancel the indexing and disable random seek!\n"
-                             "Are you sure you want to stop?"));
+    EXPECT_EQ(prompter.last(), "warning|Attention|This will cancel the indexing and disable "
+                               "random seek!\nAre you sure you want to stop?");
 
     // Yes: cancelled, no index, seeking disabled.
     prompter.answer(IPrompter::Yes);
