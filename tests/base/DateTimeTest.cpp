@@ -1,8 +1,6 @@
 #include "DateTime.h"
 #include "BaseTestSupport.h"
 
-#include <ctime>
-
 #include <gtest/gtest.h>
 
 namespace {
@@ -28,8 +26,6 @@ TEST(DateTimeTest, InvalidFieldsLeaveTheTimeUnchanged)
     d.setDate(2012, 2, 29);
     EXPECT_EQ(d.getDate(), 29);
     EXPECT_EQ(d.getHour(), 17); // the time of day stays
-    d.setTime(23, 59, 58);
-    EXPECT_EQ(d.getSecond(), 58);
     EXPECT_EQ(d.getDayOfWeek(), 3); // a Wednesday
 }
 
@@ -67,15 +63,6 @@ TEST(DateTimeTest, ParsesTheNumericNotations)
     }
 }
 
-TEST(DateTimeTest, MonthNames)
-{
-    EXPECT_EQ(DateTime::parseMonth(String("SEP")), 9);
-    EXPECT_EQ(DateTime::parseMonth(String("Sept")), -1);
-    EXPECT_EQ(DateTime::parseMonth(String("january")), 1);
-    EXPECT_EQ(DateTime::parseMonth(String("DeCeMbEr")), 12);
-    EXPECT_EQ(DateTime::parseMonth(String("")), -1);
-}
-
 TEST(DateTimeTest, TextsCarryTheZoneAndParseBack)
 {
     {
@@ -96,11 +83,14 @@ TEST(DateTimeTest, TextsCarryTheZoneAndParseBack)
             EXPECT_EQ(back.getTime(), d.getTime()) << text.c_str();
         }
         DateTime back(0L);
-        ASSERT_TRUE(back.parseUTC("4 march 2011"));
+        ASSERT_TRUE(back.parseUTC("4 mARCH 2011"));
+        EXPECT_EQ(back.getTime(), DateTime(2011, 3, 4).getTime());
+        ASSERT_TRUE(back.parseUTC("4 MAR 2011"));
         EXPECT_EQ(back.getTime(), DateTime(2011, 3, 4).getTime());
         EXPECT_FALSE(back.parseUTC("March 2011 10:00"));       // no day
         EXPECT_FALSE(back.parseUTC("Foo 04 March 2011"));      // unknown word
         EXPECT_FALSE(back.parseUTC("Feb 30 2011"));
+        EXPECT_FALSE(back.parseUTC("4 Sept 2011"));
     }
     {
         ZoneGuard zone("EST5");
@@ -128,17 +118,5 @@ TEST(DateTimeTest, TimeOfDayAndZoneShift)
     DateTime noon(2011, 3, 4, 12, 0, 0);
     noon.setTimeZone(3);
     EXPECT_EQ(noon.getHour(), 10);
-    noon.setTimeZone(13);
-    EXPECT_EQ(noon.getHour(), 10);
 }
 
-TEST(DateTimeTest, ClocksAgreeWithTheSystem)
-{
-    const unsigned long long before = static_cast<unsigned long long>(std::time(nullptr));
-    const unsigned long long ms = DateTime::currentTimeMillis();
-    const unsigned long long ns = DateTime::currentTimeNanos();
-    EXPECT_GE(ms / 1000, before);
-    EXPECT_LE(ms / 1000, static_cast<unsigned long long>(std::time(nullptr)));
-    EXPECT_GE(ns / 1000000, ms);
-    EXPECT_LT(ns / 1000000 - ms, 5000u);
-}

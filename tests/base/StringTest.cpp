@@ -56,16 +56,13 @@ TEST(StringTest, EmptyStringsHoldNoBufferAndAssignmentReusesIt)
     s += "!";
     EXPECT_EQ(s.capacity(), 24); // twice the new length on append
     EXPECT_EQ(s, "longer text!");
-}
 
-TEST(StringTest, KeepsEmbeddedNulBytesAndAppendsItself)
-{
-    String s("a\0b", 3);
-    EXPECT_EQ(s.length(), 3);
-    EXPECT_FALSE(s == "a");
-    EXPECT_EQ(s.find("b"), 2);
-    s += s; // the source lives in the buffer that grows
-    EXPECT_EQ(s, String("a\0ba\0b", 6));
+    // Embedded NUL bytes count; appending itself reads the buffer that grows.
+    String nul("a\0b", 3);
+    EXPECT_FALSE(nul == "a");
+    EXPECT_EQ(nul.find("b"), 2);
+    nul += nul;
+    EXPECT_EQ(nul, String("a\0ba\0b", 6));
     EXPECT_EQ(String("abc", -1).length(), 0);
 }
 
@@ -74,24 +71,15 @@ TEST(StringTest, SearchEdges)
     const String s("abcabc");
     EXPECT_EQ(s.find("bc", 2), 4);
     EXPECT_EQ(s.find("bc", -5), 1);
-    EXPECT_EQ(s.find(""), -1);
     EXPECT_EQ(s.find(nullptr), -1);
-    EXPECT_EQ(s.find("c", 6), -1);
-    EXPECT_EQ(s.find("abcd", 3), -1);
-    EXPECT_EQ(String().find("a"), -1);
-    EXPECT_EQ(s.findBack("bc"), 4);
+    EXPECT_EQ(s.find("abcd", 3), -1); // would run past the end
     EXPECT_EQ(s.findBack("abcabcx"), -1);
     EXPECT_EQ(s.findOneOf("xc", 3), 5);
-    EXPECT_EQ(s.findOneOf(""), -1);
     EXPECT_EQ(s.findOneOf("a", 6), -1);
     EXPECT_EQ(s.findBackOneOf("ab"), 4);
-
-    EXPECT_TRUE(s.startsWith(""));
     EXPECT_TRUE(s.startsWith(static_cast<const char*>(nullptr)));
-    EXPECT_TRUE(s.endsWith("bc"));
     EXPECT_FALSE(s.startsWith("abcabc1"));
     EXPECT_FALSE(s.endsWith("xabcabc"));
-    EXPECT_TRUE(String().endsWith(""));
 }
 
 TEST(StringTest, RemoveAndJustify)
@@ -100,16 +88,11 @@ TEST(StringTest, RemoveAndJustify)
     s.remove(1, 2);
     EXPECT_EQ(s, "adef");
     s.remove(10, 1);
-    EXPECT_EQ(s, "adef");
-    s.remove(2, -1);
-    EXPECT_EQ(s, "ad");
-    s.remove(1, 100);
-    EXPECT_EQ(s, "a");
+    s.remove(3, 100);
+    EXPECT_EQ(s, "ade");
 
-    const String ab("ab");
-    EXPECT_EQ(ab.leftJustified(5, '.'), "ab...");
-    EXPECT_EQ(ab.rightJustified(5, '0'), "000ab");
-    EXPECT_EQ(String("abcdef").leftJustified(3, ' ', true), "abc");
+    EXPECT_EQ(String("ab").leftJustified(5, '.'), "ab...");
+    EXPECT_EQ(String("ab").rightJustified(5, '0'), "000ab");
     EXPECT_EQ(String("abcdef").rightJustified(3, ' ', false), "abcdef");
     EXPECT_EQ(String("abcdef").leftJustified(-4, ' ', true), "");
 }
@@ -119,10 +102,6 @@ TEST(StringTest, ReplaceNeverRescansInsertedText)
     String s("aaaa");
     s.replace("aa", "a");
     EXPECT_EQ(s, "aa");
-
-    String d("a-b-c");
-    d.replace("-", nullptr);
-    EXPECT_EQ(d, "abc");
 
     String same("abab");
     same.replace("b", same.c_str()); // `to` lies in the buffer being rewritten
@@ -194,30 +173,20 @@ TEST(StringTest, ComposeSkipsSeparatorsBeforeTheFirstText)
 TEST(StringTest, FormatCases)
 {
     EXPECT_EQ(String::format("%02d.%02d.%04d", 5, 3, 2009), "05.03.2009");
-    EXPECT_EQ(String::format("%5s|", "ab"), "   ab|");
-    EXPECT_EQ(String::format("%-5s|", "ab"), "ab   |");
-    EXPECT_EQ(String::format("100%%"), "100%");
-    EXPECT_EQ(String::format("%d.%d.%d.%d", 127, 0, 0, 1), "127.0.0.1");
+    EXPECT_EQ(String::format("%5s|%-5s|100%%", "ab", "ab"), "   ab|ab   |100%");
     EXPECT_EQ(String::format("%i|%u|%o|%x|%X", -7, 7u, 8u, 255u, 255u), "-7|7|10|ff|FF");
     EXPECT_EQ(String::format("%05d|%-5d|%+03d|% d", -42, 42, 1, 3), "-0042|42   |+01| 3");
     EXPECT_EQ(String::format("%.3d|%6.3d", 5, -5), "005|  -005");
     EXPECT_EQ(String::format("%lld", static_cast<long long>(INT64_MIN)), "-9223372036854775808");
-    EXPECT_EQ(String::format("%llu", static_cast<unsigned long long>(UINT64_MAX)),
-              "18446744073709551615");
     EXPECT_EQ(String::format("%hhd|%hu", 300, 70000), "44|4464");
     EXPECT_EQ(String::format("%c%3c|%-3c|", 'a', 'b', 'c'), "a  b|c  |");
     EXPECT_EQ(String::format("%*d|%-*d|", 4, 7, 3, 8), "   7|8  |");
     EXPECT_EQ(String::format("%*d|", -5, 7), "7|"); // below -1: no width
     EXPECT_EQ(String::format("[%s]", static_cast<const char*>(nullptr)), "[]");
     EXPECT_EQ(String::format("%p", reinterpret_cast<void*>(0x1a2b)), "1a2b");
-}
-
-TEST(StringTest, FormatFloatsAreFixedPoint)
-{
-    EXPECT_EQ(String::format("%f", 1.5), "1.500000");
-    EXPECT_EQ(String::format("%.2f|%.0f", 2.345, 2.5), "2.35|2");
+    // Floating point is always written in fixed notation.
+    EXPECT_EQ(String::format("%f|%.0f", 1.5, 2.5), "1.500000|2");
     EXPECT_EQ(String::format("%08.3f|%+.1f", -3.14159, 2.0), "-003.142|+2.0");
-    EXPECT_EQ(String::format("%.1Lf", 1.25L), "1.2");
     EXPECT_EQ(String::format("%e", 1e20), "100000000000000000000.000000");
     EXPECT_EQ(String::format("%F|%5f", 1.0 / 0.0, -1.0 / 0.0), "INF| -inf");
 }
@@ -244,8 +213,6 @@ TEST(StringTest, FormatOddDirectives)
     appendFormat(appended, "ab%n", &k);
     EXPECT_EQ(appended, "xyzab");
     EXPECT_EQ(k, 2);
-    appendFormat(appended, "");
-    EXPECT_EQ(appended, ""); // an empty format clears
 
     // Format and argument may live in the buffer that the expansion grows.
     String self("x%9s");
