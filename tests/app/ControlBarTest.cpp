@@ -37,8 +37,7 @@ public slots:
 
 bool showsIcon(QPushButton* button, const char* image)
 {
-    const QSize size = button->iconSize();
-    return button->icon().pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32)
+    return button->icon().pixmap(button->iconSize()).toImage().convertToFormat(QImage::Format_ARGB32)
         == QImage(QStringLiteral(":/images/%1.png").arg(image)).convertToFormat(QImage::Format_ARGB32);
 }
 
@@ -54,25 +53,24 @@ protected:
         }
         return names;
     }
-    void pressBar(int x, Qt::MouseButton button = Qt::LeftButton)
-    {
-        QTest::mousePress(bar.m_progressBar, button, Qt::NoModifier, QPoint(x, 5));
-    }
-    // The bar's own animation timer (the hide delay is a QTimer of its own).
-    bool fading() { return !QAbstractEventDispatcher::instance()->registeredTimers(&bar).isEmpty(); }
-    void tick()
+    // Runs one step of the bar's own animation timer (the hide delay is a
+    // QTimer of its own); false when none runs.
+    bool tick()
     {
         const auto timers = QAbstractEventDispatcher::instance()->registeredTimers(&bar);
-        ASSERT_EQ(timers.size(), 1);
-        ASSERT_EQ(timers[0].interval, 50);
+        if (timers.isEmpty())
+            return false;
+        EXPECT_EQ(timers.size(), 1);
+        EXPECT_EQ(timers[0].interval, 50);
         QTimerEvent e(timers[0].timerId);
         QCoreApplication::sendEvent(&bar, &e);
+        return true;
     }
     int ticksToEnd()
     {
         int ticks = 0;
-        for (; fading() && ticks < 100; ++ticks)
-            tick();
+        while (ticks < 100 && tick())
+            ++ticks;
         return ticks;
     }
     void hover(QEvent::Type type)
@@ -96,7 +94,6 @@ TEST_F(ControlBarTest, EveryButtonReachesItsSlotByNameAndIsNamed)
         QTest::mouseClick(button, Qt::LeftButton);
         EXPECT_EQ(button->toolTip(), button->accessibleName());
         EXPECT_EQ(button->focusPolicy(), Qt::NoFocus);
-        EXPECT_EQ(button->property("class").toString(), "controlbar button");
     }
     EXPECT_EQ(controller.calls, names);
 }
@@ -105,20 +102,18 @@ TEST_F(ControlBarTest, StatesLeaveUsableOnlyWhatWorks)
 {
     bar.stateIndexing();
     EXPECT_EQ(usableButtons(), (QStringList{"Stop", "Zoom", "Full screen"}));
-    EXPECT_EQ(bar.m_lblTimeText->text(), "Now indexing:");
     EXPECT_EQ(bar.m_progressBar->styleSheet(), ControlBar::getProgbarStylesheet(true));
 
     // Nothing loaded: stop only while the bar shows progress.
     bar.stateIdle();
     bar.statePlaying(false, 0);
     EXPECT_EQ(usableButtons(), (QStringList{"Open", "Zoom", "Full screen"}));
-    EXPECT_EQ(bar.m_lblTimeText->text(), "Time:");
     EXPECT_EQ(bar.m_progressBar->styleSheet(), ControlBar::getProgbarStylesheet(false));
     bar.updateControlbarTiming("00:00:01 / 00:00:01", 1);
     bar.statePlaying(false, 0);
     EXPECT_EQ(usableButtons(), (QStringList{"Open", "Stop", "Zoom", "Full screen"}));
 
-    // Playing shows pause, and the button is named after it.
+    // Playing shows pause, and the button is named after its icon.
     bar.statePlaying(true, 1);
     EXPECT_EQ(usableButtons().size(), 9);
     EXPECT_TRUE(showsIcon(bar.m_btnPlay, "btn_pause"));
@@ -126,8 +121,6 @@ TEST_F(ControlBarTest, StatesLeaveUsableOnlyWhatWorks)
     bar.statePlaying(true, 2);
     EXPECT_TRUE(showsIcon(bar.m_btnPlay, "btn_play"));
     EXPECT_EQ(bar.m_btnPlay->accessibleName(), "Play");
-    bar.setButtonIconAutoPlay();
-    EXPECT_TRUE(showsIcon(bar.m_btnPlay, "btn_pause"));
 
     // Zoom starts on, the window windowed.
     EXPECT_TRUE(showsIcon(bar.m_btnZoom, "btn_zoom_a") && showsIcon(bar.m_btnFullScreen, "btn_fullscreen_a"));
@@ -141,11 +134,11 @@ TEST_F(ControlBarTest, PositionPressesReachTheControllerAtBothEnds)
     bar.show();
     bar.setProgressbarMaxValue(5400);
     const int right = bar.m_progressBar->width() - 1;
-    pressBar(right);
-    pressBar(0);
-    pressBar(right, Qt::RightButton); // not a position
-    bar.setProgressbarMaxValue(0);    // an empty recording still has a range
-    pressBar(right);
+    for (int x : {right, 0})
+        QTest::mousePress(bar.m_progressBar, Qt::LeftButton, Qt::NoModifier, QPoint(x, 5));
+    QTest::mousePress(bar.m_progressBar, Qt::RightButton, Qt::NoModifier, QPoint(right, 5));
+    bar.setProgressbarMaxValue(0); // an empty recording still has a range
+    QTest::mousePress(bar.m_progressBar, Qt::LeftButton, Qt::NoModifier, QPoint(right, 5));
     EXPECT_EQ(controller.positions, (std::vector<unsigned long long>{5400, 0, 1}));
 
     // A position past the duration fills the bar instead of being dropped.
@@ -165,13 +158,11 @@ TEST_F(ControlBarTest, FadesOutAfterLeavingAndInOnEntering)
     const double step = 1.0 / 255; // a widget keeps its opacity in these steps
 
     // Leaving arms the 4 s delay; its end fades out by 0.025 a tick.
-    hover(QEvent::HoverEnter);
-    EXPECT_FALSE(fading()); // already opaque
     hover(QEvent::HoverLeave);
     auto* hideTimer = bar.findChild<QTimer*>();
     ASSERT_TRUE(hideTimer && hideTimer->isActive() && hideTimer->isSingleShot());
     EXPECT_EQ(hideTimer->interval(), 4000);
-    EXPECT_FALSE(fading());
+    EXPECT_FALSE(tick());
     bar.hideFading();
     tick();
     EXPECT_NEAR(bar.windowOpacity(), 0.975, step);
@@ -198,51 +189,32 @@ TEST_F(ControlBarTest, FadesOutAfterLeavingAndInOnEntering)
     EXPECT_FALSE(hideTimer->isActive());
 }
 
-TEST_F(ControlBarTest, PaintsAGreyBandFadingAtBothEnds)
-{
-    QImage image(bar.size(), QImage::Format_ARGB32);
-    image.fill(Qt::transparent);
-    bar.render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
-    EXPECT_LT(qAlpha(image.pixel(0, 90)) + qAlpha(image.pixel(445, 90)), 10);
-    const QRgb middle = image.pixel(223, 90);
-    EXPECT_NEAR(qAlpha(middle), 215, 2);
-    EXPECT_NEAR(qGray(middle), 225, 2);
-}
-
-TEST(ControlBarResources, StyleSheetsAndImages)
+TEST(ControlBarResources, StyleSheetAndImages)
 {
     ControlBar::registerResources();
     QFile qss(":/SessionPlayer/style.qss");
     ASSERT_TRUE(qss.open(QIODevice::ReadOnly));
     EXPECT_EQ(qss.readAll(), QByteArray(".button.controlbar\n{\n\tborder: none;\n}\n\n.button.controlbar:pressed\n"
                                         "{\n\tmargin-left: 2px;\n\tmargin-top:\t 2px;\n}\n"));
-    EXPECT_EQ(ControlBar::getProgbarStylesheet(false),
-              "QProgressBar {border: none;border-image: none;background: url(':/images/green_inactive.png') top "
-              "left repeat-x;}QProgressBar::chunk {background: url(':/images/green_active.png') top left "
-              "no-repeat;width: 3px;}");
-    EXPECT_EQ(ControlBar::getProgbarStylesheet(true),
-              "QProgressBar {border: none;border-image: none;background: url(':/images/red_inactive.png') top "
-              "left repeat-x;}QProgressBar::chunk {background: url(':/images/red_active.png') top left "
-              "no-repeat;width: 3px;}");
 
+    // Uncompressed images at their sizes (0: the 3 x 13 bar tiles).
     const std::pair<const char*, int> images[] = {
         {"btn_file", 16},     {"btn_stop", 16},         {"btn_play", 16},       {"btn_pause", 16},
         {"btn_slowdown", 16}, {"btn_speedup", 16},      {"btn_stepback", 16},   {"btn_stepforward", 16},
         {"btn_zoom", 18},     {"btn_zoom_a", 18},       {"btn_fullscreen", 18}, {"btn_fullscreen_a", 18},
         {"icon_16x16", 16},   {"icon_48x48", 48},       {"green_inactive", 0},  {"green_active", 0},
-        {"red_inactive", 0},  {"red_active", 0},        {"cursor_pointer", -1},
+        {"red_inactive", 0},  {"red_active", 0},
     };
     for (const auto& [name, side] : images) {
         const QString path = QStringLiteral(":/images/%1.png").arg(name);
-        const QSize size = side > 0 ? QSize(side, side) : side == 0 ? QSize(3, 13) : QSize(11, 19);
         QResource resource(path);
         ASSERT_TRUE(resource.isValid()) << name;
         EXPECT_EQ(resource.compressionAlgorithm(), QResource::NoCompression) << name;
-        EXPECT_TRUE(resource.uncompressedData().startsWith("\x89PNG")) << name;
-        EXPECT_EQ(QImage(path).size(), size) << name;
+        EXPECT_EQ(QImage(path).size(), side ? QSize(side, side) : QSize(3, 13)) << name;
     }
-    // The pointer's tip is its hot spot (2, 2): the first visible pixel.
+    // The 11 x 19 pointer's tip is its hot spot (2, 2): the first visible pixel.
     const QImage pointer = QImage(":/images/cursor_pointer.png").convertToFormat(QImage::Format_ARGB32);
+    EXPECT_EQ(pointer.size(), QSize(11, 19));
     EXPECT_EQ(qAlpha(pointer.pixel(2, 2)), 255);
     EXPECT_EQ(qAlpha(pointer.pixel(1, 2)) + qAlpha(pointer.pixel(2, 1)) + qAlpha(pointer.pixel(3, 2)), 0);
 }

@@ -1,7 +1,6 @@
 #include "FileTypeAccess.h"
 
 #include <QDateTime>
-#include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
@@ -21,17 +20,15 @@ QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Every file below root with its modification time.
-std::map<QString, QDateTime> filesWithTimes(const QString& root)
+void writeFile(const QString& path, const QByteArray& bytes)
 {
-    std::map<QString, QDateTime> files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        files[it.filePath()] = it.fileInfo().lastModified();
-    }
-    return files;
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
 }
+
+const QString kDesktop = QStringLiteral("applications/vantorel-sessionplayer.desktop");
+const char* const kType = "application/x-vantorel-recorded-session";
 
 // Points XDG_DATA_HOME at a fresh folder for one test.
 class FileTypeAccessTest : public ::testing::Test
@@ -45,20 +42,28 @@ protected:
     }
     void TearDown() override { qputenv("XDG_DATA_HOME", m_saved); }
 
-    QString path(const QString& relative) const { return m_home.path() + QLatin1Char('/') + relative; }
+    QString path(const QString& relative) const { return m_home.filePath(relative); }
+
+    // Every file in the folder with its modification time.
+    std::map<QString, QDateTime> filesWithTimes() const
+    {
+        std::map<QString, QDateTime> files;
+        for (QDirIterator it(m_home.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+            it.next();
+            files[it.filePath()] = it.fileInfo().lastModified();
+        }
+        return files;
+    }
 
     QTemporaryDir m_home;
     QByteArray m_saved;
 };
 
-const QString kDesktop = QStringLiteral("applications/vantorel-sessionplayer.desktop");
-const QString kPackage = QStringLiteral("mime/packages/vantorel-sessionplayer.xml");
-
-// The desktop entry, MIME package and icons of access under share.
+// The desktop entry, MIME package and icons of `access` under `share`.
 void expectAssociation(const QString& share, const FileTypeAccess& access)
 {
     EXPECT_EQ(readFile(share + kDesktop), access.desktopEntry());
-    EXPECT_EQ(readFile(share + kPackage), access.mimePackage());
+    EXPECT_EQ(readFile(share + "mime/packages/vantorel-sessionplayer.xml"), access.mimePackage());
     for (int size : {16, 48}) {
         EXPECT_EQ(readFile(share + QStringLiteral("icons/hicolor/%1x%1/apps/vantorel-sessionplayer.png").arg(size)),
                   readFile(QStringLiteral(":/images/icon_%1x%1.png").arg(size)));
@@ -72,27 +77,25 @@ TEST_F(FileTypeAccessTest, RecordingsOpenWithTheProgramThroughTheirOwnMimeType)
     FileTypeAccess access = FileTypeAccess::forRecordings("/opt/player/bin/SessionPlayer");
     const QByteArray entry = access.desktopEntry();
     EXPECT_TRUE(entry.contains("\nExec=/opt/player/bin/SessionPlayer %f\n")) << entry.constData();
-    EXPECT_TRUE(entry.contains("\nMimeType=application/x-vantorel-recorded-session;\n"));
+    EXPECT_TRUE(entry.contains(QByteArray("\nMimeType=") + kType + ";\n"));
     const QByteArray package = access.mimePackage();
-    EXPECT_TRUE(package.contains("<mime-type type=\"application/x-vantorel-recorded-session\">\n"
+    EXPECT_TRUE(package.contains(QByteArray("<mime-type type=\"") + kType + "\">\n"
                                  "    <comment>Vantorel.Recorded.Session</comment>\n"
                                  "    <icon name=\"vantorel-sessionplayer\"/>\n"
                                  "    <glob pattern=\"*.vro\"/>\n    <glob pattern=\"*.vr4\"/>"))
         << package.constData();
     ASSERT_TRUE(access.regSetAllInfo());
-    expectAssociation(path(""), access);
+    expectAssociation(m_home.path() + "/", access);
 
-    // The caches know the type once the tools ran.
-    if (!QStandardPaths::findExecutable("update-mime-database").isEmpty()) {
-        EXPECT_TRUE(readFile(path("mime/globs2")).contains("application/x-vantorel-recorded-session:*.vr4"));
-    }
-    if (!QStandardPaths::findExecutable("update-desktop-database").isEmpty()) {
-        EXPECT_TRUE(readFile(path("applications/mimeinfo.cache"))
-                        .contains("application/x-vantorel-recorded-session=vantorel-sessionplayer.desktop"));
-    }
-    if (!QStandardPaths::findExecutable("desktop-file-validate").isEmpty()) {
-        EXPECT_EQ(QProcess::execute("desktop-file-validate", {path(kDesktop)}), 0);
-    }
+    // The caches know the type once the tools ran; the entry is valid.
+    auto missing = [](const char* tool) { return QStandardPaths::findExecutable(tool).isEmpty(); };
+    EXPECT_TRUE(missing("update-mime-database")
+                || readFile(path("mime/globs2")).contains(QByteArray(kType) + ":*.vr4"));
+    EXPECT_TRUE(missing("update-desktop-database")
+                || readFile(path("applications/mimeinfo.cache"))
+                       .contains(QByteArray(kType) + "=vantorel-sessionplayer.desktop"));
+    EXPECT_TRUE(missing("desktop-file-validate")
+                || QProcess::execute("desktop-file-validate", {path(kDesktop)}) == 0);
 }
 
 TEST_F(FileTypeAccessTest, WritesOnlyWhatIsMissingOrDifferent)
@@ -100,37 +103,27 @@ TEST_F(FileTypeAccessTest, WritesOnlyWhatIsMissingOrDifferent)
     FileTypeAccess access = FileTypeAccess::forRecordings("/usr/bin/SessionPlayer");
     ASSERT_TRUE(access.regSetAllInfo());
     // Age every file, and add one that is not ours.
-    ASSERT_TRUE(QDir().mkpath(path("applications")));
-    QFile other(path("applications/other.desktop"));
-    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
-    other.write("[Desktop Entry]\n");
-    other.close();
+    writeFile(path("applications/other.desktop"), "[Desktop Entry]\n");
     const QDateTime old = QDateTime::currentDateTime().addDays(-100);
-    for (const auto& [file, time] : filesWithTimes(m_home.path())) {
+    for (const auto& [file, time] : filesWithTimes()) {
         QFile f(file);
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        ASSERT_TRUE(f.setFileTime(old, QFileDevice::FileModificationTime));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite) && f.setFileTime(old, QFileDevice::FileModificationTime));
     }
-    const auto before = filesWithTimes(m_home.path());
+    const auto before = filesWithTimes();
 
     // The same description again changes nothing, caches included.
     ASSERT_TRUE(access.regSetAllInfo());
-    EXPECT_EQ(filesWithTimes(m_home.path()), before);
+    EXPECT_EQ(filesWithTimes(), before);
 
     // An entry changed by someone else is put back; only it (and the desktop
     // cache) are rewritten.
-    QFile entry(path(kDesktop));
-    ASSERT_TRUE(entry.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    entry.write("[Desktop Entry]\nExec=/elsewhere %f\n");
-    entry.close();
+    writeFile(path(kDesktop), "[Desktop Entry]\nExec=/elsewhere %f\n");
     ASSERT_TRUE(access.regSetAllInfo());
-    EXPECT_TRUE(readFile(path(kDesktop)).contains("Exec=/usr/bin/SessionPlayer %f"));
-    for (const auto& [file, time] : filesWithTimes(m_home.path())) {
-        if (file != path(kDesktop) && file != path("applications/mimeinfo.cache")) {
-            EXPECT_EQ(time, before.at(file)) << qPrintable(file);
-        }
+    EXPECT_EQ(readFile(path(kDesktop)), access.desktopEntry());
+    for (const auto& [file, time] : filesWithTimes()) {
+        EXPECT_TRUE(file == path(kDesktop) || file == path("applications/mimeinfo.cache")
+                    || time == before.at(file)) << qPrintable(file);
     }
-    EXPECT_EQ(readFile(path("applications/other.desktop")), "[Desktop Entry]\n");
 }
 
 TEST_F(FileTypeAccessTest, ProgramPathsAreQuotedOrRefused)
@@ -146,13 +139,12 @@ TEST_F(FileTypeAccessTest, ProgramPathsAreQuotedOrRefused)
     EXPECT_TRUE(QFileInfo(relative.m_openCommand.section(" \"%1\"", 0, 0)).isAbsolute());
 
     // A line break cannot stand in an entry: nothing is written.
-    FileTypeAccess broken = FileTypeAccess::forRecordings("/opt/a\nb/SessionPlayer");
-    EXPECT_FALSE(broken.regSetAllInfo());
-    EXPECT_TRUE(filesWithTimes(m_home.path()).empty());
+    EXPECT_FALSE(FileTypeAccess::forRecordings("/opt/a\nb/SessionPlayer").regSetAllInfo());
+    EXPECT_TRUE(filesWithTimes().empty());
 }
 
 // `cmake --install` puts the same association in place for the whole system.
-TEST_F(FileTypeAccessTest, InstallRulesInstallTheSameAssociation)
+TEST(FileTypeAccessInstall, InstallRulesInstallTheSameAssociation)
 {
     QTemporaryDir destDir;
     ASSERT_TRUE(destDir.isValid());

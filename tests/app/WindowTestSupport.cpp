@@ -1,10 +1,6 @@
 #include "WindowTestSupport.h"
 
-#include <QApplication>
-#include <QDialog>
-#include <QMessageBox>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTest>
 #include <QThread>
 
@@ -23,11 +19,6 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs)
     return true;
 }
 
-void pump(int ms)
-{
-    waitFor([] { return false; }, ms);
-}
-
 VideoFrame testFrame(int w, int h, int f)
 {
     VideoFrame frame;
@@ -43,38 +34,15 @@ VideoFrame testFrame(int w, int h, int f)
     return frame;
 }
 
-void ScriptedPrompter::critical(const QString&, const QString& text)
+IPrompter::Answer ScriptedPrompter::take(const QString& text, Answer fallback, bool scripted)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_texts << text;
-}
-
-IPrompter::Answer ScriptedPrompter::next(Answer fallback)
-{
-    if (m_script.empty())
+    if (!scripted || m_script.empty())
         return fallback;
     const Answer a = m_script.front();
     m_script.erase(m_script.begin());
     return a;
-}
-
-IPrompter::Answer ScriptedPrompter::question(const QString&, const QString& text)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_texts << text;
-    return next(Cancel);
-}
-
-IPrompter::Answer ScriptedPrompter::warning(const QString&, const QString& text)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_texts << text;
-    return next(No);
-}
-
-QString ScriptedPrompter::getOpenFileName(const QString&, const QString&, const QString&)
-{
-    return openAnswer;
 }
 
 void ScriptedPrompter::answer(Answer a)
@@ -89,15 +57,12 @@ QStringList ScriptedPrompter::texts()
     return m_texts;
 }
 
-const QRect WindowFixture::kAvailable(0, 22, 1440, 878);
-const QSize WindowFixture::kDecoration(0, 22);
-
 void WindowFixture::SetUp()
 {
     ASSERT_TRUE(dir.isValid());
     window = std::make_unique<SessionPlayer>(nullptr);
     window->setPrompter(&prompter);
-    window->setScreenOverride(kAvailable, kDecoration);
+    window->setScreenOverride(QRect(0, 22, 1440, 878), QSize(0, 22));
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     ASSERT_TRUE(waitState(FilePlayer::STATE_IDLE));
@@ -140,25 +105,7 @@ bool WindowFixture::waitState(int state, int timeoutMs)
     return waitFor([&] { return player().getState() == state; }, timeoutMs);
 }
 
-bool WindowFixture::waitTime(const QString& text, int timeoutMs)
+bool WindowFixture::waitTime(const QString& text)
 {
-    return waitFor([&] { return bar()->m_lblTime->text().startsWith(text); }, timeoutMs);
-}
-
-ModalCloser::ModalCloser(std::function<void(QWidget*)> answer) : m_answer(std::move(answer))
-{
-    startTimer(20);
-}
-
-void ModalCloser::timerEvent(QTimerEvent*)
-{
-    QWidget* modal = QApplication::activeModalWidget();
-    if (!modal)
-        return;
-    if (auto* box = qobject_cast<QMessageBox*>(modal))
-        texts << box->text();
-    if (m_answer)
-        m_answer(modal);
-    else if (auto* dialog = qobject_cast<QDialog*>(modal))
-        dialog->reject();
+    return waitFor([&] { return bar()->m_lblTime->text().startsWith(text); });
 }

@@ -22,31 +22,32 @@
 #include "VideoFrame.h"
 
 // Processes events until `done` holds or `timeoutMs` passes; true when it held.
-bool waitFor(const std::function<bool()>& done, int timeoutMs);
-// Processes events for about `ms`.
-void pump(int ms);
+bool waitFor(const std::function<bool()>& done, int timeoutMs = 10000);
 
 // Frame `f` of the test recordings: 16 x 16 boxes of one colour each with a
 // diagonal of a second one, which the grid codec reproduces exactly.
 VideoFrame testFrame(int w, int h, int f);
 
 // Answers from a script (questions: Cancel, warnings: No when it is empty)
-// and keeps every box.
+// and keeps the text of every box.
 class ScriptedPrompter : public IPrompter
 {
 public:
-    void critical(const QString& title, const QString& text) override;
-    Answer question(const QString& title, const QString& text) override;
-    Answer warning(const QString& title, const QString& text) override;
-    QString getOpenFileName(const QString& caption, const QString& folder,
-                            const QString& filter) override;
+    void critical(const QString&, const QString& text) override { take(text, Ok, false); }
+    Answer question(const QString&, const QString& text) override { return take(text, Cancel); }
+    Answer warning(const QString&, const QString& text) override { return take(text, No); }
+    QString getOpenFileName(const QString&, const QString&, const QString&) override
+    {
+        return openAnswer;
+    }
 
     void answer(Answer a);
     QStringList texts();
     QString openAnswer;
 
 private:
-    Answer next(Answer fallback);
+    // Keeps the text; the next scripted answer (if `scripted`) or `fallback`.
+    Answer take(const QString& text, Answer fallback, bool scripted = true);
     std::mutex m_mutex;
     std::vector<Answer> m_script;
     QStringList m_texts;
@@ -55,9 +56,6 @@ private:
 class WindowFixture : public ::testing::Test
 {
 protected:
-    static const QRect kAvailable;
-    static const QSize kDecoration;
-
     void SetUp() override;
     void TearDown() override;
 
@@ -67,10 +65,9 @@ protected:
                    quint64 stepMs = 500, const char* sessionId = "123456789");
     // Opens through the Open button, answering the index question.
     bool open(const QString& path, IPrompter::Answer answer = IPrompter::No);
-    // Waits for a player state, processing events.
     bool waitState(int state, int timeoutMs = 10000);
     // Waits until the time label starts with `text`.
-    bool waitTime(const QString& text, int timeoutMs = 10000);
+    bool waitTime(const QString& text);
 
     FilePlayer& player() { return window->player(); }
     ControlBar* bar() { return window->controlBar(); }
@@ -79,19 +76,4 @@ protected:
     QTemporaryDir dir;
     ScriptedPrompter prompter;
     std::unique_ptr<SessionPlayer> window;
-};
-
-// Closes every modal box that appears while it lives (through `answer`, which
-// picks the button) and keeps their texts.
-class ModalCloser : public QObject
-{
-public:
-    explicit ModalCloser(std::function<void(QWidget*)> answer = {});
-    QStringList texts;
-
-protected:
-    void timerEvent(QTimerEvent*) override;
-
-private:
-    std::function<void(QWidget*)> m_answer;
 };
