@@ -13,24 +13,6 @@
 
 namespace {
 
-struct Choice
-{
-    std::vector<quint64> times;
-    long long target;
-    int expected; // Seeking::RESTART or an index
-    bool correction;
-};
-
-// Names the test cases (CTest shows them).
-void PrintTo(const Choice& c, std::ostream* os)
-{
-    *os << c.times.size() << " entries, target " << c.target;
-}
-
-class ChooseEntryTest : public ::testing::TestWithParam<Choice>
-{
-};
-
 // Restores into a view the key frame of an index that holds one record at
 // offset 0: the prefix of a w x h screen, then `data` read with `flags`.
 struct Restore
@@ -56,35 +38,38 @@ struct Restore
 
 } // namespace
 
-TEST_P(ChooseEntryTest, TakesTheLastEntryAtOrBeforeTheTarget)
+TEST(SeekingTest, ChoosesTheLastEntryAtOrBeforeTheTarget)
 {
-    const Choice& c = GetParam();
-    Array<IndexEntryPoint, int> entries;
-    for (quint64 t : c.times) {
-        IndexEntryPoint e;
-        e.m_time = t;
-        entries.append(e);
-    }
-    LogCapture log;
-    EXPECT_EQ(Seeking::chooseEntry(entries, c.target), c.expected);
-    EXPECT_EQ(log.contains(QStringLiteral("Backward correction.")), c.correction);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Examples, ChooseEntryTest,
-    ::testing::Values(
-        // Entries at 0, 10, 20 and 30 s.
-        Choice{{0, 10000, 20000, 30000}, 25000, 2, false},
-        Choice{{0, 10000, 20000, 30000}, 15000, 1, true},
-        Choice{{0, 10000, 20000, 30000}, 30000, 2, false}, // the last only for a later target
-        Choice{{0, 10000, 20000, 30000}, 30001, 3, false},
-        Choice{{0, 10000, 20000, 30000}, 10000, 1, false},
-        Choice{{0, 10000, 20000, 30000}, 0, 0, true},
-        Choice{{0, 10000, 20000, 30000, 40000}, 35000, 3, false},
+    const std::vector<quint64> four = {0, 10000, 20000, 30000};
+    struct Choice
+    {
+        std::vector<quint64> times;
+        long long target;
+        int expected; // Seeking::RESTART or an index
+        bool correction;
+    };
+    const Choice cases[] = {
+        {four, 25000, 2, false}, {four, 15000, 1, true},
+        {four, 30000, 2, false}, // the last entry only for a later target
+        {four, 30001, 3, false}, {four, 10000, 1, false}, {four, 0, 0, true},
+        {{0, 10000, 20000, 30000, 40000}, 35000, 3, false},
         // Before the first entry, or no entry at all: from the beginning.
-        Choice{{10000, 20000, 30000}, 5000, Seeking::RESTART, false},
-        Choice{{}, 5000, Seeking::RESTART, false},
-        Choice{{10000}, 10000, 0, false}, Choice{{10000}, 60000, 0, false}));
+        {{10000, 20000, 30000}, 5000, Seeking::RESTART, false},
+        {{}, 5000, Seeking::RESTART, false},
+        {{10000}, 10000, 0, false}, {{10000}, 60000, 0, false}};
+    for (const Choice& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.times.size() << " entries, target " << c.target);
+        Array<IndexEntryPoint, int> entries;
+        for (quint64 t : c.times) {
+            IndexEntryPoint e;
+            e.m_time = t;
+            entries.append(e);
+        }
+        LogCapture log;
+        EXPECT_EQ(Seeking::chooseEntry(entries, c.target), c.expected);
+        EXPECT_EQ(log.contains(QStringLiteral("Backward correction.")), c.correction);
+    }
+}
 
 TEST(SeekingTest, ARestoredKeyFrameReplacesTheWholeScreen)
 {
@@ -116,10 +101,11 @@ TEST(SeekingTest, RawKeyFramesAreUsedOnlyAtExactlyTheScreenSize)
             Restore r;
             const bool used = r.run(4, 2, flags ? zipped(data) : data, flags);
             EXPECT_EQ(used, pixels == 8);
-            if (used)
+            if (used) {
                 EXPECT_EQ(r.view.frame().pixels()[7], 0xFF223344u);
-            else
+            } else {
                 EXPECT_EQ(r.view.count("clearScreen"), 0) << "an unusable key frame: no change";
+            }
         }
     }
 }
