@@ -78,7 +78,7 @@ TEST_F(AudioTest, ToneReachesTheSink)
     ASSERT_TRUE(open(write("tone.vro", kToneSeconds * 1000, tone(kToneSeconds))));
 
     // parec writes to a file: a pipe that is not read fast enough would stall it.
-    const QString capture = path("capture.raw");
+    const QString capture = dir.filePath("capture.raw");
     QProcess parec;
     parec.setStandardOutputFile(capture);
     parec.start(QStringLiteral("parec"),

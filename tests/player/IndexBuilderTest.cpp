@@ -70,7 +70,7 @@ TEST_F(IndexBuilderTest, TakesAKeyFrameEveryIntervalUpToAnUnknownUnit)
 
 TEST_F(IndexBuilderTest, TheEntryCountComesFromTheDurationWithinWhatTheFileHolds)
 {
-    const QByteArray bytes = recordingBytes(0, [](RecordingWriter& w) { w.writeMousePos(0, 0, 0, 0); });
+    const QByteArray bytes = recordingBytes(0, mouseUnits({0}));
     const quint64 fileBound = static_cast<quint64>(bytes.size()) / 24 + 1;
     const std::pair<quint64, quint64> cases[] = {{0, 1}, {9999, 1}, {10000, 2}, {~0ULL, fileBound}};
     for (const auto& [duration, count] : cases) {
@@ -93,7 +93,7 @@ TEST_F(IndexBuilderTest, KeyFramesNameTheRecordingsOwnJpegFactor)
     // recording's, not what the quality round trip (255 - p) * 100 / 255
     // makes of it (77 would become 80), even for a factor no quality gives.
     for (int scale : {77, 130}) {
-        const QString p = write(QStringLiteral("j%1.vro").arg(scale), 10000, [&](RecordingWriter& w) {
+        const QString p = write(QString::number(scale) + ".vro", 10000, [&](RecordingWriter& w) {
             w.writeScreenMessage(0, UnitDispatch::SCREEN_FULL, screenHeader(64, 48, scale));
             w.writeMousePos(10000, 0, 0, 0);
         });

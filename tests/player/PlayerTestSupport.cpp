@@ -96,11 +96,6 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs)
     }
 }
 
-void pump(int ms)
-{
-    waitFor([] { return false; }, ms);
-}
-
 // ---------------------------------------------------------------------------
 // Recordings
 
@@ -120,31 +115,11 @@ VideoFrame paintScreen(int width, int height, int f)
     return frame;
 }
 
-QByteArray encodeScreen(GridEncoder& encoder, VideoFrame& frame)
-{
-    Array<unsigned char, int> unused;
-    encoder.encode(&frame, 0, 0, frame.width(), frame.height(), unused);
-    return QByteArray(reinterpret_cast<const char*>(encoder.output().data()),
-                      encoder.output().count());
-}
-
-QByteArray screenPayload(unsigned char code, const QByteArray& codec)
-{
-    return QByteArray(1, char(code)) + '\0' + codec;
-}
-
 QByteArray screenHeader(int width, int height, int jpegScale)
 {
     const char h[] = {char(width >> 8), char(width), char(height >> 8), char(height),
                       char(jpegScale), 0};
     return QByteArray(h, 6);
-}
-
-QByteArray mousePayload(int x, int y, quint32 id)
-{
-    const char p[] = {char(UnitDispatch::CONTROL_MOUSE_POS), char(x >> 8), char(x), char(y >> 8),
-                      char(y), char(id >> 24), char(id >> 16), char(id >> 8), char(id)};
-    return QByteArray(p, 9);
 }
 
 QByteArray recordingBytes(quint64 duration, const Units& units)
@@ -189,9 +164,12 @@ Units heavyUnits(quint64 stepMs, quint64 lastMs)
     GridEncoder encoder;
     encoder.setScreenDimension(1024, 768);
     std::vector<QByteArray> frames(2);
+    Array<unsigned char, int> unused;
     for (int i = 0; i < 3; ++i) { // the third encode is a whole-screen change again
         VideoFrame frame = paintScreen(1024, 768, i % 2);
-        frames[size_t(i) % 2] = encodeScreen(encoder, frame);
+        encoder.encode(&frame, 0, 0, 1024, 768, unused);
+        frames[size_t(i) % 2] =
+            QByteArray((const char*)encoder.output().data(), encoder.output().count());
     }
     return [=](RecordingWriter& w) {
         w.setCompression(true);

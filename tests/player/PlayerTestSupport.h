@@ -94,11 +94,7 @@ public:
     QStringList statusTexts() const { return copy(m_statusTexts); }
     std::vector<MouseEvent> mouseEvents() const { return copy(m_mouse); }
     std::vector<QByteArray> cursors() const { return copy(m_cursors); }
-    int count(const char* call) const
-    {
-        const auto calls = copy(m_calls);
-        return calls.count(call) ? calls.at(call) : 0;
-    }
+    int count(const char* call) const { return copy(m_calls)[call]; }
 
 private:
     // Locks for the rest of the calling statement and counts the call.
@@ -130,18 +126,9 @@ class FakeWindow : public QObject, public IPlayerWindow
 
 public:
     QObject* receiver() override { return this; }
-    void setTitle(const QString& title) override
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_title = title;
-    }
+    void setTitle(const QString&) override {}
     void setVisible(bool visible) override { m_visible = visible; }
     bool playOnOpen() const override { return m_playOnOpen; }
-    QString title() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_title;
-    }
 
     std::vector<int> statuses;
     int invalidFormats = 0;
@@ -151,29 +138,21 @@ public slots:
     void onPlayerStatus(int status) { statuses.push_back(status); }
     void onPlayerPositionChanged(quint64) {}
     void onInvalidFileFormat() { ++invalidFormats; }
-
-private:
-    mutable std::mutex m_mutex;
-    QString m_title;
 };
 
-// The prompter: records every box as "kind|title|text" (kind "critical",
-// "question" or "warning"); questions and warnings take the next scripted
-// answer, Cancel and No when the script is empty.
+// The prompter: records every box as "kind|title|text"; questions and
+// warnings take the next scripted answer, Cancel and No when there is none.
 class FakePrompter : public IPrompter
 {
 public:
-    void critical(const QString& title, const QString& text) override
+    void critical(const QString& t, const QString& text) override { ask("critical", t, text, Ok); }
+    Answer question(const QString& t, const QString& text) override
     {
-        ask("critical", title, text, Ok);
+        return ask("question", t, text, Cancel);
     }
-    Answer question(const QString& title, const QString& text) override
+    Answer warning(const QString& t, const QString& text) override
     {
-        return ask("question", title, text, Cancel);
-    }
-    Answer warning(const QString& title, const QString& text) override
-    {
-        return ask("warning", title, text, No);
+        return ask("warning", t, text, No);
     }
     QString getOpenFileName(const QString&, const QString&, const QString&) override
     {
@@ -228,7 +207,10 @@ private:
 // Processes events until `done` holds or `timeoutMs` passes; true when it held.
 bool waitFor(const std::function<bool()>& done, int timeoutMs);
 // Processes events for about `ms`.
-void pump(int ms);
+inline void pump(int ms)
+{
+    waitFor([] { return false; }, ms);
+}
 
 // ---------------------------------------------------------------------------
 // Recordings
@@ -237,16 +219,8 @@ void pump(int ms);
 // frames reproduce exactly: box (bx, by) has colour f * 7 + bx * 3 + by, with
 // a two-colour stripe in every fourth box; `f` selects the frame.
 VideoFrame paintScreen(int width, int height, int f);
-// The codec data of a whole-screen update of `frame` by `encoder`, whose
-// screen dimension is set.
-QByteArray encodeScreen(GridEncoder& encoder, VideoFrame& frame);
-
-// Payload of a screen unit: the code byte, a zero byte, then codec data.
-QByteArray screenPayload(unsigned char code, const QByteArray& codec);
 // Screen header codec data: width, height (big-endian), JPEG factor, reserved.
 QByteArray screenHeader(int width, int height, int jpegScale);
-// Control payload of a mouse position.
-QByteArray mousePayload(int x, int y, quint32 cursorId);
 
 // The bytes of a recording that `units` writes, with the header's duration
 // set to `duration`.
@@ -279,7 +253,6 @@ protected:
         player.start();
         ASSERT_TRUE(waitFor([&] { return !window.statuses.empty(); }, 5000));
     }
-
     void TearDown() override
     {
         if (player.getState() == FilePlayer::STATE_INDEXING)
@@ -288,37 +261,28 @@ protected:
         player.Thread::stop(true);
     }
 
-    QString path(const QString& name) const { return dir.filePath(name); }
-
     QString write(const QString& name, quint64 duration, const Units& units)
     {
-        EXPECT_TRUE(writeFile(path(name), recordingBytes(duration, units)));
-        return path(name);
+        EXPECT_TRUE(writeFile(dir.filePath(name), recordingBytes(duration, units)));
+        return dir.filePath(name);
     }
-
     // Opens a recording, answering the index question with `answer`.
     bool open(const QString& p, IPrompter::Answer answer = IPrompter::No)
     {
         prompter.answer(answer);
         return player.openFile(p);
     }
-
     // Waits until the window has seen `status` after `from` earlier reports.
     bool sawStatus(int status, size_t from = 0, int timeoutMs = 10000)
     {
-        return waitFor(
-            [&] {
-                const auto& s = window.statuses;
-                return std::find(s.begin() + std::min(from, s.size()), s.end(), status) != s.end();
-            },
-            timeoutMs);
+        const auto& s = window.statuses;
+        return waitFor([&] { return std::count(s.begin() + long(from), s.end(), status) > 0; },
+                       timeoutMs);
     }
-
     bool waitState(int state, int timeoutMs = 10000)
     {
         return waitFor([&] { return player.getState() == state; }, timeoutMs);
     }
-
     // The statuses reported since `from`, once the queued ones have arrived.
     std::vector<int> statusesSince(size_t from)
     {

@@ -25,7 +25,7 @@ struct Screen
     Screen() { decoder.m_listener = &view; }
     bool screen(unsigned char code, const QByteArray& data = QByteArray())
     {
-        const QByteArray p = screenPayload(code, data);
+        const QByteArray p = QByteArray(1, char(code)) + '\0' + data;
         return UnitDispatch::processScreenUnit(bytes(p), int(p.size()), decoder, &view, started);
     }
     FakeView view;
@@ -69,7 +69,7 @@ TEST(UnitDispatchTest, ScreenUnitsWaitForAWholeHeaderAndEndFramesOnce)
 TEST(UnitDispatchTest, ControlMessagesCutShortAreIgnored)
 {
     FakeView view;
-    const QByteArray p = mousePayload(300, 200, 0xA1B2C3D4u);
+    const QByteArray p("\x0B\x01\x2C\x00\xC8\xA1\xB2\xC3\xD4", 9); // (300, 200), cursor A1B2C3D4
     for (int n = 0; n <= p.size(); ++n)
         UnitDispatch::processControlUnit(bytes(p), n, &view);
     ASSERT_EQ(view.mouseEvents().size(), 1u);
