@@ -25,10 +25,9 @@ VideoFrame testFrame(int w, int h, int f)
     frame.resize(w, h);
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            const int bx = x / 16, by = y / 16;
-            const unsigned base = 0xFF000000u | (((f * 37 + bx * 53) & 0xFF) << 16)
-                | (((by * 71 + f * 11) & 0xFF) << 8) | ((bx * by * 29 + 40) & 0xFF);
-            frame.setPixel(x, y, (x % 16) == (y % 16) ? 0xFFFFFFFFu : base);
+            const unsigned r = (f * 37 + x / 16 * 53) & 0xFF, g = (y / 16 * 71 + f * 11) & 0xFF;
+            const unsigned b = (x / 16 * (y / 16) * 29 + 40) & 0xFF;
+            frame.setPixel(x, y, x % 16 == y % 16 ? 0xFFFFFFFFu : 0xFF000000u | r << 16 | g << 8 | b);
         }
     }
     return frame;
