@@ -45,25 +45,19 @@ bool showsIcon(QPushButton* button, const char* image)
 class ControlBarTest : public ::testing::Test
 {
 protected:
-    // Runs one step of the bar's own animation timer (the hide delay is a
-    // QTimer of its own); false when none runs.
-    bool tick()
+    // Runs up to n steps of the bar's own 50 ms animation timer (the hide
+    // delay is a QTimer of its own); returns how many ran.
+    int ticks(int n = 100)
     {
-        const auto timers = QAbstractEventDispatcher::instance()->registeredTimers(&bar);
-        if (timers.isEmpty())
-            return false;
-        EXPECT_EQ(timers.size(), 1);
-        EXPECT_EQ(timers[0].interval, 50);
-        QTimerEvent e(timers[0].timerId);
-        QCoreApplication::sendEvent(&bar, &e);
-        return true;
-    }
-    int ticksToEnd()
-    {
-        int ticks = 0;
-        while (ticks < 100 && tick())
-            ++ticks;
-        return ticks;
+        int done = 0;
+        for (; done < n; ++done) {
+            const auto timers = QAbstractEventDispatcher::instance()->registeredTimers(&bar);
+            if (timers.size() != 1 || timers[0].interval != 50)
+                break;
+            QTimerEvent e(timers[0].timerId);
+            QCoreApplication::sendEvent(&bar, &e);
+        }
+        return done;
     }
     void hover(QEvent::Type type)
     {
@@ -142,27 +136,26 @@ TEST_F(ControlBarTest, FadesOutAfterLeavingAndInOnEntering)
     auto* hideTimer = bar.findChild<QTimer*>();
     ASSERT_TRUE(hideTimer && hideTimer->isActive() && hideTimer->isSingleShot());
     EXPECT_EQ(hideTimer->interval(), 4000);
-    EXPECT_FALSE(tick());
+    EXPECT_EQ(ticks(1), 0);
     bar.hideFading();
-    tick();
+    ticks(1);
     EXPECT_NEAR(bar.windowOpacity(), 0.975, step);
-    EXPECT_NEAR(ticksToEnd(), 39, 1); // 2 s in all
+    EXPECT_NEAR(ticks(), 39, 1); // 2 s in all
     EXPECT_EQ(bar.windowOpacity(), 0.0);
 
     // Entering fades in by 0.1 a tick; leaving meanwhile turns round at once.
     hover(QEvent::HoverEnter);
-    tick();
-    tick();
+    EXPECT_EQ(ticks(2), 2);
     EXPECT_NEAR(bar.windowOpacity(), 0.2, step);
     hover(QEvent::HoverLeave);
     EXPECT_FALSE(hideTimer->isActive());
-    tick();
+    ticks(1);
     EXPECT_NEAR(bar.windowOpacity(), 0.175, step);
 
     // Entering while fading out turns round too, up to exactly 1; entering
     // cancels a pending fade-out.
     hover(QEvent::HoverEnter);
-    EXPECT_NEAR(ticksToEnd(), 9, 1);
+    EXPECT_NEAR(ticks(), 9, 1);
     EXPECT_EQ(bar.windowOpacity(), 1.0);
     hover(QEvent::HoverLeave);
     hover(QEvent::HoverEnter);
