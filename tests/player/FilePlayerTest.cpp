@@ -47,7 +47,7 @@ using FilePlayerTest = PlayerFixture;
 
 } // namespace
 
-TEST_F(FilePlayerTest, OpensShowsTheFirstScreenAndPlaysToTheEnd)
+TEST_F(FilePlayerTest, OpensReadOnlyShowsTheFirstScreenAndPlaysToTheEnd)
 {
     // The last unit, a mouse position, is cut short: that is the end.
     const QString p = dir.filePath("a.vro");
@@ -58,11 +58,26 @@ TEST_F(FilePlayerTest, OpensShowsTheFirstScreenAndPlaysToTheEnd)
     const size_t before = window.statuses.size();
     player.play();
     EXPECT_TRUE(window.m_visible);
+    // The access mode of every descriptor open on the file (0 is read-only).
+    std::vector<int> modes;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : fds.entryList(QDir::AllEntries | QDir::System)) {
+        QFile info(QStringLiteral("/proc/self/fdinfo/") + fd);
+        if (QFile::symLinkTarget(fds.filePath(fd)) == QFileInfo(p).canonicalFilePath()
+            && info.open(QIODevice::ReadOnly)) {
+            const QByteArray all = info.readAll();
+            const int at = all.indexOf("flags:") + 6;
+            modes.push_back(all.mid(at, all.indexOf('\n', at) - at).trimmed().toInt(nullptr, 8));
+        }
+    }
+    EXPECT_FALSE(modes.empty());
+    EXPECT_EQ(std::count_if(modes.begin(), modes.end(), [](int m) { return m & 3; }), 0);
+
     ASSERT_TRUE(sawStatus(FilePlayer::STATE_STOPPING, before));
     ASSERT_TRUE(waitState(FilePlayer::STATE_IDLE));
     EXPECT_EQ(statusesSince(before), (std::vector<int>{1, 6, 0}));
-    const QStringList texts = view.statusTexts();
-    EXPECT_EQ(texts.mid(texts.size() - 2), (QStringList{"STOPPED", "The End"}));
+    EXPECT_EQ(view.statusTexts().mid(view.statusTexts().size() - 2),
+              (QStringList{"STOPPED", "The End"}));
     EXPECT_TRUE(sameScreen(view.frame(), straightDecode(p, 600)));
     EXPECT_EQ(view.mouseEvents().size(), 6u); // the seventh is cut short
     EXPECT_EQ(prompter.count("critical"), 0);
@@ -142,9 +157,9 @@ TEST_F(FilePlayerTest, PauseSpeedAndStopEndTheWaitForTheNextUnit)
     EXPECT_EQ(statusesSince(before).back(), FilePlayer::STATE_PLAYING);
 }
 
-TEST_F(FilePlayerTest, FailuresDuringPlaybackReachTheUserOnce)
+TEST_F(FilePlayerTest, FailuresReachTheUserOnce)
 {
-    // A unit of unknown kind, and a compressed payload that does not inflate.
+    // During playback: a unit of unknown kind, a payload that does not inflate.
     const std::pair<unsigned char, const char*> cases[] = {
         {7, "Invalid File format"}, {0x12, "Unknown Data Compression format"}};
     for (const auto& [type, text] : cases) {
@@ -166,17 +181,12 @@ TEST_F(FilePlayerTest, FailuresDuringPlaybackReachTheUserOnce)
         EXPECT_EQ(prompter.count("critical"), boxes + 1);
         EXPECT_EQ(prompter.last(), QLatin1String("critical|Session Player|") + text);
     }
-}
 
-TEST_F(FilePlayerTest, OpeningRejectsWhatIsNotARecording)
-{
-    // Wrong suffix: invalidFileFormat(), the file is not even read. The
-    // suffix is compared in lower case.
+    // On opening. A wrong suffix: invalidFileFormat(), the file is not even
+    // read (the suffix is compared in lower case).
     EXPECT_FALSE(player.openFile(write("x.txt", 100, mouseUnits({0}))));
     EXPECT_TRUE(waitFor([&] { return window.invalidFormats == 1; }, 2000));
-    EXPECT_TRUE(prompter.boxes().isEmpty());
     EXPECT_TRUE(open(write("x.VR4", 100, mouseUnits({0}))));
-
     const QString bad = write("bad.vro", 100, [](RecordingWriter& w) { w.setMagic(0); });
     EXPECT_FALSE(player.openFile(bad));
     EXPECT_EQ(prompter.last(), "critical|Session Player|The file is in invalid format. "
@@ -184,34 +194,8 @@ TEST_F(FilePlayerTest, OpeningRejectsWhatIsNotARecording)
     const QString missing = dir.filePath("missing.vro");
     EXPECT_FALSE(player.openFile(missing));
     EXPECT_EQ(prompter.last(), "critical|Session Player|Unable to open the file:\n" + missing);
-
     // A first screen that does not decompress is reported, not thrown.
     EXPECT_FALSE(player.openFile(
         write("first.vro", 100, [](RecordingWriter& w) { w.writeRawUnit(0x12, 0, "garbage"); })));
     EXPECT_EQ(prompter.last(), "critical|Session Player|Unknown Data Compression format");
-    player.play();
-    EXPECT_EQ(player.getState(), FilePlayer::STATE_IDLE) << "nothing is open";
-}
-
-TEST_F(FilePlayerTest, TheRecordingIsOpenedReadOnly)
-{
-    const QString p = write("ro.vro", 5000, mouseUnits({0, 5000}));
-    ASSERT_TRUE(open(p));
-    player.play();
-    ASSERT_TRUE(waitFor([&] { return !view.mouseEvents().empty(); }, 3000));
-    // The access mode of every descriptor open on the file (0 is read-only).
-    std::vector<int> modes;
-    const QDir fds(QStringLiteral("/proc/self/fd"));
-    for (const QString& fd : fds.entryList(QDir::AllEntries | QDir::System)) {
-        QFile info(QStringLiteral("/proc/self/fdinfo/") + fd);
-        if (QFile::symLinkTarget(fds.filePath(fd)) == QFileInfo(p).canonicalFilePath()
-            && info.open(QIODevice::ReadOnly)) {
-            const QByteArray all = info.readAll();
-            const int at = all.indexOf("flags:") + 6;
-            const QByteArray flags = all.mid(at, all.indexOf('\n', at) - at).trimmed();
-            modes.push_back(flags.toInt(nullptr, 8) & 3);
-        }
-    }
-    EXPECT_FALSE(modes.empty());
-    EXPECT_EQ(std::count(modes.begin(), modes.end(), 0), long(modes.size()));
 }

@@ -40,34 +40,27 @@ struct Restore
 
 TEST(SeekingTest, ChoosesTheLastEntryAtOrBeforeTheTarget)
 {
-    const std::vector<quint64> four = {0, 10000, 20000, 30000};
-    struct Choice
-    {
-        std::vector<quint64> times;
-        long long target;
-        int expected; // Seeking::RESTART or an index
-        bool correction;
-    };
-    const Choice cases[] = {
-        {four, 25000, 2, false}, {four, 15000, 1, true},
-        {four, 30000, 2, false}, // the last entry only for a later target
-        {four, 30001, 3, false}, {four, 10000, 1, false}, {four, 0, 0, true},
-        {{0, 10000, 20000, 30000, 40000}, 35000, 3, false},
+    // Entries at the given times; a target; the entry chosen (or RESTART).
+    const std::tuple<std::vector<quint64>, long long, int> cases[] = {
+        {{0, 10000, 20000, 30000}, 15000, 1},
+        {{0, 10000, 20000, 30000}, 30000, 2}, // the last entry only for a later target
+        {{0, 10000, 20000, 30000}, 30001, 3},
+        {{0, 10000, 20000, 30000}, 10000, 1},
+        {{0, 10000, 20000, 30000}, 0, 0},
+        {{0, 10000, 20000, 30000, 40000}, 35000, 3},
         // Before the first entry, or no entry at all: from the beginning.
-        {{10000, 20000, 30000}, 5000, Seeking::RESTART, false},
-        {{}, 5000, Seeking::RESTART, false},
-        {{10000}, 10000, 0, false}, {{10000}, 60000, 0, false}};
-    for (const Choice& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.times.size() << " entries, target " << c.target);
+        {{10000, 20000, 30000}, 5000, Seeking::RESTART},
+        {{}, 5000, Seeking::RESTART},
+        {{10000}, 10000, 0},
+        {{10000}, 60000, 0}};
+    for (const auto& [times, target, expected] : cases) {
         Array<IndexEntryPoint, int> entries;
-        for (quint64 t : c.times) {
-            IndexEntryPoint e;
-            e.m_time = t;
-            entries.append(e);
+        for (quint64 t : times) {
+            entries.append(IndexEntryPoint());
+            entries[entries.count() - 1].m_time = t;
         }
-        LogCapture log;
-        EXPECT_EQ(Seeking::chooseEntry(entries, c.target), c.expected);
-        EXPECT_EQ(log.contains(QStringLiteral("Backward correction.")), c.correction);
+        EXPECT_EQ(Seeking::chooseEntry(entries, target), expected)
+            << times.size() << " entries, target " << target;
     }
 }
 
