@@ -149,7 +149,7 @@ TEST_F(WindowFixture, DropsAndDoubleClicks)
 
     EXPECT_FALSE(send(&text));
     // The file opens after the drop event has returned.
-    prompter.answer(IPrompter::No);
+    prompter.questionAnswer = IPrompter::No;
     ASSERT_TRUE(send(&files));
     EXPECT_TRUE(player().getFileName().isEmpty());
     ASSERT_TRUE(waitFor([&] { return !player().getFileName().isEmpty(); }));
@@ -188,14 +188,14 @@ TEST_F(WindowFixture, IndexQuestionAndClosingWhileIndexing)
     ASSERT_TRUE(open(record("big.vro", 320, 240, 300000, 100), IPrompter::Yes));
     ASSERT_EQ(player().getState(), FilePlayer::STATE_INDEXING);
     EXPECT_TRUE(waitFor([&] { return bar()->m_lblTimeText->text() == "Now indexing:"; }));
-    prompter.answer(IPrompter::No);
+    prompter.warningAnswer = IPrompter::No;
     const bool closed = window->close();
     ASSERT_TRUE(prompter.texts().last().startsWith(QStringLiteral("This will cancel the indexing")));
     if (player().getState() == FilePlayer::STATE_INDEXING) {
         EXPECT_FALSE(closed);
         EXPECT_TRUE(window->isVisible());
     }
-    prompter.answer(IPrompter::Yes);
+    prompter.warningAnswer = IPrompter::Yes;
     EXPECT_TRUE(window->close());
     EXPECT_EQ(player().getState(), FilePlayer::STATE_IDLE);
 }
@@ -280,7 +280,7 @@ TEST_F(WindowFixture, CommandLineRecordingPlaysAndTheBarFollows)
         EXPECT_EQ(fresh.controlBar()->m_btnPlay->accessibleName(), QStringLiteral("Pause"));
     }
 
-    prompter.answer(IPrompter::Yes);
+    prompter.questionAnswer = IPrompter::Yes;
     window->openAndPlay(record("cl2.vro", 64, 48, 30000, 500));
     EXPECT_EQ(player().getState(), FilePlayer::STATE_INDEXING);
     EXPECT_TRUE(waitState(FilePlayer::STATE_PLAYING, 20000));

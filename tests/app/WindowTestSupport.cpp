@@ -33,29 +33,6 @@ VideoFrame testFrame(int w, int h, int f)
     return frame;
 }
 
-IPrompter::Answer ScriptedPrompter::take(const QString& text, Answer fallback, bool scripted)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_texts << text;
-    if (!scripted || m_script.empty())
-        return fallback;
-    const Answer a = m_script.front();
-    m_script.erase(m_script.begin());
-    return a;
-}
-
-void ScriptedPrompter::answer(Answer a)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_script.push_back(a);
-}
-
-QStringList ScriptedPrompter::texts()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_texts;
-}
-
 void WindowFixture::SetUp()
 {
     ASSERT_TRUE(dir.isValid());
@@ -69,8 +46,7 @@ void WindowFixture::SetUp()
 
 void WindowFixture::TearDown()
 {
-    if (player().getState() == FilePlayer::STATE_INDEXING)
-        prompter.answer(IPrompter::Yes);
+    prompter.warningAnswer = IPrompter::Yes; // cancel a build still running
     window->close();
     window.reset();
 }
@@ -94,7 +70,7 @@ QString WindowFixture::record(const QString& name, int w, int h, quint64 lastMs,
 bool WindowFixture::open(const QString& path, IPrompter::Answer answer)
 {
     prompter.openAnswer = path;
-    prompter.answer(answer);
+    prompter.questionAnswer = answer;
     window->onBtnOpenClicked();
     return player().getFileName() == path;
 }

@@ -7,10 +7,10 @@
 
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -28,28 +28,35 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs = 10000);
 // diagonal of a second one, which the grid codec reproduces exactly.
 VideoFrame testFrame(int w, int h, int f);
 
-// Answers from a script (questions: Cancel, warnings: No when it is empty)
-// and keeps the text of every box.
+// Answers every question and warning with the answer set last, and keeps
+// the text of every box (the player thread asks too).
 class ScriptedPrompter : public IPrompter
 {
 public:
-    void critical(const QString&, const QString& text) override { take(text, Ok, false); }
-    Answer question(const QString&, const QString& text) override { return take(text, Cancel); }
-    Answer warning(const QString&, const QString& text) override { return take(text, No); }
+    void critical(const QString&, const QString& text) override { keep(text); }
+    Answer question(const QString&, const QString& text) override { keep(text); return questionAnswer; }
+    Answer warning(const QString&, const QString& text) override { keep(text); return warningAnswer; }
     QString getOpenFileName(const QString&, const QString&, const QString&) override
     {
         return openAnswer;
     }
+    QStringList texts()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_texts;
+    }
 
-    void answer(Answer a);
-    QStringList texts();
+    std::atomic<Answer> questionAnswer{Cancel};
+    std::atomic<Answer> warningAnswer{No};
     QString openAnswer;
 
 private:
-    // Keeps the text; the next scripted answer (if `scripted`) or `fallback`.
-    Answer take(const QString& text, Answer fallback, bool scripted = true);
+    void keep(const QString& text)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_texts << text;
+    }
     std::mutex m_mutex;
-    std::vector<Answer> m_script;
     QStringList m_texts;
 };
 
