@@ -3,7 +3,6 @@
 // the suppressed repaints of a seek; the player thread's calls reaching the
 // GUI thread queued.
 
-#include <QGraphicsProxyWidget>
 #include <QPainter>
 
 #include <thread>

@@ -2,7 +2,6 @@
 // a 22-pixel title: first sizing, zoom, the scaled picture size, the bar's
 // place after scrolling and the window flags around full screen.
 
-#include <QGraphicsProxyWidget>
 #include <QScrollBar>
 
 #include "WindowTestSupport.h"

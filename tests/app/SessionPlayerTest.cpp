@@ -4,10 +4,8 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QGraphicsProxyWidget>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QTest>
 #include <QUrl>
 
 #include "IndexBuilder.h"

@@ -74,13 +74,3 @@ bool WindowFixture::open(const QString& path, IPrompter::Answer answer)
     window->onBtnOpenClicked();
     return player().getFileName() == path;
 }
-
-bool WindowFixture::waitState(int state, int timeoutMs)
-{
-    return waitFor([&] { return player().getState() == state; }, timeoutMs);
-}
-
-bool WindowFixture::waitTime(const QString& text)
-{
-    return waitFor([&] { return bar()->m_lblTime->text().startsWith(text); });
-}

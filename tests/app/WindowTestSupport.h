@@ -5,7 +5,9 @@
 // fixed at 1440 x 878 below a 22-pixel bar (decoration: a 22-pixel title),
 // and recordings written into a temporary folder.
 
+#include <QGraphicsProxyWidget>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <atomic>
 #include <functional>
@@ -16,10 +18,7 @@
 
 #include "ControlBar.h"
 #include "DrawingScene.h"
-#include "FilePlayer.h"
-#include "IPrompter.h"
 #include "SessionPlayer.h"
-#include "VideoFrame.h"
 
 // Processes events until `done` holds or `timeoutMs` passes; true when it held.
 bool waitFor(const std::function<bool()>& done, int timeoutMs = 10000);
@@ -72,9 +71,15 @@ protected:
                    quint64 stepMs = 500, const char* sessionId = "123456789");
     // Opens through the Open button, answering the index question.
     bool open(const QString& path, IPrompter::Answer answer = IPrompter::No);
-    bool waitState(int state, int timeoutMs = 10000);
+    bool waitState(int state, int timeoutMs = 10000)
+    {
+        return waitFor([&] { return player().getState() == state; }, timeoutMs);
+    }
     // Waits until the time label starts with `text`.
-    bool waitTime(const QString& text);
+    bool waitTime(const QString& text)
+    {
+        return waitFor([&] { return bar()->m_lblTime->text().startsWith(text); });
+    }
 
     FilePlayer& player() { return window->player(); }
     ControlBar* bar() { return window->controlBar(); }
