@@ -117,9 +117,8 @@ TEST_F(AudioTest, PlaybackGoesOnSilentlyWithoutAnOutput)
     ASSERT_TRUE(sawStatus(FilePlayer::STATE_STOPPING, 0, 15000));
     ASSERT_TRUE(waitState(FilePlayer::STATE_IDLE));
     EXPECT_GE(nowMs() - t0, 950u) << "audio units are paced like any other";
-    EXPECT_EQ(view.statusTexts().last(), QStringLiteral("The End"));
-    EXPECT_EQ(prompter.count("critical"), 0);
     EXPECT_EQ(view.mouseEvents().size(), 1u);
+    EXPECT_EQ(prompter.count("critical"), 0);
     // Ten units of one channel count: one try to open the output, then the
     // stream is skipped.
     if (noOutput) {

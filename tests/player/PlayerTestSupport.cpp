@@ -2,14 +2,13 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
-#include <QDateTime>
 #include <QFile>
 #include <QStandardPaths>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
-#include "RecordingWriter.h"
+#include "GridEncoder.h"
 #include "UnitDispatch.h"
 
 // The engine's signals are queued to the thread that runs the event loop, so
@@ -23,11 +22,6 @@ int main(int argc, char** argv)
     QStandardPaths::setTestModeEnabled(true);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
-}
-
-quint64 nowMs()
-{
-    return static_cast<quint64>(QDateTime::currentMSecsSinceEpoch());
 }
 
 void FakePrompter::serviceWhileWaiting()
@@ -103,14 +97,11 @@ VideoFrame paintScreen(int width, int height, int f)
 {
     VideoFrame frame;
     frame.resize(width, height);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const int bx = x / 16, by = y / 16;
-            unsigned int c = 0xFF000000u | (unsigned((f * 7 + bx * 3 + by) * 0x0A0B0C) & 0xFFFFFFu);
-            if ((bx + by + f) % 4 == 0 && (x + y) % 3 == 0)
-                c ^= 0x00FFFFFFu;
-            frame.pixels()[y * width + x] = c;
-        }
+    for (int i = 0; i < width * height; ++i) {
+        const int x = i % width, y = i / width, box = f * 7 + x / 16 * 3 + y / 16;
+        const bool stripe = (x / 16 + y / 16 + f) % 4 == 0 && (x + y) % 3 == 0;
+        const unsigned int c = unsigned(box * 0x0A0B0C) ^ (stripe ? 0xFFFFFFu : 0u);
+        frame.pixels()[i] = 0xFF000000u | (c & 0xFFFFFFu);
     }
     return frame;
 }

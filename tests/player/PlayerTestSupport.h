@@ -4,10 +4,7 @@
 // the log lines, small helpers to build recordings, and the fixture of the
 // player on its real thread.
 
-#include <QByteArray>
-#include <QObject>
-#include <QString>
-#include <QStringList>
+#include <QDateTime>
 #include <QTemporaryDir>
 
 #include <atomic>
@@ -20,7 +17,6 @@
 #include <gtest/gtest.h>
 
 #include "FilePlayer.h"
-#include "GridEncoder.h"
 #include "IPlayerView.h"
 #include "IPlayerWindow.h"
 #include "IPrompter.h"
@@ -29,7 +25,7 @@
 #include "ScreenCopy.h"
 #include "StraightDecode.h"
 
-quint64 nowMs();
+inline quint64 nowMs() { return quint64(QDateTime::currentMSecsSinceEpoch()); }
 
 // The view: the screen under a mutex, and a record of the calls. The player
 // thread calls it while the test reads it.
@@ -145,19 +141,13 @@ public slots:
 class FakePrompter : public IPrompter
 {
 public:
-    void critical(const QString& t, const QString& text) override { ask("critical", t, text, Ok); }
-    Answer question(const QString& t, const QString& text) override
+    void critical(const QString& t, const QString& s) override { ask("critical", t, s, Ok); }
+    Answer question(const QString& t, const QString& s) override
     {
-        return ask("question", t, text, Cancel);
+        return ask("question", t, s, Cancel);
     }
-    Answer warning(const QString& t, const QString& text) override
-    {
-        return ask("warning", t, text, No);
-    }
-    QString getOpenFileName(const QString&, const QString&, const QString&) override
-    {
-        return QString();
-    }
+    Answer warning(const QString& t, const QString& s) override { return ask("warning", t, s, No); }
+    QString getOpenFileName(const QString&, const QString&, const QString&) override { return {}; }
     void serviceWhileWaiting() override;
 
     void answer(Answer a)
