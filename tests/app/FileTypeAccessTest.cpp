@@ -48,7 +48,8 @@ protected:
     std::map<QString, QDateTime> filesWithTimes() const
     {
         std::map<QString, QDateTime> files;
-        for (QDirIterator it(m_home.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();) {
+        QDirIterator it(m_home.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
             it.next();
             files[it.filePath()] = it.fileInfo().lastModified();
         }
