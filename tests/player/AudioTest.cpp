@@ -15,7 +15,6 @@
 #include <QProcess>
 
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 
@@ -73,10 +72,9 @@ TEST_F(AudioTest, ToneReachesTheSink)
     const QString capture = dir.filePath("capture.raw");
     QProcess parec;
     parec.setStandardOutputFile(capture);
-    parec.start(QStringLiteral("parec"),
-                {QStringLiteral("-d"), QStringLiteral("null.monitor"), QStringLiteral("--raw"),
-                 QStringLiteral("--format=s16le"), QStringLiteral("--rate=48000"),
-                 QStringLiteral("--channels=2"), QStringLiteral("--latency-msec=20")});
+    parec.start(QStringLiteral("parec"), QStringLiteral("-d null.monitor --raw --format=s16le "
+                                                        "--rate=48000 --channels=2 --latency-msec=20")
+                                             .split(' '));
     ASSERT_TRUE(parec.waitForStarted(5000)) << "parec: " << parec.errorString().toStdString();
     pump(300);
 
@@ -86,13 +84,12 @@ TEST_F(AudioTest, ToneReachesTheSink)
     pump(1500); // the output's buffer plays out
     parec.terminate();
     ASSERT_TRUE(parec.waitForFinished(5000));
+    EXPECT_EQ(prompter.count("critical"), 0);
     QFile file(capture);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray raw = file.readAll();
-    EXPECT_EQ(prompter.count("critical"), 0);
-
-    std::vector<int16_t> stereo(static_cast<size_t>(raw.size()) / 2);
-    std::memcpy(stereo.data(), raw.constData(), stereo.size() * 2);
+    const std::vector<int16_t> stereo((const int16_t*)raw.constData(),
+                                      (const int16_t*)raw.constData() + raw.size() / 2);
     const size_t frames = stereo.size() / 2;
     ASSERT_GT(frames, static_cast<size_t>(kRate)) << "less than a second recorded";
 

@@ -9,6 +9,7 @@
 
 #include "Exception.h"
 #include "FormatBytes.h"
+#include "Zip.h"
 
 namespace {
 

@@ -94,19 +94,12 @@ TEST(IndexFileTest, EntriesThatCannotBeKeyFramesAndTrailingEmptyOnesAreLeftOut)
     EXPECT_TRUE(LoadedIndex(header(4) + QByteArray(4 * 32, '\0')).ok);
 }
 
-TEST(IndexFileTest, ReadsKeyFramesAndThrowsOnDamagedOnes)
+TEST(IndexFileTest, DamagedKeyFramesThrow)
 {
-    const QByteArray grid("\xC9\x00\xC8\x01\x10\x20\x30", 7);
-    LoadedIndex l(index(2, zipped(grid)));
     IndexFile::KeyFrame kf;
-    ASSERT_TRUE(l.ok && l.readKeyFrame(1, kf));
-    EXPECT_TRUE(kf.grid);
-    EXPECT_EQ(std::make_tuple(kf.width, kf.height, kf.jpegScale), std::make_tuple(64, 32, 26));
-    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(kf.data), kf.length), grid);
-
     LoadedIndex damaged(index(1, QByteArray("not a zlib stream")));
     EXPECT_THROW(damaged.readKeyFrame(0, kf), DecompressionException);
-
+    LoadedIndex l(index(2, zipped("frame")));
     l.data.chop(3); // the file shrank after loading: the record is cut short
     EXPECT_THROW(l.readKeyFrame(1, kf), FileCantReadException);
 }

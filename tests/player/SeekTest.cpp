@@ -50,10 +50,13 @@ protected:
 
 } // namespace
 
-TEST_F(SeekTest, SeeksRestoreTheLastKeyFrameBeforeTheTargetExceptForwardSteps)
+TEST_F(SeekTest, WithTheIndexSeeksRestoreTheLastKeyFrameBeforeTheTarget)
 {
+    // An invalid index is deleted and a new one offered.
     const QString p = recording();
+    ASSERT_TRUE(writeFile(p + "x", QByteArray(100, 'z')));
     ASSERT_TRUE(openIndexed(p));
+    EXPECT_TRUE(prompter.last().startsWith("question|Index missing|"));
     EXPECT_EQ(player.getIndexEntryCount(), 3);
 
     // Seconds, mode, the target in ms, and the key frame restored (0: a
@@ -79,35 +82,33 @@ TEST_F(SeekTest, SeeksRestoreTheLastKeyFrameBeforeTheTargetExceptForwardSteps)
             EXPECT_TRUE(sameScreen(view.frame(), straightDecode(p, quint64(target), false)));
         }
     }
+
+    // Opened again: the index is loaded without a question, and with the
+    // play-on-open flag the recording starts by itself.
+    window.m_playOnOpen = true;
+    ASSERT_TRUE(player.openFile(p));
+    EXPECT_EQ(prompter.count("question"), 1);
+    EXPECT_EQ(player.getIndexEntryCount(), 3);
+    EXPECT_EQ(player.getState(), FilePlayer::STATE_PLAYING);
 }
 
-TEST_F(SeekTest, WithoutAnIndexNoReplaysAndCancelDoesNothing)
+TEST_F(SeekTest, WithoutAnIndexSeeksReplayFromTheStartOrAreOff)
 {
-    // Answered No: every seek replays from the start.
+    // Answered No. A seek from idle starts playback; every seek replays from
+    // the start.
     const QString p = recording();
     ASSERT_TRUE(open(p, IPrompter::No));
+    player.seek(25, FilePlayer::SEEK_ABSOLUTE);
+    EXPECT_TRUE(waitState(FilePlayer::STATE_PLAYING));
+    player.pause();
     for (long long seconds : {20, 7}) {
         const int from = log.size();
         ASSERT_TRUE(seekPaused(seconds));
         EXPECT_TRUE(log.contains("Seek restarts at the beginning", from));
         EXPECT_TRUE(sameScreen(view.frame(), straightDecode(p, seconds * 1000, false)));
     }
-    player.stop();
 
-    // Answered Cancel: seeking is off, a seek leaves the screen as it was.
-    ASSERT_TRUE(open(recording(QStringLiteral("t.vro")), IPrompter::Cancel));
-    ASSERT_TRUE(seekPaused(5));
-    const VideoFrame before = view.frame();
-    ASSERT_TRUE(seekPaused(20));
-    EXPECT_TRUE(sameScreen(view.frame(), before));
-}
-
-TEST_F(SeekTest, ASeekFromIdleStartsPlaybackAndGivesUpWhenThatFails)
-{
-    const QString p = recording();
-    ASSERT_TRUE(open(p));
-    player.seek(25, FilePlayer::SEEK_ABSOLUTE);
-    EXPECT_TRUE(waitState(FilePlayer::STATE_PLAYING));
+    // When play() fails, a seek from idle gives up at once instead of waiting.
     player.stop();
     ASSERT_TRUE(QFile::remove(p));
     const quint64 t0 = nowMs();
@@ -115,6 +116,13 @@ TEST_F(SeekTest, ASeekFromIdleStartsPlaybackAndGivesUpWhenThatFails)
     EXPECT_LT(nowMs() - t0, 1000u);
     EXPECT_EQ(player.getState(), FilePlayer::STATE_IDLE);
     EXPECT_EQ(prompter.last(), "critical|Session Player|Unable to open the file:\n" + p);
+
+    // Answered Cancel: seeking is off, a seek leaves the screen as it was.
+    ASSERT_TRUE(open(recording(QStringLiteral("t.vro")), IPrompter::Cancel));
+    ASSERT_TRUE(seekPaused(5));
+    const VideoFrame before = view.frame();
+    ASSERT_TRUE(seekPaused(20));
+    EXPECT_TRUE(sameScreen(view.frame(), before));
 }
 
 TEST_F(SeekTest, StopDuringALongCatchUpCancelsOnlyTheSeek)
@@ -136,22 +144,6 @@ TEST_F(SeekTest, StopDuringALongCatchUpCancelsOnlyTheSeek)
         log.lines().value(log.find("Current time: ", from)).section(": ", 1).toLongLong();
     EXPECT_GT(reached, 0);
     EXPECT_LT(reached, 55000);
-}
-
-TEST_F(SeekTest, AnInvalidIndexIsReplacedAndTheNewOneLoadedOnTheNextOpen)
-{
-    const QString p = recording();
-    ASSERT_TRUE(writeFile(p + "x", QByteArray(100, 'z')));
-    ASSERT_TRUE(openIndexed(p));
-    ASSERT_EQ(prompter.count("question"), 1);
-    EXPECT_TRUE(prompter.last().startsWith("question|Index missing|"));
-
-    // With the play-on-open flag the loaded recording starts by itself.
-    window.m_playOnOpen = true;
-    ASSERT_TRUE(player.openFile(p));
-    EXPECT_EQ(prompter.count("question"), 1) << "no question with an index";
-    EXPECT_EQ(player.getIndexEntryCount(), 3);
-    EXPECT_EQ(player.getState(), FilePlayer::STATE_PLAYING);
 }
 
 TEST_F(SeekTest, IndexingCanBeCancelledAndLeavesNoIndex)
