@@ -72,7 +72,6 @@ TEST_F(FilePlayerTest, OpensReadOnlyShowsTheFirstScreenAndPlaysToTheEnd)
     EXPECT_FALSE(modes.empty());
     EXPECT_EQ(std::count_if(modes.begin(), modes.end(), [](int m) { return m & 3; }), 0);
 
-    ASSERT_TRUE(sawStatus(FilePlayer::STATE_STOPPING, before));
     ASSERT_TRUE(waitState(FilePlayer::STATE_IDLE));
     EXPECT_EQ(statusesSince(before), (std::vector<int>{1, 6, 0}));
     EXPECT_EQ(view.statusTexts().mid(view.statusTexts().size() - 2),
@@ -94,7 +93,6 @@ TEST_P(PacingTest, UnitsAreDueOnTheSpeedScaledClock)
     player.play();
     for (size_t i = 0; i < times.size(); ++i)
         expectDue(arrival(view, i, t0), 250 * static_cast<long long>(i));
-    EXPECT_TRUE(waitState(FilePlayer::STATE_IDLE));
 }
 
 INSTANTIATE_TEST_SUITE_P(Speeds, PacingTest,
@@ -167,7 +165,6 @@ TEST_F(FilePlayerTest, FailuresReachTheUserOnce)
         const size_t before = window.statuses.size();
         const int boxes = prompter.count("critical");
         player.play();
-        ASSERT_TRUE(sawStatus(FilePlayer::STATE_ERROR, before));
         ASSERT_TRUE(waitState(FilePlayer::STATE_IDLE));
         EXPECT_EQ(statusesSince(before), (std::vector<int>{1, 5, 6, 0}));
         EXPECT_EQ(prompter.count("critical"), boxes + 1);

@@ -16,18 +16,13 @@ namespace {
 QByteArray fileHeader(quint64 duration = 60000, const char* id = "123456789",
                       quint64 magic = RecordFileHeader::MAGIC)
 {
-    QByteArray h = le(magic, 4) + le(0, 4) + le(duration, 8);
-    return h + QByteArray(id).leftJustified(16, '\0', true);
+    return le(magic, 4) + le(0, 4) + le(duration, 8) + QByteArray(id).leftJustified(16, '\0', true);
 }
 
-QByteArray unitHeader(unsigned type, quint64 time, quint64 size, unsigned channels = 0)
+// A unit header (type, channels, time, payload size) and its payload.
+QByteArray unit(unsigned type, quint64 time, const QByteArray& payload)
 {
-    return le(type, 4) + le(channels, 4) + le(time, 8) + le(size, 8);
-}
-
-QByteArray unit(unsigned type, quint64 time, const QByteArray& payload, unsigned channels = 0)
-{
-    return unitHeader(type, time, payload.size(), channels) + payload;
+    return le(type, 4) + le(0, 4) + le(time, 8) + le(payload.size(), 8) + payload;
 }
 
 // A reader over an in-memory recording, positioned at its first unit.
@@ -83,7 +78,7 @@ TEST(RecordReaderTest, ACutOrOversizedLastUnitEndsTheRecordingWithoutAnAllocatio
     // Sizes declared past the end, up to the largest a header can hold.
     for (quint64 size : {quint64(11), quint64(1) << 40, ~quint64(0), ~quint64(0) - 10}) {
         for (unsigned type : {2u, 0x12u})
-            cut << first + unitHeader(type, 0, size) + QByteArray(10, 'z');
+            cut << first + le(type, 4) + le(0, 12) + le(size, 8) + QByteArray(10, 'z');
     }
     for (const QByteArray& bytes : cut) {
         SCOPED_TRACE(bytes.size());

@@ -23,16 +23,11 @@ LoadedIndex loadIndex(const QString& recording)
                        QFile(recording).size());
 }
 
-class IndexBuilderTest : public ::testing::Test
+// A player thread runs alongside, idle: the fixture's recordings and folder
+// are all these tests use.
+class IndexBuilderTest : public PlayerFixture
 {
 protected:
-    QString write(const QString& name, quint64 duration, const Units& units)
-    {
-        EXPECT_TRUE(writeFile(dir.filePath(name), recordingBytes(duration, units)));
-        return dir.filePath(name);
-    }
-
-    QTemporaryDir dir;
     IndexBuilder builder;
 };
 
