@@ -3,6 +3,7 @@
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QFile>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -22,12 +23,6 @@ int main(int argc, char** argv)
     QStandardPaths::setTestModeEnabled(true);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
-}
-
-void FakePrompter::serviceWhileWaiting()
-{
-    if (QThread::currentThread() == QCoreApplication::instance()->thread())
-        QCoreApplication::processEvents();
 }
 
 IPrompter::Answer FakePrompter::ask(const char* kind, const QString& title, const QString& text,
@@ -69,12 +64,10 @@ QStringList LogCapture::lines() const
 
 int LogCapture::find(const QString& text, int from) const
 {
-    const QStringList all = lines();
-    for (int i = from; i < all.size(); ++i) {
-        if (all[i].contains(text))
-            return i;
-    }
-    return -1;
+    // indexOf takes whole matches; log lines end with CR LF.
+    const QRegularExpression containing(".*" + QRegularExpression::escape(text) + ".*",
+                                        QRegularExpression::DotMatchesEverythingOption);
+    return lines().indexOf(containing, from);
 }
 
 bool waitFor(const std::function<bool()>& done, int timeoutMs)

@@ -148,7 +148,6 @@ public:
     }
     Answer warning(const QString& t, const QString& s) override { return ask("warning", t, s, No); }
     QString getOpenFileName(const QString&, const QString&, const QString&) override { return {}; }
-    void serviceWhileWaiting() override;
 
     void answer(Answer a)
     {
@@ -261,13 +260,6 @@ protected:
     {
         prompter.answer(answer);
         return player.openFile(p);
-    }
-    // Waits until the window has seen `status` after `from` earlier reports.
-    bool sawStatus(int status, size_t from = 0, int timeoutMs = 10000)
-    {
-        const auto& s = window.statuses;
-        return waitFor([&] { return std::count(s.begin() + long(from), s.end(), status) > 0; },
-                       timeoutMs);
     }
     bool waitState(int state, int timeoutMs = 10000)
     {

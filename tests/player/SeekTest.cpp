@@ -24,27 +24,19 @@ protected:
     // Opens `p`, lets the player build the index and waits until it is idle.
     bool openIndexed(const QString& p)
     {
-        const size_t before = window.statuses.size();
-        return open(p, IPrompter::Yes) && sawStatus(FilePlayer::STATE_INDEXING, before)
-            && sawStatus(FilePlayer::STATE_IDLE, before + 1) && player.isIndexLoaded();
+        return open(p, IPrompter::Yes) && waitFor([&] {
+                   return player.isIndexLoaded() && player.getState() == FilePlayer::STATE_IDLE;
+               }, 10000);
     }
 
-    // Seeks from the paused state and waits until the player is paused again.
+    // Seeks from the paused state (seek() reports "seeking" at once) and
+    // waits until the player is paused again.
     bool seekPaused(long long seconds, int mode = FilePlayer::SEEK_ABSOLUTE)
     {
-        if (player.getState() == FilePlayer::STATE_IDLE) {
-            player.play();
-            player.pause();
-        }
-        const size_t before = window.statuses.size();
+        if (player.getState() == FilePlayer::STATE_IDLE)
+            player.play(), player.pause();
         player.seek(seconds, mode);
-        return waitFor(
-            [&] {
-                const auto& s = window.statuses;
-                return s.size() >= before + 3
-                    && std::vector<int>(s.end() - 3, s.end()) == std::vector<int>{3, 1, 2};
-            },
-            10000);
+        return waitState(FilePlayer::STATE_PAUSED);
     }
 };
 
