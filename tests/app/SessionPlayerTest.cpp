@@ -166,6 +166,14 @@ TEST_F(WindowFixture, DropsAndDoubleClicks)
     ASSERT_FALSE(window->isFullScreen());
     window->showMaximized();
     EXPECT_TRUE(waitFor([&] { return window->isFullScreen(); }));
+    // A maximise (or Escape) reported twice must not toggle straight back.
+    emit window->goFullScreen();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(window->isFullScreen());
+    emit window->goNormalScreen();
+    emit window->goNormalScreen();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(window->isFullScreen());
 }
 
 // The index question comes through the window's prompter (what each answer
