@@ -49,7 +49,6 @@ TEST_F(IndexBuilderTest, TakesAKeyFrameEveryIntervalUpToAnUnknownUnit)
 
     LoadedIndex l = loadIndex(p);
     ASSERT_TRUE(l.ok) << l.report.problem.toStdString();
-    EXPECT_EQ(l.header.m_count, 5u);
     ASSERT_EQ(l.entries.count(), 2);
     EXPECT_EQ(l.entries[0].m_time, 10200u);
     EXPECT_EQ(l.entries[1].m_time, 20400u);
@@ -65,11 +64,9 @@ TEST_F(IndexBuilderTest, TheEntryCountComesFromTheDurationWithinWhatTheFileHolds
         const QString p = dir.filePath("d.vro");
         ASSERT_TRUE(writeFile(p, bytes.left(8) + le(duration, 8) + bytes.mid(16)));
         ASSERT_TRUE(builder.makeIndex(p, 10000)) << duration;
-        QFile f(IndexFile::indexFileName(p));
-        IndexFileHeader h;
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly) && h.read(f));
-        EXPECT_EQ(h.m_count, count) << duration;
-        EXPECT_EQ(f.size(), static_cast<qint64>(24 + 32 * count)) << duration;
+        const LoadedIndex l = loadIndex(p);
+        EXPECT_EQ(l.header.m_count, count) << duration;
+        EXPECT_EQ(l.data.size(), static_cast<qint64>(24 + 32 * count)) << duration;
     }
 }
 

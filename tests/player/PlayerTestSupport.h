@@ -123,12 +123,12 @@ class FakeWindow : public QObject, public IPlayerWindow
 public:
     QObject* receiver() override { return this; }
     void setTitle(const QString&) override {}
-    void setVisible(bool visible) override { m_visible = visible; }
+    void setVisible(bool) override {}
     bool playOnOpen() const override { return m_playOnOpen; }
 
     std::vector<int> statuses;
     int invalidFormats = 0;
-    std::atomic<bool> m_playOnOpen{false}, m_visible{false};
+    std::atomic<bool> m_playOnOpen{false};
 
 public slots:
     void onPlayerStatus(int status) { statuses.push_back(status); }

@@ -42,17 +42,13 @@ TEST(SeekingTest, ChoosesTheLastEntryAtOrBeforeTheTarget)
 {
     // Entries at the given times; a target; the entry chosen (or RESTART).
     const std::tuple<std::vector<quint64>, long long, int> cases[] = {
-        {{0, 10000, 20000, 30000}, 15000, 1},
+        {{0, 10000, 20000, 30000}, 15000, 1}, {{0, 10000, 20000, 30000}, 10000, 1},
+        {{0, 10000, 20000, 30000}, 0, 0},     {{0, 10000, 20000, 30000}, 30001, 3},
         {{0, 10000, 20000, 30000}, 30000, 2}, // the last entry only for a later target
-        {{0, 10000, 20000, 30000}, 30001, 3},
-        {{0, 10000, 20000, 30000}, 10000, 1},
-        {{0, 10000, 20000, 30000}, 0, 0},
         {{0, 10000, 20000, 30000, 40000}, 35000, 3},
         // Before the first entry, or no entry at all: from the beginning.
-        {{10000, 20000, 30000}, 5000, Seeking::RESTART},
-        {{}, 5000, Seeking::RESTART},
-        {{10000}, 10000, 0},
-        {{10000}, 60000, 0}};
+        {{10000, 20000, 30000}, 5000, Seeking::RESTART}, {{}, 5000, Seeking::RESTART},
+        {{10000}, 10000, 0}, {{10000}, 60000, 0}};
     for (const auto& [times, target, expected] : cases) {
         Array<IndexEntryPoint, int> entries;
         for (quint64 t : times) {
