@@ -1,6 +1,6 @@
-// The player on its real thread: opening, the first screen, paced playback,
-// pause, speed and stop during a wait, the end of a recording and the errors
-// that reach the user.
+// The player on its real thread: opening (read-only), the first screen, paced
+// playback, pause, speed and stop during a wait, the end of a recording and
+// the errors that reach the user.
 
 #include "PlayerTestSupport.h"
 

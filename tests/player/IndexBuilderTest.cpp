@@ -4,7 +4,6 @@
 #include "IndexBuilder.h"
 
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,6 @@
-// Index files written out by hand: loading and validating the table, and
-// reading key frames. (The builder's own files load in IndexBuilderTest.)
+// Index files written out by hand: loading and validating the table, and key
+// frames that cannot be read. (Good key frames: the builder's own files, in
+// IndexBuilderTest and SeekTest.)
 
 #include "IndexFile.h"
 #include "IndexFileHeader.h"

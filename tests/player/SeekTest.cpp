@@ -1,6 +1,7 @@
-// Seeking on the real player thread: entry choice and key-frame restore with
-// the index the player built itself, replay from the start without one, the
-// catch-up and its cancellation, and the state a seek returns to.
+// Seeking on the real player thread: key-frame restore with the index the
+// player built itself (replacing an invalid one, loaded again on the next
+// open), replay from the start without one, a seek from idle, the catch-up
+// and its cancellation, and cancelled indexing.
 
 #include "PlayerTestSupport.h"
 
