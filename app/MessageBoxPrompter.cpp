@@ -115,44 +115,39 @@ void MessageBoxPrompter::serviceWhileWaiting()
         QCoreApplication::sendPostedEvents(m_reportReceiver, QEvent::MetaCall);
 }
 
+IPrompter::Answer MessageBoxPrompter::askBox(Request::Kind kind, const QString& title,
+                                             const QString& text, Answer unanswered)
+{
+    Request r;
+    r.kind = kind;
+    r.title = title;
+    r.text = text;
+    r.answer = unanswered;
+    ask(r);
+    return r.answer;
+}
+
 void MessageBoxPrompter::critical(const QString& title, const QString& text)
 {
     if (IPrompter* delegate = m_delegate.load()) {
         delegate->critical(title, text);
         return;
     }
-    Request r;
-    r.kind = Request::Critical;
-    r.title = title;
-    r.text = text;
-    r.answer = Ok;
-    ask(r);
+    askBox(Request::Critical, title, text, Ok);
 }
 
 IPrompter::Answer MessageBoxPrompter::question(const QString& title, const QString& text)
 {
     if (IPrompter* delegate = m_delegate.load())
         return delegate->question(title, text);
-    Request r;
-    r.kind = Request::Question;
-    r.title = title;
-    r.text = text;
-    r.answer = Cancel;
-    ask(r);
-    return r.answer;
+    return askBox(Request::Question, title, text, Cancel);
 }
 
 IPrompter::Answer MessageBoxPrompter::warning(const QString& title, const QString& text)
 {
     if (IPrompter* delegate = m_delegate.load())
         return delegate->warning(title, text);
-    Request r;
-    r.kind = Request::Warning;
-    r.title = title;
-    r.text = text;
-    r.answer = No;
-    ask(r);
-    return r.answer;
+    return askBox(Request::Warning, title, text, No);
 }
 
 QString MessageBoxPrompter::getOpenFileName(const QString& caption, const QString& folder,

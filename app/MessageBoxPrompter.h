@@ -79,6 +79,10 @@ private:
     void servePending();
     // Hands r to the GUI thread and waits for its answer (or serves it here).
     void ask(Request& r);
+    // A message box of `kind`, asked through ask(); `unanswered` is the
+    // answer when nobody can answer it (the player thread gives up waiting).
+    Answer askBox(Request::Kind kind, const QString& title, const QString& text,
+                  Answer unanswered);
 
     std::mutex m_mutex;
     std::deque<Request*> m_pending; // guarded by m_mutex
