@@ -5,6 +5,7 @@
 // unchanged re-encode).
 #include "GridDecoder.h"
 #include "GridEncoder.h"
+#include "ScreenFrame.h"
 
 #include <random>
 #include <vector>
@@ -71,18 +72,10 @@ VideoFrame makeScreen(Content content)
     return f;
 }
 
-class ScreenListener : public IDecoderListener
+// The screen of a player: every decoded box is copied into it.
+struct ScreenListener : ScreenFrame
 {
-public:
-    ScreenListener() { screen.resize(W, H); }
-    void onScreenDimension(int, int) override {}
-    void onBoxDecoded(VideoFrame* box, int x, int y, int w, int h) override
-    {
-        VideoFrame::copy(screen.pixels(), W, H, box->pixels(), 16, 16, x, y, w, h, 0, 0);
-    }
-    void onDecodePassCompleted() override {}
-    void onDecodeCompleted() override {}
-    VideoFrame screen;
+    ScreenListener() { resize(W, H); }
 };
 
 void BM_Decode(benchmark::State& state)
@@ -98,8 +91,9 @@ void BM_Decode(benchmark::State& state)
     GridDecoder decoder;
     ScreenListener listener;
     decoder.m_listener = &listener;
-    const unsigned char header[6] = {W >> 8, W & 255, H >> 8, H & 255, 255 - 90 * 255 / 100, 0};
-    decoder.decodeScreen(header, 6);
+    unsigned char header[GridFormat::kScreenHeaderSize];
+    GridFormat::writeScreenHeader(W, H, GridFormat::jpegScaleForQuality(90), header);
+    decoder.decodeScreen(header, GridFormat::kScreenHeaderSize);
     for (auto _ : state) {
         decoder.decode(data.data(), data.count());
         benchmark::ClobberMemory();

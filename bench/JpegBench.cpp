@@ -16,6 +16,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "GridFormat.h"
 #include "JPEGDecoder.h"
 #include "JPEGEncoder.h"
 
@@ -25,7 +26,7 @@ constexpr int kSide = 16;
 
 unsigned char scaleOf(int quality)
 {
-    return static_cast<unsigned char>(255 - quality * 255 / 100);
+    return static_cast<unsigned char>(GridFormat::jpegScaleForQuality(quality));
 }
 
 // libjpeg's quality for the same tables (its scale is 200 - 2 q above 50).

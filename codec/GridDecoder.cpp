@@ -9,10 +9,9 @@
 #include <emmintrin.h>
 #endif
 
-namespace {
+using namespace GridFormat;
 
-constexpr unsigned int kOpaqueBlack = 0xFF000000u;
-constexpr int kBoxPixels = GridDecoder::kBoxSize * GridDecoder::kBoxSize;
+namespace {
 
 // Tints of the colorization diagnostics, by kind group.
 constexpr unsigned int kTints[] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu,
@@ -25,18 +24,6 @@ constexpr unsigned char kCornerMarks[][2] = {
     {15, 0}, {15, 1}, {15, 2},  {0, 13},  {0, 14},  {0, 15},  {1, 15},
     {2, 15}, {15, 13}, {15, 14}, {13, 15}, {14, 15}, {15, 15}};
 constexpr unsigned char kCentreMarks[][2] = {{7, 7}, {9, 7}, {7, 9}, {9, 9}};
-
-// In a bitmap the first bit read of a pixel (the lowest unread bit of the
-// stream) is the most significant bit of its palette index, so a k-bit field
-// taken from the stream has its bits reversed.
-constexpr unsigned char kReverse2[4] = {0, 2, 1, 3};
-constexpr unsigned char kReverse3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
-constexpr unsigned char kReverse4[16] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
-
-inline unsigned int tripleToPixel(const unsigned char* p)
-{
-    return kOpaqueBlack | (unsigned(p[0]) << 16) | (unsigned(p[1]) << 8) | p[2];
-}
 
 } // namespace
 
@@ -70,12 +57,12 @@ void GridDecoder::enableDebugBoxColorization(bool enable)
 
 void GridDecoder::clearColors()
 {
-    std::fill(m_palette, m_palette + 16, kOpaqueBlack);
+    std::fill(m_palette, m_palette + kPaletteSize, kOpaqueBlack);
 }
 
 const unsigned char* GridDecoder::decodeParams(const unsigned char* data)
 {
-    m_passFlag = (data[0] & 1) != 0;
+    m_passFlag = (data[0] & kFlagPassEnd) != 0;
     return data + 1;
 }
 
@@ -89,8 +76,7 @@ void GridDecoder::decodeScreen(const unsigned char* data, int length)
     const int oldWidth = m_screenWidth;
     const int oldHeight = m_screenHeight;
 
-    if (width > kMaxScreenSide || height > kMaxScreenSide
-        || static_cast<long long>(width) * height > kMaxScreenPixels) {
+    if (screenTooLarge(width, height)) {
         // Refused: a listener sizes its screen image from this header, so an
         // absurd size must not reach it. Box data paints nothing until a
         // valid header arrives.
@@ -132,64 +118,63 @@ void GridDecoder::decodeCodes(ByteReader& in)
         bool complete = true;
         unsigned n = 0;
         switch (kind) {
-        case 0: // SKIP
+        case SKIP:
             index = reportBoxes(nullptr, index, 1);
             continue;
-        case 20: // SKIP_MUL
+        case SKIP_MUL:
             if (!in.readU8(n))
                 return;
             index = reportBoxes(nullptr, index, static_cast<int>(n));
             continue;
-        case 40: // SKIP_MUL_EXT
+        case SKIP_MUL_EXT:
             if (!in.readU16BE(n))
                 return;
             index = reportBoxes(nullptr, index, static_cast<int>(n));
             continue;
-        case 200: // RESET: another pass from box 0
+        case RESET:
             index = 0;
             continue;
-        case 201: // parameters
+        case PARAMETERS:
             if (!in.has(1))
                 return;
             decodeParams(in.current());
             in.skip(1);
             clearColors();
             continue;
-        case 1:
-        case 21:
-            complete = decodeBox1Colors(in, m_box, kind == 1, static_cast<unsigned char>(kind));
+        case COLOR_1:
+        case COLOR_1_NOPAL:
+            complete = decodeBox1Colors(in, m_box, kind == COLOR_1,
+                                        static_cast<unsigned char>(kind));
             break;
-        case 2:
-        case 22:
-            complete = decodeBox2Colors(in, m_box, kind == 2);
+        case COLORS_2:
+        case COLORS_2_NOPAL:
+            complete = decodeBox2Colors(in, m_box, kind == COLORS_2);
             break;
-        case 3:
-        case 23:
-            complete = decodeBox4Colors(in, m_box, kind == 3);
+        case COLORS_4:
+        case COLORS_4_NOPAL:
+            complete = decodeBox4Colors(in, m_box, kind == COLORS_4);
             break;
-        case 4:
-        case 24:
-            complete = decodeBox8Colors(in, m_box, kind == 4);
+        case COLORS_8:
+        case COLORS_8_NOPAL:
+            complete = decodeBox8Colors(in, m_box, kind == COLORS_8);
             break;
-        case 5:
-        case 25:
-            complete = decodeBox16Colors(in, m_box, kind == 5);
+        case COLORS_16:
+        case COLORS_16_NOPAL:
+            complete = decodeBox16Colors(in, m_box, kind == COLORS_16);
             break;
-        case 6:
+        case JPEG:
             complete = decodeBoxXColorsJPG(in, m_box);
             break;
-        case 7:
+        case RAW:
             complete = decodeBoxXColorsRaw(in, m_box);
             break;
-        case 41:
-        case 42:
-            complete = decodeBox1ColorMultiple(in, m_box, kind == 41, count,
+        case COLOR_MUL:
+        case COLOR_MUL_NOPAL:
+        case COLOR_MUL_EXT:
+        case COLOR_MUL_EXT_NOPAL:
+            complete = decodeBox1ColorMultiple(in, m_box,
+                                               kind == COLOR_MUL || kind == COLOR_MUL_EXT, count,
                                                static_cast<unsigned char>(kind));
-            break;
-        case 43:
-        case 44:
-            complete = decodeBox1ColorMultipleExt(in, m_box, kind == 43, count,
-                                                  static_cast<unsigned char>(kind));
             break;
         default: // UNKNOWN: ignored
             continue;
@@ -269,9 +254,9 @@ void GridDecoder::selectSingleColor(VideoFrame& box, unsigned char kind, bool wi
     if (!m_debugOutline)
         return;
     unsigned int mark = 0x0000FF00u;
-    if (kind == 41 || kind == 42)
+    if (kind == COLOR_MUL || kind == COLOR_MUL_NOPAL)
         mark = 0x00A0A0A0u;
-    else if (kind == 43 || kind == 44)
+    else if (kind == COLOR_MUL_EXT || kind == COLOR_MUL_EXT_NOPAL)
         mark = 0x00D0D0D0u;
     markOutline(box, mark, withPalette);
 }
@@ -289,49 +274,47 @@ bool GridDecoder::decodeBox1Colors(ByteReader& in, VideoFrame& box, bool withPal
     return true;
 }
 
+// Runs: the colour (with palette), then a count of one byte, or two for the
+// EXT kinds.
 bool GridDecoder::decodeBox1ColorMultiple(ByteReader& in, VideoFrame& box, bool withPalette,
                                           int& count, unsigned char kind)
 {
+    const bool ext = kind == COLOR_MUL_EXT || kind == COLOR_MUL_EXT_NOPAL;
     const unsigned char* p = nullptr;
-    if (!in.take(withPalette ? 4 : 1, p))
+    if (!in.take((withPalette ? 3 : 0) + (ext ? 2 : 1), p))
         return false;
     if (withPalette) {
         readColors(p, 1, m_debugColors[Tint1Color]);
         p += 3;
     }
-    count = p[0];
+    count = ext ? (p[0] << 8) | p[1] : p[0];
     selectSingleColor(box, kind, withPalette);
     return true;
 }
 
-bool GridDecoder::decodeBox1ColorMultipleExt(ByteReader& in, VideoFrame& box, bool withPalette,
-                                             int& count, unsigned char kind)
-{
-    const unsigned char* p = nullptr;
-    if (!in.take(withPalette ? 5 : 2, p))
-        return false;
-    if (withPalette) {
-        readColors(p, 1, m_debugColors[Tint1Color]);
-        p += 3;
-    }
-    count = (p[0] << 8) | p[1];
-    selectSingleColor(box, kind, withPalette);
-    return true;
-}
-
-// The bitmap kinds share one shape: n colours (with palette), then 32 x k
+// The bitmap kinds share one shape: 2^k colours (with palette), then 32 x k
 // bytes of k-bit palette indices, written straight into the box buffer.
+
+const unsigned char* GridDecoder::takeBitmap(ByteReader& in, VideoFrame& box, int bits,
+                                             bool withPalette, TintGroup tint)
+{
+    const int colors = 1 << bits;
+    const unsigned char* p = nullptr;
+    if (!in.take((withPalette ? 3 * colors : 0) + bitmapBytes(bits), p))
+        return nullptr;
+    if (withPalette) {
+        readColors(p, colors, m_debugColors[tint]);
+        p += 3 * colors;
+    }
+    box.resize(kBoxSize, kBoxSize);
+    return p;
+}
 
 bool GridDecoder::decodeBox2Colors(ByteReader& in, VideoFrame& box, bool withPalette)
 {
-    const unsigned char* p = nullptr;
-    if (!in.take((withPalette ? 2 * 3 : 0) + 32, p))
+    const unsigned char* p = takeBitmap(in, box, 1, withPalette, Tint2Colors);
+    if (!p)
         return false;
-    if (withPalette) {
-        readColors(p, 2, m_debugColors[Tint2Colors]);
-        p += 2 * 3;
-    }
-    box.resize(kBoxSize, kBoxSize);
     unsigned int* out = box.pixels();
     // Branch-free select: pixel = c0 ^ (diff & mask of its bit).
     const unsigned int c0 = m_palette[0];
@@ -364,14 +347,9 @@ bool GridDecoder::decodeBox2Colors(ByteReader& in, VideoFrame& box, bool withPal
 
 bool GridDecoder::decodeBox4Colors(ByteReader& in, VideoFrame& box, bool withPalette)
 {
-    const unsigned char* p = nullptr;
-    if (!in.take((withPalette ? 4 * 3 : 0) + 64, p))
+    const unsigned char* p = takeBitmap(in, box, 2, withPalette, Tint4Colors);
+    if (!p)
         return false;
-    if (withPalette) {
-        readColors(p, 4, m_debugColors[Tint4Colors]);
-        p += 4 * 3;
-    }
-    box.resize(kBoxSize, kBoxSize);
     unsigned int* out = box.pixels();
     unsigned int c[4];
     for (int i = 0; i < 4; ++i)
@@ -391,14 +369,9 @@ bool GridDecoder::decodeBox4Colors(ByteReader& in, VideoFrame& box, bool withPal
 
 bool GridDecoder::decodeBox8Colors(ByteReader& in, VideoFrame& box, bool withPalette)
 {
-    const unsigned char* p = nullptr;
-    if (!in.take((withPalette ? 8 * 3 : 0) + 96, p))
+    const unsigned char* p = takeBitmap(in, box, 3, withPalette, Tint8Colors);
+    if (!p)
         return false;
-    if (withPalette) {
-        readColors(p, 8, m_debugColors[Tint8Colors]);
-        p += 8 * 3;
-    }
-    box.resize(kBoxSize, kBoxSize);
     unsigned int* out = box.pixels();
     unsigned int c[8];
     for (int i = 0; i < 8; ++i)
@@ -417,14 +390,9 @@ bool GridDecoder::decodeBox8Colors(ByteReader& in, VideoFrame& box, bool withPal
 
 bool GridDecoder::decodeBox16Colors(ByteReader& in, VideoFrame& box, bool withPalette)
 {
-    const unsigned char* p = nullptr;
-    if (!in.take((withPalette ? 16 * 3 : 0) + 128, p))
+    const unsigned char* p = takeBitmap(in, box, 4, withPalette, Tint16Colors);
+    if (!p)
         return false;
-    if (withPalette) {
-        readColors(p, 16, m_debugColors[Tint16Colors]);
-        p += 16 * 3;
-    }
-    box.resize(kBoxSize, kBoxSize);
     unsigned int* out = box.pixels();
     unsigned int c[16];
     for (int i = 0; i < 16; ++i)
@@ -490,27 +458,27 @@ const char* GridDecoder::printDebugInfo(unsigned char kind, int x, int y)
     (void)x;
     (void)y;
     switch (kind) {
-    case 0: return "SKIP";
-    case 1: return "1_COLOR";
-    case 2: return "2_COLORS";
-    case 3: return "4_COLORS";
-    case 4: return "8_COLORS";
-    case 5: return "16_COLORS";
-    case 6:
-    case 7: return "X_COLORS";
-    case 20: return "SKIP_MUL";
-    case 21: return "1_COLORS_NOPAL";
-    case 22: return "2_COLORS_NOPAL";
-    case 23: return "4_COLORS_NOPAL";
-    case 24: return "8_COLORS_NOPAL";
-    case 25: return "16_COLORS_NOPAL";
-    case 40: return "SKIP_MUL_EXT";
-    case 41: return "1_COLOR_MUL          ";
-    case 42: return "1_COLOR_MUL_NOPAL    ";
-    case 43: return "1_COLOR_MUL_EXT      ";
-    case 44: return "1_COLOR_MUL_EXT_NOPAL";
-    case 200: return "RESET";
-    case 201: return "PARAMETERS";
+    case SKIP: return "SKIP";
+    case COLOR_1: return "1_COLOR";
+    case COLORS_2: return "2_COLORS";
+    case COLORS_4: return "4_COLORS";
+    case COLORS_8: return "8_COLORS";
+    case COLORS_16: return "16_COLORS";
+    case JPEG:
+    case RAW: return "X_COLORS";
+    case SKIP_MUL: return "SKIP_MUL";
+    case COLOR_1_NOPAL: return "1_COLORS_NOPAL";
+    case COLORS_2_NOPAL: return "2_COLORS_NOPAL";
+    case COLORS_4_NOPAL: return "4_COLORS_NOPAL";
+    case COLORS_8_NOPAL: return "8_COLORS_NOPAL";
+    case COLORS_16_NOPAL: return "16_COLORS_NOPAL";
+    case SKIP_MUL_EXT: return "SKIP_MUL_EXT";
+    case COLOR_MUL: return "1_COLOR_MUL          ";
+    case COLOR_MUL_NOPAL: return "1_COLOR_MUL_NOPAL    ";
+    case COLOR_MUL_EXT: return "1_COLOR_MUL_EXT      ";
+    case COLOR_MUL_EXT_NOPAL: return "1_COLOR_MUL_EXT_NOPAL";
+    case RESET: return "RESET";
+    case PARAMETERS: return "PARAMETERS";
     default: return "UNKNOWN";
     }
 }

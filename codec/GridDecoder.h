@@ -2,26 +2,18 @@
 
 #include "Array.h"
 #include "BoxCache.h"
+#include "GridFormat.h"
 #include "IDecoder.h"
 #include "JPEGDecoder.h"
 #include "VideoFrame.h"
 
 class ByteReader;
 
-// Decoder of the box-grid screen codec. The screen is cut into boxes of
-// 16 x 16 pixels; box data names, box by box in row-major order, which boxes
-// changed and how to paint them. For every painted box the listener is called
-// with a 16 x 16 frame and the box's place on the screen; the decoder owns no
-// screen image.
-//
-// Codes (kind byte, then its payload): 0 skip one box, 20 skip n (1 byte),
-// 40 skip n (2 bytes); 1 / 21 one colour with / without a colour triple;
-// 2..5 / 22..25 bitmaps of 1, 2, 3, 4 bits per pixel with / without 2, 4, 8,
-// 16 colour triples; 41 / 42 and 43 / 44 runs of one colour with an 8-bit or
-// 16-bit count; 6 JPEG box (2-byte length, data); 7 raw box (256 triples);
-// 200 restart at box 0; 201 parameters (1 byte; bit 0 = report pass end).
-// Other kind bytes are ignored one byte at a time. Multi-byte numbers are
-// big-endian. The palette persists between boxes and between decode calls.
+// Decoder of the box-grid screen codec (format and codes: GridFormat.h). For
+// every painted box the listener is called with a 16 x 16 frame and the box's
+// place on the screen; the decoder owns no screen image (ScreenFrame is the
+// listener that keeps one). Kind bytes without a meaning are ignored one byte
+// at a time.
 //
 // Untrusted input: the data comes from recordings and index files that may be
 // truncated, corrupt or hostile. The decoder never reads past `length`:
@@ -40,19 +32,15 @@ class ByteReader;
 //   runs can neither overflow the position arithmetic nor make the listener
 //   copy thousands of boxes that lie off the screen. Their other effects
 //   (palette, cache) still happen;
-// - screen headers shorter than 5 bytes change nothing; screens above
-//   kMaxScreenSide pixels in either direction or above kMaxScreenPixels in
-//   all are refused (see decodeScreen).
+// - screen headers shorter than 5 bytes change nothing; screens beyond
+//   GridFormat's limits are refused (see decodeScreen).
 //
 // A decoder is used by one thread at a time (the player thread, or the index
 // builder's thread with its own decoder); listener calls run on that thread.
 class GridDecoder : public IDecoder
 {
 public:
-    static constexpr int kBoxSize = 16;
     static constexpr int kCacheSlots = 20;
-    static constexpr int kMaxScreenSide = 16384;
-    static constexpr long long kMaxScreenPixels = 64LL * 1024 * 1024;
 
     GridDecoder();
     ~GridDecoder() override;
@@ -68,8 +56,8 @@ public:
     // Screen header: width (2), height (2), JPEG scale factor (1), a reserved
     // byte (kept, not interpreted; 0 when missing). Resets the palette and
     // re-derives the grid; calls onScreenDimension when the size changed.
-    // Fewer than 5 bytes change nothing. A screen wider or taller than
-    // kMaxScreenSide, or of more than kMaxScreenPixels, is refused: no
+    // Fewer than 5 bytes change nothing. A screen beyond
+    // GridFormat::screenTooLarge is refused: no
     // onScreenDimension, the screen size and grid become 0 (so box data
     // paints nothing until a valid header arrives) and the JPEG parameters
     // and reserved byte stay as they were. Exceptions of the listener pass
@@ -125,11 +113,14 @@ private:
     bool decodeBox16Colors(ByteReader& in, VideoFrame& box, bool withPalette);
     bool decodeBoxXColorsJPG(ByteReader& in, VideoFrame& box);
     bool decodeBoxXColorsRaw(ByteReader& in, VideoFrame& box);
+    // Runs of one colour, with an 8-bit count or (the EXT kinds) a 16-bit one.
     bool decodeBox1ColorMultiple(ByteReader& in, VideoFrame& box, bool withPalette, int& count,
                                  unsigned char kind);
-    bool decodeBox1ColorMultipleExt(ByteReader& in, VideoFrame& box, bool withPalette, int& count,
-                                    unsigned char kind);
 
+    // The colours (with palette) and the bitmap of a kind with 2^bits
+    // colours; returns the bitmap, or null (nothing changed) when cut off.
+    const unsigned char* takeBitmap(ByteReader& in, VideoFrame& box, int bits, bool withPalette,
+                                    TintGroup tint);
     // The code loop of decode; returns at the end of the data or at a code
     // cut off by it.
     void decodeCodes(ByteReader& in);

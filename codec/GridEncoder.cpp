@@ -8,42 +8,12 @@
 #include <stdexcept>
 #include <string>
 
+using namespace GridFormat;
+
 namespace {
 
-constexpr int kBoxPixels = GridEncoder::kBoxSize * GridEncoder::kBoxSize;
-constexpr int kOpaqueBlack = static_cast<int>(0xFF000000u);
+constexpr int kOpaqueBlackInt = static_cast<int>(kOpaqueBlack);
 constexpr unsigned int kNeverSent = 0xCC000000u;
-
-// Kind codes of the box data (see GridDecoder).
-enum : unsigned char {
-    SKIP = 0,
-    COLOR_1 = 1,
-    JPEG = 6,
-    SKIP_MUL = 20,
-    COLORS_1_NOPAL = 21,
-    SKIP_MUL_EXT = 40,
-    COLOR_MUL = 41,
-    COLOR_MUL_NOPAL = 42,
-    COLOR_MUL_EXT = 43,
-    COLOR_MUL_EXT_NOPAL = 44,
-    RESET = 200,
-    PARAMETERS = 201,
-};
-
-// The decoder reads the first bit of a pixel's field as the most significant
-// bit of its palette index: fields are written bit-reversed.
-constexpr unsigned char kReverse2[4] = {0, 2, 1, 3};
-constexpr unsigned char kReverse3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
-constexpr unsigned char kReverse4[16] = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};
-
-// Palette sizes and bits per pixel of the box types 1..5.
-constexpr int kTypeColors[7] = {0, 1, 2, 4, 8, 16, 0};
-
-bool screenTooLarge(int width, int height)
-{
-    return width > GridEncoder::kMaxScreenSide || height > GridEncoder::kMaxScreenSide
-           || static_cast<long long>(width) * height > GridEncoder::kMaxScreenPixels;
-}
 
 // True when the 16 x 16 box `a` (rows packed) equals the one at `b` (rows
 // `stride` apart). Unchanged screens are the common case, so the whole box
@@ -51,8 +21,8 @@ bool screenTooLarge(int width, int height)
 bool sameBox(const unsigned int* __restrict a, const unsigned int* __restrict b, int stride)
 {
     unsigned int acc = 0;
-    for (int r = 0; r < GridEncoder::kBoxSize; ++r, a += GridEncoder::kBoxSize, b += stride)
-        for (int c = 0; c < GridEncoder::kBoxSize; ++c)
+    for (int r = 0; r < kBoxSize; ++r, a += kBoxSize, b += stride)
+        for (int c = 0; c < kBoxSize; ++c)
             acc |= a[c] ^ b[c];
     return acc == 0;
 }
@@ -64,13 +34,13 @@ bool sameBox(const unsigned int* __restrict a, const unsigned int* __restrict b,
 
 Box::Box()
 {
-    std::fill(m_colors, m_colors + 16, kOpaqueBlack);
+    std::fill(m_colors, m_colors + 16, kOpaqueBlackInt);
 }
 
 int Box::detectType()
 {
     const unsigned int* px = m_frame.pixels();
-    std::fill(m_colors, m_colors + 16, kOpaqueBlack);
+    std::fill(m_colors, m_colors + 16, kOpaqueBlackInt);
     unsigned int colors[16];
     int count = 0;
     unsigned int last = 0;
@@ -105,8 +75,8 @@ void ScreenMap::setSize(int width, int height)
 {
     m_width = std::max(width, 0);
     m_height = std::max(height, 0);
-    m_columns = (m_width + GridEncoder::kBoxSize - 1) / GridEncoder::kBoxSize;
-    m_rows = (m_height + GridEncoder::kBoxSize - 1) / GridEncoder::kBoxSize;
+    m_columns = (m_width + kBoxSize - 1) / kBoxSize;
+    m_rows = (m_height + kBoxSize - 1) / kBoxSize;
     m_boxCount = m_columns * m_rows;
     if (m_boxes.count() < m_boxCount)
         m_boxes.setCount(m_boxCount);
@@ -129,7 +99,7 @@ VideoFrame* ScreenMap::mapFrame(const Box& box)
         return nullptr;
     VideoFrame& f = m_boxes[box.m_row * m_columns + box.m_column].m_frame;
     if (f.isEmpty()) {
-        f.resize(GridEncoder::kBoxSize, GridEncoder::kBoxSize);
+        f.resize(kBoxSize, kBoxSize);
         f.clear(kNeverSent);
     }
     return &f;
@@ -151,23 +121,23 @@ bool ScreenMap::hasDifferences(const Box& box)
 
 bool ScreenMap::hasDifferences(Box& box, const unsigned int* src, int stride)
 {
-    const size_t rowBytes = GridEncoder::kBoxSize * sizeof(unsigned int);
+    const size_t rowBytes = kBoxSize * sizeof(unsigned int);
     VideoFrame* f = m_boxCount > 0 ? mapFrame(box) : nullptr;
-    box.m_frame.resize(GridEncoder::kBoxSize, GridEncoder::kBoxSize);
+    box.m_frame.resize(kBoxSize, kBoxSize);
     unsigned int* dst = box.m_frame.pixels();
     if (!f) {
-        for (int r = 0; r < GridEncoder::kBoxSize; ++r)
-            std::memcpy(dst + r * GridEncoder::kBoxSize, src + static_cast<size_t>(r) * stride,
+        for (int r = 0; r < kBoxSize; ++r)
+            std::memcpy(dst + r * kBoxSize, src + static_cast<size_t>(r) * stride,
                         rowBytes);
         return true;
     }
     unsigned int* mine = f->pixels();
     if (sameBox(mine, src, stride))
         return false;
-    for (int r = 0; r < GridEncoder::kBoxSize; ++r) {
+    for (int r = 0; r < kBoxSize; ++r) {
         const unsigned int* row = src + static_cast<size_t>(r) * stride;
-        std::memcpy(mine + r * GridEncoder::kBoxSize, row, rowBytes);
-        std::memcpy(dst + r * GridEncoder::kBoxSize, row, rowBytes);
+        std::memcpy(mine + r * kBoxSize, row, rowBytes);
+        std::memcpy(dst + r * kBoxSize, row, rowBytes);
     }
     return true;
 }
@@ -178,7 +148,7 @@ bool ScreenMap::hasDifferences(Box& box, const unsigned int* src, int stride)
 GridEncoder::GridEncoder()
 {
     std::fill(m_lastPalette, m_lastPalette + 16, 0);
-    m_jpeg.setScaleFactor(static_cast<unsigned char>(255 - m_quality * 255 / 100));
+    m_jpeg.setScaleFactor(static_cast<unsigned char>(jpegScaleForQuality(m_quality)));
 }
 
 GridEncoder::~GridEncoder() = default;
@@ -217,9 +187,9 @@ void GridEncoder::ensureSpace(int n)
 
 void GridEncoder::putColor(int color)
 {
-    put(static_cast<unsigned char>(color >> 16));
-    put(static_cast<unsigned char>(color >> 8));
-    put(static_cast<unsigned char>(color));
+    const int n = m_output.count();
+    m_output.setCount(n + 3);
+    pixelToTriple(static_cast<unsigned int>(color), m_output.data() + n);
 }
 
 void GridEncoder::encode(VideoFrame* frame, int x, int y, int width, int height,
@@ -248,7 +218,7 @@ void GridEncoder::encode(VideoFrame* frame, int x, int y, int width, int height,
         m_output.reallocate(reserve);
     ensureSpace(2);
     put(PARAMETERS);
-    put(m_chunked ? 1 : 0);
+    put(m_chunked ? kFlagPassEnd : 0);
     m_lastCode = kNoCode;
 
     // The factor is compared with the one the quality maps to, not with the
@@ -256,7 +226,7 @@ void GridEncoder::encode(VideoFrame* frame, int x, int y, int width, int height,
     // (26 stands for 89, but 89 maps to 29), and a reader that derives the
     // factor from the quality, as the index builder does for its key-frame
     // prefix, must find the JPEG boxes coded with exactly that factor.
-    const unsigned char scale = static_cast<unsigned char>(255 - m_quality * 255 / 100);
+    const unsigned char scale = static_cast<unsigned char>(jpegScaleForQuality(m_quality));
     if (m_jpeg.getScaleFactor() != scale)
         m_jpeg.setScaleFactor(scale);
 
@@ -412,7 +382,7 @@ void GridEncoder::encodeBox(const Box& box, int type)
         encodeBoxJPEG(box);
         return;
     }
-    const int n = kTypeColors[type];
+    const int n = kBitmapColors[type];
     const bool withPalette = !std::equal(box.m_colors, box.m_colors + n, m_lastPalette);
     if (type == 1)
         encodeBox1ColorExt(box, withPalette);
@@ -422,7 +392,7 @@ void GridEncoder::encodeBox(const Box& box, int type)
 
 void GridEncoder::encodeBitmap(const Box& box, int type, bool withPalette)
 {
-    const int n = kTypeColors[type];
+    const int n = kBitmapColors[type];
     const int bits = type - 1; // 1, 2, 3 or 4 bits per pixel
     ensureSpace(1 + 3 * n + 32 * bits);
 
@@ -445,7 +415,7 @@ void GridEncoder::encodeBitmap(const Box& box, int type, bool withPalette)
     }
 
     m_lastCodePos = m_output.count();
-    put(static_cast<unsigned char>(withPalette ? type : type + 20));
+    put(static_cast<unsigned char>(withPalette ? type : type + kNoPalette));
     if (withPalette)
         for (int k = 0; k < n; ++k)
             putColor(box.m_colors[k]);
@@ -605,7 +575,7 @@ void GridEncoder::encodeBox1ColorExt(const Box& box, bool withPalette)
         put(2);
         m_lastCode = COLOR_MUL;
         return;
-    case COLORS_1_NOPAL:
+    case COLOR_1_NOPAL:
         code[0] = COLOR_MUL_NOPAL;
         put(2);
         m_lastCode = COLOR_MUL_NOPAL;
@@ -639,6 +609,6 @@ void GridEncoder::encodeBox1ColorExt(const Box& box, bool withPalette)
         break;
     }
     m_lastCodePos = m_output.count();
-    put(COLORS_1_NOPAL);
-    m_lastCode = COLORS_1_NOPAL;
+    put(COLOR_1_NOPAL);
+    m_lastCode = COLOR_1_NOPAL;
 }

@@ -3,6 +3,7 @@
 #include <QRect>
 
 #include "Array.h"
+#include "GridFormat.h"
 #include "IEncoder.h"
 #include "JPEGEncoder.h"
 #include "VideoFrame.h"
@@ -91,11 +92,7 @@ private:
 class GridEncoder : public IEncoder
 {
 public:
-    static constexpr int kBoxSize = 16;
     static constexpr int kDefaultChunkSize = 20000;
-    // Screens beyond these are refused (as the decoder refuses them).
-    static constexpr int kMaxScreenSide = 16384;
-    static constexpr long long kMaxScreenPixels = 64LL * 1024 * 1024;
 
     GridEncoder();
     ~GridEncoder() override;
@@ -107,8 +104,8 @@ public:
 
     // New screen size: every remembered box is zeroed (so the next encode
     // writes every box that is not all zero) and the update rectangles are
-    // dropped. An oversized screen leaves the map empty: encode then writes
-    // nothing.
+    // dropped. A screen beyond GridFormat's limits (the decoder refuses it
+    // too) leaves the map empty: encode then writes nothing.
     void setScreenDimension(int width, int height) override;
     bool checkDimension(int width, int height) override;
 
@@ -130,7 +127,8 @@ public:
 
     // JPEG quality in per cent, 0..100 (other values are clamped). Each
     // encode codes its JPEG boxes with the scale factor
-    // 255 - quality * 255 / 100, which getJPEGScaleFactor reports after it.
+    // GridFormat::jpegScaleForQuality(quality), which getJPEGScaleFactor
+    // reports after it.
     void setQuality(int quality);
     int getQuality() const { return m_quality; }
     int getJPEGScaleFactor() const { return m_jpeg.getScaleFactor(); }

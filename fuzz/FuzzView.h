@@ -6,9 +6,9 @@
 #include <cstdlib>
 
 #include "IPlayerView.h"
-#include "ScreenCopy.h"
+#include "ScreenFrame.h"
 
-class FuzzView : public ScreenCopy<IPlayerView>
+class FuzzView : public IPlayerView
 {
 public:
     // Screens above this are not kept: the decoder accepts up to 64 Mi
@@ -18,7 +18,7 @@ public:
     void onScreenDimension(int w, int h) override
     {
         if (static_cast<long long>(w) * h <= kMaxPixels)
-            ScreenCopy::onScreenDimension(w, h);
+            screen.onScreenDimension(w, h);
         else
             screen.clear(0);
     }
@@ -26,7 +26,7 @@ public:
     {
         if (!box)
             std::abort();
-        ScreenCopy::onBoxDecoded(box, x, y, w, h);
+        screen.onBoxDecoded(box, x, y, w, h);
     }
     void reset() override { infoShown = false; }
     void redraw() override {}
@@ -68,6 +68,7 @@ public:
         screen.setPixels(pixels, w, h);
     }
 
+    ScreenFrame screen;
     bool infoShown = false;
     const unsigned char* payloadBegin = nullptr;
     const unsigned char* payloadEnd = nullptr;

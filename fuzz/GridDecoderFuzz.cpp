@@ -1,46 +1,46 @@
 // Feeds arbitrary bytes to the grid decoder: the first six bytes as a screen
-// header, the rest as box data. The listener copies every box into a screen
-// frame, as the player does, and checks what the decoder promises: boxes are
-// 16 x 16, reported inside the announced screen with their clipped size.
+// header, the rest as box data. The screen paints every box as the player's
+// view does, after checking what the decoder promises: boxes are 16 x 16,
+// reported inside the announced screen with their clipped size.
+//
+// The header's width and height are folded into 0..kMaxSide before the
+// decoder sees them. The decoder accepts screens of up to 64 Mi pixels (its
+// limits are unit-tested), and inputs that ask for one only make the fuzzer
+// allocate and fill; small screens, edge boxes of every width included, keep
+// it exploring the box codes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "GridDecoder.h"
-#include "VideoFrame.h"
+#include "ScreenFrame.h"
 
 namespace {
 
-class ScreenListener : public IDecoderListener
+constexpr int kMaxSide = 256;
+
+class CheckedScreen : public ScreenFrame
 {
 public:
     void onScreenDimension(int w, int h) override
     {
-        width = w;
-        height = h;
-        // Keep the fuzzer fast: large screens are checked without a frame
-        // (the copy clips to whatever the frame holds).
-        if (static_cast<long long>(w) * h <= 512LL * 512)
-            screen.resize(w, h);
-        else
-            screen.resize(0, 0);
-        screen.clear(0);
+        announcedWidth = w;
+        announcedHeight = h;
+        ScreenFrame::onScreenDimension(w, h);
     }
     void onBoxDecoded(VideoFrame* box, int x, int y, int w, int h) override
     {
+        const int sw = announcedWidth, sh = announcedHeight;
         if (!box || box->width() != 16 || box->height() != 16 || x < 0 || y < 0 || x % 16
-            || y % 16 || x >= width || y >= height || w < 1 || w > 16 || h < 1 || h > 16
-            || w != (x + 16 <= width ? 16 : width - x) || h != (y + 16 <= height ? 16 : height - y))
+            || y % 16 || x >= sw || y >= sh || w != (x + 16 <= sw ? 16 : sw - x)
+            || h != (y + 16 <= sh ? 16 : sh - y))
             std::abort();
-        VideoFrame::copy(screen.pixels(), screen.width(), screen.height(), box->pixels(), 16, 16,
-                         x, y, w, h, 0, 0);
+        ScreenFrame::onBoxDecoded(box, x, y, w, h);
     }
-    void onDecodePassCompleted() override {}
-    void onDecodeCompleted() override {}
 
-    VideoFrame screen;
-    int width = 0;
-    int height = 0;
+    int announcedWidth = 0;
+    int announcedHeight = 0;
 };
 
 } // namespace
@@ -48,16 +48,26 @@ public:
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static GridDecoder decoder;
-    static ScreenListener listener;
+    static CheckedScreen screen;
     decoder.reset();
-    listener.width = listener.height = 0;
-    decoder.m_listener = &listener;
+    screen.announcedWidth = screen.announcedHeight = 0;
+    decoder.m_listener = &screen;
 
     const int length = size > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(size);
-    const int headerLength = length < 6 ? length : 6;
-    decoder.decodeScreen(data, headerLength);
-    if (decoder.columns() > 0 && (decoder.screenWidth() != listener.width
-                                  || decoder.screenHeight() != listener.height))
+    const int headerLength = length < GridFormat::kScreenHeaderFullSize
+                                 ? length
+                                 : GridFormat::kScreenHeaderFullSize;
+    unsigned char header[GridFormat::kScreenHeaderFullSize] = {};
+    if (headerLength > 0)
+        std::memcpy(header, data, static_cast<size_t>(headerLength));
+    if (headerLength >= GridFormat::kScreenHeaderSize) {
+        const int w = ((header[0] << 8) | header[1]) % (kMaxSide + 1);
+        const int h = ((header[2] << 8) | header[3]) % (kMaxSide + 1);
+        GridFormat::writeScreenHeader(w, h, header[4], header);
+    }
+    decoder.decodeScreen(header, headerLength);
+    if (decoder.columns() > 0 && (decoder.screenWidth() != screen.announcedWidth
+                                  || decoder.screenHeight() != screen.announcedHeight))
         std::abort();
     decoder.decode(data + headerLength, length - headerLength);
     return 0;

@@ -14,22 +14,6 @@
 
 namespace {
 
-// The grid encoder turns a quality q into the factor 255 - q * 255 / 100 and
-// keeps the factor it holds while that factor "stands for" the quality asked
-// for, (255 - s) * 100 / 255 == q.
-int scaleOfQuality(int quality)
-{
-    return 255 - quality * 255 / 100;
-}
-
-int qualityOfScale(int scale)
-{
-    return (255 - scale) * 100 / 255;
-}
-
-// The encoder starts with quality 90 and the factor that stands for it.
-constexpr int kEncoderInitialScale = 255 - 90 * 255 / 100;
-
 quint64 nowMs()
 {
     return static_cast<quint64>(QDateTime::currentMSecsSinceEpoch());
@@ -41,8 +25,7 @@ IndexBuilder::IndexBuilder()
 {
     m_decoder.m_listener = this;
     m_encoder.setQuality(kInitialQuality);
-    m_encoderScale = kEncoderInitialScale;
-    m_recordingScale = scaleOfQuality(kInitialQuality);
+    m_recordingScale = GridFormat::jpegScaleForQuality(kInitialQuality);
     m_payload.setGrowBy(1024 * 1024);
 }
 
@@ -57,7 +40,8 @@ int IndexBuilder::qualityForScale(int scale)
 {
     int best = 0;
     for (int q = 0; q <= 100; ++q) {
-        if (std::abs(scaleOfQuality(q) - scale) < std::abs(scaleOfQuality(best) - scale))
+        if (std::abs(GridFormat::jpegScaleForQuality(q) - scale)
+            < std::abs(GridFormat::jpegScaleForQuality(best) - scale))
             best = q;
     }
     return best;
@@ -65,37 +49,20 @@ int IndexBuilder::qualityForScale(int scale)
 
 int IndexBuilder::prepareEncoderScale(int scale)
 {
+    // The encoder derives its factor from the quality on every encode.
     const int quality = qualityForScale(scale);
-    const int wanted = scaleOfQuality(quality);
-    if (qualityOfScale(m_encoderScale) == quality && m_encoderScale != wanted) {
-        // The encoder would keep its present factor for this quality: move it
-        // to another one first with a one-box encode (the caller resets the
-        // encoder's screen map before the real encode).
-        const int other = quality <= 98 ? quality + 2 : quality - 2;
-        m_encoder.setQuality(other);
-        m_encoder.setScreenDimension(m_frame.width(), m_frame.height());
-        m_encoder.encode(&m_frame, 0, 0, 1, 1, m_keyFrame);
-        m_encoderScale = scaleOfQuality(other);
-    }
     m_encoder.setQuality(quality);
-    if (qualityOfScale(m_encoderScale) != quality)
-        m_encoderScale = wanted;
-    return m_encoderScale;
+    return GridFormat::jpegScaleForQuality(quality);
 }
 
 void IndexBuilder::onScreenDimension(int width, int height)
 {
-    if (width >= 0 && height >= 0 && (width != m_frame.width() || height != m_frame.height()))
-        m_frame.resize(width, height);
-    m_frame.clear(0);
+    m_frame.onScreenDimension(width, height);
 }
 
 void IndexBuilder::onBoxDecoded(VideoFrame* box, int x, int y, int width, int height)
 {
-    if (!box)
-        return;
-    VideoFrame::copy(m_frame.pixels(), m_frame.width(), m_frame.height(), box->pixels(),
-                     box->width(), box->height(), x, y, width, height, 0, 0);
+    m_frame.onBoxDecoded(box, x, y, width, height);
 }
 
 RecordReader::Result IndexBuilder::readInputUnit()
@@ -207,7 +174,7 @@ bool IndexBuilder::doWork()
     if (!m_frame.isEmpty())
         m_frame.resize(0, 0);
     m_decoder.reset();
-    m_recordingScale = scaleOfQuality(kInitialQuality);
+    m_recordingScale = GridFormat::jpegScaleForQuality(kInitialQuality);
     quint64 lastReport = nowMs();
 
     quint64 unitPos = static_cast<quint64>(m_file.pos());
@@ -290,7 +257,7 @@ void IndexBuilder::takeKeyFrame(int k, quint64 unitTime, quint64 unitPos)
     int length = 0;
     // A frame with nothing to paint (no screen yet) is the parameter code
     // alone: the encoder writes nothing for an empty screen.
-    static const unsigned char emptyFrame[2] = {201, 0};
+    static const unsigned char emptyFrame[2] = {GridFormat::PARAMETERS, 0};
     if (width > 0 && height > 0) {
         const int used = prepareEncoderScale(scale);
         // Only a factor that no quality gives differs; the prefix still names

@@ -13,7 +13,7 @@
 #include "IndexFileHeader.h"
 #include "RecordFileHeader.h"
 #include "RecordReader.h"
-#include "VideoFrame.h"
+#include "ScreenFrame.h"
 
 class IPlayerWindow;
 
@@ -79,8 +79,9 @@ public:
 
     // Where the index is written before it is complete.
     static QString tempFileName(const QString& indexFileName);
-    // The quality in per cent whose JPEG scale factor (255 - q * 255 / 100)
-    // is `scale`, or the one whose factor is nearest.
+    // The quality in per cent whose JPEG scale factor
+    // (GridFormat::jpegScaleForQuality) is `scale`, or the one whose factor
+    // is nearest.
     static int qualityForScale(int scale);
 
     // IDecoderListener: the builder's own frame follows the decoder.
@@ -98,8 +99,8 @@ protected:
     RecordReader::Result readInputUnit();
     // Encodes the frame as key frame `k` for the unit at `unitPos`.
     void takeKeyFrame(int k, quint64 unitTime, quint64 unitPos);
-    // Sets the encoder up so that its JPEG boxes use exactly `scale` when a
-    // quality gives it; returns the factor the encoder will use.
+    // Sets the encoder's quality so that its JPEG boxes use exactly `scale`
+    // when a quality gives it; returns the factor the encoder will use.
     int prepareEncoderScale(int scale);
     void writeOrThrow(const unsigned char* data, qint64 length);
 
@@ -122,11 +123,10 @@ private:
     Array<IndexEntryPoint, int> m_entries; // the key frames taken, in order
     Array<unsigned char, int> m_keyFrame;
     GridDecoder m_decoder;
-    VideoFrame m_frame;
+    ScreenFrame m_frame;
     GridEncoder m_encoder;
     IPlayerWindow* m_controller = nullptr;
 
     int m_recordingScale = 0;  // JPEG factor of the recording's last screen header
-    int m_encoderScale = 0;    // JPEG factor the encoder currently holds
     quint64 m_count = 0;       // entries in the table
 };

@@ -12,17 +12,12 @@ HeadlessView::~HeadlessView() = default;
 
 void HeadlessView::onScreenDimension(int width, int height)
 {
-    if (width >= 0 && height >= 0)
-        m_frame.resize(width, height);
-    m_frame.clear(0);
+    m_frame.onScreenDimension(width, height);
 }
 
 void HeadlessView::onBoxDecoded(VideoFrame* box, int x, int y, int width, int height)
 {
-    if (!box)
-        return;
-    VideoFrame::copy(m_frame.pixels(), m_frame.width(), m_frame.height(), box->pixels(),
-                     box->width(), box->height(), x, y, width, height, 0, 0);
+    m_frame.onBoxDecoded(box, x, y, width, height);
 }
 
 void HeadlessView::reset()

@@ -4,7 +4,7 @@
 
 #include "CursorsEngine.h"
 #include "IPlayerView.h"
-#include "VideoFrame.h"
+#include "ScreenFrame.h"
 
 // A view without a window: the screen as a VideoFrame and the pointer as the
 // player's view keeps it (last position, last cursor id, the cursor cache).
@@ -60,7 +60,7 @@ public:
     void drawPointer(QImage& image);
 
 private:
-    VideoFrame m_frame;
+    ScreenFrame m_frame;
     CursorsEngine m_cursors;
     bool m_infoShown = false;
     int m_mouseX = -1;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "Exception.h"
+#include "GridFormat.h"
 #include "VideoFrame.h"
 #include "VtrCursor.h"
 #include "Zip.h"
@@ -130,7 +131,7 @@ void RecordingWriter::setJpegQuality(int quality)
 
 int RecordingWriter::jpegScale() const
 {
-    return 255 - m_quality * 255 / 100;
+    return GridFormat::jpegScaleForQuality(m_quality);
 }
 
 void RecordingWriter::writeRawUnit(unsigned char type, uint64_t time, const QByteArray& payload,

@@ -3,6 +3,7 @@
 
 #include "GridDecoder.h"
 #include "GridEncoder.h"
+#include "ScreenFrame.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -16,34 +17,21 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-// The decoding side of a player or index builder: boxes are copied into a
-// screen frame.
-class ScreenDecoder : public IDecoderListener
+// The decoding side of a player or index builder.
+class ScreenDecoder
 {
 public:
     ScreenDecoder(int w, int h, int quality)
     {
-        decoder.m_listener = this;
-        const unsigned char header[] = {(unsigned char)(w >> 8), (unsigned char)w, (unsigned char)(h >> 8),
-                                        (unsigned char)h, (unsigned char)(255 - quality * 255 / 100)};
-        decoder.decodeScreen(header, 5);
+        decoder.m_listener = &screen;
+        unsigned char header[GridFormat::kScreenHeaderSize];
+        GridFormat::writeScreenHeader(w, h, GridFormat::jpegScaleForQuality(quality), header);
+        decoder.decodeScreen(header, GridFormat::kScreenHeaderSize);
     }
     void decode(const unsigned char* data, int length) { decoder.decode(data, length); }
-    void onScreenDimension(int w, int h) override
-    {
-        screen.resize(w, h);
-        screen.clear(0);
-    }
-    void onBoxDecoded(VideoFrame* box, int x, int y, int w, int h) override
-    {
-        VideoFrame::copy(screen.pixels(), screen.width(), screen.height(), box->pixels(),
-                         box->width(), box->height(), x, y, w, h, 0, 0);
-    }
-    void onDecodePassCompleted() override {}
-    void onDecodeCompleted() override {}
 
     GridDecoder decoder;
-    VideoFrame screen;
+    ScreenFrame screen;
 };
 
 // The encoder's events as letters (b)egin, chun(k), (c)ompleted, and the data.

@@ -22,14 +22,15 @@
 #include "IPrompter.h"
 #include "Log.h"
 #include "RecordingWriter.h"
-#include "ScreenCopy.h"
+#include "ScreenDiff.h"
+#include "ScreenFrame.h"
 #include "StraightDecode.h"
 
 inline quint64 nowMs() { return quint64(QDateTime::currentMSecsSinceEpoch()); }
 
 // The view: the screen under a mutex, and a record of the calls. The player
 // thread calls it while the test reads it.
-class FakeView : public ScreenCopy<IPlayerView>
+class FakeView : public IPlayerView
 {
 public:
     struct MouseEvent
@@ -42,12 +43,12 @@ public:
     void onScreenDimension(int w, int h) override
     {
         auto l = note("onScreenDimension");
-        ScreenCopy::onScreenDimension(w, h);
+        screen.onScreenDimension(w, h);
     }
     void onBoxDecoded(VideoFrame* box, int x, int y, int w, int h) override
     {
         auto l = note("onBoxDecoded");
-        ScreenCopy::onBoxDecoded(box, x, y, w, h);
+        screen.onBoxDecoded(box, x, y, w, h);
     }
     void onDecodePassCompleted() override { note("onDecodePassCompleted"); }
     void onDecodeCompleted() override { note("onDecodeCompleted"); }
@@ -86,7 +87,7 @@ public:
     }
 
     // Copies of what was recorded, taken under the lock.
-    VideoFrame frame() const { return copy(screen); }
+    VideoFrame frame() const { return copy<VideoFrame>(screen); }
     QStringList statusTexts() const { return copy(m_statusTexts); }
     std::vector<MouseEvent> mouseEvents() const { return copy(m_mouse); }
     std::vector<QByteArray> cursors() const { return copy(m_cursors); }
@@ -107,6 +108,7 @@ private:
     }
 
     mutable std::mutex m_mutex;
+    ScreenFrame screen;
     bool m_infoShown = false;
     QStringList m_statusTexts;
     std::vector<MouseEvent> m_mouse;

@@ -11,7 +11,8 @@
 
 #include "GridDecoder.h"
 #include "RecordReader.h"
-#include "ScreenCopy.h"
+#include "ScreenDiff.h"
+#include "ScreenFrame.h"
 
 // The screen after every unit with a time up to `upToMs` (before it when not
 // `inclusive`); empty when the file cannot be read.
@@ -26,8 +27,8 @@ inline VideoFrame straightDecode(const QString& path, quint64 upToMs, bool inclu
     RecordUnitHeader unit;
     Array<unsigned char, int> payload, packed;
     GridDecoder decoder;
-    ScreenListener listener;
-    decoder.m_listener = &listener;
+    ScreenFrame screen;
+    decoder.m_listener = &screen;
     bool started = false;
     while (reader.readUnit(unit, payload, packed) == RecordReader::Unit && unit.isValid()
            && (inclusive ? unit.m_time <= upToMs : unit.m_time < upToMs)) {
@@ -42,5 +43,5 @@ inline VideoFrame straightDecode(const QString& path, quint64 upToMs, bool inclu
             decoder.decode(payload.data() + 2, length);
         }
     }
-    return listener.screen;
+    return screen;
 }

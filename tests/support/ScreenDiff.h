@@ -1,42 +1,12 @@
 #pragma once
 
-// Screens for tests and fuzz harnesses: a decoder listener that paints the
-// decoded boxes into a screen as the player's view does, and a comparison of
-// two screens. Header only, codec library only; a target uses it by adding
-// tests/support to its include path.
+// Comparing screens in tests and fuzz harnesses. Header only, codec library
+// only; a target uses it by adding tests/support to its include path.
 
 #include <algorithm>
 #include <cstdlib>
 
-#include "IDecoder.h"
 #include "VideoFrame.h"
-
-// Copies every decoded box into `screen`; a new screen size resizes and
-// clears it. `Listener` is IDecoderListener or an interface built on it (the
-// player's view), whose other calls the derived class provides.
-template <class Listener = IDecoderListener>
-class ScreenCopy : public Listener
-{
-public:
-    void onScreenDimension(int width, int height) override
-    {
-        if (width >= 0 && height >= 0)
-            screen.resize(width, height);
-        screen.clear(0);
-    }
-    void onBoxDecoded(VideoFrame* box, int x, int y, int width, int height) override
-    {
-        if (box)
-            VideoFrame::copy(screen.pixels(), screen.width(), screen.height(), box->pixels(),
-                             box->width(), box->height(), x, y, width, height, 0, 0);
-    }
-    void onDecodePassCompleted() override {}
-    void onDecodeCompleted() override {}
-
-    VideoFrame screen;
-};
-
-using ScreenListener = ScreenCopy<>;
 
 // How far two pixel areas lie apart in their colour channels (the alpha byte
 // is not interpreted).
