@@ -3,9 +3,13 @@
 #include <cstdint>
 
 // A bounded cursor over untrusted bytes: every parser of file data reads
-// through one. Each read first checks that the bytes are there; a read that
-// would pass the end returns false and leaves the cursor where it was, so a
-// truncated input can never be read beyond its length.
+// through one (the unit and index headers, the grid decoder, the cursor
+// record, the JFIF headers and the JPEG bit reader). Each read first checks
+// that the bytes are there; a read that would pass the end returns false and
+// leaves the cursor where it was, so a truncated input can never be read
+// beyond its length. Files are read into memory with DeviceReader first.
+//
+// Header only, so that the per-byte reads of the hot loops inline.
 class ByteReader
 {
 public:
@@ -47,6 +51,15 @@ public:
         return true;
     }
 
+    // The byte `offset` bytes ahead, without moving.
+    bool peekU8(int offset, unsigned& v) const
+    {
+        if (offset < 0 || !has(offset + 1))
+            return false;
+        v = m_data[m_pos + offset];
+        return true;
+    }
+
     bool readU16BE(unsigned& v) { return readBE(2, v); }
     bool readU32BE(uint32_t& v)
     {
@@ -73,6 +86,17 @@ public:
         return true;
     }
     bool readU64LE(uint64_t& v) { return readLE(8, v); }
+
+    // Copies the next n bytes to dst and moves past them.
+    bool readBytes(unsigned char* dst, int n)
+    {
+        const unsigned char* p = nullptr;
+        if (!take(n, p))
+            return false;
+        for (int i = 0; i < n; ++i)
+            dst[i] = p[i];
+        return true;
+    }
 
     // Points `out` at the next n bytes and moves past them.
     bool take(int n, const unsigned char*& out)

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "ByteReader.h"
+#include "GridFormat.h"
 
 static const QString excDecoderSender = QString::fromLatin1("DecoderException");
 
@@ -248,7 +249,8 @@ bool JPEGDecoder::buildHuffTable(HuffTable& t, const uint8_t* counts, const uint
 
 void JPEGDecoder::setRawImageFormat(int quality, int width, int height)
 {
-    setDecoderParams(static_cast<unsigned char>(255 - (quality * 255 / 100)), width, height);
+    setDecoderParams(static_cast<unsigned char>(GridFormat::jpegScaleForQuality(quality)), width,
+                     height);
 }
 
 void JPEGDecoder::setDecoderParams(unsigned char scale, int width, int height)
@@ -546,20 +548,41 @@ void JPEGDecoder::parseJPEGHeader(const unsigned char* data, int length, int& sc
 
 void JPEGDecoder::fillBits()
 {
+    // Fast path: eight bytes without a 0xFF among them need no stuffing or
+    // marker check, so as many whole bytes as the buffer has room for go in
+    // at once.
+    if (!m_atMarker && m_in.has(8)) {
+        const unsigned char* p = m_in.current();
+        uint64_t w = 0;
+        for (int i = 0; i < 8; ++i)
+            w = w << 8 | p[i];
+        const uint64_t inverted = ~w; // a 0xFF byte is a zero byte here
+        const bool hasFF =
+            ((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) != 0;
+        if (!hasFF) {
+            const int n = (64 - m_bitCount) >> 3;
+            const int bits = 8 * n;
+            m_bitBuf |= (bits == 64 ? w : (w >> (64 - bits))) << (64 - bits - m_bitCount);
+            m_bitCount += bits;
+            m_in.skip(n);
+            return;
+        }
+    }
     while (m_bitCount <= 56) {
-        if (!m_atMarker && m_pos < m_length) {
-            unsigned b = m_data[m_pos];
+        unsigned b = 0;
+        if (!m_atMarker && m_in.peekU8(0, b)) {
             if (b == 0xFF) {
                 // 0xFF 0x00 is a stuffed data byte; anything else (or 0xFF as
                 // the last byte) is a marker, where the scan data ends.
-                if (m_pos + 1 < m_length && m_data[m_pos + 1] == 0x00) {
-                    m_pos += 2;
+                unsigned next = 0;
+                if (m_in.peekU8(1, next) && next == 0x00) {
+                    m_in.skip(2);
                 } else {
                     m_atMarker = true;
                     continue;
                 }
             } else {
-                ++m_pos;
+                m_in.skip(1);
             }
             m_bitBuf |= static_cast<uint64_t>(b) << (56 - m_bitCount);
         } else {
@@ -668,17 +691,19 @@ bool JPEGDecoder::restartScan()
     m_fakeBits = 0;
     m_pred[0] = m_pred[1] = m_pred[2] = 0;
     // Normally the marker is right here; after damage, look for the next one.
-    for (int i = m_pos; i + 1 < m_length; ++i) {
-        if (m_data[i] == 0xFF && m_data[i + 1] >= 0xD0 && m_data[i + 1] <= 0xD7) {
-            m_pos = i + 2;
+    unsigned b = 0, next = 0;
+    while (m_in.peekU8(0, b) && m_in.peekU8(1, next)) {
+        if (b == 0xFF && next >= 0xD0 && next <= 0xD7) {
+            m_in.skip(2);
             m_atMarker = false;
             m_corrupt = false;
             return true;
         }
+        m_in.skip(1);
     }
     // No marker left: whatever follows is treated as missing. Remember that,
     // so that later restarts do not search the tail again.
-    m_pos = m_length;
+    m_in.skip(m_in.remaining());
     m_atMarker = true;
     return false;
 }
@@ -756,9 +781,7 @@ void JPEGDecoder::storeMcu(const Frame& f, int mcuX, int mcuY, int* out)
 
 void JPEGDecoder::decodeScan(const Frame& f, const unsigned char* data, int length, int* out)
 {
-    m_data = data;
-    m_length = data && length > 0 ? length : 0;
-    m_pos = 0;
+    m_in = ByteReader(data, length);
     m_bitBuf = 0;
     m_bitCount = 0;
     m_fakeBits = 0;
@@ -787,5 +810,5 @@ void JPEGDecoder::decodeScan(const Frame& f, const unsigned char* data, int leng
             storeMcu(f, mx, my, out);
         }
     }
-    m_data = nullptr;
+    m_in = ByteReader(nullptr, 0);
 }

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include "Array.h"
+#include "ByteReader.h"
 #include "Exception.h"
 
 // Constant tables of baseline JPEG (ITU-T T.81 Annexes K.1 and K.3), shared
@@ -161,16 +162,14 @@ private:
     void storeMcu(const Frame& f, int mcuX, int mcuY, int* out);
     bool restartScan();
 
-    // Bit reader over [m_data, m_data + m_length). Stops feeding real bytes at
-    // the first marker or at the end of the data and feeds zero bits after it;
+    // Bit reader over the scan data in m_in. Stops feeding real bytes at the
+    // first marker or at the end of the data and feeds zero bits after it;
     // m_fakeBits counts those so that consuming them is noticed.
     void fillBits();
     int decodeHuffman(const HuffTable& t);
     int receiveExtend(int s);
 
-    const unsigned char* m_data = nullptr;
-    int m_length = 0;
-    int m_pos = 0;
+    ByteReader m_in{nullptr, 0};
     uint64_t m_bitBuf = 0;              // next bit is bit 63
     int m_bitCount = 0;
     int m_fakeBits = 0;                 // zero bits appended past the data

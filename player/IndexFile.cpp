@@ -6,7 +6,10 @@
 #include <climits>
 #include <cstring>
 
+#include "ByteReader.h"
+#include "DeviceReader.h"
 #include "Exception.h"
+#include "GridFormat.h"
 #include "RecordReader.h"
 #include "Zip.h"
 
@@ -15,23 +18,6 @@ namespace {
 // Entries are read in blocks so that a long table costs no more memory than
 // the entries kept.
 constexpr int kEntriesPerBlock = 1024;
-
-bool readExactly(QIODevice& device, unsigned char* dst, qint64 n)
-{
-    qint64 done = 0;
-    while (done < n) {
-        const qint64 got = device.read(reinterpret_cast<char*>(dst) + done, n - done);
-        if (got < 0) {
-            FileCantReadException e;
-            e.setReason(device.errorString());
-            throw e;
-        }
-        if (got == 0)
-            return false;
-        done += got;
-    }
-    return true;
-}
 
 bool invalid(IndexFile::LoadReport* report, const QString& why,
              Array<IndexEntryPoint, int>& entries)
@@ -84,15 +70,16 @@ bool IndexFile::load(QIODevice& device, IndexFileHeader& header,
     Array<IndexEntryPoint, int> table;
     table.setCount(count);
     Array<unsigned char, int> block;
+    DeviceReader file(&device);
     int lastFilled = -1;
     for (int first = 0; first < count; first += kEntriesPerBlock) {
         const int n = std::min(kEntriesPerBlock, count - first);
-        block.setCount(n * IndexEntryPoint::SIZE);
-        if (!readExactly(device, block.data(), block.count()))
+        if (!file.readExactly(block, n * IndexEntryPoint::SIZE))
             return invalid(report, QStringLiteral("the table is cut short"), entries);
+        ByteReader in(block.data(), block.count());
         for (int i = 0; i < n; ++i) {
             IndexEntryPoint& e = table[first + i];
-            e.decomposeHeaderData(block.data() + i * IndexEntryPoint::SIZE);
+            e.decompose(in);
             if (e.m_size != 0)
                 lastFilled = first + i;
         }
@@ -138,16 +125,22 @@ bool IndexFile::readKeyFrame(QIODevice& device, const IndexEntryPoint& entry, un
         throw e;
     }
     const int size = static_cast<int>(entry.m_size);
-    packed.setCount(size);
-    if (!readExactly(device, out.prefix, IndexEntryPoint::PREFIX_SIZE)
-        || (size > 0 && !readExactly(device, packed.data(), size))) {
+    DeviceReader file(&device);
+    if (!file.readExactly(out.prefix, IndexEntryPoint::PREFIX_SIZE)
+        || !file.readExactly(packed, size)) {
         FileCantReadException e;
         e.setReason(QStringLiteral("key frame at %1 cut short").arg(entry.m_indexPos));
         throw e;
     }
-    out.width = (out.prefix[0] << 8) | out.prefix[1];
-    out.height = (out.prefix[2] << 8) | out.prefix[3];
-    out.jpegScale = out.prefix[4];
+    // The prefix is the screen header of the grid codec.
+    ByteReader prefix(out.prefix, IndexEntryPoint::PREFIX_SIZE);
+    unsigned width = 0, height = 0, scale = 0;
+    prefix.readU16BE(width);
+    prefix.readU16BE(height);
+    prefix.readU8(scale);
+    out.width = static_cast<int>(width);
+    out.height = static_cast<int>(height);
+    out.jpegScale = static_cast<int>(scale);
     out.grid = (flags & IndexFileHeader::FLAG_GRID) != 0;
 
     const Array<unsigned char, int>* data = &packed;
@@ -172,9 +165,7 @@ bool IndexFile::readKeyFrame(QIODevice& device, const IndexEntryPoint& entry, un
 void IndexFile::composeKeyFramePrefix(int width, int height, int jpegScale,
                                       unsigned char out[IndexEntryPoint::PREFIX_SIZE])
 {
-    out[0] = static_cast<unsigned char>((width >> 8) & 0xFF);
-    out[1] = static_cast<unsigned char>(width & 0xFF);
-    out[2] = static_cast<unsigned char>((height >> 8) & 0xFF);
-    out[3] = static_cast<unsigned char>(height & 0xFF);
-    out[4] = static_cast<unsigned char>(jpegScale & 0xFF);
+    static_assert(IndexEntryPoint::PREFIX_SIZE == GridFormat::kScreenHeaderSize,
+                  "the key-frame prefix is a screen header");
+    GridFormat::writeScreenHeader(width, height, jpegScale, out);
 }

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "ByteReader.h"
+#include "DeviceReader.h"
 #include "LittleEndian.h"
 
 IndexFileHeader::IndexFileHeader() = default;
@@ -28,9 +30,22 @@ void IndexFileHeader::composeHeaderData(Array<unsigned char, int>& out) const
 
 void IndexFileHeader::decomposeHeaderData(const unsigned char* data)
 {
-    m_magic = static_cast<uint32_t>(LittleEndian::read(data, 4));
-    m_count = LittleEndian::read(data + 8, 8);
-    m_flags = data[16];
+    ByteReader in(data, SIZE);
+    decompose(in);
+}
+
+bool IndexFileHeader::decompose(ByteReader& in)
+{
+    if (!in.has(SIZE))
+        return false;
+    unsigned flags = 0;
+    in.readU32LE(m_magic);
+    in.skip(4);
+    in.readU64LE(m_count);
+    in.readU8(flags);
+    in.skip(7);
+    m_flags = static_cast<unsigned char>(flags);
+    return true;
 }
 
 bool IndexFileHeader::write(QIODevice& device)
@@ -41,13 +56,13 @@ bool IndexFileHeader::write(QIODevice& device)
 
 bool IndexFileHeader::read(QIODevice& device)
 {
-    m_data.setCount(SIZE);
-    if (device.read(reinterpret_cast<char*>(m_data.data()), SIZE) != SIZE) {
+    DeviceReader file(&device);
+    if (!file.readExactly(m_data, SIZE)) {
         clear();
         return false;
     }
-    decomposeHeaderData(m_data.data());
-    return true;
+    ByteReader in(m_data.data(), m_data.count());
+    return decompose(in);
 }
 
 void IndexEntryPoint::composeHeaderData(Array<unsigned char, int>& out) const
@@ -61,8 +76,17 @@ void IndexEntryPoint::composeHeaderData(Array<unsigned char, int>& out) const
 
 void IndexEntryPoint::decomposeHeaderData(const unsigned char* data)
 {
-    m_time = LittleEndian::read(data, 8);
-    m_filePos = LittleEndian::read(data + 8, 8);
-    m_indexPos = LittleEndian::read(data + 16, 8);
-    m_size = LittleEndian::read(data + 24, 8);
+    ByteReader in(data, SIZE);
+    decompose(in);
+}
+
+bool IndexEntryPoint::decompose(ByteReader& in)
+{
+    if (!in.has(SIZE))
+        return false;
+    in.readU64LE(m_time);
+    in.readU64LE(m_filePos);
+    in.readU64LE(m_indexPos);
+    in.readU64LE(m_size);
+    return true;
 }

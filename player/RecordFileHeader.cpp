@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ByteReader.h"
 #include "LittleEndian.h"
 
 namespace {
@@ -33,9 +34,19 @@ void RecordFileHeader::clear()
 
 void RecordFileHeader::decomposeHeaderData(const unsigned char* data)
 {
-    m_magic = static_cast<uint32_t>(LittleEndian::read(data, 4));
-    m_duration = LittleEndian::read(data + 8, 8);
-    std::memcpy(m_sessionId, data + 16, SESSION_ID_SIZE);
+    ByteReader in(data, SIZE);
+    decompose(in);
+}
+
+bool RecordFileHeader::decompose(ByteReader& in)
+{
+    if (!in.has(SIZE))
+        return false;
+    in.readU32LE(m_magic);
+    in.skip(4);
+    in.readU64LE(m_duration);
+    in.readBytes(m_sessionId, SESSION_ID_SIZE);
+    return true;
 }
 
 void RecordFileHeader::composeHeaderData(Array<unsigned char, int>& out) const
@@ -75,10 +86,24 @@ void RecordUnitHeader::clear()
 
 void RecordUnitHeader::decomposeHeaderData(const unsigned char* data)
 {
-    m_type = data[0];
-    m_channels = static_cast<uint16_t>(LittleEndian::read(data + 4, 2));
-    m_time = LittleEndian::read(data + 8, 8);
-    m_size = LittleEndian::read(data + 16, 8);
+    ByteReader in(data, SIZE);
+    decompose(in);
+}
+
+bool RecordUnitHeader::decompose(ByteReader& in)
+{
+    if (!in.has(SIZE))
+        return false;
+    unsigned type = 0, channels = 0;
+    in.readU8(type);
+    in.skip(3);
+    in.readU16LE(channels);
+    in.skip(2);
+    in.readU64LE(m_time);
+    in.readU64LE(m_size);
+    m_type = static_cast<unsigned char>(type);
+    m_channels = static_cast<uint16_t>(channels);
+    return true;
 }
 
 void RecordUnitHeader::composeHeaderData(Array<unsigned char, int>& out) const

@@ -1,51 +1,29 @@
 #include "RecordReader.h"
 
-#include <QIODevice>
 
+#include "ByteReader.h"
 #include "Exception.h"
 #include "Zip.h"
-
-bool RecordReader::isOpen() const
-{
-    return m_device && m_device->isOpen() && m_device->isReadable();
-}
-
-bool RecordReader::readExactly(unsigned char* dst, qint64 n)
-{
-    qint64 done = 0;
-    while (done < n) {
-        const qint64 got = m_device->read(reinterpret_cast<char*>(dst) + done, n - done);
-        if (got < 0) {
-            FileCantReadException e;
-            e.setReason(m_device->errorString());
-            throw e;
-        }
-        if (got == 0)
-            return false;
-        done += got;
-    }
-    return true;
-}
 
 void RecordReader::readFileHeader(RecordFileHeader& header)
 {
     header.clear();
-    if (!isOpen() || !m_device->seek(0))
+    if (!isOpen() || !m_file.seek(0))
         throw FileCantReadException();
-    header.m_data.setCount(RecordFileHeader::SIZE);
-    if (!readExactly(header.m_data.data(), RecordFileHeader::SIZE)) {
+    if (!m_file.readExactly(header.m_data, RecordFileHeader::SIZE)) {
         IncorrectFileException e;
         e.setReason(QStringLiteral("shorter than the 32-byte file header"));
         throw e;
     }
-    header.decomposeHeaderData(header.m_data.data());
+    ByteReader in(header.m_data.data(), header.m_data.count());
+    header.decompose(in);
     if (!header.hasValidMagic())
         throw IncorrectFileException();
 }
 
 bool RecordReader::rewind()
 {
-    return isOpen() && m_device->seek(FIRST_UNIT_OFFSET);
+    return isOpen() && m_file.seek(FIRST_UNIT_OFFSET);
 }
 
 RecordReader::Result RecordReader::truncate(qint64 held, quint64 needed)
@@ -54,7 +32,7 @@ RecordReader::Result RecordReader::truncate(qint64 held, quint64 needed)
     m_truncatedNeeded = needed;
     // The cut-off unit is the end of the recording for every caller: leave
     // the device at its end, so atEnd() says so.
-    m_device->seek(m_device->size());
+    m_file.seek(m_file.size());
     return Truncated;
 }
 
@@ -74,19 +52,19 @@ RecordReader::Result RecordReader::readUnitHeader(RecordUnitHeader& header)
     if (!isOpen())
         return NotOpen;
 
-    m_unitPos = m_device->pos();
-    const qint64 left = m_device->size() - m_unitPos;
+    m_unitPos = m_file.pos();
+    const qint64 left = m_file.size() - m_unitPos;
     if (left <= 0) {
         header.clear();
         return End;
     }
 
-    header.m_data.setCount(RecordUnitHeader::SIZE);
-    if (left < RecordUnitHeader::SIZE || !readExactly(header.m_data.data(), RecordUnitHeader::SIZE)) {
+    if (left < RecordUnitHeader::SIZE || !m_file.readExactly(header.m_data, RecordUnitHeader::SIZE)) {
         header.clear();
         return truncate(left, RecordUnitHeader::SIZE);
     }
-    header.decomposeHeaderData(header.m_data.data());
+    ByteReader in(header.m_data.data(), header.m_data.count());
+    header.decompose(in);
 
     // Unknown type: no payload, the declared one not skipped.
     if (!header.isValid())
@@ -116,7 +94,7 @@ void RecordReader::skipPayload(const RecordUnitHeader& header)
 {
     // readUnitHeader has checked that the bytes are in the file.
     if (header.isValid() && isOpen())
-        m_device->seek(m_device->pos() + static_cast<qint64>(header.m_size));
+        m_file.seek(m_file.pos() + static_cast<qint64>(header.m_size));
 }
 
 RecordReader::Result RecordReader::readPayload(RecordUnitHeader& header,
@@ -126,13 +104,11 @@ RecordReader::Result RecordReader::readPayload(RecordUnitHeader& header,
     payload.setCount(0);
     const int size = static_cast<int>(header.m_size);
     Array<unsigned char, int>& stored = header.isCompressed() ? packed : payload;
-    stored.setCount(size);
-    if (size > 0 && !readExactly(stored.data(), size)) {
+    if (!m_file.readExactly(stored, size)) {
         // The file shrank under us: the same as a cut-off unit.
         const quint64 needed = header.m_size + RecordUnitHeader::SIZE;
         header.clear();
-        stored.setCount(0);
-        return truncate(m_device->size() - m_unitPos, needed);
+        return truncate(m_file.size() - m_unitPos, needed);
     }
 
     if (header.isCompressed()) {

@@ -3,6 +3,7 @@
 #include <QtGlobal>
 
 #include "Array.h"
+#include "DeviceReader.h"
 #include "RecordFileHeader.h"
 
 class QIODevice;
@@ -29,7 +30,8 @@ class QIODevice;
 //   there: playback ends with "Invalid File format");
 // - a compressed payload that is not a zlib stream, or inflates past Zip's
 //   cap, throws DecompressionException;
-// - a read error of the device throws FileCantReadException.
+// - a read error of the device throws FileCantReadException (naming the
+//   offset).
 class RecordReader
 {
 public:
@@ -45,11 +47,11 @@ public:
         NotOpen    // no device, or it is not open for reading
     };
 
-    explicit RecordReader(QIODevice* device = nullptr) : m_device(device) {}
+    explicit RecordReader(QIODevice* device = nullptr) : m_file(device) {}
 
-    void setDevice(QIODevice* device) { m_device = device; }
-    QIODevice* device() const { return m_device; }
-    bool isOpen() const;
+    void setDevice(QIODevice* device) { m_file.setDevice(device); }
+    QIODevice* device() const { return m_file.device(); }
+    bool isOpen() const { return m_file.isOpen(); }
 
     // Reads and decodes the file header from offset 0 and leaves the device at
     // the first unit. Throws IncorrectFileException when the file is shorter
@@ -88,11 +90,9 @@ public:
     qint64 truncatedHeld() const { return m_truncatedHeld; }
 
 private:
-    // Reads exactly n bytes into dst; false when the device had fewer.
-    bool readExactly(unsigned char* dst, qint64 n);
     Result truncate(qint64 held, quint64 needed);
 
-    QIODevice* m_device;
+    DeviceReader m_file;
     qint64 m_unitPos = 0;
     quint64 m_truncatedNeeded = 0;
     qint64 m_truncatedHeld = 0;
