@@ -3,7 +3,7 @@
 // 960 x 540 the exact 2 x 2 halving), and the other resamplers at the same
 // sizes for comparison.
 
-#include "ImageShrinker.h"
+#include "ImageScaler.h"
 #include "VideoFrame.h"
 
 #include <random>

@@ -63,11 +63,6 @@ inline int allocationCount(long long width, long long height, long long perPixel
     return static_cast<int>(n * perPixel);
 }
 
-// One Bresenham step table for an axis of srcCount pixels scaled to dstCount:
-// the shrinking walk when the axis shrinks or keeps its size, the enlarging
-// walk when it grows. Every entry lies within 0 .. srcCount - 1.
-void axisSteps(int srcCount, int dstCount, Array<int, int>& steps);
-
 // dst(x, y) = src[rowOffsets[y] + stepsX[x]] for a dstWidth x dstHeight dst.
 void sampleNearest(const unsigned int* src, unsigned int* dst, int dstWidth, int dstHeight,
                    const int* stepsX, const int* rowOffsets);

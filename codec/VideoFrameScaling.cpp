@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ImagePixels.h"
+#include "ImageScaler.h"
 
 using imaging::pixelCount;
 
@@ -28,7 +29,7 @@ bool validPair(const unsigned int* src, int srcWidth, int srcHeight, const unsig
 void axisRanges(int srcCount, int dstCount, std::vector<int>& begin, std::vector<int>& end)
 {
     Array<int, int> steps;
-    imaging::axisSteps(srcCount, dstCount, steps);
+    ImageScaler::fillAxisSteps(srcCount, dstCount, steps);
     begin.assign(steps.data(), steps.data() + dstCount);
     end.resize(static_cast<size_t>(dstCount));
     for (int d = 0; d < dstCount; ++d) {
@@ -304,8 +305,8 @@ void VideoFrame::shrinkPixelsF(const unsigned int* src, int srcWidth, int srcHei
     if (!validPair(src, srcWidth, srcHeight, dst, dstWidth, dstHeight))
         return;
     Array<int, int> stepsX, stepsY;
-    imaging::axisSteps(srcWidth, dstWidth, stepsX);
-    imaging::axisSteps(srcHeight, dstHeight, stepsY);
+    ImageScaler::fillAxisSteps(srcWidth, dstWidth, stepsX);
+    ImageScaler::fillAxisSteps(srcHeight, dstHeight, stepsY);
     for (int i = 0; i < stepsY.count(); ++i)
         stepsY[i] *= srcWidth;
     imaging::sampleNearest(src, dst, dstWidth, dstHeight, stepsX.data(), stepsY.data());

@@ -1,5 +1,4 @@
-#include "ImageEnlarger.h"
-#include "ImageShrinker.h"
+#include "ImageScaler.h"
 #include "VideoFrame.h"
 
 #include <algorithm>
