@@ -170,12 +170,14 @@ void JPEGEncoder::setSize(int width, int height)
     m_paddedHeight = (height + 7) & ~7;
 }
 
-void JPEGEncoder::reserve(int bytes)
+void JPEGEncoder::reserve(long long bytes)
 {
     if (m_buffer.count() >= bytes)
         return;
+    if (bytes > INT_MAX)
+        onError("Image too large to encode");
     try {
-        m_buffer.setCount(bytes);
+        m_buffer.setCount(static_cast<int>(bytes));
     } catch (const std::bad_alloc&) {
         onError("Not enough memory.");
     }
@@ -218,8 +220,10 @@ void JPEGEncoder::encodeImage(const int* pixels, bool full, const char* comment,
     if (commentLength > static_cast<size_t>(kMaxCommentLength))
         onError("Comment too long");
 
+    // Sizes in 64 bits: the picture's bytes plus the comment can pass INT_MAX
+    // even when the picture alone does not (reserve refuses that).
     m_buffer.setGrowBy(m_width * 3);
-    reserve(m_width * m_height * 3 + kMaxHeaderBytes + static_cast<int>(commentLength)
+    reserve(3LL * m_width * m_height + kMaxHeaderBytes + static_cast<long long>(commentLength)
             + kMaxMcuBytes);
     m_buf = m_buffer.data();
     m_writePos = 0;
@@ -233,7 +237,8 @@ void JPEGEncoder::encodeImage(const int* pixels, bool full, const char* comment,
     for (int by = 0; by < m_paddedHeight / 8; ++by) {
         for (int bx = 0; bx < m_paddedWidth / 8; ++bx) {
             if (m_buffer.count() - m_writePos < kMaxMcuBytes) {
-                reserve(m_buffer.count() + m_buffer.growBy() + kMaxMcuBytes);
+                reserve(static_cast<long long>(m_buffer.count()) + m_buffer.growBy()
+                        + kMaxMcuBytes);
                 m_buf = m_buffer.data();
             }
             loadBlocks(pixels, bx, by);

@@ -20,8 +20,10 @@
 // edge of the last blocks repeat the last column or row.
 //
 // Errors (a null pixel pointer, a size outside 1..65535 or too large to
-// buffer, a comment longer than a segment holds) throw EncoderException with
-// the reason as message, before `out` is touched. The grid encoder catches
+// buffer, a comment longer than a segment holds, an image whose stream with
+// its headers and comment could not fit a buffer of INT_MAX bytes) throw
+// EncoderException with the reason as message, before `out` is touched and
+// before any pixel is read. The grid encoder catches
 // them. One object is reused for every box; it is not shared between threads.
 class JPEGEncoder
 {
@@ -57,7 +59,9 @@ private:
 
     [[noreturn]] void onError(const char* text);
     void setSize(int width, int height);
-    void reserve(int bytes);
+    // Grows the internal buffer to at least `bytes`; refuses (throws) what an
+    // int-indexed buffer cannot hold.
+    void reserve(long long bytes);
     void encodeImage(const int* pixels, bool full, const char* comment,
                      Array<unsigned char, int>& out);
     void writeHeaders(const char* comment);

@@ -18,15 +18,42 @@ void VideoFrame::setPixels(const unsigned int* source, int width, int height)
 {
     if (!source || width < 0 || height < 0)
         return;
-    const long long count = static_cast<long long>(width) * height;
-    if (count > INT_MAX)
-        throw std::bad_alloc();
-    m_width = width;
-    m_height = height;
-    m_pixels.setCount(static_cast<int>(count));
+    const size_t count = takeSize(width, height);
     if (count > 0)
-        std::memcpy(m_pixels.data(), source, static_cast<size_t>(count) * sizeof(unsigned int));
+        std::memcpy(m_pixels.data(), source, count * sizeof(unsigned int));
 }
+
+namespace {
+
+// One axis of the clipped copy: the destination offset, the source offset and
+// the length, cut to both images. 64-bit, so that offsets and lengths may be
+// any int without a sum or difference wrapping round. False when nothing of
+// the axis is left.
+bool clipAxis(long long& dst, long long& src, long long& n, int dstSize, int srcSize)
+{
+    if (dst > dstSize)
+        return false;
+    if (dst < 0) {
+        n += dst;
+        src -= dst;
+        dst = 0;
+    }
+    n = std::min(n, dstSize - dst);
+    if (src >= srcSize)
+        return false;
+    if (src < 0) {
+        n += src;
+        dst -= src;
+        src = 0;
+    }
+    n = std::min(n, srcSize - src);
+    // Moving dst right above may have pushed the rectangle off the
+    // destination again.
+    n = std::min(n, dstSize - dst);
+    return n > 0;
+}
+
+} // namespace
 
 void VideoFrame::copy(unsigned int* dst, int dstWidth, int dstHeight, const unsigned int* src,
                       int srcWidth, int srcHeight, int dstX, int dstY, int width, int height,
@@ -34,45 +61,12 @@ void VideoFrame::copy(unsigned int* dst, int dstWidth, int dstHeight, const unsi
 {
     if (!dst || !src || dstWidth <= 0 || dstHeight <= 0 || srcWidth <= 0 || srcHeight <= 0)
         return;
-    if (dstX > dstWidth || dstY > dstHeight)
+    long long dx = dstX, dy = dstY, sx = srcX, sy = srcY, w = width, h = height;
+    if (!clipAxis(dx, sx, w, dstWidth, srcWidth) || !clipAxis(dy, sy, h, dstHeight, srcHeight))
         return;
-    // Clip against the destination.
-    if (dstX < 0) {
-        width += dstX;
-        srcX -= dstX;
-        dstX = 0;
-    }
-    if (dstY < 0) {
-        height += dstY;
-        srcY -= dstY;
-        dstY = 0;
-    }
-    width = std::min(width, dstWidth - dstX);
-    height = std::min(height, dstHeight - dstY);
-    // Clip against the source.
-    if (srcX >= srcWidth || srcY >= srcHeight)
-        return;
-    if (srcX < 0) {
-        width += srcX;
-        dstX -= srcX;
-        srcX = 0;
-    }
-    if (srcY < 0) {
-        height += srcY;
-        dstY -= srcY;
-        srcY = 0;
-    }
-    width = std::min(width, srcWidth - srcX);
-    height = std::min(height, srcHeight - srcY);
-    // Moving dstX/dstY right above may have pushed the rectangle off the
-    // destination again; cut it once more so no row runs past the edge.
-    width = std::min(width, dstWidth - dstX);
-    height = std::min(height, dstHeight - dstY);
-    if (width <= 0 || height <= 0)
-        return;
-    for (int r = 0; r < height; ++r) {
-        std::memmove(dst + static_cast<size_t>(dstY + r) * dstWidth + dstX,
-                     src + static_cast<size_t>(srcY + r) * srcWidth + srcX,
-                     static_cast<size_t>(width) * sizeof(unsigned int));
+    for (long long r = 0; r < h; ++r) {
+        std::memmove(dst + static_cast<size_t>(dy + r) * dstWidth + dx,
+                     src + static_cast<size_t>(sy + r) * srcWidth + sx,
+                     static_cast<size_t>(w) * sizeof(unsigned int));
     }
 }

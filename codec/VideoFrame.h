@@ -25,14 +25,9 @@ public:
             return;
         if (width == m_width && height == m_height && m_pixels.count() == width * height)
             return;
-        const long long count = static_cast<long long>(width) * height;
-        if (count > INT_MAX)
-            throw std::bad_alloc();
-        m_width = width;
-        m_height = height;
-        m_pixels.setCount(static_cast<int>(count));
+        const size_t count = takeSize(width, height);
         if (count > 0)
-            std::memset(m_pixels.data(), 0, static_cast<size_t>(count) * sizeof(unsigned int));
+            std::memset(m_pixels.data(), 0, count * sizeof(unsigned int));
     }
 
     // Sets every pixel to colour; an empty frame stays as it is.
@@ -44,7 +39,9 @@ public:
 
     // Copies the width x height rectangle at (srcX, srcY) of the source image
     // to (dstX, dstY) of the destination image, clipped to both images: it
-    // never reads outside the source nor writes outside the destination.
+    // never reads outside the source nor writes outside the destination,
+    // whatever int values the offsets and sizes hold (null buffers and images
+    // without pixels copy nothing).
     static void copy(unsigned int* dst, int dstWidth, int dstHeight, const unsigned int* src,
                      int srcWidth, int srcHeight, int dstX, int dstY, int width, int height,
                      int srcX, int srcY);
@@ -60,6 +57,19 @@ public:
     Array<unsigned int, int>& scratch() { return m_scratch; }
 
 private:
+    // Takes the size (non-negative) and sets the pixel count to match;
+    // returns that count. Throws std::bad_alloc above INT_MAX pixels.
+    size_t takeSize(int width, int height)
+    {
+        const long long count = static_cast<long long>(width) * height;
+        if (count > INT_MAX)
+            throw std::bad_alloc();
+        m_width = width;
+        m_height = height;
+        m_pixels.setCount(static_cast<int>(count));
+        return static_cast<size_t>(count);
+    }
+
     Array<unsigned int, int> m_pixels;
     Array<unsigned int, int> m_scratch;
     int m_width = 0;
