@@ -5,6 +5,7 @@
 
 #include "ByteReader.h"
 #include "GridFormat.h"
+#include "JpegTransforms.h"
 
 static const QString excDecoderSender = QString::fromLatin1("DecoderException");
 
@@ -99,58 +100,17 @@ inline void storeQuant(float* dst, int natural, double q)
     dst[natural] = static_cast<float>(q * kAanFactors[natural >> 3] * kAanFactors[natural & 7]);
 }
 
-// The AAN inverse butterfly on eight vectors of eight lanes: vector i is
-// w[8 * i] .. w[8 * i + 7], the lanes are independent.
-inline void inverseButterflies(float* w)
-{
-    for (int c = 0; c < 8; ++c) {
-        float* p = w + c;
-        float t0 = p[0];
-        float t1 = p[16];
-        float t2 = p[32];
-        float t3 = p[48];
-        float t10 = t0 + t2;
-        float t11 = t0 - t2;
-        float t13 = t1 + t3;
-        float t12 = (t1 - t3) * 1.414213562f - t13;
-        t0 = t10 + t13;
-        t3 = t10 - t13;
-        t1 = t11 + t12;
-        t2 = t11 - t12;
-
-        float t4 = p[8];
-        float t5 = p[24];
-        float t6 = p[40];
-        float t7 = p[56];
-        const float z13 = t6 + t5;
-        const float z10 = t6 - t5;
-        const float z11 = t4 + t7;
-        const float z12 = t4 - t7;
-        t7 = z11 + z13;
-        t11 = (z11 - z13) * 1.414213562f;
-        const float z5 = (z10 + z12) * 1.847759065f;
-        t10 = 1.082392200f * z12 - z5;
-        t12 = -2.613125930f * z10 + z5;
-        t6 = t12 - t7;
-        t5 = t11 - t6;
-        t4 = t10 + t5;
-
-        p[0] = t0 + t7;
-        p[56] = t0 - t7;
-        p[8] = t1 + t6;
-        p[48] = t1 - t6;
-        p[16] = t2 + t5;
-        p[40] = t2 - t5;
-        p[32] = t3 + t4;
-        p[24] = t3 - t4;
-    }
-}
-
 } // namespace
 
 JPEGDecoder::JPEGDecoder()
 {
     init();
+    m_avx2 = JpegTransforms::avx2Supported();
+}
+
+void JPEGDecoder::setVectorised(bool on)
+{
+    m_avx2 = on && JpegTransforms::avx2Supported();
 }
 
 JPEGDecoder::~JPEGDecoder()
@@ -160,31 +120,6 @@ JPEGDecoder::~JPEGDecoder()
 
 void JPEGDecoder::init()
 {
-    // Colour tables: truncated toward zero, like the casts below do.
-    for (int i = 0; i < 256; ++i) {
-        m_crToR[i] = static_cast<int>((i - 128) * 1.402);
-        m_cbToB[i] = static_cast<int>((i - 128) * 1.772);
-    }
-    m_cbcrToG.setCount(256 * 256);
-    for (int cr = 0; cr < 256; ++cr)
-        for (int cb = 0; cb < 256; ++cb)
-            m_cbcrToG[cr << 8 | cb] =
-                static_cast<short>((cb - 128) * -0.34414 - (cr - 128) * 0.71414);
-
-    // Range limit: 256 zeros, the identity 0..255, 384 x 255, 384 zeros,
-    // 0..127. Colour conversion indexes it directly (clamping); the IDCT
-    // indexes it at +128 after masking with 0x3FF, which level-shifts and
-    // clamps in one look-up (negative values wrap into the upper part).
-    uint8_t* t = m_rangeTable;
-    std::memset(t, 0, 256);
-    for (int i = 0; i < 256; ++i)
-        t[256 + i] = static_cast<uint8_t>(i);
-    std::memset(t + 512, 255, 384);
-    std::memset(t + 896, 0, 384);
-    for (int i = 0; i < 128; ++i)
-        t[1280 + i] = static_cast<uint8_t>(i);
-    m_rangeLimit = m_rangeTable + 256;
-
     std::memset(m_quant, 0, sizeof(m_quant));
     std::memset(m_rawQuant, 0, sizeof(m_rawQuant));
 
@@ -199,7 +134,6 @@ void JPEGDecoder::init()
 
 void JPEGDecoder::freeMemUsed()
 {
-    m_cbcrToG.freeAllMemory();
 }
 
 void JPEGDecoder::onError(const char* text)
@@ -713,40 +647,19 @@ bool JPEGDecoder::restartScan()
 
 void JPEGDecoder::idctBlock(const short* coef, const float* quant, uint8_t* dst, int stride)
 {
-    const uint8_t* limit = m_rangeLimit + 128;
-
     // Without AC terms every column, and then every row, is constant: the
     // full transform would give this same value everywhere.
     if (!m_acPresent) {
+        const uint8_t* limit = JpegTransforms::colourTables().limit() + 128;
         const uint8_t v = limit[((static_cast<int>(coef[0] * quant[0]) + 4) >> 3) & 0x3FF];
         for (int r = 0; r < 8; ++r)
             std::memset(dst + r * stride, v, 8);
         return;
     }
-
-    alignas(32) float ws[64];
-    for (int k = 0; k < 64; ++k)
-        ws[k] = coef[k] * quant[k];
-
-    // Columns, then (after a transpose) rows, each time all eight lanes side
-    // by side so that the compiler vectorises the butterflies.
-    alignas(32) float tr[64];
-    inverseButterflies(ws);
-    for (int r = 0; r < 8; ++r)
-        for (int c = 0; c < 8; ++c)
-            tr[8 * c + r] = ws[8 * r + c];
-    inverseButterflies(tr);
-
-    // tr[8 * c + r] is output row r, column c, times 8 and without the level
-    // shift, which the range-limit look-up adds while clamping.
-    alignas(32) int v[64];
-    for (int k = 0; k < 64; ++k)
-        v[k] = ((static_cast<int>(tr[k]) + 4) >> 3) & 0x3FF;
-    for (int r = 0; r < 8; ++r) {
-        uint8_t* out = dst + r * stride;
-        for (int c = 0; c < 8; ++c)
-            out[c] = limit[v[8 * c + r]];
-    }
+    if (m_avx2)
+        JpegTransforms::idctAvx2(coef, quant, dst, stride);
+    else
+        JpegTransforms::idct(coef, quant, dst, stride);
 }
 
 void JPEGDecoder::storeMcu(const Frame& f, int mcuX, int mcuY, int* out)
@@ -759,8 +672,17 @@ void JPEGDecoder::storeMcu(const Frame& f, int mcuX, int mcuY, int* out)
     const int h = f.height - y0 < mcuH ? f.height - y0 : mcuH;
     const int shiftX = f.maxH - 1;  // chroma sample = pixel >> shift
     const int shiftY = f.maxV - 1;
-    const uint8_t* limit = m_rangeLimit;
-    const short* green = m_cbcrToG.data();
+    if (shiftX == 0 && shiftY == 0 && w == 8 && h == 8) {
+        int* dst = out + static_cast<long long>(y0) * f.width + x0;
+        if (m_avx2)
+            JpegTransforms::convert8x8Avx2(m_planeY, 16, m_planeCb, m_planeCr, dst, f.width);
+        else
+            JpegTransforms::convert8x8(m_planeY, 16, m_planeCb, m_planeCr, dst, f.width);
+        return;
+    }
+    // Subsampled chroma, or an MCU cut by the image's edge.
+    const JpegTransforms::ColourTables& t = JpegTransforms::colourTables();
+    const uint8_t* limit = t.limit();
 
     for (int y = 0; y < h; ++y) {
         int* row = out + static_cast<long long>(y0 + y) * f.width + x0;
@@ -771,9 +693,9 @@ void JPEGDecoder::storeMcu(const Frame& f, int mcuX, int mcuY, int* out)
             const int l = lum[x];
             const int cb = cbRow[x >> shiftX];
             const int cr = crRow[x >> shiftX];
-            const unsigned red = limit[l + m_crToR[cr]];
-            const unsigned grn = limit[l + green[cr << 8 | cb]];
-            const unsigned blu = limit[l + m_cbToB[cb]];
+            const unsigned red = limit[l + t.crToR[cr]];
+            const unsigned grn = limit[l + t.cbcrToG[cr << 8 | cb]];
+            const unsigned blu = limit[l + t.cbToB[cb]];
             row[x] = static_cast<int>(0xFF000000u | red << 16 | grn << 8 | blu);
         }
     }
@@ -796,6 +718,19 @@ void JPEGDecoder::decodeScan(const Frame& f, const unsigned char* data, int leng
                 restartScan();
             ++mcuCount;
 
+            // 4:4:4 MCUs wholly inside the image: the three blocks go through
+            // the fused vector transform straight into the output.
+            if (m_avx2 && f.maxH == 1 && f.maxV == 1 && 8 * mx + 8 <= f.width
+                && 8 * my + 8 <= f.height) {
+                bool ac[3];
+                for (int c = 0; c < 3; ++c) {
+                    decodeBlock(*f.dc[c], *f.ac[c], m_pred[c], m_mcuCoef[c]);
+                    ac[c] = m_acPresent;
+                }
+                JpegTransforms::mcu444Avx2(m_mcuCoef, f.quant, ac,
+                                           out + (8LL * my) * f.width + 8 * mx, f.width);
+                continue;
+            }
             for (int by = 0; by < f.maxV; ++by) {
                 for (int bx = 0; bx < f.maxH; ++bx) {
                     decodeBlock(*f.dc[0], *f.ac[0], m_pred[0], m_coef);

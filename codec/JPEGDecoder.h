@@ -114,6 +114,14 @@ public:
     // chrominance (1), natural order, AAN factors included.
     const float* rawQuantTable(int index) const { return m_rawQuant[index & 1]; }
 
+    // The inverse DCT and the 4:4:4 colour conversion run hand-vectorised
+    // (JpegTransforms) when the processor has AVX2, portable code otherwise; both
+    // give the same bytes. Turning it off forces the portable code (for tests
+    // and benchmarks that compare the two); turning it on where AVX2 is
+    // missing changes nothing. vectorised() says which runs.
+    void setVectorised(bool on);
+    bool vectorised() const { return m_avx2; }
+
 private:
     struct HuffTable
     {
@@ -191,21 +199,17 @@ private:
     HuffTable m_acTables[4];
     Frame m_jfif;
 
-    // Per-MCU work area: coefficients, Y planes up to 16 x 16, Cb and Cr 8 x 8.
+    // Per-MCU work area: coefficients, Y planes up to 16 x 16, Cb and Cr 8 x 8;
+    // the three blocks of a 4:4:4 MCU for the fused vector path.
     alignas(32) short m_coef[64];
+    alignas(32) int16_t m_mcuCoef[3][64];
     alignas(32) uint8_t m_planeY[16 * 16];
     alignas(32) uint8_t m_planeCb[64];
     alignas(32) uint8_t m_planeCr[64];
     int m_pred[3] = {};
     bool m_acPresent = false;           // the last decoded block has AC terms
 
-    // Colour conversion, built once.
-    int m_crToR[256];
-    int m_cbToB[256];
-    Array<short, int> m_cbcrToG;        // 256 x 256, index cr << 8 | cb
-    uint8_t m_rangeTable[1408];
-    const uint8_t* m_rangeLimit;        // m_rangeTable + 256: valid -256..1151
-
     QString m_lastError;
     bool m_damaged = false;
+    bool m_avx2 = false;
 };
