@@ -221,6 +221,52 @@ TEST_F(GridDecoderTest, ScreenHeaders)
     }
     screen(16384, 4096); // the limits themselves are accepted
     EXPECT_EQ(rec.dimensions.back(), std::make_pair(16384, 4096));
+
+    // The reserved byte is kept as stored, 0 when the header stops before
+    // it, and a refused header leaves the one before.
+    const unsigned char reserved[] = {0, 64, 0, 32, 77, 0xA5};
+    decoder.decodeScreen(reserved, 6);
+    EXPECT_EQ(decoder.reservedHeaderByte(), 0xA5);
+    const unsigned char refused[] = {0xFF, 0xFF, 0xFF, 0xFF, 77, 0x11};
+    decoder.decodeScreen(refused, 6);
+    EXPECT_EQ(decoder.reservedHeaderByte(), 0xA5);
+    decoder.decodeScreen(reserved, 5);
+    EXPECT_EQ(decoder.reservedHeaderByte(), 0);
+}
+
+TEST_F(GridDecoderTest, ResetForgetsTheScreenThePaletteAndTheCache)
+{
+    const unsigned char header[] = {0, 64, 0, 32, 77, 0x33};
+    decoder.decodeScreen(header, 6);
+    Bytes colours = {201, 1};
+    for (int c = 0; c < 25; ++c) // more colours than the cache has slots
+        append(colours, {1, c, 2 * c, 3 * c});
+    decode(colours);
+    ASSERT_NE(decoder.cache().item(19), nullptr);
+
+    decoder.reset();
+    EXPECT_EQ(decoder.screenWidth() + decoder.screenHeight(), 0);
+    EXPECT_EQ(decoder.columns() + decoder.rows(), 0);
+    EXPECT_FALSE(decoder.passFlag());
+    EXPECT_EQ(decoder.reservedHeaderByte(), 0);
+    EXPECT_EQ(decoder.paletteEntry(0), 0xFF000000u);
+    ASSERT_EQ(decoder.cache().size(), GridDecoder::kCacheSlots);
+    for (int i = 0; i < decoder.cache().size(); ++i)
+        EXPECT_EQ(decoder.cache().item(i), nullptr) << i;
+    // No grid: box data reports nothing, not even the end of the pass.
+    rec.passes = 0;
+    EXPECT_TRUE(decode({201, 1, 21}).empty());
+    EXPECT_EQ(rec.passes, 0);
+
+    // A new header of the old size is a new screen again, and the first
+    // colour after the reset lands in the first slot.
+    rec.dimensions.clear();
+    decoder.decodeScreen(header, 6);
+    EXPECT_EQ(rec.dimensions.size(), 1u);
+    decode({1, 7, 8, 9});
+    ASSERT_NE(decoder.cache().item(0), nullptr);
+    EXPECT_EQ(decoder.cache().item(0)->m_color, int(0xFF070809u));
+    EXPECT_EQ(decoder.cache().item(1), nullptr);
 }
 
 TEST_F(GridDecoderTest, CodesCutOffByTheEndOfTheData)
@@ -273,16 +319,25 @@ TEST_F(GridDecoderTest, JPEGBoxes)
     Array<unsigned char, int> jpeg;
     encoder.encodeRaw(pixels, 16, 16, jpeg);
 
-    Bytes data = {6, Bytes::value_type(jpeg.count() >> 8), Bytes::value_type(jpeg.count())};
+    // Two colours first: the JPEG boxes leave the palette as it is, so the
+    // 2-colour bitmap after them paints with those colours.
+    Bytes data = {2, 1, 2, 3, 4, 5, 6};
+    data.resize(data.size() + 32, 0x0F);
+    append(data, {6, int(jpeg.count() >> 8), int(jpeg.count() & 0xFF)});
     data.insert(data.end(), jpeg.data(), jpeg.data() + jpeg.count());
     // Length 0 is an empty payload: the same JPEG output again, and the
     // following code is read right after the two length bytes.
-    append(data, {6, 0, 0, 21});
+    append(data, {6, 0, 0, 22});
+    data.resize(data.size() + 32, 0xF0);
     const auto& boxes = decode(data);
-    ASSERT_EQ(boxes.size(), 3u);
-    EXPECT_NEAR(int(boxes[0].pixels[17] >> 16), 0xFF00 | (pixels[17] >> 16), 8);
-    EXPECT_EQ(boxes[1].pixels, boxes[0].pixels);
-    EXPECT_EQ(boxes[2].place[0], 32);
+    ASSERT_EQ(boxes.size(), 4u);
+    EXPECT_NEAR(int(boxes[1].pixels[17] >> 16), 0xFF00 | (pixels[17] >> 16), 8);
+    EXPECT_EQ(boxes[2].pixels, boxes[1].pixels);
+    EXPECT_EQ(boxes[3].place[0], 48);
+    EXPECT_EQ(decoder.paletteEntry(0), 0xFF010203u);
+    EXPECT_EQ(decoder.paletteEntry(1), 0xFF040506u);
+    EXPECT_EQ(boxes[3].pixels[0], 0xFF010203u);
+    EXPECT_EQ(boxes[3].pixels[4], 0xFF040506u);
 
     // A length one past the end: not decoded, nothing reported.
     const int tooLong = jpeg.count() + 1;

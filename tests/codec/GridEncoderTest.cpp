@@ -239,11 +239,13 @@ TEST(GridEncoderTest, JPEGBoxesUseTheFactorOfTheQuality)
     for (int i = 0; i < 256; ++i)
         f.pixels()[i] = 0xFF000000u | unsigned(i) * 0x010203u;
     GridEncoder enc;
-    for (int quality : {90, 89, 0, 150}) {
+    const struct {
+        int quality, factor;
+    } cases[] = {{90, 26}, {89, 29}, {70, 77}, {0, 255}, {100, 0}, {150, 0}, {-5, 255}};
+    for (const auto& [quality, factor] : cases) {
         enc.setQuality(quality);
         enc.setScreenDimension(16, 16);
         const Bytes out = encodeOnce(enc, f);
-        const int factor = 255 - std::min(quality, 100) * 255 / 100;
         EXPECT_EQ(enc.getJPEGScaleFactor(), factor) << quality;
 
         JPEGEncoder reference;

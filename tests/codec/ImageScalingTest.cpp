@@ -64,23 +64,26 @@ TEST(ImageScalingTest, StretchPicksTheResamplerByRatio)
     EXPECT_EQ(tiny, (Pixels{rgb(0, 10, 201), 5}));
 
     // 60 % and more: bilinear zoom; below: area averaging; same size: a copy.
-    using Resampler = void (*)(const unsigned int*, int, int, unsigned int*, int, int);
+    // A ramp of red 0, 10, .. 90 over ten columns (two equal rows) shows
+    // which: to six columns the bilinear positions 0, 1.5, 3, .. 7.5 give
+    // 0, 15, .. 75; to four columns the shrinking walk's ranges [0, 2),
+    // [2, 5), [5, 8), [8, 10) average to 5, 30, 60, 85.
+    Pixels ramp(20);
+    for (int i = 0; i < 20; ++i)
+        ramp[i] = rgb(i % 10 * 10, 0, 0);
     const struct {
-        int size;
-        Resampler expected;
-    } cases[] = {{60, [](const unsigned int* s, int sw, int sh, unsigned int* d, int dw, int dh) {
-                      VideoFrame::zoom(s, sw, sh, d, dw, dh, true);
-                  }},
-                 {59, VideoFrame::shrinkPixels},
-                 {100, [](const unsigned int* s, int sw, int sh, unsigned int* d, int, int) {
-                      std::copy(s, s + sw * sh, d);
-                  }}};
+        int width;
+        Pixels expected;
+    } cases[] = {{6, {rgb(0, 0, 0), rgb(15, 0, 0), rgb(30, 0, 0), rgb(45, 0, 0), rgb(60, 0, 0), rgb(75, 0, 0)}},
+                 {4, {rgb(5, 0, 0), rgb(30, 0, 0), rgb(60, 0, 0), rgb(85, 0, 0)}}};
     for (const auto& c : cases) {
-        Pixels actual(c.size * c.size, 0), expected(c.size * c.size, 1);
-        VideoFrame::stretchPixels(src.data(), 100, 100, actual.data(), c.size, c.size);
-        c.expected(src.data(), 100, 100, expected.data(), c.size, c.size);
-        EXPECT_EQ(actual, expected) << c.size;
+        Pixels actual(size_t(c.width), 1);
+        VideoFrame::stretchPixels(ramp.data(), 10, 2, actual.data(), c.width, 1);
+        EXPECT_EQ(actual, c.expected) << c.width;
     }
+    Pixels same(20, 1);
+    VideoFrame::stretchPixels(ramp.data(), 10, 2, same.data(), 10, 2);
+    EXPECT_EQ(same, ramp);
 
     // Half the width but not half the height must not take the 2 x 2 path,
     // which would write 50 x 50 pixels into this 50 x 30 buffer.

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -75,6 +76,84 @@ TEST(JPEGDecoderTest, RawRoundTripOfBoxesAtSeveralQualities)
     decodeExact(dec, ourRaw(odd, 20, 10, 90), true, out);
     ASSERT_EQ(out.count(), 200);
     EXPECT_LE(compare(out.data(), odd.data(), 200).max, 16);
+}
+
+TEST(JPEGDecoderTest, RawQuantisationTablesAtQualitiesZeroAndHundred)
+{
+    // Quality 100 is factor 0: every step 1, times the AAN factors of row
+    // and column. Quality 0 is factor 255: (step * 255 + 50) / 100, at most
+    // 255. Steps and factors written out here, not taken from the code.
+    const double aan[8] = {1.0, 1.387039845, 1.306562965, 1.175875602,
+                           1.0, 0.785694958, 0.5411961,   0.275899379};
+    JPEGDecoder dec;
+    dec.setRawImageFormat(100, 16, 16);
+    EXPECT_EQ(dec.getScaleFactor(), 0);
+    for (int k = 0; k < 64; ++k) {
+        EXPECT_FLOAT_EQ(dec.rawQuantTable(0)[k], float(aan[k / 8] * aan[k % 8])) << k;
+        EXPECT_FLOAT_EQ(dec.rawQuantTable(1)[k], float(aan[k / 8] * aan[k % 8])) << k;
+    }
+    dec.setRawImageFormat(0, 16, 16);
+    EXPECT_EQ(dec.getScaleFactor(), 255);
+    const struct {
+        int k, luma, chroma; // natural position, steps at factor 255
+    } steps[] = {{0, 41, 43},   {1, 28, 46},    {2, 26, 61},    {9, 31, 54},
+                 {5, 102, 252}, {7, 156, 252},  {46, 255, 252}, {63, 252, 252},
+                 {56, 184, 252}, {20, 102, 252}};
+    for (const auto& e : steps) {
+        const double aanK = aan[e.k / 8] * aan[e.k % 8];
+        EXPECT_FLOAT_EQ(dec.rawQuantTable(0)[e.k], float(e.luma * aanK)) << e.k;
+        EXPECT_FLOAT_EQ(dec.rawQuantTable(1)[e.k], float(e.chroma * aanK)) << e.k;
+    }
+
+    // Twelve blocks without a coefficient, written bit by bit: per MCU the
+    // luminance DC code 00 and end of block 1010, the chrominance ones 00
+    // and 00, twice; padded with ones. Mid grey at any factor.
+    std::string bits;
+    for (int mcu = 0; mcu < 4; ++mcu)
+        bits += "001010" "0000" "0000";
+    while (bits.size() % 8)
+        bits += '1';
+    Bytes zero;
+    for (size_t i = 0; i < bits.size(); i += 8)
+        zero.push_back(static_cast<unsigned char>(std::stoi(bits.substr(i, 8), nullptr, 2)));
+    for (int quality : {0, 70, 100}) {
+        dec.setRawImageFormat(quality, 16, 16);
+        Array<int, int> out;
+        decodeExact(dec, zero, true, out);
+        ASSERT_EQ(out.count(), 256);
+        EXPECT_FALSE(dec.imageDamaged());
+        for (int i = 0; i < 256; ++i)
+            ASSERT_EQ(unsigned(out[i]), 0xFF808080u) << quality << " pixel " << i;
+    }
+}
+
+TEST(JPEGDecoderTest, FlatGreyDecodesExactlyAsTheAccurateIntegerIdct)
+{
+    // A flat grey block has only a DC term, so the float transform and
+    // libjpeg-turbo's accurate integer one must agree to the last bit: the
+    // rounding (x + 4) >> 3 of the flat path shows here at every level whose
+    // quantised DC is not a multiple of eight.
+    // Both transform paths (where the processor has the vector one).
+    JPEGDecoder vector, portable;
+    portable.setVectorised(false);
+    for (int quality : {85, 70, 62}) {
+        for (int level = 0; level < 256; ++level) {
+            const std::vector<int> px(256, level << 16 | level << 8 | level);
+            const Bytes jpeg = libjpegEncode(px, 16, 16, quality);
+            int w = 0, h = 0;
+            const std::vector<int> ref = turboDecode(jpeg, w, h, TJFLAG_ACCURATEDCT);
+            ASSERT_EQ(ref.size(), 256u);
+            for (JPEGDecoder* dec : {&vector, &portable}) {
+                Array<int, int> out;
+                decodeExact(*dec, jpeg, false, out);
+                ASSERT_EQ(out.count(), 256) << dec->lastError().toStdString();
+                for (int i = 0; i < 256; ++i)
+                    ASSERT_EQ(out[i] & 0xFFFFFF, ref[i])
+                        << "quality " << quality << " level " << level
+                        << (dec->vectorised() ? " vector" : " portable");
+            }
+        }
+    }
 }
 
 TEST(JPEGDecoderTest, ReadsWhatLibjpegTurboWrites)
@@ -169,6 +248,29 @@ static const HeaderCase kHeaderCases[] = {
      }, "Invalid DRI header size"},
     {"SamplingBeyondTwo", [](Bytes& b) { b[sof(b) + 11] = 0x31; },
      "Only 1x1, 2x1, 1x2 and 2x2 sampling supported"},
+    // APP0 at offset 2: marker, length, "JFIF\0" from 6, version 11-12,
+    // units 13, densities 14-17, thumbnail size 18-19.
+    {"NoApp0", [](Bytes& b) { b[3] = 0xE1; }, "Invalid JPEG format"},
+    {"NotJfif", [](Bytes& b) { b[9] = 'X'; }, "Invalid JPEG format. Not a JFIF."},
+    {"Version", [](Bytes& b) { b[12] = 2; }, "JFIF version not supported."},
+    {"Units", [](Bytes& b) { b[13] = 1; }, "JPEG format not supported. Units found."},
+    {"Density", [](Bytes& b) { b[17] = 72; }, "JPEG format not supported. X and/or m_Y density != 1."},
+    {"Thumbnail", [](Bytes& b) { b[18] = 1; }, " Cannot process JFIF thumbnailed files."},
+    {"Precision", [](Bytes& b) { b[sof(b) + 4] = 12; }, "Only 8 bit precision supported"},
+    {"ComponentIds", [](Bytes& b) { b[sof(b) + 13] = 5; }, "Only YCbCr format supported"},
+    {"QuantTableNumber", [](Bytes& b) { b[sof(b) + 15] = 4; }, "Invalid quantization table number"},
+    {"SixteenBitQuant", [](Bytes& b) { b[markerAt(b, 0xDB) + 4] = 0x10; },
+     "16 bit quantization table not supported."},
+    {"Progressive", [](Bytes& b) { b[sof(b) + 1] = 0xC2; }, "Progressive JPEGs not supported"},
+    {"SosComponents", [](Bytes& b) { b[markerAt(b, 0xDA) + 4] = 1; }, "Invalid SOS marker"},
+    {"ChromaTallerThanLuma", [](Bytes& b) { b[sof(b) + 14] = 0x12; },
+     "Vertical sampling factor for m_Y should be >= sampling factor for m_Cb, m_Cr"},
+    {"ChromaWiderThanLuma", [](Bytes& b) { b[sof(b) + 17] = 0x21; },
+     "Horizontal sampling factor for m_Y should be >= sampling factor for m_Cb, m_Cr"},
+    {"CbSubsampled", [](Bytes& b) { b[sof(b) + 11] = 0x22; b[sof(b) + 14] = 0x12; },
+     "m_Cb sampling factors should be = 1"},
+    {"CrSubsampled", [](Bytes& b) { b[sof(b) + 11] = 0x22; b[sof(b) + 17] = 0x21; },
+     "m_Cr sampling factors should be = 1"},
 };
 
 TEST(JPEGDecoderTest, HeaderFaultsAreRefusedWithTheirTextAndOutUnchanged)

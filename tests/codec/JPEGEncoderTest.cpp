@@ -159,5 +159,22 @@ TEST(JPEGEncoderTest, BadArgumentsThrowAndLeaveOutAlone)
     };
     expectError([&] { enc.encodeRaw(nullptr, 4, 4, out); }, "No pixels to encode");
     expectError([&] { enc.encode(px.data(), 65536, 1, out); }, "Image size not supported");
+    expectError([&] { enc.encodeRaw(px.data(), 0, 4, out); }, "Image size not supported");
+    expectError([&] { enc.encodeRaw(px.data(), 4, -1, out); }, "Image size not supported");
+    expectError([&] { enc.prepare(-4, 4, out); }, "Image size not supported");
     expectError([&] { enc.encode(px.data(), 4, 4, out, longComment.c_str()); }, "Comment too long");
+    // 65533 x 10923 x 3 bytes fit an int with the headers, but not with the
+    // longest comment as well: refused before a pixel is read (the 16 pixels
+    // here would not do), where an int sum wrapped round and left the buffer
+    // too small for the headers.
+    const std::string longest(65533, 'c');
+    expectError([&] { enc.encode(px.data(), 65533, 10923, out, longest.c_str()); },
+                "Image too large to encode");
+    expectError([&] { enc.encode(px.data(), 65534, 10923, out); }, "Image size not supported");
+
+    // After a refusal the encoder works as before.
+    const std::vector<int> box(256, 0x336699);
+    enc.encodeRaw(box.data(), 16, 16, out);
+    EXPECT_GT(out.count(), 2);
+    EXPECT_EQ(out[out.count() - 1], 0xD9);
 }
