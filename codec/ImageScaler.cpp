@@ -5,29 +5,42 @@
 
 ImageScaler::~ImageScaler() = default;
 
+namespace {
+
+// The Bresenham walk of both tables: `major` runs over majorCount indices
+// and `minor` advances whenever the error term (starting at
+// 2 * minorCount - 2 - majorCount) is non-negative; visit(major, minor) sees
+// every step. 64-bit terms: 2 * count may exceed an int.
+template <class Visit>
+void walk(int majorCount, int minorCount, Visit visit)
+{
+    long long e = 2LL * minorCount - 2 - majorCount;
+    int minor = 0;
+    for (int major = 0; major < majorCount; ++major) {
+        visit(major, minor);
+        if (e >= 0) {
+            ++minor;
+            e += 2 - 2LL * majorCount;
+        }
+        e += 2LL * minorCount - 2;
+    }
+}
+
+} // namespace
+
 void ImageScaler::fillShrinkSteps(int srcCount, int dstCount, Array<int, int>& steps)
 {
-    if (srcCount <= 0 || dstCount <= 0) {
-        steps.setCount(0);
+    steps.setCount(srcCount > 0 && dstCount > 0 ? dstCount : 0);
+    if (steps.count() == 0)
         return;
-    }
-    steps.setCount(dstCount);
+    // Walk the source: a destination index keeps the first source index
+    // that reaches it.
     int* out = steps.data();
-    // Walk the source; the destination index advances whenever the error
-    // term is non-negative, and a destination index keeps the first source
-    // index that reaches it. 64-bit terms: 2 * count may exceed an int.
-    long long e = 2LL * dstCount - 2 - srcCount;
-    int d = 0;
     int given = 0;
-    for (int s = 0; s < srcCount && given < dstCount; ++s) {
-        if (d == given)
+    walk(srcCount, dstCount, [&](int s, int d) {
+        if (d == given && given < dstCount)
             out[given++] = s;
-        if (e >= 0) {
-            ++d;
-            e += 2 - 2LL * srcCount;
-        }
-        e += 2LL * dstCount - 2;
-    }
+    });
     // Only reached when the axis grows: the walk advances at most once per
     // source index, so the tail repeats the last one instead of staying unset.
     for (; given < dstCount; ++given)
@@ -36,26 +49,13 @@ void ImageScaler::fillShrinkSteps(int srcCount, int dstCount, Array<int, int>& s
 
 void ImageScaler::fillEnlargeSteps(int srcCount, int dstCount, Array<int, int>& steps)
 {
-    if (srcCount <= 0 || dstCount <= 0) {
-        steps.setCount(0);
+    steps.setCount(srcCount > 0 && dstCount > 0 ? dstCount : 0);
+    if (steps.count() == 0)
         return;
-    }
-    steps.setCount(dstCount);
+    // Walk the destination; the source index is held at the last pixel when
+    // the walk is used on an axis that shrinks.
     int* out = steps.data();
-    // Walk the destination; the source index advances whenever the error
-    // term is non-negative. It is held at the last pixel when the walk is
-    // used on an axis that shrinks.
-    long long e = 2LL * srcCount - 2 - dstCount;
-    int s = 0;
-    for (int d = 0; d < dstCount; ++d) {
-        out[d] = s;
-        if (e >= 0) {
-            if (s < srcCount - 1)
-                ++s;
-            e += 2 - 2LL * dstCount;
-        }
-        e += 2LL * srcCount - 2;
-    }
+    walk(dstCount, srcCount, [&](int d, int s) { out[d] = s < srcCount - 1 ? s : srcCount - 1; });
 }
 
 void ImageScaler::fillAxisSteps(int srcCount, int dstCount, Array<int, int>& steps)

@@ -12,9 +12,6 @@ class VideoFrame;
 // first source index mapped onto it), the enlarging walk when it grows; so
 // every destination pixel is always written. An object is not meant for
 // concurrent use; give each thread its own.
-//
-// ImageShrinker and ImageEnlarger below are this scaler under the names the
-// library's users know, each with its own walk as fillSteps.
 class ImageScaler
 {
 public:
@@ -29,6 +26,8 @@ public:
     // pixels do nothing. Rebuilds the tables only when a size changed.
     void scale(const unsigned int* src, int srcWidth, int srcHeight, unsigned int* dst,
                int dstWidth, int dstHeight);
+    template <class... Args> void shrink(Args... args) { scale(args...); }
+    template <class... Args> void enlarge(Args... args) { scale(args...); }
 
     // Builds the x table from the widths and the y table from the heights,
     // turns the y table into row offsets and records the four sizes. Invalid
@@ -69,32 +68,7 @@ private:
     int m_builds = 0;
 };
 
-class ImageShrinker : public ImageScaler
-{
-public:
-    void shrink(const VideoFrame* src, VideoFrame* dst) { scale(src, dst); }
-    void shrink(const unsigned int* src, int srcWidth, int srcHeight, unsigned int* dst,
-                int dstWidth, int dstHeight)
-    {
-        scale(src, srcWidth, srcHeight, dst, dstWidth, dstHeight);
-    }
-    static void fillSteps(int srcCount, int dstCount, Array<int, int>& steps)
-    {
-        fillShrinkSteps(srcCount, dstCount, steps);
-    }
-};
-
-class ImageEnlarger : public ImageScaler
-{
-public:
-    void enlarge(const VideoFrame* src, VideoFrame* dst) { scale(src, dst); }
-    void enlarge(const unsigned int* src, int srcWidth, int srcHeight, unsigned int* dst,
-                 int dstWidth, int dstHeight)
-    {
-        scale(src, srcWidth, srcHeight, dst, dstWidth, dstHeight);
-    }
-    static void fillSteps(int srcCount, int dstCount, Array<int, int>& steps)
-    {
-        fillEnlargeSteps(srcCount, dstCount, steps);
-    }
-};
+// The names the library's users know: each is this scaler, shrink and
+// enlarge both being scale.
+using ImageShrinker = ImageScaler;
+using ImageEnlarger = ImageScaler;

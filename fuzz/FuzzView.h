@@ -28,6 +28,8 @@ public:
             std::abort();
         screen.onBoxDecoded(box, x, y, w, h);
     }
+    void onDecodePassCompleted() override {}
+    void onDecodeCompleted() override {}
     void reset() override { infoShown = false; }
     void redraw() override {}
     void onConnected() override {}

@@ -79,7 +79,9 @@ bool IndexFile::load(QIODevice& device, IndexFileHeader& header,
         ByteReader in(block.data(), block.count());
         for (int i = 0; i < n; ++i) {
             IndexEntryPoint& e = table[first + i];
-            e.decompose(in);
+            const unsigned char* raw = nullptr;
+            in.take(IndexEntryPoint::SIZE, raw); // the block holds n entries
+            e.decomposeHeaderData(raw);
             if (e.m_size != 0)
                 lastFilled = first + i;
         }

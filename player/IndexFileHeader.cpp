@@ -31,21 +31,12 @@ void IndexFileHeader::composeHeaderData(Array<unsigned char, int>& out) const
 void IndexFileHeader::decomposeHeaderData(const unsigned char* data)
 {
     ByteReader in(data, SIZE);
-    decompose(in);
-}
-
-bool IndexFileHeader::decompose(ByteReader& in)
-{
-    if (!in.has(SIZE))
-        return false;
     unsigned flags = 0;
     in.readU32LE(m_magic);
     in.skip(4);
     in.readU64LE(m_count);
     in.readU8(flags);
-    in.skip(7);
     m_flags = static_cast<unsigned char>(flags);
-    return true;
 }
 
 bool IndexFileHeader::write(QIODevice& device)
@@ -61,8 +52,8 @@ bool IndexFileHeader::read(QIODevice& device)
         clear();
         return false;
     }
-    ByteReader in(m_data.data(), m_data.count());
-    return decompose(in);
+    decomposeHeaderData(m_data.data());
+    return true;
 }
 
 void IndexEntryPoint::composeHeaderData(Array<unsigned char, int>& out) const
@@ -77,16 +68,8 @@ void IndexEntryPoint::composeHeaderData(Array<unsigned char, int>& out) const
 void IndexEntryPoint::decomposeHeaderData(const unsigned char* data)
 {
     ByteReader in(data, SIZE);
-    decompose(in);
-}
-
-bool IndexEntryPoint::decompose(ByteReader& in)
-{
-    if (!in.has(SIZE))
-        return false;
     in.readU64LE(m_time);
     in.readU64LE(m_filePos);
     in.readU64LE(m_indexPos);
     in.readU64LE(m_size);
-    return true;
 }

@@ -4,7 +4,6 @@
 
 #include "Array.h"
 
-class ByteReader;
 class QIODevice;
 
 // An index file lies beside its recording (the recording's path with "x"
@@ -38,9 +37,6 @@ public:
     // `out` sized to 24 and filled (zeros where no field is).
     void composeHeaderData(Array<unsigned char, int>& out) const;
     void decomposeHeaderData(const unsigned char* data);
-    // Decodes the next 24 bytes of `in`; false (nothing read) when fewer are
-    // left.
-    bool decompose(ByteReader& in);
 
     // Composes into the own buffer and writes it at the device's position;
     // false when not all 24 bytes were written.
@@ -80,9 +76,6 @@ public:
     // `out` sized to 32 and filled.
     void composeHeaderData(Array<unsigned char, int>& out) const;
     void decomposeHeaderData(const unsigned char* data);
-    // Decodes the next 32 bytes of `in`; false (nothing read) when fewer are
-    // left.
-    bool decompose(ByteReader& in);
 
     uint64_t m_time = 0;
     uint64_t m_filePos = 0;

@@ -35,18 +35,10 @@ void RecordFileHeader::clear()
 void RecordFileHeader::decomposeHeaderData(const unsigned char* data)
 {
     ByteReader in(data, SIZE);
-    decompose(in);
-}
-
-bool RecordFileHeader::decompose(ByteReader& in)
-{
-    if (!in.has(SIZE))
-        return false;
     in.readU32LE(m_magic);
     in.skip(4);
     in.readU64LE(m_duration);
     in.readBytes(m_sessionId, SESSION_ID_SIZE);
-    return true;
 }
 
 void RecordFileHeader::composeHeaderData(Array<unsigned char, int>& out) const
@@ -87,13 +79,6 @@ void RecordUnitHeader::clear()
 void RecordUnitHeader::decomposeHeaderData(const unsigned char* data)
 {
     ByteReader in(data, SIZE);
-    decompose(in);
-}
-
-bool RecordUnitHeader::decompose(ByteReader& in)
-{
-    if (!in.has(SIZE))
-        return false;
     unsigned type = 0, channels = 0;
     in.readU8(type);
     in.skip(3);
@@ -103,7 +88,6 @@ bool RecordUnitHeader::decompose(ByteReader& in)
     in.readU64LE(m_size);
     m_type = static_cast<unsigned char>(type);
     m_channels = static_cast<uint16_t>(channels);
-    return true;
 }
 
 void RecordUnitHeader::composeHeaderData(Array<unsigned char, int>& out) const

@@ -6,8 +6,6 @@
 
 #include "Array.h"
 
-class ByteReader;
-
 // A recording is one file: a 32-byte file header, then units up to the end of
 // the file, each a 24-byte unit header followed by its payload. The container
 // is little-endian throughout.
@@ -29,11 +27,9 @@ public:
 
     void clear();
 
-    // Decodes the 32 bytes at `data`. No check: the caller compares m_magic.
+    // Decodes the 32 bytes at `data` (the caller has read them; the decoding
+    // reads none beyond). No check: the caller compares m_magic.
     void decomposeHeaderData(const unsigned char* data);
-    // Decodes the next 32 bytes of `in`; false (nothing read, the fields as
-    // they were) when fewer are left.
-    bool decompose(ByteReader& in);
     // The 32 bytes of this header (bytes 4..7 zero); `out` is sized to 32.
     void composeHeaderData(Array<unsigned char, int>& out) const;
 
@@ -82,9 +78,6 @@ public:
 
     // Decodes the 24 bytes at `data`.
     void decomposeHeaderData(const unsigned char* data);
-    // Decodes the next 24 bytes of `in`; false (nothing read) when fewer are
-    // left.
-    bool decompose(ByteReader& in);
     // The 24 bytes of this header (uninterpreted bytes zero); `out` is sized to 24.
     void composeHeaderData(Array<unsigned char, int>& out) const;
 

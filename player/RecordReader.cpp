@@ -1,7 +1,6 @@
 #include "RecordReader.h"
 
 
-#include "ByteReader.h"
 #include "Exception.h"
 #include "Zip.h"
 
@@ -15,8 +14,7 @@ void RecordReader::readFileHeader(RecordFileHeader& header)
         e.setReason(QStringLiteral("shorter than the 32-byte file header"));
         throw e;
     }
-    ByteReader in(header.m_data.data(), header.m_data.count());
-    header.decompose(in);
+    header.decomposeHeaderData(header.m_data.data());
     if (!header.hasValidMagic())
         throw IncorrectFileException();
 }
@@ -63,8 +61,7 @@ RecordReader::Result RecordReader::readUnitHeader(RecordUnitHeader& header)
         header.clear();
         return truncate(left, RecordUnitHeader::SIZE);
     }
-    ByteReader in(header.m_data.data(), header.m_data.count());
-    header.decompose(in);
+    header.decomposeHeaderData(header.m_data.data());
 
     // Unknown type: no payload, the declared one not skipped.
     if (!header.isValid())

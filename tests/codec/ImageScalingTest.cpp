@@ -20,11 +20,11 @@ std::vector<int> toVector(const Array<int, int>& a) { return std::vector<int>(a.
 TEST(ImageScalingTest, StepTablesFollowTheBresenhamWalks)
 {
     Array<int, int> steps;
-    ImageShrinker::fillSteps(10, 4, steps);
+    ImageScaler::fillShrinkSteps(10, 4, steps);
     EXPECT_EQ(toVector(steps), (std::vector<int>{0, 2, 5, 8}));
-    ImageEnlarger::fillSteps(4, 10, steps);
+    ImageScaler::fillEnlargeSteps(4, 10, steps);
     EXPECT_EQ(toVector(steps), (std::vector<int>{0, 0, 1, 1, 1, 2, 2, 2, 3, 3}));
-    ImageShrinker::fillSteps(0, 4, steps);
+    ImageScaler::fillShrinkSteps(0, 4, steps);
     EXPECT_EQ(steps.count(), 0);
 
     // Over many size pairs: shrinking tables rise strictly from 0, enlarging
@@ -32,14 +32,14 @@ TEST(ImageScalingTest, StepTablesFollowTheBresenhamWalks)
     // walk used against its direction stays inside the source.
     for (int src = 1; src <= 40; ++src) {
         for (int dst = 1; dst <= 40; ++dst) {
-            ImageShrinker::fillSteps(src, dst, steps);
+            ImageScaler::fillShrinkSteps(src, dst, steps);
             ASSERT_EQ(steps.count(), dst);
             EXPECT_EQ(steps[0], 0);
             for (int i = 0; i < dst; ++i) {
                 ASSERT_LT(steps[i], src);
                 ASSERT_TRUE(i == 0 || dst > src || steps[i] > steps[i - 1]) << src << " -> " << dst;
             }
-            ImageEnlarger::fillSteps(src, dst, steps);
+            ImageScaler::fillEnlargeSteps(src, dst, steps);
             for (int i = 0; i < dst; ++i)
                 ASSERT_TRUE(steps[i] < src && (i == 0 || steps[i] - steps[i - 1] <= 1));
             EXPECT_TRUE(dst < src || steps[dst - 1] == src - 1) << src << " -> " << dst;
