@@ -151,7 +151,64 @@ GridEncoder::GridEncoder()
     m_jpeg.setScaleFactor(static_cast<unsigned char>(jpegScaleForQuality(m_quality)));
 }
 
-GridEncoder::~GridEncoder() = default;
+GridEncoder::~GridEncoder()
+{
+    clearJpegStore();
+}
+
+void GridEncoder::setJpegReuse(bool on)
+{
+    m_jpegReuse = on;
+    m_jpegBoxesReused = 0;
+    if (!on)
+        clearJpegStore();
+}
+
+void GridEncoder::clearJpegStore()
+{
+    for (int i = 0; i < m_jpegStore.count(); ++i)
+        delete m_jpegStore[i];
+    m_jpegStore.setCount(0);
+    m_storeColumns = m_storeRows = 0;
+    m_storeFactor = -1;
+}
+
+void GridEncoder::prepareJpegStore(int columns, int rows, unsigned char factor)
+{
+    if (!m_jpegReuse)
+        return;
+    if (columns != m_storeColumns || rows != m_storeRows || factor != m_storeFactor) {
+        clearJpegStore();
+        m_jpegStore.setCount(columns * rows);
+        for (int i = 0; i < m_jpegStore.count(); ++i)
+            m_jpegStore[i] = nullptr;
+        m_storeColumns = columns;
+        m_storeRows = rows;
+        m_storeFactor = factor;
+    }
+}
+
+const Array<unsigned char, int>* GridEncoder::storedJpeg(const Box& box) const
+{
+    if (!m_jpegReuse || box.m_column >= m_storeColumns || box.m_row >= m_storeRows)
+        return nullptr;
+    const StoredJpeg* e = m_jpegStore[box.m_row * m_storeColumns + box.m_column];
+    if (!e || std::memcmp(e->pixels, box.m_frame.pixels(), sizeof e->pixels) != 0)
+        return nullptr;
+    return &e->bytes;
+}
+
+void GridEncoder::storeJpeg(const Box& box)
+{
+    if (!m_jpegReuse || box.m_column >= m_storeColumns || box.m_row >= m_storeRows)
+        return;
+    StoredJpeg*& e = m_jpegStore[box.m_row * m_storeColumns + box.m_column];
+    if (!e)
+        e = new StoredJpeg;
+    std::memcpy(e->pixels, box.m_frame.pixels(), sizeof e->pixels);
+    e->bytes.setCount(0);
+    e->bytes.copy(m_jpegOutput);
+}
 
 void GridEncoder::setScreenDimension(int width, int height)
 {
@@ -229,6 +286,7 @@ void GridEncoder::encode(VideoFrame* frame, int x, int y, int width, int height,
     const unsigned char scale = static_cast<unsigned char>(jpegScaleForQuality(m_quality));
     if (m_jpeg.getScaleFactor() != scale)
         m_jpeg.setScaleFactor(scale);
+    prepareJpegStore((width + kBoxSize - 1) / kBoxSize, (height + kBoxSize - 1) / kBoxSize, scale);
 
     for (int type = 1; type <= 6; ++type)
         encodeBoxes(type);
@@ -458,8 +516,16 @@ void GridEncoder::encodeBitmap(const Box& box, int type, bool withPalette)
 
 void GridEncoder::encodeBoxJPEG(const Box& box)
 {
-    m_jpeg.encodeRaw(reinterpret_cast<const int*>(box.m_frame.pixels()), kBoxSize, kBoxSize,
-                     m_jpegOutput);
+    const Array<unsigned char, int>* stored = storedJpeg(box);
+    if (stored) {
+        m_jpegOutput.setCount(0);
+        m_jpegOutput.copy(*stored);
+        ++m_jpegBoxesReused;
+    } else {
+        m_jpeg.encodeRaw(reinterpret_cast<const int*>(box.m_frame.pixels()), kBoxSize, kBoxSize,
+                         m_jpegOutput);
+        storeJpeg(box);
+    }
     const int length = m_jpegOutput.count();
     if (length > 0xFFFF)
         throw std::length_error("JPEG box longer than its length field");

@@ -133,6 +133,22 @@ public:
     int getQuality() const { return m_quality; }
     int getJPEGScaleFactor() const { return m_jpeg.getScaleFactor(); }
 
+    // Reuse of JPEG box bytes between encodes. Successive key frames of one
+    // screen share most of their photographic boxes, and coding a box is the
+    // costly part of an encode. With reuse on, the bytes of every JPEG box
+    // are kept with the box's pixels and scale factor, per grid position; a
+    // later encode of the same pixels at the same position and factor copies
+    // them instead of coding the box again. The output is byte for byte what
+    // coding gives (the JPEG coder starts afresh for every box). The store
+    // is dropped when the grid's size or the factor changes, when reuse is
+    // turned off, and by clearJpegStore() (for a caller that starts another
+    // screen of the same size). Off by default.
+    void setJpegReuse(bool on);
+    bool jpegReuse() const { return m_jpegReuse; }
+    void clearJpegStore();
+    // JPEG boxes taken from the store since reuse was turned on.
+    int jpegBoxesReused() const { return m_jpegBoxesReused; }
+
     void setChunked(bool chunked) { m_chunked = chunked; }
     bool isChunked() const { return m_chunked; }
 
@@ -181,4 +197,22 @@ private:
     int m_chunkSize = kDefaultChunkSize;
     Array<QRect, int>* m_updates = nullptr;
     Array<unsigned char, int> m_updateMask; // one byte per box of the box map
+
+    // The JPEG store: per grid position of the last encodes' grid, the
+    // pixels a JPEG box was coded from and its bytes (empty: no entry).
+    struct StoredJpeg
+    {
+        unsigned int pixels[GridFormat::kBoxPixels];
+        Array<unsigned char, int> bytes;
+    };
+    // The stored bytes of `box`, or null; coded boxes go in with storeJpeg.
+    const Array<unsigned char, int>* storedJpeg(const Box& box) const;
+    void storeJpeg(const Box& box);
+    void prepareJpegStore(int columns, int rows, unsigned char factor);
+    bool m_jpegReuse = false;
+    int m_jpegBoxesReused = 0;
+    Array<StoredJpeg*, int> m_jpegStore;
+    int m_storeColumns = 0;
+    int m_storeRows = 0;
+    int m_storeFactor = -1;
 };

@@ -256,3 +256,58 @@ TEST(GridEncoderTest, JPEGBoxesUseTheFactorOfTheQuality)
         EXPECT_EQ(Bytes(out.begin() + 11, out.end()), bytesOf(jpeg)) << quality;
     }
 }
+
+TEST(GridEncoderTest, ReusedJpegBoxesAreTheBytesOfAFreshEncode)
+{
+    // Key frames as the index builder takes them: a new screen map every
+    // time, so every box is written. Six photographic boxes (the top row)
+    // and flat ones below.
+    VideoFrame f = frameOf(96, 32, kBlue);
+    auto paintPhoto = [&](int seed) {
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 96; ++x)
+                f.pixels()[y * 96 + x] = 0xFF000000u | unsigned((x * 7 + y * 13 + seed) & 0xFF) << 16
+                                         | unsigned((x * 3 + seed) & 0xFF) << 8 | unsigned(y * 9);
+    };
+    paintPhoto(0);
+    GridEncoder reusing;
+    reusing.setJpegReuse(true);
+    auto keyFrame = [&](GridEncoder& enc) {
+        enc.setScreenDimension(f.width(), f.height());
+        return encodeOnce(enc, f);
+    };
+    auto fresh = [&](int quality) {
+        GridEncoder enc;
+        enc.setQuality(quality);
+        return keyFrame(enc);
+    };
+
+    EXPECT_EQ(keyFrame(reusing), fresh(90));
+    EXPECT_EQ(reusing.jpegBoxesReused(), 0);
+    EXPECT_EQ(keyFrame(reusing), fresh(90));
+    EXPECT_EQ(reusing.jpegBoxesReused(), 6);
+
+    // One pixel of box 2 changes: that box is coded again.
+    f.pixels()[2 * 16 + 5] ^= 0x00010000u;
+    EXPECT_EQ(keyFrame(reusing), fresh(90));
+    EXPECT_EQ(reusing.jpegBoxesReused(), 11);
+
+    // Another factor drops the store; so does a cleared store.
+    reusing.setQuality(70);
+    EXPECT_EQ(keyFrame(reusing), fresh(70));
+    EXPECT_EQ(reusing.jpegBoxesReused(), 11);
+    reusing.clearJpegStore();
+    EXPECT_EQ(keyFrame(reusing), fresh(70));
+    EXPECT_EQ(reusing.jpegBoxesReused(), 11);
+    EXPECT_EQ(keyFrame(reusing), fresh(70));
+    EXPECT_EQ(reusing.jpegBoxesReused(), 17);
+
+    // Another grid: nothing stored for it, and the boxes of the old grid are
+    // never taken for the new positions.
+    VideoFrame wide = frameOf(112, 32, kBlue);
+    for (int y = 0; y < 16; ++y)
+        std::copy(f.pixels() + y * 96, f.pixels() + y * 96 + 96, wide.pixels() + y * 112 + 16);
+    std::swap(f, wide);
+    EXPECT_EQ(keyFrame(reusing), fresh(70));
+    EXPECT_EQ(reusing.jpegBoxesReused(), 17);
+}
