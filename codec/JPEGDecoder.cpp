@@ -177,6 +177,18 @@ bool JPEGDecoder::buildHuffTable(HuffTable& t, const uint8_t* counts, const uint
         code = (code + n) << 1;
         index += n;
     }
+    // AC symbols whose value bits fit in the look-ahead too: decoded whole.
+    for (int i = 0; i < (1 << kFastBits); ++i) {
+        const int length = t.fast[i] >> 8;
+        const int run = (t.fast[i] >> 4) & 15;
+        const int size = t.fast[i] & 15;
+        if (length == 0 || size == 0 || length + size > kFastBits)
+            continue;
+        int value = (i >> (kFastBits - length - size)) & ((1 << size) - 1);
+        if (value < (1 << (size - 1)))
+            value -= (1 << size) - 1;
+        t.fastAc[i] = value * 256 + (run << 4 | (length + size));
+    }
     t.defined = true;
     return true;
 }
@@ -581,6 +593,21 @@ bool JPEGDecoder::decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pre
         for (int k = 1; k < 64;) {
             if (m_bitCount < 32)
                 fillBits();
+            const int whole = ac.fastAc[m_bitBuf >> (64 - kFastBits)];
+            if (whole != 0) {
+                const int bits = whole & 15;
+                k += (whole >> 4) & 15;
+                if (k > 63) {
+                    ok = false;
+                    break;
+                }
+                m_bitBuf <<= bits;
+                m_bitCount -= bits;
+                coef[kNaturalOrder[k]] = static_cast<short>(whole >> 8);
+                m_acPresent = true;
+                ++k;
+                continue;
+            }
             const int rs = decodeHuffman(ac);
             if (rs < 0) {
                 ok = false;

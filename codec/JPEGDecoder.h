@@ -132,6 +132,9 @@ private:
         int lastCode[18] = {};          // have last < first
         int symbolIndex[18] = {};       // index in symbols of firstCode
         uint16_t fast[1 << 9] = {};     // 9-bit look-ahead: length << 8 | symbol
+        // The same look-ahead for an AC symbol and its value bits together:
+        // value * 256 + (run << 4 | bits used); 0 when they do not fit.
+        int fastAc[1 << 9] = {};
     };
 
     struct Component
