@@ -38,4 +38,19 @@ TEST(ByteReaderTest, RefusesEveryReadPastTheEndWithoutMoving)
     ByteReader none(nullptr, 10);
     EXPECT_EQ(none.length(), 0);
     EXPECT_FALSE(none.readU8(b));
+
+    // Peeking looks ahead without moving; copying takes all or nothing.
+    ByteReader q(bytes, 3);
+    EXPECT_TRUE(q.peekU8(2, b));
+    EXPECT_EQ(b, 3u);
+    EXPECT_FALSE(q.peekU8(3, b));
+    EXPECT_FALSE(q.peekU8(-1, b));
+    EXPECT_EQ(q.position(), 0);
+    unsigned char copy[4] = {9, 9, 9, 9};
+    EXPECT_FALSE(q.readBytes(copy, 4));
+    EXPECT_EQ(copy[0], 9);
+    EXPECT_TRUE(q.readBytes(copy, 3));
+    EXPECT_EQ(copy[2], 3);
+    EXPECT_EQ(copy[3], 9);
+    EXPECT_TRUE(q.atEnd());
 }
