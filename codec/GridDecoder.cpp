@@ -68,11 +68,14 @@ const unsigned char* GridDecoder::decodeParams(const unsigned char* data)
 
 void GridDecoder::decodeScreen(const unsigned char* data, int length)
 {
-    if (!data || length < 5)
+    ByteReader in(data, length);
+    unsigned w = 0, h = 0, scale = 0, reserved = 0;
+    if (!in.readU16BE(w) || !in.readU16BE(h) || !in.readU8(scale))
         return;
+    in.readU8(reserved); // 0 when the header stops before it
     clearColors();
-    const int width = (data[0] << 8) | data[1];
-    const int height = (data[2] << 8) | data[3];
+    const int width = static_cast<int>(w);
+    const int height = static_cast<int>(h);
     const int oldWidth = m_screenWidth;
     const int oldHeight = m_screenHeight;
 
@@ -85,8 +88,8 @@ void GridDecoder::decodeScreen(const unsigned char* data, int length)
         return;
     }
 
-    m_jpeg.setDecoderParams(data[4], kBoxSize, kBoxSize);
-    m_reservedHeaderByte = length > 5 ? data[5] : 0;
+    m_jpeg.setDecoderParams(static_cast<unsigned char>(scale), kBoxSize, kBoxSize);
+    m_reservedHeaderByte = static_cast<int>(reserved);
     m_screenWidth = width;
     m_screenHeight = height;
     m_columns = (width + kBoxSize - 1) / kBoxSize;
