@@ -113,13 +113,12 @@ void JPEGDecoder::setVectorised(bool on)
     m_avx2 = on && JpegTransforms::avx2Supported();
 }
 
-JPEGDecoder::~JPEGDecoder()
-{
-    freeMemUsed();
-}
+JPEGDecoder::~JPEGDecoder() = default;
 
 void JPEGDecoder::init()
 {
+    // The colour and range-limit tables are the program's
+    // (JpegTransforms::colourTables), built on first use.
     std::memset(m_quant, 0, sizeof(m_quant));
     std::memset(m_rawQuant, 0, sizeof(m_rawQuant));
 
@@ -130,10 +129,6 @@ void JPEGDecoder::init()
 
     // Ready for the grid decoder's boxes until it says otherwise.
     setRawImageFormat(70, 16, 16);
-}
-
-void JPEGDecoder::freeMemUsed()
-{
 }
 
 void JPEGDecoder::onError(const char* text)

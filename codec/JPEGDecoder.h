@@ -160,7 +160,6 @@ private:
 
     [[noreturn]] void onError(const char* text);
     void init();
-    void freeMemUsed();
 
     // False when the table declares more than 256 symbols or more codes of
     // some length than that many bits can hold.
