@@ -45,9 +45,6 @@ public:
     GridDecoder();
     ~GridDecoder() override;
 
-    GridDecoder(const GridDecoder&) = delete;
-    GridDecoder& operator=(const GridDecoder&) = delete;
-
     // Back to the state after construction (the debug switches stay): no
     // screen, black palette, empty cache of 20 slots, JPEG decoder prepared
     // for 16 x 16 boxes at quality 70.
@@ -97,6 +94,10 @@ public:
     int reservedHeaderByte() const { return m_reservedHeaderByte; }
     unsigned int paletteEntry(int i) const { return m_palette[i & 15]; }
     const BoxCache& cache() const { return m_cache; }
+
+    // The cache hands out frames it owns: one decoder, one cache.
+    GridDecoder(const GridDecoder&) = delete;
+    GridDecoder& operator=(const GridDecoder&) = delete;
 
 private:
     // Tint groups of the diagnostics.
