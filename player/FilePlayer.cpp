@@ -226,13 +226,24 @@ void FilePlayer::openRecording()
 
 bool FilePlayer::readUnit()
 {
-    const RecordReader::Result r = m_reader.readUnit(m_unitHeader, m_payload, m_packed);
-    if (r == RecordReader::NotOpen)
-        throw 1;
-    if (r != RecordReader::Unit)
-        return false;
-    m_currentUnitTime.store(m_unitHeader.m_time);
-    return true;
+    for (;;) {
+        const RecordReader::Result r = m_reader.readUnit(m_unitHeader, m_payload, m_packed);
+        if (r == RecordReader::NotOpen)
+            throw 1;
+        if (r == RecordReader::Damaged) {
+            const RecordReader::Damage& d = m_reader.damage();
+            logWarning3("Damaged part skipped: offsets %1 to %2, %3",
+                        unum(static_cast<quint64>(d.from)).constData(),
+                        unum(static_cast<quint64>(d.to)).constData(), d.what().toUtf8().constData());
+            if (d.toEnd)
+                throw IncorrectFormatException();
+            continue;
+        }
+        if (r != RecordReader::Unit)
+            return false;
+        m_currentUnitTime.store(m_unitHeader.m_time);
+        return true;
+    }
 }
 
 bool FilePlayer::loadIndex()
@@ -407,11 +418,15 @@ void FilePlayer::showFirstScreen()
     m_decoder.reset();
     m_screenStarted = false;
     m_reader.rewind();
-    while (readUnit()) {
-        // Nothing past a unit of unknown kind can be read; playback reports it
-        // when it gets there.
-        if (!m_unitHeader.isValid())
+    for (;;) {
+        // Nothing plausible after a damaged stretch: playback reports it when
+        // it gets there.
+        try {
+            if (!readUnit())
+                break;
+        } catch (const IncorrectFormatException&) {
             break;
+        }
         if (m_unitHeader.kind() == RecordUnitHeader::KIND_SCREEN
             && UnitDispatch::processScreenUnit(m_payload.data(), m_payload.count(), m_decoder,
                                                m_view, m_screenStarted))
@@ -834,7 +849,7 @@ bool FilePlayer::doSeek()
         const int e = Seeking::chooseEntry(m_index, target);
         if (e != Seeking::RESTART && m_indexFile.isOpen()) {
             const IndexEntryPoint& entry = m_index[e];
-            if (m_file.seek(static_cast<qint64>(entry.m_filePos))
+            if (m_reader.seekUnit(static_cast<qint64>(entry.m_filePos), entry.m_time)
                 && Seeking::restoreKeyFrame(m_indexFile, entry, m_keyFrameFlags, m_decoder,
                                             m_view, m_packed, m_keyFrame)) {
                 start = KeyFrame;

@@ -19,6 +19,8 @@ const char kUsage[] =
     "                                     the screen at a moment, as a PNG image\n"
     "  synth -o FILE [--seconds N] [--size WxH] [--seed N] [--audio] [--compress]\n"
     "                                     write a demo recording\n"
+    "  check FILE... [--json]             what is damaged in recordings\n"
+    "  repair IN -o OUT                   a copy without the damaged parts\n"
     "\n"
     "'sessiontool COMMAND --help' describes one command.\n";
 
@@ -49,6 +51,10 @@ int main(int argc, char** argv)
         return SessionTool::frame(args);
     if (command == QLatin1String("synth"))
         return SessionTool::synth(args);
+    if (command == QLatin1String("check"))
+        return SessionTool::check(args);
+    if (command == QLatin1String("repair"))
+        return SessionTool::repair(args);
     SessionTool::printError(QStringLiteral("unknown command '%1' (try --help)").arg(command));
     return SessionTool::ExitUsage;
 }
