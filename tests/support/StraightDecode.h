@@ -30,8 +30,13 @@ inline VideoFrame straightDecode(const QString& path, quint64 upToMs, bool inclu
     ScreenFrame screen;
     decoder.m_listener = &screen;
     bool started = false;
-    while (reader.readUnit(unit, payload, packed) == RecordReader::Unit && unit.isValid()
-           && (inclusive ? unit.m_time <= upToMs : unit.m_time < upToMs)) {
+    for (;;) {
+        // Damaged stretches are passed over, as the player passes over them.
+        const RecordReader::Result r = reader.readUnit(unit, payload, packed);
+        if (r == RecordReader::Damaged)
+            continue;
+        if (r != RecordReader::Unit || (inclusive ? unit.m_time > upToMs : unit.m_time >= upToMs))
+            break;
         if (unit.kind() != RecordUnitHeader::KIND_SCREEN || payload.count() < 2)
             continue;
         const unsigned char code = payload[0];
