@@ -1,5 +1,5 @@
-// The playback engine on a one-hour 1920 x 1080 demo recording: building its
-// index, seeking with and without the index (the seek's own work, without the
+// The playback engine on a one-hour 1920 x 1080 demo recording: the walk over
+// its unit headers that finds its real end, building its index, seeking with and without the index (the seek's own work, without the
 // play loop's polling), and the player thread's load at 20x.
 //
 // The recording is made once by `sessiontool synth` in the build folder
@@ -31,6 +31,7 @@
 #include "IPrompter.h"
 #include "IndexBuilder.h"
 #include "IndexFile.h"
+#include "RecordScan.h"
 
 namespace {
 
@@ -195,6 +196,34 @@ void report(benchmark::State& state, const SeekTimes& t)
     state.counters["cpu_median_ms"] = percentile(t.cpu, 0.5);
     state.counters["cpu_p95_ms"] = percentile(t.cpu, 0.95);
 }
+
+// The walk over the unit headers that finds the real end of a recording,
+// which the player makes when a file opens; with the file in the page cache
+// (one walk first), as it is when the player has just read its first screen.
+void BM_HeaderScan(benchmark::State& state)
+{
+    if (!ensureRecording()) {
+        state.SkipWithError("no recording");
+        return;
+    }
+    RecordScan::Result result = RecordScan::scanFile(recording());
+    std::vector<double> wall, cpu;
+    for (auto _ : state) {
+        const double w0 = wallSeconds(), c0 = threadCpuSeconds(pthread_self());
+        result = RecordScan::scanFile(recording());
+        cpu.push_back((threadCpuSeconds(pthread_self()) - c0) * 1000);
+        wall.push_back((wallSeconds() - w0) * 1000);
+    }
+    if (!result.readable || result.realEnd + 1000 < kDurationMs) {
+        state.SkipWithError("the walk did not reach the end");
+        return;
+    }
+    state.counters["units"] = double(result.units);
+    state.counters["median_ms"] = percentile(wall, 0.5);
+    state.counters["max_ms"] = percentile(wall, 1.0);
+    state.counters["cpu_median_ms"] = percentile(cpu, 0.5);
+}
+BENCHMARK(BM_HeaderScan)->Iterations(10)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_IndexBuild(benchmark::State& state)
 {
