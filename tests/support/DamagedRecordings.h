@@ -13,6 +13,7 @@
 #include <QSet>
 
 #include <functional>
+#include <ostream>
 #include <random>
 
 #include "LittleEndian.h"
@@ -138,6 +139,11 @@ struct DamageCase
     bool compressed;
     std::function<Damaged(const SampleRecording&)> make;
 };
+
+inline void PrintTo(const DamageCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 inline QList<DamageCase> damageCases()
 {
