@@ -83,6 +83,7 @@ void RecordReader::readFileHeader(RecordFileHeader& header)
     if (!header.hasValidMagic())
         throw IncorrectFileException();
     m_previousTime = 0;
+    m_knownSize = m_file.size();
 }
 
 bool RecordReader::rewind()
@@ -221,7 +222,12 @@ RecordReader::Result RecordReader::readUnitHeader(RecordUnitHeader& header)
         return NotOpen;
 
     m_unitPos = m_file.pos();
-    const qint64 fileSize = m_file.size();
+    // The size known from before serves while the unit fits in it (asking the
+    // system for it on every unit costs as much as reading the header); any
+    // doubt asks again, so a file that grows is read to its new end.
+    qint64 fileSize = m_knownSize;
+    if (fileSize - m_unitPos < RecordUnitHeader::SIZE)
+        fileSize = m_knownSize = m_file.size();
     const qint64 left = fileSize - m_unitPos;
     if (left <= 0) {
         header.clear();
@@ -231,7 +237,11 @@ RecordReader::Result RecordReader::readUnitHeader(RecordUnitHeader& header)
         return truncate(header, left, RecordUnitHeader::SIZE);
     header.decomposeHeaderData(header.m_data.data());
 
-    const Problem problem = checkHeader(header, m_unitPos, fileSize);
+    Problem problem = checkHeader(header, m_unitPos, fileSize);
+    if (problem != NoProblem && m_file.size() != fileSize) {
+        fileSize = m_knownSize = m_file.size();
+        problem = checkHeader(header, m_unitPos, fileSize);
+    }
     if (problem != NoProblem)
         return damaged(header, problem, fileSize);
     m_unitEnd = m_unitPos + RecordUnitHeader::SIZE + static_cast<qint64>(header.m_size);

@@ -96,7 +96,11 @@ public:
 
     explicit RecordReader(QIODevice* device = nullptr) : m_file(device) {}
 
-    void setDevice(QIODevice* device) { m_file.setDevice(device); }
+    void setDevice(QIODevice* device)
+    {
+        m_file.setDevice(device);
+        m_knownSize = -1;
+    }
     QIODevice* device() const { return m_file.device(); }
     bool isOpen() const { return m_file.isOpen(); }
 
@@ -160,6 +164,7 @@ private:
     DeviceReader m_file;
     qint64 m_unitPos = 0;
     qint64 m_unitEnd = 0;
+    qint64 m_knownSize = -1;           // the file's size when last asked
     quint64 m_previousTime = 0;
     quint64 m_timeBeforeUnit = 0;      // m_previousTime before the current unit
     Damage m_damage;

@@ -69,9 +69,10 @@ RecordScan::Result RecordScan::scan(QIODevice& device, const std::atomic<bool>* 
 RecordScan::Result RecordScan::scanFile(const QString& path, const std::atomic<bool>* cancel)
 {
     QFile file(path);
-    // Unbuffered: the walk reads 24 bytes here and there, a buffer would
-    // read ahead kilobytes it never uses.
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+    // Buffered: most units are small, so the next header is usually in the
+    // buffer already; measured faster than unbuffered reads even with large
+    // sound units between the headers.
+    if (!file.open(QIODevice::ReadOnly)) {
         Result result;
         result.problem = file.errorString();
         return result;
