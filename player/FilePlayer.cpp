@@ -18,6 +18,7 @@
 #include "IPrompter.h"
 #include "IndexBuilder.h"
 #include "IndexFile.h"
+#include "IndexLocation.h"
 #include "Log.h"
 #include "Seeking.h"
 #include "UnitDispatch.h"
@@ -366,12 +367,16 @@ bool FilePlayer::openFile(const QString& path)
         return false;
     }
 
-    m_indexFileName = IndexFile::indexFileName(m_fileName);
-    if (QFile::exists(m_indexFileName)) {
-        loadIndex();
-        if (m_indexOk.load() && m_controller && m_controller->playOnOpen())
-            play();
+    // The index beside the recording, else the one in the cache folder.
+    const IndexLocation location;
+    m_indexFileName = IndexLocation::besidePath(m_fileName);
+    for (const QString& candidate : location.existing(m_fileName)) {
+        m_indexFileName = candidate;
+        if (loadIndex())
+            break;
     }
+    if (m_indexOk.load() && m_controller && m_controller->playOnOpen())
+        play();
 
     if (!m_indexOk.load()) {
         const IPrompter::Answer answer = m_prompter
@@ -382,8 +387,18 @@ bool FilePlayer::openFile(const QString& path)
                      "few minutes.\r\n\r\nClick Yes to create an index now."))
             : IPrompter::No;
         if (answer == IPrompter::Yes) {
-            m_indexBuilder->clearCancel();
-            setState(STATE_INDEXING);
+            if (location.placeFor(m_fileName).isEmpty()) {
+                // Said once; seeking then replays from the start as after No.
+                critical(tr("No index can be written for this recording, neither beside it nor "
+                            "in the cache folder:")
+                         + QStringLiteral("\n") + QDir::toNativeSeparators(location.cacheFolder())
+                         + QStringLiteral("\n")
+                         + tr("Seeking will replay the recording from its start."));
+                m_indexDeclined.store(true);
+            } else {
+                m_indexBuilder->clearCancel();
+                setState(STATE_INDEXING);
+            }
         } else if (answer == IPrompter::No) {
             m_indexDeclined.store(true);
         } else {
@@ -623,9 +638,12 @@ void FilePlayer::doWork()
             updateGUI(0);
             const bool ok = m_indexBuilder->makeIndex(m_fileName, kIndexInterval);
             m_indexOk.store(ok);
-            // Loaded at once, so that a loaded index always has its table.
-            if (ok)
+            // Loaded at once (from where the builder put it), so that a
+            // loaded index always has its table.
+            if (ok) {
+                m_indexFileName = m_indexBuilder->indexFileName();
                 loadIndex();
+            }
             Thread::sleep(1000);
             updateGUI(0);
             setState(STATE_IDLE);

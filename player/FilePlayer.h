@@ -109,6 +109,11 @@ void fixTime(quint64& t, int speed);
 //   delay behind the picture. A larger payload that does not fit is written
 //   in parts as the output drains, for at most the playing time of what did
 //   not fit; what is still left then is dropped and logged.
+// - An index is looked for beside the recording and then in the user's cache
+//   folder, and built where IndexLocation places it (the cache folder when
+//   the recording's folder cannot be written). When it can be written
+//   nowhere, Yes to the index question says so once and seeking replays
+//   from the start, as after No.
 class FilePlayer : public QObject, public Thread
 {
     Q_OBJECT
@@ -192,8 +197,9 @@ public:
     void loadFolder(QString& folder);
     void rememberFolder(const QString& folder);
 
-    // Loads the index of the current recording (m_indexFileName). An invalid
-    // index is deleted; true when an index is loaded.
+    // Loads the index of the current recording (m_indexFileName: beside it,
+    // or in the cache folder, see IndexLocation). An invalid index is
+    // deleted; true when an index is loaded.
     bool loadIndex();
 
     // Benchmarks and tests only: carries out a seek to `targetMs` at once on
