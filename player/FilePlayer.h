@@ -114,6 +114,9 @@ void fixTime(quint64& t, int speed);
 //   the recording's folder cannot be written). When it can be written
 //   nowhere, Yes to the index question says so once and seeking replays
 //   from the start, as after No.
+// - When playback ends, the position reported is where it stands: the
+//   recording's duration after its last unit, 0 after a stop (play() starts
+//   from the beginning).
 class FilePlayer : public QObject, public Thread
 {
     Q_OBJECT
@@ -158,11 +161,17 @@ public:
 
     // Opens and validates a recording and shows its first screen; with an
     // empty path it first asks for a file. True when the recording is ready
-    // to play. GUI thread, player idle.
+    // to play. GUI thread. The file is checked (type, opening, header) before
+    // a recording that plays is stopped: false then leaves that recording as
+    // it was. A failure past the check (its first screen) leaves no
+    // recording open. The folder of a file that opened is remembered
+    // ("last_path"), absolute.
     bool openFile(const QString& path);
     void play();
     void pause();
-    void stop();
+    // False only when an index build was running and the user chose to let
+    // it go on; the player then stopped nothing.
+    bool stop();
     // seconds from the start (SEEK_ABSOLUTE) or from the current unit's time
     // (SEEK_RELATIVE); GUI thread.
     void seek(long long seconds, int mode);
