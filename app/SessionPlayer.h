@@ -159,6 +159,11 @@ private:
     void afterOpen();
     // The open of a dropped file, run right after the drop event.
     void openDropped(const QString& path);
+    // Opens `path` (asks for a file when empty) and shows the result: the
+    // new recording, the one that still plays, or none.
+    void openRecording(const QString& path);
+    // Title, texts, buttons and picture of a window without a recording.
+    void showNoRecording();
     // Both zoom flags and the zoom icon.
     void setStretchedState(bool stretched);
     QRect availableRect() const;
@@ -183,6 +188,10 @@ private:
 
     // A state report of the player has arrived.
     bool m_statusSeen = false;
+
+    // Where the window was before it went full screen (before the maximise
+    // that took it there); restored when it leaves full screen.
+    QRect m_windowedGeometry;
 
     QRect m_availableOverride;
     QSize m_decorationOverride;

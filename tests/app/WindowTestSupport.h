@@ -20,12 +20,26 @@
 #include "DrawingScene.h"
 #include "SessionPlayer.h"
 
+// Readable failure messages for the Qt values the tests compare.
+inline void PrintTo(const QRect& r, std::ostream* os)
+{
+    *os << r.x() << ',' << r.y() << ' ' << r.width() << 'x' << r.height();
+}
+inline void PrintTo(const QSize& s, std::ostream* os) { *os << s.width() << 'x' << s.height(); }
+
 // Processes events until `done` holds or `timeoutMs` passes; true when it held.
 bool waitFor(const std::function<bool()>& done, int timeoutMs = 10000);
 
 // Frame `f` of the test recordings: 16 x 16 boxes of one colour each with a
 // diagonal of a second one, which the grid codec reproduces exactly.
 VideoFrame testFrame(int w, int h, int f);
+
+// What is wrong with the picture of `frame` as `shown` (the window's pixels)
+// holds it, fitted into `where`: each 16 x 16 box of testFrame() must show
+// its colour at its place (sampled inside the box, away from its edges and
+// diagonal, within 24 per channel), and the window must be black beside
+// `where`. Empty when nothing is wrong.
+QString pictureProblem(const QImage& shown, const VideoFrame& frame, const QRect& where);
 
 // Answers every question and warning with the answer set last, and keeps
 // the text of every box (the player thread asks too).
@@ -34,9 +48,16 @@ class ScriptedPrompter : public IPrompter
 public:
     void critical(const QString&, const QString& text) override { keep(text); }
     Answer question(const QString&, const QString& text) override { keep(text); return questionAnswer; }
-    Answer warning(const QString&, const QString& text) override { keep(text); return warningAnswer; }
+    Answer warning(const QString&, const QString& text) override
+    {
+        keep(text);
+        if (beforeWarningAnswer)
+            beforeWarningAnswer();
+        return warningAnswer;
+    }
     QString getOpenFileName(const QString&, const QString&, const QString&) override
     {
+        ++openRequests;
         return openAnswer;
     }
     QStringList texts()
@@ -48,6 +69,9 @@ public:
     std::atomic<Answer> questionAnswer{Cancel};
     std::atomic<Answer> warningAnswer{No};
     QString openAnswer;
+    std::atomic<int> openRequests{0};
+    // Runs while a warning is "on screen", before it is answered (GUI thread).
+    std::function<bool()> beforeWarningAnswer;
 
 private:
     void keep(const QString& text)
