@@ -249,7 +249,15 @@ void SessionPlayer::onInvalidFileFormat()
 
 void SessionPlayer::onSetButtonIconAutoPlay()
 {
-    m_controlBar->setButtonIconAutoPlay();
+    // Armed when a recording from the command line starts. By the time it
+    // fires the recording may have been stopped (an Escape in the first
+    // moments): the icon then follows the player instead of showing pause
+    // for a stopped recording.
+    const int state = m_player.getState();
+    if (state == FilePlayer::STATE_PLAYING || state == FilePlayer::STATE_INDEXING)
+        m_controlBar->setButtonIconAutoPlay();
+    else
+        m_controlBar->statePlaying(isLoaded(), state);
 }
 
 void SessionPlayer::registerFileExtension()

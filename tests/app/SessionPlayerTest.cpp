@@ -479,7 +479,8 @@ TEST_F(ErrorBoxTest, DuringClose)
 
 // A recording named on the command line plays at once and the bar follows
 // (pause icon), also when the player thread's first report ("idle") was
-// still queued. Indexed first (Yes), it plays once the index is built.
+// still queued, and also when it is stopped at once. Indexed first (Yes),
+// it plays once the index is built.
 TEST_F(WindowFixture, CommandLineRecordingPlaysAndTheBarFollows)
 {
     const QString indexed = record("cl.vro");
@@ -493,6 +494,15 @@ TEST_F(WindowFixture, CommandLineRecordingPlaysAndTheBarFollows)
             return fresh.controlBar()->m_btnPlay->accessibleName() == QStringLiteral("Pause");
         }));
         EXPECT_TRUE(fresh.controlBar()->m_btnStop->isEnabled());
+
+        // An Escape in its first moments (before the pause icon the start
+        // arms has come) stops it: the icon then follows the stop.
+        QTest::keyClick(&fresh, Qt::Key_Escape); // stop
+        fresh.openAndPlay(indexed);
+        QTest::keyClick(&fresh, Qt::Key_Escape);
+        ASSERT_EQ(fresh.player().getState(), FilePlayer::STATE_IDLE);
+        fresh.onSetButtonIconAutoPlay(); // what the armed timer does
+        EXPECT_EQ(fresh.controlBar()->m_btnPlay->accessibleName(), QStringLiteral("Play"));
     }
 
     prompter.questionAnswer = IPrompter::Yes;
