@@ -55,6 +55,21 @@ class QResizeEvent;
 //   with an index), the play button shows the pause icon.
 // - The close sequence serves the player's message boxes while it waits, so
 //   an error reported during the stop is shown and answered, not deadlocked.
+// - Drags and drops are taken only when their first URL names a local file;
+//   anything else (an empty URL list, a web address) leaves the window as
+//   it was.
+// - Opening (button or drop) does not stop the playing recording itself:
+//   the player checks the new file first, so a file that cannot be played
+//   leaves that recording playing; one that fails after the check leaves
+//   the window without a recording (showNoRecording).
+// - Leaving full screen restores the geometry from before full screen (from
+//   before the maximise that led there) and keeps the window flags: changing
+//   them hides the native window, which a window manager then maps anew at
+//   the full-screen size, maximised.
+// - With zoom on, every resize recomputes the scene rectangle as well as the
+//   scaled picture size.
+// - The pause icon armed for a command-line start shows only if the player
+//   still plays (or builds the index it will play) when the timer fires.
 class SessionPlayer : public QGraphicsView
 {
     Q_OBJECT
