@@ -70,29 +70,52 @@ protected:
                                              << ", got " << describe();
     }
 
-    // The picture shown in `where` (window coordinates): the scene's
-    // rectangle is there, each 16 x 16 box of the frame shows its colour at
-    // its place scaled to `where`, and the window is black beside it; no
-    // scroll bars. Waits for the repaint.
+    // What is wrong with the picture shown in `where` (window coordinates):
+    // the scene's rectangle must be there with no scroll bars, each 16 x 16
+    // box of the frame must show its colour at its place scaled to `where`
+    // (sampled inside the box, away from its edges and diagonal, within 24
+    // per channel) and the window must be black beside it. Empty when
+    // nothing is wrong.
+    QString pictureProblem(const QRect& where)
+    {
+        const QRect sceneRect =
+            window->viewportTransform().mapRect(window->drawingScene()->sceneRect()).toRect();
+        if (sceneRect != where)
+            return QString::fromStdString("the scene rectangle is at " + text(sceneRect));
+        if (window->horizontalScrollBar()->isVisible() || window->verticalScrollBar()->isVisible())
+            return QStringLiteral("scroll bars are shown");
+        const QImage shown = window->screen()->grabWindow(window->winId()).toImage();
+        const double s = double(where.width()) / frame.width();
+        for (int by = 0; by < frame.height() / 16; ++by) {
+            for (int bx = 0; bx < frame.width() / 16; ++bx) {
+                const QPoint fp(bx * 16 + 11, by * 16 + 4);
+                const QPoint wp = where.topLeft() + QPoint(int(fp.x() * s), int(fp.y() * s));
+                const unsigned want = frame.pixels()[fp.y() * frame.width() + fp.x()];
+                const QRgb got = shown.valid(wp) ? shown.pixel(wp) : 0;
+                if (std::abs(qRed(got) - int(want >> 16 & 0xFF)) > 24
+                    || std::abs(qGreen(got) - int(want >> 8 & 0xFF)) > 24
+                    || std::abs(qBlue(got) - int(want & 0xFF)) > 24)
+                    return QStringLiteral("box %1,%2 differs at %3,%4").arg(bx).arg(by).arg(wp.x()).arg(wp.y());
+            }
+        }
+        const QPoint beside[] = {{where.left() / 2, where.center().y()},
+                                 {where.center().x(), where.top() / 2},
+                                 {(where.right() + shown.width()) / 2, where.center().y()},
+                                 {where.center().x(), (where.bottom() + shown.height()) / 2}};
+        for (const QPoint& p : beside) {
+            if (!where.contains(p) && shown.valid(p) && (shown.pixel(p) & 0xFFFFFF))
+                return QStringLiteral("not black at %1,%2").arg(p.x()).arg(p.y());
+        }
+        return QString();
+    }
+    // Waits for the repaint that shows the picture in `where`.
     ::testing::AssertionResult showsPicture(const QRect& where)
     {
-        QString problem;
-        auto check = [&] {
-            problem.clear();
-            const QRect sceneRect =
-                window->viewportTransform().mapRect(window->drawingScene()->sceneRect()).toRect();
-            if (sceneRect != where)
-                return problem = QString::fromStdString("the scene rectangle is at " + text(sceneRect)), false;
-            if (window->horizontalScrollBar()->isVisible() || window->verticalScrollBar()->isVisible())
-                return problem = QStringLiteral("scroll bars are shown"), false;
-            const QImage shown = window->screen()->grabWindow(window->winId()).toImage();
-            problem = pictureProblem(shown, frame, where);
-            return problem.isEmpty();
-        };
-        if (waitFor(check, 5000))
+        if (waitFor([&] { return pictureProblem(where).isEmpty(); }, 5000))
             return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure() << problem.toStdString() << "; expected the picture at "
-                                             << text(where) << " in " << describe();
+        return ::testing::AssertionFailure() << pictureProblem(where).toStdString()
+                                             << "; expected the picture at " << text(where) << " in "
+                                             << describe();
     }
 
     static std::string text(const QRect& r)

@@ -33,33 +33,6 @@ VideoFrame testFrame(int w, int h, int f)
     return frame;
 }
 
-QString pictureProblem(const QImage& shown, const VideoFrame& frame, const QRect& where)
-{
-    auto near = [](QRgb a, unsigned b) {
-        return std::abs(qRed(a) - int((b >> 16) & 0xFF)) <= 24
-            && std::abs(qGreen(a) - int((b >> 8) & 0xFF)) <= 24
-            && std::abs(qBlue(a) - int(b & 0xFF)) <= 24;
-    };
-    const double s = double(where.width()) / frame.width();
-    for (int by = 0; by < frame.height() / 16; ++by) {
-        for (int bx = 0; bx < frame.width() / 16; ++bx) {
-            const QPoint fp(bx * 16 + 11, by * 16 + 4);
-            const QPoint wp = where.topLeft() + QPoint(int(fp.x() * s), int(fp.y() * s));
-            if (!shown.valid(wp) || !near(shown.pixel(wp), frame.pixels()[fp.y() * frame.width() + fp.x()]))
-                return QStringLiteral("box %1,%2 differs at %3,%4").arg(bx).arg(by).arg(wp.x()).arg(wp.y());
-        }
-    }
-    const QPoint beside[] = {{where.left() / 2, where.center().y()},
-                             {where.center().x(), where.top() / 2},
-                             {(where.right() + shown.width()) / 2, where.center().y()},
-                             {where.center().x(), (where.bottom() + shown.height()) / 2}};
-    for (const QPoint& p : beside) {
-        if (!where.contains(p) && shown.valid(p) && (shown.pixel(p) & 0xFFFFFF))
-            return QStringLiteral("not black at %1,%2").arg(p.x()).arg(p.y());
-    }
-    return QString();
-}
-
 void WindowFixture::SetUp()
 {
     ASSERT_TRUE(dir.isValid());

@@ -34,13 +34,6 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs = 10000);
 // diagonal of a second one, which the grid codec reproduces exactly.
 VideoFrame testFrame(int w, int h, int f);
 
-// What is wrong with the picture of `frame` as `shown` (the window's pixels)
-// holds it, fitted into `where`: each 16 x 16 box of testFrame() must show
-// its colour at its place (sampled inside the box, away from its edges and
-// diagonal, within 24 per channel), and the window must be black beside
-// `where`. Empty when nothing is wrong.
-QString pictureProblem(const QImage& shown, const VideoFrame& frame, const QRect& where);
-
 // Answers every question and warning with the answer set last, and keeps
 // the text of every box (the player thread asks too).
 class ScriptedPrompter : public IPrompter

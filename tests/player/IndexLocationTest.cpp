@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -65,21 +66,16 @@ TEST_F(IndexLocationTest, BesideFirstThenTheCacheUnderANameThatFollowsTheRecordi
     ASSERT_TRUE(writeBytes(recording + "x", "index"));
     EXPECT_EQ(at.existing(recording), QStringList({recording + "x", cached}));
 
-    // The same path and file give the same name, also through a relative
-    // path; another path, size or modification time gives another.
+    // The same file through a relative path has the same name; another
+    // path, modification time or size, another one.
     EXPECT_EQ(at.cachePath(QDir::current().relativeFilePath(recording)), cached);
-    const QString copy = dir.filePath("rec/b.vro");
-    ASSERT_TRUE(QFile::copy(recording, copy));
-    EXPECT_NE(at.cachePath(copy), cached);
+    ASSERT_TRUE(QFile::copy(recording, dir.filePath("rec/b.vro")));
+    EXPECT_NE(at.cachePath(dir.filePath("rec/b.vro")), cached);
     ASSERT_TRUE(setAge(recording, 3600));
     const QString older = at.cachePath(recording);
-    EXPECT_NE(older, cached);
-    ASSERT_TRUE(writeBytes(recording, "recording, longer"));
-    ASSERT_TRUE(setAge(recording, 3600));
-    EXPECT_NE(at.cachePath(recording), older);
-
+    ASSERT_TRUE(writeBytes(recording, "recording, longer") && setAge(recording, 3600));
+    EXPECT_EQ(QSet<QString>({cached, older, at.cachePath(recording)}).size(), 3);
     EXPECT_TRUE(at.cachePath(dir.filePath("rec/missing.vro")).isEmpty());
-    EXPECT_TRUE(IndexLocation(QString()).cachePath(recording).isEmpty());
 }
 
 TEST_F(IndexLocationTest, AFolderThatCannotBeWrittenSendsTheIndexToTheCacheOrNowhere)
@@ -92,13 +88,15 @@ TEST_F(IndexLocationTest, AFolderThatCannotBeWrittenSendsTheIndexToTheCacheOrNow
     EXPECT_EQ(at.placeFor(recording), at.cachePath(recording));
     EXPECT_TRUE(QFileInfo(cache).isDir()); // made on the way
 
-    // A cache folder that cannot be made, or made but not written: nowhere.
+    // A cache folder that cannot be made, or made but not written, or none
+    // at all: nowhere.
     ASSERT_TRUE(writeBytes(dir.filePath("file"), "in the way"));
     EXPECT_TRUE(IndexLocation(dir.filePath("file/index")).placeFor(recording).isEmpty());
-    ASSERT_TRUE(QDir().mkpath(dir.filePath("locked/index")));
-    const ReadOnlyFolder lockedCache(dir.filePath("locked/index"));
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("locked")));
+    const ReadOnlyFolder lockedCache(dir.filePath("locked"));
     ASSERT_TRUE(lockedCache.ok());
-    EXPECT_TRUE(IndexLocation(dir.filePath("locked/index")).placeFor(recording).isEmpty());
+    EXPECT_TRUE(IndexLocation(dir.filePath("locked")).placeFor(recording).isEmpty());
+    EXPECT_TRUE(IndexLocation(QString()).placeFor(recording).isEmpty());
 }
 
 TEST_F(IndexLocationTest, TheCacheLosesItsLeastRecentlyUsedIndexesFirst)
