@@ -719,8 +719,8 @@ void SessionPlayer::onBtnFullScreenClicked()
         showNormal();
         // Back where the window was before full screen, or before the
         // maximise that led there. The window flags stay as they are:
-        // changing them hides the window, and a window manager then maps it
-        // anew at the full-screen size, as a maximised window.
+        // changing them re-shows the native window, which the window manager
+        // then places anew instead of where it was.
         if (m_windowedGeometry.isValid())
             setGeometry(m_windowedGeometry);
     } else {

@@ -64,8 +64,8 @@ class QResizeEvent;
 //   the window without a recording (showNoRecording).
 // - Leaving full screen restores the geometry from before full screen (from
 //   before the maximise that led there) and keeps the window flags: changing
-//   them hides the native window, which a window manager then maps anew at
-//   the full-screen size, maximised.
+//   them re-shows the native window, which the window manager then places
+//   anew instead of where it was.
 // - With zoom on, every resize recomputes the scene rectangle as well as the
 //   scaled picture size.
 // - The pause icon armed for a command-line start shows only if the player
