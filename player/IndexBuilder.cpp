@@ -7,6 +7,7 @@
 
 #include "Exception.h"
 #include "IndexFile.h"
+#include "IndexLocation.h"
 #include "Log.h"
 #include "Thread.h"
 #include "UnitDispatch.h"
@@ -83,9 +84,10 @@ void IndexBuilder::writeOrThrow(const unsigned char* data, qint64 length)
 
 bool IndexBuilder::makeIndex(const QString& fileName, int interval)
 {
+    const IndexLocation location;
     m_fileName = fileName;
-    m_indexFileName = IndexFile::indexFileName(fileName);
-    m_tempFileName = tempFileName(m_indexFileName);
+    m_indexFileName = location.placeFor(fileName);
+    m_tempFileName = m_indexFileName.isEmpty() ? QString() : tempFileName(m_indexFileName);
     m_interval = interval;
 
     bool ok = false;
@@ -100,6 +102,8 @@ bool IndexBuilder::makeIndex(const QString& fileName, int interval)
         m_reader.readFileHeader(m_fileHeader);
 
         // The index file is created only for a recording that was accepted.
+        if (m_tempFileName.isEmpty())
+            throw FileCantCreateException();
         m_indexFile.setFileName(m_tempFileName);
         if (!m_indexFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
             throw FileCantCreateException();
@@ -131,6 +135,8 @@ bool IndexBuilder::makeIndex(const QString& fileName, int interval)
         const QByteArray from = QFile::encodeName(m_tempFileName);
         const QByteArray to = QFile::encodeName(m_indexFileName);
         ok = std::rename(from.constData(), to.constData()) == 0;
+        if (ok)
+            location.noteWritten(m_indexFileName);
     }
     if (!ok && created) {
         QFile::remove(m_tempFileName);

@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "IndexFile.h"
+#include "IndexLocation.h"
+#include "ReadOnlyFolder.h"
 #include "RecordingWriter.h"
 #include "ToolTestSupport.h"
 
@@ -191,6 +193,27 @@ TEST_F(SessionToolTest, IndexGoesOnPastABrokenFile)
     }
     // Nothing but the recordings and the two indexes is left behind.
     EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files).size(), 6);
+}
+
+// A recording whose folder cannot be written gets its index in the player's
+// cache folder, where info and frame find it.
+TEST_F(SessionToolTest, AnIndexThatCannotLieBesideItsRecordingGoesToTheCache)
+{
+    ASSERT_TRUE(QDir().mkpath(file("shared")));
+    const QString recording = file("shared/s.vro"), cacheHome = file("cache");
+    writeSample(recording);
+    const ReadOnlyFolder shared(file("shared"));
+    ASSERT_TRUE(shared.ok());
+    const QString cached = IndexLocation(cacheHome + "/Vantorel/SessionPlayer/index").cachePath(recording);
+
+    const ToolRun built = runTool({"index", recording}, QString(), cacheHome);
+    ASSERT_EQ(built.exitCode, 0) << built.err.toStdString();
+    EXPECT_EQ(built.out, cached + ": 2 key frames\n");
+    const ToolRun info = runTool({"info", recording}, QString(), cacheHome);
+    EXPECT_TRUE(info.out.contains(cached + ": valid, 2 key frames")) << info.out.toStdString();
+    const ToolRun frame =
+        runTool({"frame", recording, "--at", "21", "-o", file("f.png")}, QString(), cacheHome);
+    EXPECT_TRUE(frame.out.contains("from the key frame at 20.400 s")) << frame.out.toStdString();
 }
 
 TEST_F(SessionToolTest, SynthIsDeterministicAndPlaysItsStory)
