@@ -238,6 +238,18 @@ void DrawingScene::setScreenPixels(const unsigned int* pixels, int width, int he
 // ---------------------------------------------------------------------------
 // The window's side
 
+void DrawingScene::clearPicture()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_frameMutex);
+        m_frame.clear(0);
+        m_hasNewBoxes = true;
+    }
+    m_imageDirty.store(true);
+    m_mouseX = m_mouseY = m_cursorId = -1;
+    reset();
+}
+
 void DrawingScene::setSeeking(bool seeking)
 {
     const bool was = m_seeking.exchange(seeking);

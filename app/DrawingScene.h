@@ -93,6 +93,9 @@ public:
     void setScreenPixels(const unsigned int* pixels, int width, int height) override;
 
     // Window side (GUI thread).
+    // A black picture of the frame's size, the text and cursors cleared: the
+    // window without a recording. The player must not be drawing (idle).
+    void clearPicture();
     void setStretched(bool stretched) { m_stretched.store(stretched); }
     bool isStretched() const { return m_stretched.load(); }
     void setSeeking(bool seeking);

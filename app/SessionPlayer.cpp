@@ -31,14 +31,24 @@ namespace {
 // Added to the window's flags at construction (0x08005001).
 constexpr Qt::WindowFlags kWindowFlags = Qt::Window | Qt::WindowTitleHint
     | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
-// Added when leaving full screen without the customise hint (0x0A005001).
-constexpr Qt::WindowFlags kCustomisedFlags = Qt::Window | Qt::WindowTitleHint
-    | Qt::WindowMinimizeButtonHint | Qt::CustomizeWindowHint | Qt::WindowCloseButtonHint;
 
 constexpr int kStepSeconds = 2;
 constexpr int kLongStepSeconds = 10;
 constexpr int kSlowest = -2;
 constexpr int kFastest = 20;
+
+// The recording a drag carries: its first URL as an absolute path, when that
+// URL names a local file; empty otherwise (an empty URL list, a web address).
+QString droppedFile(const QMimeData* data)
+{
+    if (!data || !data->hasUrls())
+        return QString();
+    const QList<QUrl> urls = data->urls();
+    if (urls.isEmpty() || !urls.first().isLocalFile())
+        return QString();
+    const QString local = urls.first().toLocalFile();
+    return local.isEmpty() ? QString() : QFileInfo(local).absoluteFilePath();
+}
 
 QString speedLabel(int step)
 {
@@ -229,10 +239,7 @@ void SessionPlayer::afterOpen()
 void SessionPlayer::onBtnOpenClicked()
 {
     m_playOnOpen.store(false);
-    if (isLoaded())
-        m_player.stop();
-    if (m_player.openFile(QString()))
-        afterOpen();
+    openRecording(QString());
 }
 
 void SessionPlayer::onInvalidFileFormat()
@@ -242,7 +249,15 @@ void SessionPlayer::onInvalidFileFormat()
 
 void SessionPlayer::onSetButtonIconAutoPlay()
 {
-    m_controlBar->setButtonIconAutoPlay();
+    // Armed when a recording from the command line starts. By the time it
+    // fires the recording may have been stopped (an Escape in the first
+    // moments): the icon then follows the player instead of showing pause
+    // for a stopped recording.
+    const int state = m_player.getState();
+    if (state == FilePlayer::STATE_PLAYING || state == FilePlayer::STATE_INDEXING)
+        m_controlBar->setButtonIconAutoPlay();
+    else
+        m_controlBar->statePlaying(isLoaded(), state);
 }
 
 void SessionPlayer::registerFileExtension()
@@ -432,7 +447,7 @@ void SessionPlayer::mouseDoubleClickEvent(QMouseEvent* e)
 
 void SessionPlayer::dragEnterEvent(QDragEnterEvent* e)
 {
-    if (e->mimeData()->hasUrls())
+    if (!droppedFile(e->mimeData()).isEmpty())
         e->acceptProposedAction();
     else
         e->ignore();
@@ -440,7 +455,7 @@ void SessionPlayer::dragEnterEvent(QDragEnterEvent* e)
 
 void SessionPlayer::dragMoveEvent(QDragMoveEvent* e)
 {
-    if (e->mimeData()->hasUrls())
+    if (!droppedFile(e->mimeData()).isEmpty())
         e->acceptProposedAction();
     else
         e->ignore();
@@ -453,13 +468,14 @@ void SessionPlayer::dragLeaveEvent(QDragLeaveEvent* e)
 
 void SessionPlayer::dropEvent(QDropEvent* e)
 {
-    m_playOnOpen.store(true);
-    if (!e->mimeData()->hasUrls()) {
+    // Only a local file is opened; anything else leaves the window as it was.
+    const QString path = droppedFile(e->mimeData());
+    if (path.isEmpty()) {
         e->ignore();
         return;
     }
+    m_playOnOpen.store(true);
     e->acceptProposedAction();
-    const QString path = QFileInfo(e->mimeData()->urls().first().toLocalFile()).absoluteFilePath();
     // Opened once the drop has returned: the index question must not hold
     // the drag source (another program) while it waits for an answer.
     QTimer::singleShot(0, this, [this, path]() { openDropped(path); });
@@ -467,15 +483,43 @@ void SessionPlayer::dropEvent(QDropEvent* e)
 
 void SessionPlayer::openDropped(const QString& path)
 {
-    if (isLoaded())
-        m_player.stop();
+    openRecording(path);
+}
+
+void SessionPlayer::openRecording(const QString& path)
+{
+    // The player checks the new file before it stops the recording that
+    // plays: a wrong file leaves that one playing. A recording that fails
+    // after the check (its first screen) is gone: the window shows none.
     if (m_player.openFile(path))
         afterOpen();
+    else if (!isLoaded())
+        showNoRecording();
+}
+
+void SessionPlayer::showNoRecording()
+{
+    m_title = tr("Session Player");
+    setWindowTitle(m_title);
+    m_sessionId.clear();
+    m_controlBar->m_lblSessionID->setText(
+        QCoreApplication::translate("ControlBarClass", "Session ID: xxx-xxx-xxx"));
+    m_durationSec = 0;
+    m_durationText = sec2str(0);
+    m_controlBar->setProgressbarMaxValue(0);
+    onPlayerPositionChanged(0);
+    m_controlBar->stateIdle();
+    m_controlBar->statePlaying(false, FilePlayer::STATE_IDLE);
+    m_drawingScene->setSeeking(false);
+    m_drawingScene->clearPicture();
 }
 
 bool SessionPlayer::event(QEvent* e)
 {
-    if (e->type() == QEvent::WindowStateChange && isMaximized() && !isFullScreen())
+    // A maximise enters full screen. A maximised state reported on the way
+    // out of full screen (a window manager may pass through it) is not one.
+    if (e->type() == QEvent::WindowStateChange && isMaximized() && !isFullScreen()
+        && !(static_cast<QWindowStateChangeEvent*>(e)->oldState() & Qt::WindowFullScreen))
         emit goFullScreen();
     return QGraphicsView::event(e);
 }
@@ -496,9 +540,9 @@ bool SessionPlayer::shutdownPlayer()
         return t != Thread::STATE_CREATED && t != Thread::STATE_INITIALIZED
             && t != Thread::STATE_FINISHED;
     };
-    m_player.stop();
-    // Answered No to cancelling the index build: the player goes on.
-    if (m_player.getState() == FilePlayer::STATE_INDEXING)
+    // Answered No to cancelling the index build: the player goes on, also
+    // when the build ended while the question was up.
+    if (!m_player.stop())
         return false;
     while (m_player.getState() != FilePlayer::STATE_IDLE && threadAlive()) {
         const int state = m_player.getState();
@@ -637,6 +681,11 @@ void SessionPlayer::onSliderMoved()
 void SessionPlayer::resizeEvent(QResizeEvent* e)
 {
     QGraphicsView::resizeEvent(e);
+    // With zoom on, the scene rectangle follows the new size too (not only
+    // the scaled picture): the picture stays fitted and centred, with no
+    // scroll bars to wheel it away.
+    if (m_stretched)
+        calcFullscreenStretched();
     setControlbarPosition();
     m_drawingScene->calcStretchedBitmapDimensions(0);
 }
@@ -668,14 +717,14 @@ void SessionPlayer::onBtnFullScreenClicked()
     if (isFullScreen()) {
         m_controlBar->setFullScreenActive(false);
         showNormal();
-        Qt::WindowFlags flags = windowFlags();
-        if (flags & Qt::CustomizeWindowHint)
-            flags &= ~Qt::CustomizeWindowHint;
-        else
-            flags |= kCustomisedFlags;
-        setWindowFlags(flags);
-        show();
+        // Back where the window was before full screen, or before the
+        // maximise that led there. The window flags stay as they are:
+        // changing them re-shows the native window, which the window manager
+        // then places anew instead of where it was.
+        if (m_windowedGeometry.isValid())
+            setGeometry(m_windowedGeometry);
     } else {
+        m_windowedGeometry = isMaximized() ? normalGeometry() : geometry();
         m_controlBar->setFullScreenActive(true);
         showFullScreen();
     }

@@ -55,6 +55,21 @@ class QResizeEvent;
 //   with an index), the play button shows the pause icon.
 // - The close sequence serves the player's message boxes while it waits, so
 //   an error reported during the stop is shown and answered, not deadlocked.
+// - Drags and drops are taken only when their first URL names a local file;
+//   anything else (an empty URL list, a web address) leaves the window as
+//   it was.
+// - Opening (button or drop) does not stop the playing recording itself:
+//   the player checks the new file first, so a file that cannot be played
+//   leaves that recording playing; one that fails after the check leaves
+//   the window without a recording (showNoRecording).
+// - Leaving full screen restores the geometry from before full screen (from
+//   before the maximise that led there) and keeps the window flags: changing
+//   them re-shows the native window, which the window manager then places
+//   anew instead of where it was.
+// - With zoom on, every resize recomputes the scene rectangle as well as the
+//   scaled picture size.
+// - The pause icon armed for a command-line start shows only if the player
+//   still plays (or builds the index it will play) when the timer fires.
 class SessionPlayer : public QGraphicsView
 {
     Q_OBJECT
@@ -159,6 +174,11 @@ private:
     void afterOpen();
     // The open of a dropped file, run right after the drop event.
     void openDropped(const QString& path);
+    // Opens `path` (asks for a file when empty) and shows the result: the
+    // new recording, the one that still plays, or none.
+    void openRecording(const QString& path);
+    // Title, texts, buttons and picture of a window without a recording.
+    void showNoRecording();
     // Both zoom flags and the zoom icon.
     void setStretchedState(bool stretched);
     QRect availableRect() const;
@@ -183,6 +203,10 @@ private:
 
     // A state report of the player has arrived.
     bool m_statusSeen = false;
+
+    // Where the window was before it went full screen (before the maximise
+    // that took it there); restored when it leaves full screen.
+    QRect m_windowedGeometry;
 
     QRect m_availableOverride;
     QSize m_decorationOverride;

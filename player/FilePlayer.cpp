@@ -18,6 +18,7 @@
 #include "IPrompter.h"
 #include "IndexBuilder.h"
 #include "IndexFile.h"
+#include "IndexLocation.h"
 #include "Log.h"
 #include "Seeking.h"
 #include "UnitDispatch.h"
@@ -290,16 +291,10 @@ bool FilePlayer::loadIndex()
 
 bool FilePlayer::openFile(const QString& path)
 {
-    if (getState() != STATE_IDLE) {
-        stop();
-        if (getState() != STATE_IDLE)
-            return false;
-    }
-
-    QString folder;
-    loadFolder(folder);
     QString chosen = path;
     if (chosen.isEmpty()) {
+        QString folder;
+        loadFolder(folder);
         if (folder.isEmpty())
             folder = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
         QString filter = tr("Recorded Sessions(*.[extention] *.[oldextension]);;All Files(*.*)");
@@ -311,10 +306,38 @@ bool FilePlayer::openFile(const QString& path)
             return false;
     }
 
-    const QString native = QDir::toNativeSeparators(chosen);
-    const int cut = native.lastIndexOf(QDir::separator());
-    if (cut >= 0)
-        rememberFolder(native.left(cut + 1));
+    // The new file is checked before anything of the recording now open is
+    // touched: a file that cannot be played leaves that one as it was.
+    const QString suffix = QFileInfo(chosen).suffix().toLower();
+    if (suffix != QLatin1String("vro") && suffix != QLatin1String("vr4")) {
+        emit invalidFileFormat();
+        return false;
+    }
+    {
+        QFile candidate(chosen);
+        RecordReader reader(&candidate);
+        RecordFileHeader header;
+        try {
+            if (!candidate.open(QIODevice::ReadOnly)) {
+                FileCantOpenException e;
+                e.setReason(candidate.errorString());
+                throw e;
+            }
+            reader.readFileHeader(header);
+        } catch (const IncorrectFileException&) {
+            reportOpenFailure(true, chosen);
+            return false;
+        } catch (const FileException&) {
+            reportOpenFailure(false, chosen);
+            return false;
+        }
+    }
+
+    if (getState() != STATE_IDLE) {
+        // No to cancelling an index build keeps it going.
+        if (!stop() || getState() != STATE_IDLE)
+            return false;
+    }
 
     closeFiles();
     m_indexOk.store(false);
@@ -331,13 +354,6 @@ bool FilePlayer::openFile(const QString& path)
         m_displayName.clear();
         m_fileHeader.clear();
     };
-
-    const QString suffix = QFileInfo(chosen).suffix().toLower();
-    if (suffix != QLatin1String("vro") && suffix != QLatin1String("vr4")) {
-        forget();
-        emit invalidFileFormat();
-        return false;
-    }
 
     try {
         openRecording();
@@ -377,12 +393,20 @@ bool FilePlayer::openFile(const QString& path)
         return false;
     }
 
-    m_indexFileName = IndexFile::indexFileName(m_fileName);
-    if (QFile::exists(m_indexFileName)) {
-        loadIndex();
-        if (m_indexOk.load() && m_controller && m_controller->playOnOpen())
-            play();
+    // Only a folder that held a recording that opened is worth coming back
+    // to; absolute, so that it does not depend on where the player started.
+    rememberFolder(QDir::toNativeSeparators(QFileInfo(chosen).absolutePath()) + QDir::separator());
+
+    // The index beside the recording, else the one in the cache folder.
+    const IndexLocation location;
+    m_indexFileName = IndexLocation::besidePath(m_fileName);
+    for (const QString& candidate : location.existing(m_fileName)) {
+        m_indexFileName = candidate;
+        if (loadIndex())
+            break;
     }
+    if (m_indexOk.load() && m_controller && m_controller->playOnOpen())
+        play();
 
     if (!m_indexOk.load()) {
         const IPrompter::Answer answer = m_prompter
@@ -393,8 +417,18 @@ bool FilePlayer::openFile(const QString& path)
                      "few minutes.\r\n\r\nClick Yes to create an index now."))
             : IPrompter::No;
         if (answer == IPrompter::Yes) {
-            m_indexBuilder->clearCancel();
-            setState(STATE_INDEXING);
+            if (location.placeFor(m_fileName).isEmpty()) {
+                // Said once; seeking then replays from the start as after No.
+                critical(tr("No index can be written for this recording, neither beside it nor "
+                            "in the cache folder:")
+                         + QStringLiteral("\n") + QDir::toNativeSeparators(location.cacheFolder())
+                         + QStringLiteral("\n")
+                         + tr("Seeking will replay the recording from its start."));
+                m_indexDeclined.store(true);
+            } else {
+                m_indexBuilder->clearCancel();
+                setState(STATE_INDEXING);
+            }
         } else if (answer == IPrompter::No) {
             m_indexDeclined.store(true);
         } else {
@@ -525,7 +559,7 @@ void FilePlayer::pause()
         emit playerStatusChanged(STATE_PAUSED);
 }
 
-void FilePlayer::stop()
+bool FilePlayer::stop()
 {
     const bool threadRuns = threadRunning();
     const bool onPlayerThread = Thread::getCurrentThread() == static_cast<Thread*>(this);
@@ -533,7 +567,7 @@ void FilePlayer::stop()
     const int state = getState();
     if (state == STATE_SEEKING) {
         m_seekCancel.store(true);
-        return;
+        return true;
     }
     if (state == STATE_INDEXING) {
         const IPrompter::Answer answer = m_prompter
@@ -541,8 +575,9 @@ void FilePlayer::stop()
                                   tr("This will cancel the indexing and disable random seek!\n"
                                      "Are you sure you want to stop?"))
             : IPrompter::Yes;
+        // No: the build goes on, also when it ended while the box was up.
         if (answer != IPrompter::Yes)
-            return;
+            return false;
         m_indexBuilder->cancel();
         while (getState() == STATE_INDEXING && !onPlayerThread && threadRunning())
             waitStep(20);
@@ -550,20 +585,21 @@ void FilePlayer::stop()
 
     setState(STATE_STOPPING);
     if (onPlayerThread)
-        return;
+        return true;
     if (!threadRuns) {
         // Nobody else will finish the stop.
         if (m_view)
             m_view->onStatusText(tr("STOPPED"));
         closeFiles();
         setState(STATE_IDLE);
-        return;
+        return true;
     }
     while (getState() == STATE_STOPPING && threadRunning())
         waitStep(50);
     // Deliver the player thread's last reports before the caller goes on.
     if (m_prompter)
         m_prompter->serviceWhileWaiting();
+    return true;
 }
 
 void FilePlayer::seek(long long seconds, int mode)
@@ -623,7 +659,10 @@ void FilePlayer::run()
 
 void FilePlayer::doWork()
 {
-    setState(STATE_IDLE);
+    // The thread's first report is the state as it stands: a command given
+    // while the thread was starting (play() of a recording named on the
+    // command line) is kept, not overwritten with idle.
+    emit playerStatusChanged(getState());
     while (!isStopRequested()) {
         switch (getState()) {
         case STATE_IDLE:
@@ -638,9 +677,12 @@ void FilePlayer::doWork()
             updateGUI(0);
             const bool ok = m_indexBuilder->makeIndex(m_fileName, kIndexInterval);
             m_indexOk.store(ok);
-            // Loaded at once, so that a loaded index always has its table.
-            if (ok)
+            // Loaded at once (from where the builder put it), so that a
+            // loaded index always has its table.
+            if (ok) {
+                m_indexFileName = m_indexBuilder->indexFileName();
                 loadIndex();
+            }
             Thread::sleep(1000);
             updateGUI(0);
             setState(STATE_IDLE);
@@ -648,15 +690,22 @@ void FilePlayer::doWork()
                 play();
             break;
         }
-        case STATE_STOPPING:
+        case STATE_STOPPING: {
+            // The last unit played, not only read: a stop while it was
+            // still due is a stop.
+            const bool theEnd = m_file.isOpen() && m_file.atEnd() && !m_unitPending;
             if (m_view)
                 m_view->onStatusText(tr("STOPPED"));
-            if (m_file.isOpen() && m_file.atEnd() && m_view)
+            if (theEnd && m_view)
                 m_view->onStatusText(tr("The End"));
             closeFiles();
             m_unitPending = false;
+            // The position shows where playback stands: at the end once the
+            // last unit has played, else at the start, where play() begins.
+            updateGUI(theEnd ? m_fileHeader.m_duration / 1000 : 0);
             setState(STATE_IDLE);
             break;
+        }
         default:
             Thread::sleep(20);
             break;

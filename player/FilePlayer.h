@@ -109,6 +109,14 @@ void fixTime(quint64& t, int speed);
 //   delay behind the picture. A larger payload that does not fit is written
 //   in parts as the output drains, for at most the playing time of what did
 //   not fit; what is still left then is dropped and logged.
+// - An index is looked for beside the recording and then in the user's cache
+//   folder, and built where IndexLocation places it (the cache folder when
+//   the recording's folder cannot be written). When it can be written
+//   nowhere, Yes to the index question says so once and seeking replays
+//   from the start, as after No.
+// - When playback ends, the position reported is where it stands: the
+//   recording's duration after its last unit, 0 after a stop (play() starts
+//   from the beginning).
 class FilePlayer : public QObject, public Thread
 {
     Q_OBJECT
@@ -153,11 +161,17 @@ public:
 
     // Opens and validates a recording and shows its first screen; with an
     // empty path it first asks for a file. True when the recording is ready
-    // to play. GUI thread, player idle.
+    // to play. GUI thread. The file is checked (type, opening, header) before
+    // a recording that plays is stopped: false then leaves that recording as
+    // it was. A failure past the check (its first screen) leaves no
+    // recording open. The folder of a file that opened is remembered
+    // ("last_path"), absolute.
     bool openFile(const QString& path);
     void play();
     void pause();
-    void stop();
+    // False only when an index build was running and the user chose to let
+    // it go on; the player then stopped nothing.
+    bool stop();
     // seconds from the start (SEEK_ABSOLUTE) or from the current unit's time
     // (SEEK_RELATIVE); GUI thread.
     void seek(long long seconds, int mode);
@@ -192,8 +206,9 @@ public:
     void loadFolder(QString& folder);
     void rememberFolder(const QString& folder);
 
-    // Loads the index of the current recording (m_indexFileName). An invalid
-    // index is deleted; true when an index is loaded.
+    // Loads the index of the current recording (m_indexFileName: beside it,
+    // or in the cache folder, see IndexLocation). An invalid index is
+    // deleted; true when an index is loaded.
     bool loadIndex();
 
     // Benchmarks and tests only: carries out a seek to `targetMs` at once on

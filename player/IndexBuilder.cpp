@@ -9,6 +9,7 @@
 
 #include "Exception.h"
 #include "IndexFile.h"
+#include "IndexLocation.h"
 #include "Log.h"
 #include "RecordScan.h"
 #include "Thread.h"
@@ -102,9 +103,10 @@ void IndexBuilder::writeOrThrow(const unsigned char* data, qint64 length)
 
 bool IndexBuilder::makeIndex(const QString& fileName, int interval)
 {
+    const IndexLocation location;
     m_fileName = fileName;
-    m_indexFileName = IndexFile::indexFileName(fileName);
-    m_tempFileName = tempFileName(m_indexFileName);
+    m_indexFileName = location.placeFor(fileName);
+    m_tempFileName = m_indexFileName.isEmpty() ? QString() : tempFileName(m_indexFileName);
     m_interval = interval;
 
     m_failure.clear();
@@ -130,6 +132,10 @@ bool IndexBuilder::makeIndex(const QString& fileName, int interval)
         }
 
         // The index file is created only for a recording that was accepted.
+        if (m_tempFileName.isEmpty()) {
+            fail(QStringLiteral("no folder for its index can be written"));
+            throw FileCantCreateException();
+        }
         m_indexFile.setFileName(m_tempFileName);
         if (!m_indexFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
             fail(QStringLiteral("cannot create the index %1: %2")
@@ -176,7 +182,9 @@ bool IndexBuilder::makeIndex(const QString& fileName, int interval)
         const QByteArray from = QFile::encodeName(m_tempFileName);
         const QByteArray to = QFile::encodeName(m_indexFileName);
         ok = std::rename(from.constData(), to.constData()) == 0;
-        if (!ok)
+        if (ok)
+            location.noteWritten(m_indexFileName);
+        else
             fail(QStringLiteral("cannot rename the index to %1: %2")
                      .arg(m_indexFileName, QString::fromLocal8Bit(std::strerror(errno))));
     }

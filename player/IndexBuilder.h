@@ -31,7 +31,7 @@ class IPlayerWindow;
 // recording time) at most every 200 ms.
 //
 // Robustness:
-// - The index is written to a temporary file beside the recording
+// - The index is written to a temporary file beside the index's place
 //   (tempFileName()) and renamed to the index's name only when it is
 //   complete, so an interrupted build (crash, kill) never leaves a file that
 //   loads as an index. A failed or cancelled build deletes the temporary file
@@ -72,9 +72,14 @@ public:
     IndexBuilder(const IndexBuilder&) = delete;
     IndexBuilder& operator=(const IndexBuilder&) = delete;
 
-    // Builds the index of `fileName` (written as fileName + "x") with a key
-    // frame every `interval` ms. True when a complete index was written.
+    // Builds the index of `fileName` with a key frame every `interval` ms,
+    // where IndexLocation places it (beside the recording as fileName + "x",
+    // or in the cache folder, which is then trimmed). True when a complete
+    // index was written; indexFileName() then says where.
     bool makeIndex(const QString& fileName, int interval);
+    // Where the last build wrote (or tried to write) its index; empty when
+    // no place could be written.
+    QString indexFileName() const { return m_indexFileName; }
     void setController(IPlayerWindow* controller) { m_controller = controller; }
 
     // After a failed makeIndex: what went wrong, in words, with the system's

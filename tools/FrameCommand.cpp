@@ -13,6 +13,7 @@
 #include "GridDecoder.h"
 #include "HeadlessView.h"
 #include "IndexFile.h"
+#include "IndexLocation.h"
 #include "RecordReader.h"
 #include "RecordScan.h"
 #include "Seeking.h"
@@ -101,12 +102,21 @@ private:
     // just after the unit the key frame contains.
     bool restoreFromIndex(QString& from)
     {
-        QFile index(IndexFile::indexFileName(m_path));
-        if (!index.exists() || !index.open(QIODevice::ReadOnly))
-            return false;
+        // The first index that loads, beside the recording or in the cache.
+        QFile index;
         IndexFileHeader header;
         Array<IndexEntryPoint, int> entries;
-        if (!IndexFile::load(index, header, entries, m_file.size()))
+        bool loaded = false;
+        for (const QString& path : IndexLocation().existing(m_path)) {
+            index.setFileName(path);
+            if (index.open(QIODevice::ReadOnly)
+                && IndexFile::load(index, header, entries, m_file.size())) {
+                loaded = true;
+                break;
+            }
+            index.close();
+        }
+        if (!loaded)
             return false;
         const int e = Seeking::chooseEntry(entries, static_cast<long long>(m_target));
         if (e == Seeking::RESTART)

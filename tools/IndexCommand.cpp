@@ -21,12 +21,14 @@ namespace {
 const char kHelp[] =
     "Usage: sessiontool index FILE...\n"
     "\n"
-    "Builds the index of each recording (FILE followed by \"x\") exactly as the\n"
-    "player does: a key frame every 10 seconds of recording time. An existing\n"
-    "index is replaced. Damaged parts of a recording are passed over as the\n"
-    "player passes over them, and named. A file that fails does not stop the\n"
-    "others; the exit status is non-zero when any failed. On a terminal a\n"
-    "progress line shows how far each build has come.\n"
+    "Builds the index of each recording exactly as the player does: a key\n"
+    "frame every 10 seconds of recording time, written beside the recording\n"
+    "(FILE followed by \"x\") or, where its folder cannot be written, in the\n"
+    "player's cache folder. An existing index there is replaced. Each line of\n"
+    "output names the index written, and the damaged parts of the recording\n"
+    "passed over as the player passes over them. A file that fails does not\n"
+    "stop the others; the exit status is non-zero when any failed. On a\n"
+    "terminal a progress line shows how far each build has come.\n"
     "\n"
     "Options:\n"
     "  --help     show this text\n";
@@ -94,7 +96,7 @@ int index(const QStringList& args)
         }
 
         // Report what the player will find.
-        const QString indexPath = IndexFile::indexFileName(path);
+        const QString indexPath = builder.indexFileName();
         QFile indexFile(indexPath);
         IndexFileHeader header;
         Array<IndexEntryPoint, int> entries;

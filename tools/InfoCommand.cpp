@@ -1,6 +1,7 @@
 // sessiontool info: what a recording holds, as text or JSON.
 
 #include <QCommandLineParser>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -11,6 +12,7 @@
 
 #include "Exception.h"
 #include "IndexFile.h"
+#include "IndexLocation.h"
 #include "RecordReader.h"
 #include "SessionTool.h"
 
@@ -199,7 +201,10 @@ void scan(QFile& file, Info& info)
 
 void inspectIndex(const QString& path, qint64 recordingSize, Info& info)
 {
-    info.indexFile = IndexFile::indexFileName(path);
+    // The index the player would load: beside the recording, else in the
+    // cache folder.
+    const QStringList found = IndexLocation().existing(path);
+    info.indexFile = found.isEmpty() ? IndexLocation::besidePath(path) : found.first();
     QFile index(info.indexFile);
     info.indexExists = index.exists();
     if (!info.indexExists)
@@ -235,11 +240,19 @@ QString audioText(const AudioStats& a)
         .arg(a.seconds, 0, 'f', 3);
 }
 
+// The index's name: the file name beside the recording, the whole path in
+// the cache folder (its name alone says nothing).
+QString indexName(const Info& info)
+{
+    return IndexLocation().inCache(info.indexFile) ? QDir::toNativeSeparators(info.indexFile)
+                                                   : QFileInfo(info.indexFile).fileName();
+}
+
 QString indexText(const Info& info)
 {
     if (!info.indexExists)
-        return QStringLiteral("none (%1)").arg(QFileInfo(info.indexFile).fileName());
-    QString t = QFileInfo(info.indexFile).fileName() + QStringLiteral(": ");
+        return QStringLiteral("none (%1)").arg(indexName(info));
+    QString t = indexName(info) + QStringLiteral(": ");
     if (!info.indexValid)
         return t + QStringLiteral("invalid (%1)").arg(info.indexReport.problem);
     t += QStringLiteral("valid, %1 key frame%2").arg(info.indexEntries).arg(info.indexEntries == 1 ? "" : "s");
@@ -356,7 +369,7 @@ QString json(const Info& info)
                                                 {QStringLiteral("Spk"), audioJson(info.audio[1])}};
     root[QStringLiteral("firstUnitMs")] = info.haveUnits ? QJsonValue(double(info.firstTime)) : QJsonValue();
     root[QStringLiteral("lastUnitMs")] = info.haveUnits ? QJsonValue(double(info.lastTime)) : QJsonValue();
-    QJsonObject index{{QStringLiteral("file"), QFileInfo(info.indexFile).fileName()},
+    QJsonObject index{{QStringLiteral("file"), indexName(info)},
                       {QStringLiteral("exists"), info.indexExists},
                       {QStringLiteral("valid"), info.indexValid}};
     if (info.indexExists && !info.indexValid)

@@ -1,6 +1,7 @@
 // Window geometry with a fixed desktop of 1440 x 878 below a 22-pixel bar and
-// a 22-pixel title: first sizing, zoom, the scaled picture size, the bar's
-// place after scrolling and the window flags around full screen.
+// a 22-pixel title: first sizing, zoom, the fitted and scaled picture sizes
+// and the bar's place after scrolling. Full screen, maximise and resizing
+// are tested under a real window manager (WindowManagerTest.cpp).
 
 #include <QScrollBar>
 
@@ -53,6 +54,9 @@ TEST_F(Geometry, ZoomAndTheFittedPicture)
 
     ASSERT_TRUE(scene()->calcDrawRect(r));
     EXPECT_EQ(r, QRect(0, 0, 666, 500));
+    r = QRect(0, 0, 600, 900); // taller than the picture
+    ASSERT_TRUE(scene()->calcDrawRect(r));
+    EXPECT_EQ(r, QRect(0, 0, 600, 450));
     window->resize(800, 500);
     scene()->calcStretchedBitmapDimensions(0);
     EXPECT_EQ(scene()->stretchedSize(), QSize(667, 500));
@@ -76,15 +80,4 @@ TEST_F(Geometry, BarStaysAtTheBottomCentreAfterScrolling)
     EXPECT_GE(o.x(), 300);
     EXPECT_EQ(pos.x(), static_cast<int>((window->viewport()->width() - bar()->width()) / 2 + o.x()));
     EXPECT_EQ(pos.y(), static_cast<int>(window->viewport()->height() + o.y() - bar()->height()));
-}
-
-TEST_F(Geometry, LeavingFullScreenTogglesTheCustomiseHint)
-{
-    for (bool hint : {true, false}) {
-        window->onBtnFullScreenClicked();
-        ASSERT_TRUE(window->isFullScreen());
-        window->onBtnFullScreenClicked();
-        EXPECT_EQ(bool(window->windowFlags() & Qt::CustomizeWindowHint), hint);
-    }
-    EXPECT_TRUE(window->isVisible());
 }

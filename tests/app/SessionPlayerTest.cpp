@@ -1,14 +1,20 @@
 // The main window over the real engine: state table, keys, speed ladder,
-// time text, session ids, drops, double clicks, the close sequence, the
-// index question and the player's error boxes while the GUI thread waits.
+// time text, session ids, opening what cannot be played, drops, double
+// clicks, the close sequence, the index question and where the index goes,
+// and the player's error boxes while the GUI thread waits.
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPainter>
+#include <QSettings>
 #include <QUrl>
 
 #include "IndexBuilder.h"
+#include "IndexLocation.h"
+#include "ReadOnlyFolder.h"
 #include "RecordingWriter.h"
 #include "WindowTestSupport.h"
 
@@ -77,6 +83,175 @@ TEST_F(WindowFixture, BarTextsTitleSessionIdTimesAndSpeeds)
     EXPECT_EQ(clicks(bar()->m_bntDecSpeed, 2), Step("1/2x", -2)); // the slowest step
     EXPECT_EQ(clicks(bar()->m_btnIncSpeed, 1), Step("1x", 1));
     EXPECT_EQ(clicks(bar()->m_btnIncSpeed, 25), Step("20x", 20)); // the fastest
+}
+
+// A file that cannot be played (wrong type, wrong magic, missing), opened or
+// dropped, is refused before anything stops: the playing recording goes on
+// with its title, texts and buttons. One that fails past that check (its
+// first screen) leaves the window as a fresh one. Only the folder of a file
+// that opened is remembered, absolute.
+TEST_F(WindowFixture, AFileThatDoesNotOpenLeavesOneConsistentWindow)
+{
+    QSettings settings;
+    auto usable = [&] {
+        QStringList names;
+        for (QPushButton* b : bar()->findChildren<QPushButton*>()) {
+            if (b->isEnabled())
+                names << b->accessibleName();
+        }
+        return names.join(',');
+    };
+    auto lastPath = [&] {
+        settings.sync();
+        return settings.value(QStringLiteral("last_path")).toString();
+    };
+    settings.remove(QStringLiteral("last_path"));
+
+    const QString good = record("good.vro");
+    ASSERT_TRUE(open(good));
+    EXPECT_EQ(lastPath(), QDir::toNativeSeparators(dir.path()) + QDir::separator());
+    window->onBtnPlayClicked();
+    ASSERT_TRUE(waitState(FilePlayer::STATE_PLAYING));
+    const QString title = window->windowTitle(), session = bar()->m_lblSessionID->text();
+    const QString playing = usable();
+
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("other")));
+    const QString notes = dir.filePath("other/notes.txt"), wrong = dir.filePath("other/wrong.vro");
+    record("other/notes.txt");
+    {
+        RecordingWriter writer;
+        writer.setMagic(0x12345678);
+        writer.open(wrong);
+        writer.finish(1000);
+    }
+    for (const QString& path : {notes, wrong, dir.filePath("other/missing.vro")}) {
+        SCOPED_TRACE(path.toStdString());
+        const int boxes = prompter.texts().size();
+        EXPECT_FALSE(open(path));
+        QMimeData dropped;
+        dropped.setUrls({QUrl::fromLocalFile(path)});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window->viewport(), &enter);
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &dropped, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window->viewport(), &drop);
+        // Two refusals: the window's box for the wrong type, the player's
+        // for the others.
+        EXPECT_TRUE(waitFor([&] { return prompter.texts().size() == boxes + 2; })) << prompter.texts().mid(boxes).join("|").toStdString();
+        EXPECT_EQ(player().getState(), FilePlayer::STATE_PLAYING);
+        EXPECT_EQ(player().getFileName(), good);
+        EXPECT_EQ(window->windowTitle(), title);
+        EXPECT_EQ(bar()->m_lblSessionID->text(), session);
+        EXPECT_EQ(usable(), playing);
+    }
+    EXPECT_EQ(lastPath(), QDir::toNativeSeparators(dir.path()) + QDir::separator());
+
+    // Past the check: the first screen does not decompress.
+    const QString broken = dir.filePath("other/broken.vro");
+    {
+        RecordingWriter writer;
+        writer.open(broken);
+        writer.writeRawUnit(0x12, 0, "not a zlib stream");
+        writer.finish(5000);
+    }
+    EXPECT_FALSE(open(broken));
+    EXPECT_EQ(prompter.texts().last(), QStringLiteral("Unknown Data Compression format"));
+    EXPECT_EQ(player().getState(), FilePlayer::STATE_IDLE);
+    SessionPlayer fresh(nullptr);
+    EXPECT_EQ(window->windowTitle(), fresh.windowTitle());
+    EXPECT_EQ(bar()->m_lblSessionID->text(), fresh.controlBar()->m_lblSessionID->text());
+    EXPECT_EQ(bar()->m_lblTime->text(), fresh.controlBar()->m_lblTime->text());
+    EXPECT_EQ(usable(), QStringLiteral("Open,Zoom,Full screen"));
+    scene()->controlBarProxy()->setVisible(false);
+    QImage shown(64, 48, QImage::Format_RGB32);
+    shown.fill(Qt::magenta);
+    QPainter painter(&shown);
+    scene()->render(&painter, QRectF(0, 0, 64, 48), QRectF(0, 0, 64, 48));
+    painter.end();
+    QImage black(64, 48, QImage::Format_RGB32);
+    black.fill(Qt::black);
+    EXPECT_EQ(shown, black);
+
+    // A relative path: the folder is remembered absolute; a file that is not
+    // there changes nothing.
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("sub")));
+    record("sub/rel.vro");
+    const QString cwd = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    EXPECT_FALSE(open(QStringLiteral("nope/missing.vro")));
+    EXPECT_EQ(lastPath(), QDir::toNativeSeparators(dir.path()) + QDir::separator());
+    EXPECT_TRUE(open(QStringLiteral("sub/rel.vro")));
+    QDir::setCurrent(cwd);
+    EXPECT_EQ(lastPath(), QDir::toNativeSeparators(dir.filePath("sub")) + QDir::separator());
+}
+
+// The time shows where playback stands: the whole duration once the last
+// unit has played (here at 1.5 s of 2.9 s), zero after a stop, where the
+// next play starts.
+TEST_F(WindowFixture, TheTimeShowsWherePlaybackStands)
+{
+    const QString path = dir.filePath(QStringLiteral("t.vro"));
+    {
+        RecordingWriter writer;
+        writer.open(path);
+        for (int f = 0; f <= 3; ++f) {
+            VideoFrame frame = testFrame(64, 48, f);
+            writer.writeScreenFrame(quint64(f) * 500, frame);
+        }
+        writer.finish(2900);
+    }
+    ASSERT_TRUE(open(path));
+    window->onBtnPlayClicked();
+    ASSERT_TRUE(waitState(FilePlayer::STATE_PLAYING));
+    ASSERT_TRUE(waitState(FilePlayer::STATE_IDLE));
+    EXPECT_TRUE(waitTime(QStringLiteral("00:00:02 / 00:00:02"))) << bar()->m_lblTime->text().toStdString();
+    EXPECT_EQ(bar()->m_progressBar->value(), 2);
+
+    window->onBtnPlayClicked();
+    ASSERT_TRUE(waitTime(QStringLiteral("00:00:01")));
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    EXPECT_EQ(player().getState(), FilePlayer::STATE_IDLE);
+    EXPECT_TRUE(waitTime(QStringLiteral("00:00:00 / 00:00:02"))) << bar()->m_lblTime->text().toStdString();
+    EXPECT_EQ(bar()->m_progressBar->value(), 0);
+}
+
+// A recording in a folder that cannot be written: Yes to the index question
+// builds its index in the cache folder, and seeking works. Where the cache
+// cannot be written either, one box says so and seeks replay from the start.
+TEST_F(WindowFixture, AnIndexThatCannotLieBesideTheRecordingGoesToTheCache)
+{
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("shared")));
+    const QString first = record("shared/a.vro", 64, 48, 30000, 500);
+    const QString second = record("shared/b.vro", 64, 48, 30000, 500);
+    const ReadOnlyFolder shared(dir.filePath("shared"));
+    ASSERT_TRUE(shared.ok());
+    auto stepsForward = [&] {
+        window->onBtnPlayClicked();
+        EXPECT_TRUE(waitState(FilePlayer::STATE_PLAYING));
+        QTest::keyClick(window.get(), Qt::Key_Right, Qt::ControlModifier);
+        const bool moved = waitTime(QStringLiteral("00:00:1")); // 10 s on
+        window->onBtnStopClicked();
+        return moved;
+    };
+
+    ASSERT_TRUE(open(first, IPrompter::Yes));
+    ASSERT_TRUE(waitState(FilePlayer::STATE_INDEXING));
+    ASSERT_TRUE(waitState(FilePlayer::STATE_IDLE, 20000));
+    EXPECT_TRUE(player().isIndexLoaded());
+    EXPECT_EQ(player().getIndexFileName(), IndexLocation().cachePath(first));
+    EXPECT_TRUE(stepsForward());
+
+    // The cache folder cannot be made: a file is in its way.
+    const QByteArray cacheHome = qgetenv("XDG_CACHE_HOME");
+    ASSERT_TRUE(QFile(dir.filePath("in-the-way")).open(QIODevice::WriteOnly));
+    qputenv("XDG_CACHE_HOME", dir.filePath("in-the-way/cache").toLocal8Bit());
+    const int boxes = prompter.texts().size();
+    ASSERT_TRUE(open(second, IPrompter::Yes));
+    qputenv("XDG_CACHE_HOME", cacheHome);
+    EXPECT_EQ(player().getState(), FilePlayer::STATE_IDLE);
+    ASSERT_EQ(prompter.texts().size(), boxes + 2); // the question, then once why
+    EXPECT_TRUE(prompter.texts().last().startsWith(QStringLiteral("No index can be written")))
+        << prompter.texts().last().toStdString();
+    EXPECT_TRUE(stepsForward());
 }
 
 TEST_F(WindowFixture, KeyTable)
@@ -154,6 +329,24 @@ TEST_F(WindowFixture, DropsAndDoubleClicks)
     EXPECT_EQ(player().getFileName(), first);
     ASSERT_TRUE(waitFor([&] { return window->size() == QSize(640, 480); }));
 
+    // Drops that carry no local file leave the playing recording alone and
+    // ask for nothing: an empty URL list, a web address.
+    window->onBtnPlayClicked();
+    ASSERT_TRUE(waitState(FilePlayer::STATE_PLAYING));
+    QMimeData emptyList, web;
+    emptyList.setData(QStringLiteral("text/uri-list"), QByteArray());
+    web.setUrls({QUrl(QStringLiteral("https://example.org/talk.vro"))});
+    for (QMimeData* data : {&emptyList, &web}) {
+        EXPECT_FALSE(send(data));
+        QDropEvent drop(QPointF(100, 100), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(window->viewport(), &drop);
+        QCoreApplication::processEvents();
+    }
+    EXPECT_EQ(player().getState(), FilePlayer::STATE_PLAYING);
+    EXPECT_EQ(player().getFileName(), first);
+    EXPECT_EQ(prompter.openRequests.load(), 0);
+    window->onBtnStopClicked();
+
     // Double clicks off the bar toggle full screen; maximising enters it.
     const QRect onBar =
         window->mapFromScene(scene()->controlBarProxy()->geometry()).boundingRect();
@@ -179,7 +372,8 @@ TEST_F(WindowFixture, DropsAndDoubleClicks)
 // The index question comes through the window's prompter (what each answer
 // does to seeking is the engine's own business): Cancel and No open without
 // an index; Yes builds one, and closing the window during the build asks
-// first: No keeps the window and the build.
+// first: No keeps the window, also when the build ended while the question
+// was up.
 TEST_F(WindowFixture, IndexQuestionAndClosingWhileIndexing)
 {
     const QString path = record("i.vro");
@@ -190,29 +384,43 @@ TEST_F(WindowFixture, IndexQuestionAndClosingWhileIndexing)
     }
     EXPECT_FALSE(QFile::exists(path + QStringLiteral("x")));
 
-    // Large enough that the build is still running when the close comes.
-    ASSERT_TRUE(open(record("big.vro", 320, 240, 300000, 100), IPrompter::Yes));
-    ASSERT_EQ(player().getState(), FilePlayer::STATE_INDEXING);
-    EXPECT_TRUE(waitFor([&] { return bar()->m_lblTimeText->text() == "Now indexing:"; }));
-    prompter.warningAnswer = IPrompter::No;
-    const bool closed = window->close();
-    ASSERT_TRUE(prompter.texts().last().startsWith(QStringLiteral("This will cancel the indexing")));
-    if (player().getState() == FilePlayer::STATE_INDEXING) {
-        EXPECT_FALSE(closed);
+    const QString big = record("big.vro", 320, 240, 60000, 100);
+    for (bool buildEndsFirst : {false, true}) {
+        SCOPED_TRACE(buildEndsFirst);
+        QFile::remove(big + QStringLiteral("x"));
+        ASSERT_TRUE(open(big, IPrompter::Yes));
+        ASSERT_EQ(player().getState(), FilePlayer::STATE_INDEXING);
+        EXPECT_TRUE(waitFor([&] { return bar()->m_lblTimeText->text() == "Now indexing:"; }));
+        prompter.warningAnswer = IPrompter::No;
+        if (buildEndsFirst) {
+            prompter.beforeWarningAnswer = [&] {
+                return waitFor([&] { return player().getState() == FilePlayer::STATE_IDLE; }, 60000);
+            };
+        }
+        EXPECT_FALSE(window->close());
+        prompter.beforeWarningAnswer = nullptr;
+        EXPECT_TRUE(prompter.texts().last().startsWith(QStringLiteral("This will cancel the indexing")));
         EXPECT_TRUE(window->isVisible());
+        // The build goes on to its end.
+        ASSERT_TRUE(waitState(FilePlayer::STATE_IDLE, 60000));
+        EXPECT_TRUE(player().isIndexLoaded());
     }
+    ASSERT_TRUE(open(big, IPrompter::Yes)); // the index is there: no build
     prompter.warningAnswer = IPrompter::Yes;
     EXPECT_TRUE(window->close());
     EXPECT_EQ(player().getState(), FilePlayer::STATE_IDLE);
 }
 
+// The close comes while the seek replays (a stop then only cancels the
+// seek) or, on a fast machine, after it: either way the window closes once
+// the player is idle. The catch-up over 600 screens of 640 x 480 is long
+// enough that it is normally still running.
 TEST_F(WindowFixture, CloseWhileSeekingStopsOnceTheSeekIsDone)
 {
-    ASSERT_TRUE(open(record("s.vro", 64, 48, 60000, 100)));
+    ASSERT_TRUE(open(record("s.vro", 640, 480, 60000, 100)));
     window->onBtnPlayClicked();
     ASSERT_TRUE(waitState(FilePlayer::STATE_PLAYING));
-    window->setPlayerPos(50);
-    ASSERT_EQ(player().getState(), FilePlayer::STATE_SEEKING);
+    window->setPlayerPos(59);
     EXPECT_TRUE(window->close());
     EXPECT_EQ(player().getState(), FilePlayer::STATE_IDLE);
     EXPECT_EQ(player().Thread::getState(), Thread::STATE_FINISHED);
@@ -271,7 +479,8 @@ TEST_F(ErrorBoxTest, DuringClose)
 
 // A recording named on the command line plays at once and the bar follows
 // (pause icon), also when the player thread's first report ("idle") was
-// still queued. Indexed first (Yes), it plays once the index is built.
+// still queued, and also when it is stopped at once. Indexed first (Yes),
+// it plays once the index is built.
 TEST_F(WindowFixture, CommandLineRecordingPlaysAndTheBarFollows)
 {
     const QString indexed = record("cl.vro");
@@ -281,9 +490,19 @@ TEST_F(WindowFixture, CommandLineRecordingPlaysAndTheBarFollows)
         fresh.setPrompter(&prompter);
         fresh.openAndPlay(indexed);
         EXPECT_EQ(fresh.player().getState(), FilePlayer::STATE_PLAYING);
-        waitFor([] { return false; }, 300);
+        EXPECT_TRUE(waitFor([&] {
+            return fresh.controlBar()->m_btnPlay->accessibleName() == QStringLiteral("Pause");
+        }));
         EXPECT_TRUE(fresh.controlBar()->m_btnStop->isEnabled());
-        EXPECT_EQ(fresh.controlBar()->m_btnPlay->accessibleName(), QStringLiteral("Pause"));
+
+        // An Escape in its first moments (before the pause icon the start
+        // arms has come) stops it: the icon then follows the stop.
+        QTest::keyClick(&fresh, Qt::Key_Escape); // stop
+        fresh.openAndPlay(indexed);
+        QTest::keyClick(&fresh, Qt::Key_Escape);
+        ASSERT_EQ(fresh.player().getState(), FilePlayer::STATE_IDLE);
+        fresh.onSetButtonIconAutoPlay(); // what the armed timer does
+        EXPECT_EQ(fresh.controlBar()->m_btnPlay->accessibleName(), QStringLiteral("Play"));
     }
 
     prompter.questionAnswer = IPrompter::Yes;

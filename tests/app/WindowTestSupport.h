@@ -20,6 +20,13 @@
 #include "DrawingScene.h"
 #include "SessionPlayer.h"
 
+// Readable failure messages for the Qt values the tests compare.
+inline void PrintTo(const QRect& r, std::ostream* os)
+{
+    *os << r.x() << ',' << r.y() << ' ' << r.width() << 'x' << r.height();
+}
+inline void PrintTo(const QSize& s, std::ostream* os) { *os << s.width() << 'x' << s.height(); }
+
 // Processes events until `done` holds or `timeoutMs` passes; true when it held.
 bool waitFor(const std::function<bool()>& done, int timeoutMs = 10000);
 
@@ -34,9 +41,16 @@ class ScriptedPrompter : public IPrompter
 public:
     void critical(const QString&, const QString& text) override { keep(text); }
     Answer question(const QString&, const QString& text) override { keep(text); return questionAnswer; }
-    Answer warning(const QString&, const QString& text) override { keep(text); return warningAnswer; }
+    Answer warning(const QString&, const QString& text) override
+    {
+        keep(text);
+        if (beforeWarningAnswer)
+            beforeWarningAnswer();
+        return warningAnswer;
+    }
     QString getOpenFileName(const QString&, const QString&, const QString&) override
     {
+        ++openRequests;
         return openAnswer;
     }
     QStringList texts()
@@ -48,6 +62,9 @@ public:
     std::atomic<Answer> questionAnswer{Cancel};
     std::atomic<Answer> warningAnswer{No};
     QString openAnswer;
+    std::atomic<int> openRequests{0};
+    // Runs while a warning is "on screen", before it is answered (GUI thread).
+    std::function<bool()> beforeWarningAnswer;
 
 private:
     void keep(const QString& text)

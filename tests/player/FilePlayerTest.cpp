@@ -69,6 +69,30 @@ TEST_F(FilePlayerTest, OpensReadOnlyShowsTheFirstScreenAndPlaysToTheEnd)
     EXPECT_EQ(view.mouseEvents().size(), 6u); // the seventh is cut short
 }
 
+// A command given while the player thread is still starting (play() from
+// the command line) is not undone by the thread's first report.
+TEST_F(FilePlayerTest, PlayGivenBeforeTheThreadRunsIsCarriedOut)
+{
+    const QString p = write("early.vro", 600, screenUnits(64, 48, 100, 600));
+    FakeView earlyView;
+    FakeWindow earlyWindow;
+    FakePrompter earlyPrompter;
+    FilePlayer early;
+    early.setSessionPlayer(&earlyWindow);
+    early.setDrawingScene(&earlyView);
+    early.setPrompter(&earlyPrompter);
+    earlyPrompter.answer(IPrompter::No);
+    ASSERT_TRUE(early.openFile(p));
+    early.play();
+    ASSERT_EQ(early.getState(), FilePlayer::STATE_PLAYING);
+    early.start();
+    EXPECT_TRUE(waitFor([&] { return earlyView.mouseEvents().size() == 7; }, 5000))
+        << earlyView.mouseEvents().size() << " of 7 units played";
+    EXPECT_TRUE(waitFor([&] { return early.getState() == FilePlayer::STATE_IDLE; }, 5000));
+    early.stop();
+    early.Thread::stop(true);
+}
+
 TEST_P(PacingTest, UnitsAreDueOnTheSpeedScaledClock)
 {
     // A unit every 250 ms of wall time at the speed under test.

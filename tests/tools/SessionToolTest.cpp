@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "IndexFile.h"
+#include "IndexLocation.h"
+#include "ReadOnlyFolder.h"
 #include "RecordingWriter.h"
 #include "ToolTestSupport.h"
 
@@ -207,7 +209,14 @@ TEST_F(SessionToolTest, FailuresNameTheFileAndTheSystemsReason)
     writeSample(file("s.vro"));
     ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("taken.vro")));
     ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("s.vrox.part")));
+    ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("shut")));
+    const ReadOnlyFolder shut(file("shut"));
+    ASSERT_TRUE(shut.ok());
+    const QString refused = geteuid() == 0 ? QStringLiteral("Read-only file system")
+                                           : QStringLiteral("Permission denied");
     const std::pair<QStringList, QString> cases[] = {
+        {{"synth", "-o", file("shut/x.vro"), "--seconds", "1"},
+         file("shut/x.vro") + ": cannot create the file: " + refused},
         {{"synth", "-o", file("taken.vro"), "--seconds", "1"},
          file("taken.vro") + ": cannot create the file: Is a directory"},
         {{"index", file("s.vro")},
@@ -233,6 +242,27 @@ TEST_F(SessionToolTest, FailuresNameTheFileAndTheSystemsReason)
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.out.toStdString(), (file("d.png") + ": 64 x 32 at 7.000 s, from the start; passed over 1 damaged "
                                      "part (6.000 to 6.300 s)\n").toStdString());
+}
+
+// A recording whose folder cannot be written gets its index in the player's
+// cache folder, where info and frame find it.
+TEST_F(SessionToolTest, AnIndexThatCannotLieBesideItsRecordingGoesToTheCache)
+{
+    ASSERT_TRUE(QDir().mkpath(file("shared")));
+    const QString recording = file("shared/s.vro"), cacheHome = file("cache");
+    writeSample(recording);
+    const ReadOnlyFolder shared(file("shared"));
+    ASSERT_TRUE(shared.ok());
+    const QString cached = IndexLocation(cacheHome + "/Vantorel/SessionPlayer/index").cachePath(recording);
+
+    const ToolRun built = runTool({"index", recording}, QString(), cacheHome);
+    ASSERT_EQ(built.exitCode, 0) << built.err.toStdString();
+    EXPECT_EQ(built.out, cached + ": 2 key frames\n");
+    const ToolRun info = runTool({"info", recording}, QString(), cacheHome);
+    EXPECT_TRUE(info.out.contains(cached + ": valid, 2 key frames")) << info.out.toStdString();
+    const ToolRun frame =
+        runTool({"frame", recording, "--at", "21", "-o", file("f.png")}, QString(), cacheHome);
+    EXPECT_TRUE(frame.out.contains("from the key frame at 20.400 s")) << frame.out.toStdString();
 }
 
 TEST_F(SessionToolTest, SynthIsDeterministicAndPlaysItsStory)

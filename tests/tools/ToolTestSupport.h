@@ -23,11 +23,18 @@ struct ToolRun
     QString err;
 };
 
-// Runs sessiontool with `args` in `workDir` (the current folder when empty).
-inline ToolRun runTool(const QStringList& args, const QString& workDir = QString())
+// Runs sessiontool with `args` in `workDir` (the current folder when empty),
+// with $XDG_CACHE_HOME at `cacheHome` when one is given.
+inline ToolRun runTool(const QStringList& args, const QString& workDir = QString(),
+                       const QString& cacheHome = QString())
 {
     QProcess p;
     p.setWorkingDirectory(workDir);
+    if (!cacheHome.isEmpty()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), cacheHome);
+        p.setProcessEnvironment(env);
+    }
     p.start(QStringLiteral(SESSIONTOOL_PATH), args);
     p.waitForFinished(600000);
     return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
