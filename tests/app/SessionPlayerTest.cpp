@@ -145,7 +145,9 @@ TEST_F(WindowFixture, AFileThatDoesNotOpenLeavesOneConsistentWindow)
     }
     EXPECT_EQ(lastPath(), QDir::toNativeSeparators(dir.path()) + QDir::separator());
 
-    // Past the check: the first screen does not decompress.
+    // Past the check, a first screen that does not decompress is damage the
+    // player passes over: the recording opens, its picture black until a
+    // screen it can decode.
     const QString broken = dir.filePath("other/broken.vro");
     {
         RecordingWriter writer;
@@ -153,14 +155,11 @@ TEST_F(WindowFixture, AFileThatDoesNotOpenLeavesOneConsistentWindow)
         writer.writeRawUnit(0x12, 0, "not a zlib stream");
         writer.finish(5000);
     }
-    EXPECT_FALSE(open(broken));
-    EXPECT_EQ(prompter.texts().last(), QStringLiteral("Unknown Data Compression format"));
+    const int boxes = prompter.texts().size();
+    EXPECT_TRUE(open(broken));
+    EXPECT_EQ(prompter.texts().size(), boxes + 1) << "only the index question";
     EXPECT_EQ(player().getState(), FilePlayer::STATE_IDLE);
-    SessionPlayer fresh(nullptr);
-    EXPECT_EQ(window->windowTitle(), fresh.windowTitle());
-    EXPECT_EQ(bar()->m_lblSessionID->text(), fresh.controlBar()->m_lblSessionID->text());
-    EXPECT_EQ(bar()->m_lblTime->text(), fresh.controlBar()->m_lblTime->text());
-    EXPECT_EQ(usable(), QStringLiteral("Open,Zoom,Full screen"));
+    EXPECT_EQ(player().getFileName(), broken);
     scene()->controlBarProxy()->setVisible(false);
     QImage shown(64, 48, QImage::Format_RGB32);
     shown.fill(Qt::magenta);
@@ -178,7 +177,7 @@ TEST_F(WindowFixture, AFileThatDoesNotOpenLeavesOneConsistentWindow)
     const QString cwd = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(dir.path()));
     EXPECT_FALSE(open(QStringLiteral("nope/missing.vro")));
-    EXPECT_EQ(lastPath(), QDir::toNativeSeparators(dir.path()) + QDir::separator());
+    EXPECT_EQ(lastPath(), QDir::toNativeSeparators(dir.filePath("other")) + QDir::separator());
     EXPECT_TRUE(open(QStringLiteral("sub/rel.vro")));
     QDir::setCurrent(cwd);
     EXPECT_EQ(lastPath(), QDir::toNativeSeparators(dir.filePath("sub")) + QDir::separator());
