@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "SessionTool.h"
+#include "Version.h"
 
 namespace {
 
@@ -20,6 +21,10 @@ const char kUsage[] =
     "  synth -o FILE [--seconds N] [--size WxH] [--seed N] [--audio] [--compress]\n"
     "                                     write a demo recording\n"
     "\n"
+    "Options:\n"
+    "  --help                             show this text\n"
+    "  --version                          print the version\n"
+    "\n"
     "'sessiontool COMMAND --help' describes one command.\n";
 
 } // namespace
@@ -28,6 +33,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("sessiontool"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(kSessionPlayerVersion));
 
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
@@ -39,6 +45,10 @@ int main(int argc, char** argv)
     if (command == QLatin1String("--help") || command == QLatin1String("-h")
         || command == QLatin1String("help")) {
         std::fputs(kUsage, stdout);
+        return SessionTool::ExitOk;
+    }
+    if (command == QLatin1String("--version")) {
+        SessionTool::printOut(QStringLiteral("sessiontool %1\n").arg(QCoreApplication::applicationVersion()));
         return SessionTool::ExitOk;
     }
     if (command == QLatin1String("info"))

@@ -154,6 +154,6 @@ TEST(FileTypeAccessInstall, InstallRulesInstallTheSameAssociation)
     qunsetenv("DESTDIR");
     ASSERT_EQ(exitCode, 0);
 
-    EXPECT_TRUE(QFileInfo(destDir.path() + "/usr/bin/SessionPlayer").isExecutable());
-    expectAssociation(destDir.path() + "/usr/share/", FileTypeAccess::forRecordings("/usr/bin/SessionPlayer"));
+    EXPECT_TRUE(QFileInfo(destDir.path() + "/usr/bin/sessionplayer").isExecutable());
+    expectAssociation(destDir.path() + "/usr/share/", FileTypeAccess::forRecordings("/usr/bin/sessionplayer"));
 }
