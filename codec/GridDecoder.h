@@ -51,7 +51,10 @@ class GridDecoder : public IDecoder
 public:
     static constexpr int kBoxSize = 16;
     static constexpr int kCacheSlots = 20;
-    static constexpr int kMaxScreenSide = 16384;
+    // A side is only limited by the header's 16 bits: sessions recorded from
+    // several monitors side by side are far wider than one monitor. The
+    // total bound keeps a hostile header from sizing a huge screen.
+    static constexpr int kMaxScreenSide = 65535;
     static constexpr long long kMaxScreenPixels = 64LL * 1024 * 1024;
 
     GridDecoder();

@@ -206,10 +206,11 @@ TEST_F(GridDecoderTest, ScreenHeaders)
     decoder.decodeScreen(header, 5);
     EXPECT_EQ(decoder.columns(), 7);
 
-    // Oversized screens are refused: no callback and an empty grid, so box
-    // data paints nothing until a valid header (even of the old size) comes.
+    // Screens of more than 64 Mi pixels are refused: no callback and an
+    // empty grid, so box data paints nothing until a valid header (even of
+    // the old size) comes. A side alone is limited only by its 16 bits.
     struct Size { int w, h; };
-    for (Size s : {Size{16385, 16}, Size{16, 16385}, Size{16384, 4097}, Size{65535, 65535}}) {
+    for (Size s : {Size{65535, 1025}, Size{1025, 65535}, Size{16384, 4097}, Size{65535, 65535}}) {
         screen(64, 32);
         rec.dimensions.clear();
         screen(s.w, s.h);
@@ -219,8 +220,10 @@ TEST_F(GridDecoderTest, ScreenHeaders)
         screen(64, 32);
         EXPECT_EQ(rec.dimensions.size(), 1u);
     }
-    screen(16384, 4096); // the limits themselves are accepted
-    EXPECT_EQ(rec.dimensions.back(), std::make_pair(16384, 4096));
+    for (Size s : {Size{65535, 1024}, Size{16, 65535}, Size{19200, 2160}}) {
+        screen(s.w, s.h); // the limits themselves are accepted
+        EXPECT_EQ(rec.dimensions.back(), std::make_pair(s.w, s.h));
+    }
 }
 
 TEST_F(GridDecoderTest, CodesCutOffByTheEndOfTheData)
