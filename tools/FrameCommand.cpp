@@ -94,7 +94,8 @@ private:
         Array<IndexEntryPoint, int> entries;
         if (!IndexFile::load(index, header, entries, m_file.size()))
             return false;
-        const int e = Seeking::chooseEntry(entries, static_cast<long long>(m_target));
+        const int e =
+            Seeking::chooseRestorableEntry(entries, static_cast<long long>(m_target), m_reader);
         if (e == Seeking::RESTART)
             return false;
         const IndexEntryPoint& entry = entries[e];

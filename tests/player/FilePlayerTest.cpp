@@ -89,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(Speeds, PacingTest, ::testing::Values(1, 2, -2, 20), []
 
 TEST_F(FilePlayerTest, PauseSpeedAndStopEndTheWaitForTheNextUnit)
 {
-    ASSERT_TRUE(open(write("ctl.vro", 20000, mouseUnits({0, 1000, 3000, 9000, 20000}))));
+    ASSERT_TRUE(open(write("ctl.vro", 20000, mouseUnits({0, 1000, 3000, 9000}))));
     const size_t before = window.statuses.size();
     const quint64 t0 = nowMs();
     player.play();
@@ -116,8 +116,8 @@ TEST_F(FilePlayerTest, PauseSpeedAndStopEndTheWaitForTheNextUnit)
     const long long changed = static_cast<long long>(nowMs() - t0);
     expectDue(arrival(view, 2, t0), changed + (3000 - (changed - resumed + paused)) / 4);
 
-    // Stopped while waiting 1.5 s for the unit at 9 s: at once, without
-    // "The End", and nothing more plays.
+    // Stopped while waiting for the last unit, at 9 s, which has been read:
+    // at once, without "The End", and nothing more plays.
     pump(200);
     const quint64 stopAt = nowMs();
     player.stop();
@@ -173,4 +173,49 @@ TEST_F(FilePlayerTest, FailuresReachTheUserOnce)
     EXPECT_FALSE(player.openFile(
         write("first.vro", 100, [](RecordingWriter& w) { w.writeRawUnit(0x12, 0, "garbage"); })));
     EXPECT_EQ(prompter.last(), "critical|Session Player|Unknown Data Compression format");
+}
+
+TEST_F(FilePlayerTest, RelativeStepsCountFromTheTimeOnScreen)
+{
+    // Frames every 500 ms up to 2 s, then nothing until 8 s.
+    const QString p = write("still.vro", 8000, [](RecordingWriter& w) {
+        screenUnits(48, 32, 500, 2000)(w);
+        w.writeMousePos(8000, 99, 0, 1);
+    });
+    ASSERT_TRUE(open(p));
+    auto positionsFrom = [&](size_t from) {
+        pump(50);
+        return std::vector<quint64>(window.positions.begin() + long(from), window.positions.end());
+    };
+
+    // 3 s in, the unit of 8 s has been read; back 2 s goes to about 1 s.
+    player.play();
+    ASSERT_TRUE(waitFor([&] { return !window.positions.empty() && window.positions.back() >= 3; },
+                        5000));
+    player.pause();
+    size_t from = window.positions.size();
+    player.seek(-2, FilePlayer::SEEK_RELATIVE);
+    ASSERT_TRUE(waitState(FilePlayer::STATE_PAUSED)) << ::testing::PrintToString(window.statuses) << ::testing::PrintToString(window.positions) << log.lines().join("").toStdString();
+    EXPECT_EQ(positionsFrom(from), std::vector<quint64>{1});
+
+    // After a stop, and after the end, steps count from the start, where
+    // playback starts again.
+    for (bool toTheEnd : {false, true}) {
+        SCOPED_TRACE(toTheEnd ? "after the end" : "after a stop");
+        player.stop();
+        if (toTheEnd) {
+            player.setRequestedSpeed(20);
+            player.play();
+            ASSERT_TRUE(waitState(FilePlayer::STATE_IDLE));
+            player.setRequestedSpeed(1);
+        }
+        from = window.positions.size();
+        player.seek(2, FilePlayer::SEEK_RELATIVE);
+        ASSERT_TRUE(waitFor([&] {
+            const auto since = positionsFrom(from);
+            return std::find(since.begin(), since.end(), 2u) != since.end();
+        }, 5000));
+        const auto since = positionsFrom(from);
+        EXPECT_LE(*std::max_element(since.begin(), since.begin() + (std::find(since.begin(), since.end(), 2u) - since.begin()) + 1), 2u);
+    }
 }

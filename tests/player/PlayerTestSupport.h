@@ -127,12 +127,13 @@ public:
     bool playOnOpen() const override { return m_playOnOpen; }
 
     std::vector<int> statuses;
+    std::vector<quint64> positions;
     int invalidFormats = 0;
     std::atomic<bool> m_playOnOpen{false};
 
 public slots:
     void onPlayerStatus(int status) { statuses.push_back(status); }
-    void onPlayerPositionChanged(quint64) {}
+    void onPlayerPositionChanged(quint64 seconds) { positions.push_back(seconds); }
     void onInvalidFileFormat() { ++invalidFormats; }
 };
 
@@ -222,6 +223,15 @@ Units mouseUnits(const std::vector<quint64>& times);
 // A w x h screen showing paintScreen(w, h, f) from f * stepMs on, up to
 // `lastMs`, each frame followed by a mouse position (x = f).
 Units screenUnits(int width, int height, quint64 stepMs, quint64 lastMs);
+// Frame `f` of a w x h screen in which every box is a two-colour bitmap in
+// the colours of its row of boxes, its pattern changing with `f`: the grid
+// encoder writes most boxes without a palette (codes 22..25), so each box
+// paints with the palette a box before it left.
+VideoFrame paintRows(int width, int height, int f);
+// Frames of paintRows every `stepMs` from `firstMs` up to `lastMs`, each
+// written in chunks of about 20000 bytes (0xEA units, the last one 0xED)
+// and followed by a mouse position (x = frame number).
+Units chunkedUnits(int width, int height, quint64 firstMs, quint64 stepMs, quint64 lastMs);
 // Two whole frames of a 1024 x 768 screen alternating every `stepMs` up to
 // `lastMs`, compressed, each with a mouse position (x = frame number): cheap
 // to write, slow to decode, so that catch-ups and index builds take a while.

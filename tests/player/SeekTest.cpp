@@ -149,3 +149,25 @@ TEST_F(SeekTest, IndexingCanBeCancelledAndLeavesNoIndex)
     EXPECT_FALSE(QFile::exists(temp));
     EXPECT_FALSE(player.isIndexLoaded());
 }
+
+TEST_F(SeekTest, AStopRightAfterASeekCancelsItsCatchUp)
+{
+    ASSERT_TRUE(open(write("heavy.vro", 60000, heavyUnits(100, 60000)), IPrompter::No));
+    player.play();
+    player.pause();
+    const int from = log.size();
+    player.seek(55, FilePlayer::SEEK_ABSOLUTE);
+    player.stop();
+    ASSERT_TRUE(waitState(FilePlayer::STATE_PAUSED, 30000));
+    EXPECT_TRUE(log.contains("Seek canceled by user", from));
+}
+
+TEST_F(SeekTest, PlayOnOpenStartsAfterTheBuildWithoutPassingIdle)
+{
+    const QString p = write("s.vro", 35000, screenUnits(48, 32, 500, 35000));
+    window.m_playOnOpen = true;
+    const size_t before = window.statuses.size();
+    ASSERT_TRUE(open(p, IPrompter::Yes));
+    ASSERT_TRUE(waitState(FilePlayer::STATE_PLAYING));
+    EXPECT_EQ(statusesSince(before), (std::vector<int>{4, 1}));
+}
