@@ -242,7 +242,11 @@ void SessionPlayer::onInvalidFileFormat()
 
 void SessionPlayer::onSetButtonIconAutoPlay()
 {
-    m_controlBar->setButtonIconAutoPlay();
+    // Only while the recording plays or is indexed to play: a command in the
+    // 100 ms before may have paused or stopped it, and the bar has followed.
+    const int state = m_player.getState();
+    if (state == FilePlayer::STATE_PLAYING || state == FilePlayer::STATE_INDEXING)
+        m_controlBar->setButtonIconAutoPlay();
 }
 
 void SessionPlayer::registerFileExtension()

@@ -55,6 +55,9 @@ class QResizeEvent;
 //   with an index), the play button shows the pause icon.
 // - The close sequence serves the player's message boxes while it waits, so
 //   an error reported during the stop is shown and answered, not deadlocked.
+// - The pause icon that a recording opened from the command line shows after
+//   100 ms is shown only if it still plays (or is indexed to play): a pause
+//   or stop in those 100 ms would otherwise leave the wrong icon.
 class SessionPlayer : public QGraphicsView
 {
     Q_OBJECT

@@ -473,18 +473,19 @@ void FilePlayer::runSeek()
 {
     updateGUI(static_cast<quint64>(m_seekTarget.load() / 1000));
     doSeek();
+    if (static_cast<long long>(m_screenTime.load() / 1000) != m_position.load())
+        updateGUI(m_screenTime.load() / 1000);
     if (m_view)
         m_view->redraw();
+    // Back to the state the seek came from; the window changes nothing while
+    // the state is 3. Paused: the pause starts now, with its text.
     const int after = m_stateAfterSeek.load();
-    int expected = STATE_SEEKING;
     if (after == STATE_PAUSED) {
-        if (m_state.compare_exchange_strong(expected, STATE_PLAYING)) {
-            emit playerStatusChanged(STATE_PLAYING);
-            pause();
-        }
-    } else if (m_state.compare_exchange_strong(expected, after)) {
-        emit playerStatusChanged(after);
+        m_pauseStart.store(currentTimeMs());
+        if (m_view)
+            m_view->onStatusText(tr("PAUSE"));
     }
+    setState(after);
 }
 
 bool FilePlayer::doSeek()
@@ -511,9 +512,9 @@ bool FilePlayer::doSeek()
     // the clock for the requested speed ("Speed has been changed 0 -> s").
     m_clock.start(currentTimeMs(), r.resumeTime, 0);
     m_pausedMs.store(0);
-    // The screen shows the target, or where a cancelled catch-up stopped.
-    m_screenTime.store(r.unitPending ? std::min<quint64>(target, r.resumeTime)
-                                     : static_cast<quint64>(target));
+    // The screen shows the target, or where a cancelled catch-up (or the
+    // recording) ended.
+    m_screenTime.store(std::min(static_cast<quint64>(target), r.resumeTime));
     return r.unitPending;
 }
 

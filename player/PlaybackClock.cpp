@@ -30,8 +30,7 @@ quint64 PlaybackClock::unscale(quint64 mediaMs, int speed)
 
 void PlaybackClock::start(quint64 now, quint64 mediaMs, int speed)
 {
-    const quint64 wall = unscale(mediaMs, speed);
-    m_base = now > wall ? now - wall : 0;
+    m_base = static_cast<qint64>(now) - static_cast<qint64>(unscale(mediaMs, speed));
     m_speed = speed;
 }
 
@@ -47,14 +46,6 @@ quint64 PlaybackClock::mediaTime(quint64 now) const
 
 quint64 PlaybackClock::waitFor(quint64 mediaMs, quint64 now) const
 {
-    const quint64 e = elapsed(now);
-    if (m_speed > 0) {
-        const quint64 reached = e * factor(m_speed);
-        return reached >= mediaMs ? 0 : (mediaMs - reached) / factor(m_speed);
-    }
-    if (m_speed < 0) {
-        const quint64 reached = e / factor(m_speed);
-        return reached >= mediaMs ? 0 : (mediaMs - reached) * factor(m_speed);
-    }
-    return e >= mediaMs ? 0 : mediaMs - e;
+    const quint64 reached = mediaTime(now);
+    return reached >= mediaMs ? 0 : unscale(mediaMs - reached, m_speed);
 }

@@ -34,20 +34,23 @@ public:
     // jump.
     void changeSpeed(quint64 now, int speed);
     // `wallMs` of wall time pass without media time (a pause).
-    void hold(quint64 wallMs) { m_base += wallMs; }
+    void hold(quint64 wallMs) { m_base += static_cast<qint64>(wallMs); }
 
     quint64 mediaTime(quint64 now) const;
     // Wall time from `now` until media time reaches `mediaMs`, 0 once it has:
-    // with e = now - base, (t - e * s) / s for s > 0, (t - e / |s|) * |s| for
-    // s < 0 and t - e otherwise.
+    // unscale(mediaMs - mediaTime(now)).
     quint64 waitFor(quint64 mediaMs, quint64 now) const;
 
     int speed() const { return m_speed; }
-    quint64 base() const { return m_base; }
 
 private:
-    quint64 elapsed(quint64 now) const { return now > m_base ? now - m_base : 0; }
+    quint64 elapsed(quint64 now) const
+    {
+        const qint64 e = static_cast<qint64>(now) - m_base;
+        return e > 0 ? static_cast<quint64>(e) : 0;
+    }
 
-    quint64 m_base = 0;
+    // Signed: media time may lie further back than the wall clock's zero.
+    qint64 m_base = 0;
     int m_speed = 0;
 };

@@ -204,14 +204,15 @@ Seeking::Result Seeking::seek(long long target, bool forward)
         applied = haveUnit && (r.start == FromKeyFrame || applyBefore(target));
     }
     while (haveUnit && applied && !m_playhead.atEnd()) {
-        if (m_cancel && m_cancel->load()) {
-            r.cancelled = true;
-            break;
-        }
+        const quint64 last = m_playhead.unitTime();
+        r.cancelled = r.cancelled || (m_cancel && m_cancel->load());
         if (m_interruption)
             m_interruption();
         haveUnit = m_playhead.readUnit();
-        applied = haveUnit && applyBefore(target);
+        // A cancelled catch-up stops at the next moment, not amid the units
+        // of one (a frame sent in parts has one time).
+        applied = haveUnit && !(r.cancelled && m_playhead.unitTime() > last)
+            && applyBefore(target);
     }
     m_playhead.pending = haveUnit && !applied;
     r.unitPending = m_playhead.pending;

@@ -113,6 +113,8 @@ public:
 
     // Rebuilds the screen for `target` (ms): every screen unit before it is
     // applied once, and the first unit at or after it is left pending. A
+    // cancelled catch-up ends sooner, after the units of the moment it had
+    // reached: the first unit of a later time is left pending. A
     // forward seek goes on from the playhead's position (a pending unit before
     // the target is applied first); any other seek starts from the key frame
     // chosen by chooseRestorableEntry or, without a usable one, from the

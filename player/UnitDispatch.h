@@ -4,9 +4,10 @@ class GridDecoder;
 class IPlayerView;
 
 // What the player does with the payload of a screen unit and of a control
-// unit. The play loop, the seek's catch-up, the first-screen display and tools
-// that rebuild a screen (sessiontool, the fuzzers) all go through these, so
-// they paint exactly what playback paints.
+// unit. The play loop, the seek's catch-up, the first-screen display, the
+// index builder and tools that rebuild a screen (sessiontool, the fuzzers)
+// all go through these, so they paint exactly what playback paints: this is
+// the one parser of screen messages.
 //
 // Payloads come from recordings and are untrusted: a message shorter than its
 // layout is ignored as a whole (nothing is read beyond `length`). A null view

@@ -3,10 +3,18 @@
 // index question and the player's error boxes while the GUI thread waits.
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QUrl>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <thread>
 
 #include "IndexBuilder.h"
 #include "RecordingWriter.h"
@@ -292,3 +300,247 @@ TEST_F(WindowFixture, CommandLineRecordingPlaysAndTheBarFollows)
     EXPECT_TRUE(waitState(FilePlayer::STATE_PLAYING, 20000));
     EXPECT_TRUE(player().isIndexLoaded());
 }
+
+// ---------------------------------------------------------------------------
+// Random commands through the window's slots against the real player thread.
+
+namespace {
+
+// The player's state reports in the order they were made, whichever thread
+// made them (a direct connection).
+class StatusLog : public QObject
+{
+    Q_OBJECT
+
+public:
+    std::vector<int> statuses()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_statuses;
+    }
+
+public slots:
+    void onPlayerStatus(int status)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_statuses.push_back(status);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<int> m_statuses;
+};
+
+// Ends the process, naming the seed, when a command has not returned within
+// 10 s: a hang is a failure, and the seed reproduces it.
+class HangGuard
+{
+public:
+    explicit HangGuard(unsigned seed) : m_seed(seed), m_thread([this] { watch(); }) {}
+    ~HangGuard()
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_done = true;
+        }
+        m_wake.notify_all();
+        m_thread.join();
+    }
+    const char* what()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_what;
+    }
+    // The next command, by its number and name, starts now.
+    void started(int n, const char* what)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_command = n, m_what = what, m_since = std::chrono::steady_clock::now();
+    }
+
+private:
+    void watch()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (!m_wake.wait_for(lock, std::chrono::milliseconds(200), [&] { return m_done; })) {
+            if (std::chrono::steady_clock::now() - m_since > std::chrono::seconds(10)) {
+                std::fprintf(stderr, "Hang: command %d (%s) has not returned in 10 s; seed %u\n",
+                             m_command, m_what, m_seed);
+                std::fflush(stderr);
+                std::_Exit(1);
+            }
+        }
+    }
+
+    unsigned m_seed;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_done = false;
+    int m_command = 0;
+    const char* m_what = "start";
+    std::chrono::steady_clock::time_point m_since = std::chrono::steady_clock::now();
+    std::thread m_thread;
+};
+
+unsigned seedFromEnvironment()
+{
+    bool ok = false;
+    const unsigned seed = qEnvironmentVariable("SP_SEED").toUInt(&ok);
+    return ok ? seed : std::random_device()();
+}
+
+} // namespace
+
+// 1,000 seeded commands (SP_COMMANDS and SP_SEED change them; scripts/soak
+// runs many more): play and pause, stop, absolute and relative seeks, speed
+// changes, another file opened with every answer to the index question, a
+// recording opened as from the command line, its index taken away. After
+// each one: a stop leaves the player idle, and idle it stays until the next
+// command; playback never starts twice for one command; once the reports
+// have arrived, the bar's buttons are those of the player's state.
+TEST_F(WindowFixture, RandomCommandsKeepTheBarAndThePlayerInStep)
+{
+    const unsigned seed = seedFromEnvironment();
+    const int commands = qEnvironmentVariableIsSet("SP_COMMANDS")
+        ? qEnvironmentVariableIntValue("SP_COMMANDS") : 1000;
+    SCOPED_TRACE(testing::Message() << "seed " << seed << " (SP_SEED=" << seed << ")");
+    std::mt19937 random(seed);
+    auto chance = [&](int percent) { return int(random() % 100) < percent; };
+    const QString files[] = {record("a.vro", 64, 48, 20000, 500), record("b.vro", 96, 64, 12000, 250)};
+    StatusLog log;
+    QObject::connect(&player(), SIGNAL(playerStatusChanged(int)), &log, SLOT(onPlayerStatus(int)),
+                     Qt::DirectConnection);
+    ASSERT_TRUE(open(files[0]));
+
+    // Waits until the window has heard of the state the player is in: the
+    // player thread posts its report before it stores the state, so the
+    // events processed after reading a state include its report.
+    auto settle = [&]() {
+        QElapsedTimer timer;
+        timer.start();
+        for (;;) {
+            const int s = player().getState();
+            QCoreApplication::processEvents();
+            if (player().getState() == s)
+                return s;
+            if (timer.elapsed() > 10000)
+                return -1;
+        }
+    };
+    auto enabled = [&] {
+        QStringList names;
+        for (QPushButton* b : bar()->findChildren<QPushButton*>())
+            if (b->isEnabled())
+                names << b->accessibleName();
+        return names.join(',');
+    };
+    const QString steps = "Slower,Faster,Back,Forward,Zoom,Full screen";
+
+    HangGuard guard(seed);
+    bool stopped = false;
+    std::vector<std::string> done; // the commands so far, for the failure message
+    auto history = [&] {
+        std::string h;
+        for (size_t i = done.size() > 8 ? done.size() - 8 : 0; i < done.size(); ++i)
+            h += done[i] + (i + 1 < done.size() ? ", " : "");
+        const std::vector<int> all = log.statuses();
+        return h + "; reports " + testing::PrintToString(std::vector<int>(
+            all.end() - std::min<long>(12, long(all.size())), all.end()));
+    };
+    for (int n = 0; n < commands && !HasFatalFailure(); ++n) {
+        SCOPED_TRACE(testing::Message() << "command " << n);
+        if (stopped) {
+            EXPECT_EQ(settle(), FilePlayer::STATE_IDLE) << "a stop did not hold: " << history();
+        }
+        stopped = false;
+        const int before = player().getState();
+        const size_t reports = log.statuses().size();
+        const int pick = int(random() % 100);
+        if (pick < 22) {
+            guard.started(n, "play/pause");
+            window->onBtnPlayClicked();
+        } else if (pick < 36) {
+            guard.started(n, "stop");
+            prompter.warningAnswer = chance(50) ? IPrompter::Yes : IPrompter::No;
+            window->onBtnStopClicked();
+            const int after = player().getState();
+            stopped = after == FilePlayer::STATE_IDLE;
+            if (!stopped) {
+                EXPECT_TRUE(before == FilePlayer::STATE_SEEKING
+                            || (before == FilePlayer::STATE_INDEXING
+                                && prompter.warningAnswer == IPrompter::No))
+                    << "stopped from " << before << ", now " << after;
+            }
+        } else if (pick < 50) {
+            guard.started(n, "seek");
+            window->setPlayerPos(random() % 25);
+        } else if (pick < 70) {
+            guard.started(n, "step");
+            if (chance(50))
+                window->onBtnBackwordClicked();
+            else
+                window->onBtnForwardClicked();
+        } else if (pick < 88) {
+            guard.started(n, "speed");
+            if (chance(50))
+                window->onBtnDecSpeedClicked();
+            else
+                window->onBtnIncSpeedClicked();
+        } else if (pick < 96) {
+            guard.started(n, "open");
+            const int answer = int(random() % 10);
+            open(files[random() % 2], answer == 0 ? IPrompter::Yes
+                                      : answer < 7 ? IPrompter::No : IPrompter::Cancel);
+        } else if (pick < 99) {
+            guard.started(n, "command line");
+            prompter.questionAnswer = chance(30) ? IPrompter::Yes : IPrompter::No;
+            window->openAndPlay(files[random() % 2]);
+        } else {
+            guard.started(n, "index removed");
+            if (player().getState() != FilePlayer::STATE_INDEXING)
+                for (const QString& f : files)
+                    QFile::remove(f + QLatin1Char('x'));
+        }
+        done.push_back(guard.what() + std::string(" in ") + std::to_string(before));
+        guard.started(n, "gap");
+        QElapsedTimer gap;
+        gap.start();
+        const int ms = int(random() % 20);
+        while (gap.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+
+        // One start per command: two "playing" reports in a row mean that
+        // playback was started twice.
+        const std::vector<int> all = log.statuses();
+        for (size_t i = std::max<size_t>(reports, 1); i < all.size(); ++i)
+            EXPECT_FALSE(all[i] == 1 && all[i - 1] == 1) << "started twice: " << history();
+
+        guard.started(n, "settle");
+        const int state = settle();
+        ASSERT_GE(state, 0) << "the window never heard of the state the player is in ("
+                            << player().getState() << "): " << history();
+        const bool stop = bar()->m_progressBar->value() != 0;
+        const QString playing = "Open,Stop,Pause," + steps, paused = "Open,Stop,Play," + steps;
+        QString expected;
+        switch (state) {
+        case FilePlayer::STATE_PLAYING:
+            expected = playing;
+            break;
+        case FilePlayer::STATE_PAUSED:
+            expected = paused;
+            break;
+        case FilePlayer::STATE_IDLE:
+            expected = stop ? paused : "Open,Play," + steps;
+            break;
+        case FilePlayer::STATE_INDEXING:
+            expected = "Stop,Zoom,Full screen";
+            break;
+        default:
+            continue; // seeking and stopping leave the bar as it was
+        }
+        EXPECT_EQ(enabled().toStdString(), expected.toStdString())
+            << "in state " << state << ": " << history();
+    }
+}
+
+#include "SessionPlayerTest.moc"

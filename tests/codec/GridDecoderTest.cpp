@@ -171,10 +171,12 @@ TEST_F(GridDecoderTest, RawBoxResetUnknownCodesAndNoData)
     EXPECT_EQ(boxes[0].pixels[0], 0xFF00FF07u);
     EXPECT_EQ(boxes[0].pixels[255], 0xFFFF0007u);
 
-    // RESET goes back to box 0; an unknown code ends the call.
-    decode({21, 21, 200, 21, 150, 99, 7 + 1});
-    ASSERT_EQ(boxes.size(), 3u);
+    // RESET goes back to box 0; unknown codes are skipped one byte at a
+    // time, and the box after them is the next one.
+    decode({21, 21, 200, 21, 150, 99, 7 + 1, 21});
+    ASSERT_EQ(boxes.size(), 4u);
     EXPECT_EQ(boxes[2].place[0], 0);
+    EXPECT_EQ(boxes[3].place[0], 16);
 
     // No data, or no screen header yet: nothing at all happens.
     GridDecoder fresh;

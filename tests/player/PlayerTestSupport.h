@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -27,11 +29,50 @@
 
 inline quint64 nowMs() { return quint64(QDateTime::currentMSecsSinceEpoch()); }
 
+// Holds the player thread at a point of the test's choosing: once armed, the
+// next call of pass() waits there until release().
+class Gate
+{
+public:
+    void arm() { set(m_armed, true), set(m_reached, false); }
+    void pass()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_armed)
+            return;
+        m_armed = false, m_reached = true;
+        m_changed.notify_all();
+        m_changed.wait(lock, [&] { return !m_reached; });
+    }
+    bool waitReached(int timeoutMs)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                  [&] { return m_reached; });
+    }
+    void release() { set(m_reached, false); }
+
+private:
+    void set(bool& flag, bool value)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        flag = value;
+        m_changed.notify_all();
+    }
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_armed = false;
+    bool m_reached = false;
+};
+
 // The view: the screen under a mutex, and a record of the calls. The player
 // thread calls it while the test reads it.
 class FakeView : public ScreenCopy<IPlayerView>
 {
 public:
+    // Passed on every decoded box, before the view's lock is taken.
+    Gate boxGate;
+
     struct MouseEvent
     {
         int x, y;
@@ -46,6 +87,7 @@ public:
     }
     void onBoxDecoded(VideoFrame* box, int x, int y, int w, int h) override
     {
+        boxGate.pass();
         auto l = note("onBoxDecoded");
         ScreenCopy::onBoxDecoded(box, x, y, w, h);
     }
