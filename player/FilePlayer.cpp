@@ -415,7 +415,7 @@ void FilePlayer::finishStop()
 
 bool FilePlayer::playbackEnds(int state)
 {
-    const bool atEnd = m_playhead.atEnd() && !m_playhead.pending;
+    const bool atEnd = m_playhead.atEnd() && !m_playhead.m_pending;
     if (isPlaybackState(state) && m_playhead.isOpen() && !atEnd)
         return false;
     // Only playback that ran out of units has reached the end; a stop (6)
@@ -446,10 +446,10 @@ void FilePlayer::doPlay()
                 runSeek();
                 continue;
             }
-            if (!m_playhead.pending) {
+            if (!m_playhead.m_pending) {
                 if (!m_playhead.readUnit())
                     continue; // the end: step 1 stops
-                m_playhead.pending = true;
+                m_playhead.m_pending = true;
             }
             // 4.-6. Wait until the unit is due on the clock.
             followClock();
@@ -462,7 +462,7 @@ void FilePlayer::doPlay()
         } catch (...) {
             const QString text = failureText(std::current_exception());
             if (!text.isEmpty()) {
-                m_playhead.pending = false;
+                m_playhead.m_pending = false;
                 setError(text);
             }
         }
@@ -493,7 +493,7 @@ bool FilePlayer::doSeek()
     const long long target = m_seekTarget.load();
     if (!m_indexOk.load() && !m_indexDeclined.load()) {
         logDebug("Seek not possible: no index");
-        return m_playhead.pending;
+        return m_playhead.m_pending;
     }
     const bool forward = m_seekMode.load() == SEEK_RELATIVE
         && target > static_cast<long long>(m_screenTime.load());
@@ -558,7 +558,7 @@ bool FilePlayer::waitUntilDue()
 
 void FilePlayer::dispatchUnit()
 {
-    m_playhead.pending = false;
+    m_playhead.m_pending = false;
     const RecordUnitHeader& unit = m_playhead.unit();
     if (!unit.isValid())
         throw IncorrectFormatException();

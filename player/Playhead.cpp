@@ -40,7 +40,7 @@ void Playhead::close()
 {
     if (m_file.isOpen())
         m_file.close();
-    pending = false;
+    m_pending = false;
 }
 
 void Playhead::restart()
@@ -50,7 +50,7 @@ void Playhead::restart()
         m_view->clearScreen();
     m_screenStarted = false;
     m_reader.rewind();
-    pending = false;
+    m_pending = false;
 }
 
 bool Playhead::readUnit()

@@ -60,7 +60,7 @@ public:
     Array<unsigned char, int>& payload() { return m_payload; }
 
     // The current unit has been read and not yet dispatched.
-    bool pending = false;
+    bool m_pending = false;
 
     // The current unit's message applied to the screen and the view.
     UnitDispatch::ScreenStep applyScreenUnit();

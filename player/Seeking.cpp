@@ -190,7 +190,7 @@ Seeking::Result Seeking::seek(long long target, bool forward)
     r.start = forward ? FromCurrent : restoreBefore(target) ? FromKeyFrame : FromStart;
     bool haveUnit = false;
     bool applied = false; // the current unit is on the screen
-    if (r.start == FromCurrent && m_playhead.pending) {
+    if (r.start == FromCurrent && m_playhead.m_pending) {
         // A unit read but not yet dispatched: it is the first of the catch-up.
         haveUnit = true;
         applied = applyBefore(target);
@@ -214,8 +214,8 @@ Seeking::Result Seeking::seek(long long target, bool forward)
         applied = haveUnit && !(r.cancelled && m_playhead.unitTime() > last)
             && applyBefore(target);
     }
-    m_playhead.pending = haveUnit && !applied;
-    r.unitPending = m_playhead.pending;
+    m_playhead.m_pending = haveUnit && !applied;
+    r.unitPending = m_playhead.m_pending;
     r.resumeTime = m_playhead.unitTime();
 
     logDebug1("Seek %1", r.cancelled ? "canceled by user" : "finished");
