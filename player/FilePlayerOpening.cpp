@@ -131,13 +131,7 @@ QString FilePlayer::openAndShowFirstScreen()
 void FilePlayer::openRecording()
 {
     RecordFileHeader header;
-    try {
-        m_playhead.open(fileName(), header);
-    } catch (...) {
-        std::lock_guard<std::mutex> lock(m_infoMutex);
-        m_fileHeader = header;
-        throw;
-    }
+    m_playhead.open(fileName(), header);
     std::lock_guard<std::mutex> lock(m_infoMutex);
     m_fileHeader = header;
 }

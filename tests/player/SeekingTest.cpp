@@ -69,7 +69,8 @@ protected:
         Array<unsigned char, int> payload, packed;
         while (playhead.reader().readUnit(unit, payload, packed) == RecordReader::Unit)
             units.push_back({unit.m_time, playhead.reader().unitPos(),
-                             unit.kind() == RecordUnitHeader::KIND_SCREEN ? payload[0] : 0});
+                             unit.kind() == RecordUnitHeader::KIND_SCREEN ? payload[0]
+                                                                          : (unsigned char)0});
     }
 
     // Seeks to every target with the index `bytes`: each time the screen is
