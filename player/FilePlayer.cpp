@@ -1,7 +1,6 @@
 #include "FilePlayer.h"
 
 #include <QEventLoop>
-#include <QSettings>
 
 #include <algorithm>
 
@@ -112,47 +111,6 @@ void FilePlayer::updateGUI()
     const quint64 seconds = m_playhead.unitTime() / 1000;
     if (static_cast<long long>(seconds) != m_position.load())
         updateGUI(seconds);
-}
-
-void FilePlayer::loadFolder(QString& folder)
-{
-    QSettings settings;
-    folder = settings.value(QStringLiteral("last_path")).toString();
-}
-
-void FilePlayer::rememberFolder(const QString& folder)
-{
-    QSettings settings;
-    settings.setValue(QStringLiteral("last_path"), folder);
-}
-
-QString FilePlayer::getDisplayName() const
-{
-    std::lock_guard<std::mutex> lock(m_infoMutex);
-    return m_displayName;
-}
-
-QString FilePlayer::getFileName() const
-{
-    std::lock_guard<std::mutex> lock(m_infoMutex);
-    return m_fileName;
-}
-
-QString FilePlayer::fileName() const
-{
-    return getFileName();
-}
-
-QString FilePlayer::getSessionId() const
-{
-    std::lock_guard<std::mutex> lock(m_infoMutex);
-    return m_fileHeader.sessionId();
-}
-
-quint64 FilePlayer::getDuration() const
-{
-    std::lock_guard<std::mutex> lock(m_infoMutex);
-    return m_fileHeader.m_duration;
 }
 
 // ---------------------------------------------------------------------------

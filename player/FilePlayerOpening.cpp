@@ -1,10 +1,12 @@
 // FilePlayer: opening a recording, its first screen, its index, the start of
-// playback from the beginning, and the messages of failures.
+// playback from the beginning, the messages of failures, and what the window
+// reads of the opened recording.
 
 #include "FilePlayer.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSettings>
 #include <QStandardPaths>
 
 #include "Exception.h"
@@ -268,4 +270,48 @@ void FilePlayer::closeFiles()
     m_playhead.close();
     if (m_indexFile.isOpen())
         m_indexFile.close();
+}
+
+// ---------------------------------------------------------------------------
+// What the window reads of the opened recording, and the last folder
+
+void FilePlayer::loadFolder(QString& folder)
+{
+    QSettings settings;
+    folder = settings.value(QStringLiteral("last_path")).toString();
+}
+
+void FilePlayer::rememberFolder(const QString& folder)
+{
+    QSettings settings;
+    settings.setValue(QStringLiteral("last_path"), folder);
+}
+
+QString FilePlayer::getDisplayName() const
+{
+    std::lock_guard<std::mutex> lock(m_infoMutex);
+    return m_displayName;
+}
+
+QString FilePlayer::getFileName() const
+{
+    std::lock_guard<std::mutex> lock(m_infoMutex);
+    return m_fileName;
+}
+
+QString FilePlayer::fileName() const
+{
+    return getFileName();
+}
+
+QString FilePlayer::getSessionId() const
+{
+    std::lock_guard<std::mutex> lock(m_infoMutex);
+    return m_fileHeader.sessionId();
+}
+
+quint64 FilePlayer::getDuration() const
+{
+    std::lock_guard<std::mutex> lock(m_infoMutex);
+    return m_fileHeader.m_duration;
 }
