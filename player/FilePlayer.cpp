@@ -1,6 +1,8 @@
 #include "FilePlayer.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
+#include <QThread>
 
 #include <algorithm>
 
@@ -88,6 +90,7 @@ void FilePlayer::setPrompter(IPrompter* prompter)
 
 void FilePlayer::setState(int state)
 {
+    std::lock_guard<std::recursive_mutex> lock(m_reportMutex);
     if (onPlayerThread()) {
         // Queued to the GUI thread: post the report before the state can be
         // seen, so that a GUI-thread wait for this state (stop, play) finds the
@@ -97,6 +100,26 @@ void FilePlayer::setState(int state)
         return;
     }
     m_state.store(state);
+    reportOnGuiThread(state);
+}
+
+bool FilePlayer::changeState(int from, int to)
+{
+    std::lock_guard<std::recursive_mutex> lock(m_reportMutex);
+    int expected = from;
+    if (!m_state.compare_exchange_strong(expected, to))
+        return false;
+    reportOnGuiThread(to);
+    return true;
+}
+
+void FilePlayer::reportOnGuiThread(int state)
+{
+    // The player thread's reports posted before this change reach the window
+    // first: it hears of the changes in the order they were made.
+    QObject* receiver = m_controller ? m_controller->receiver() : nullptr;
+    if (receiver && receiver->thread() == QThread::currentThread())
+        QCoreApplication::sendPostedEvents(receiver, QEvent::MetaCall);
     emit playerStatusChanged(state);
 }
 
@@ -173,9 +196,7 @@ void FilePlayer::play()
         const quint64 now = currentTimeMs();
         if (pauseStart != 0 && now > pauseStart)
             m_pausedMs.fetch_add(now - pauseStart);
-        int expected = STATE_PAUSED;
-        if (m_state.compare_exchange_strong(expected, STATE_PLAYING))
-            emit playerStatusChanged(STATE_PLAYING);
+        changeState(STATE_PAUSED, STATE_PLAYING);
         return;
     }
 
@@ -210,12 +231,8 @@ void FilePlayer::pause()
     if (getState() != STATE_PLAYING)
         return;
     m_pauseStart.store(currentTimeMs());
-    int expected = STATE_PLAYING;
-    if (!m_state.compare_exchange_strong(expected, STATE_PAUSED))
-        return;
-    if (m_view)
+    if (changeState(STATE_PLAYING, STATE_PAUSED) && m_view)
         m_view->onStatusText(tr("PAUSE"));
-    emit playerStatusChanged(STATE_PAUSED);
 }
 
 void FilePlayer::stop()
@@ -280,9 +297,7 @@ void FilePlayer::seek(long long seconds, int mode)
     m_seekTarget.store(std::max(target, 0LL));
     m_seekMode.store(mode);
     m_stateAfterSeek.store(state);
-    int expected = state;
-    if (m_state.compare_exchange_strong(expected, STATE_SEEKING))
-        emit playerStatusChanged(STATE_SEEKING);
+    changeState(state, STATE_SEEKING);
 }
 
 // ---------------------------------------------------------------------------

@@ -105,10 +105,12 @@ typedef unsigned char byte;
 //   seeks replay from the beginning (they cannot move otherwise).
 // - A successful index build loads the new index at once, so that "an index
 //   is loaded" always comes with its table.
-// - State reports made on the player thread are posted before the state is
-//   stored, and stop() and play() deliver pending reports when their wait
-//   ends: the window hears of the end of a stop before it hears of anything
-//   that follows it.
+// - The window hears of the state changes in the order they were made: a
+//   change and its report go together under m_reportMutex, the player
+//   thread posts its report before it stores the state, and a report of the
+//   GUI thread first delivers the player thread's reports posted before it
+//   (its own is delivered at once); stop() and play() also deliver pending
+//   reports when their wait ends.
 class FilePlayer : public QObject, public Thread
 {
     Q_OBJECT
@@ -143,7 +145,7 @@ public:
     void setPrompter(IPrompter* prompter);
 
     int getState() const { return m_state.load(); }
-    // Stores the state and emits playerStatusChanged.
+    // Stores the state and emits playerStatusChanged (see m_reportMutex).
     void setState(int state);
 
     // Opens and validates a recording and shows its first screen; with an
@@ -254,6 +256,12 @@ private:
     void buildIndex();
     void finishStop();
 
+    // ---- State changes of the GUI thread's commands ----
+
+    // From `from` to `to` if the state is still `from`; reported when done.
+    bool changeState(int from, int to);
+    void reportOnGuiThread(int state);
+
     // ---- Boxes and waits ----
     void setError(const QString& text);
     void critical(const QString& text);
@@ -269,6 +277,12 @@ private:
     // 0->4 and to 6; the player thread 3->1/2, to 5 and 6, 6->0, 4->0 and
     // 4->1.
     std::atomic<int> m_state{STATE_IDLE};
+    // Held for a change of m_state together with its report, so that the
+    // reports are made in the order of the changes; a report of the GUI
+    // thread first delivers the player thread's reports posted before it.
+    // Recursive: a window that answers a report with a command may change
+    // the state again from inside it.
+    std::recursive_mutex m_reportMutex;
 
     IPlayerWindow* m_controller = nullptr;  // set before the thread starts
     IPlayerView* m_view = nullptr;          // set before the thread starts
