@@ -5,8 +5,9 @@
 class QObject;
 
 // What the player needs of its main window. setTitle and setVisible may be
-// called on either thread (play() runs on the player thread after an index
-// build); an implementation with widgets forwards them to the GUI thread.
+// called on either thread (playback starts on the player thread when an
+// index build ends for a recording that is to play once indexed); an
+// implementation with widgets forwards them to the GUI thread.
 class IPlayerWindow
 {
 public:
