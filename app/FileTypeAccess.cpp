@@ -14,6 +14,9 @@ namespace {
 
 const QString kPlaceholder = QStringLiteral("%1");
 
+// The sizes of the icons written per user (those in the resources).
+constexpr int kUserIconSizes[] = {16, 48};
+
 // The open command's file placeholder, as the window writes it.
 const QString kQuotedPlaceholder = QStringLiteral(" \"%1\"");
 
@@ -114,6 +117,44 @@ QString userDataHome()
     return QDir::homePath() + QStringLiteral("/.local/share");
 }
 
+// The folders of $XDG_DATA_DIRS, or its default when it is unset or empty;
+// relative entries are ignored, as the XDG rules ask.
+QStringList systemDataDirs()
+{
+    QString env = qEnvironmentVariable("XDG_DATA_DIRS");
+    if (env.isEmpty())
+        env = QStringLiteral("/usr/local/share:/usr/share");
+    QStringList dirs;
+    for (const QString& dir : env.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+        if (QDir::isAbsolutePath(dir))
+            dirs << dir;
+    }
+    return dirs;
+}
+
+// Whether an existing desktop entry is `ours` apart from the program in its
+// Exec line: the entry that an earlier start wrote, from whichever build.
+bool sameEntryButProgram(const QByteArray& existing, const QByteArray& ours)
+{
+    const QList<QByteArray> a = existing.split('\n');
+    const QList<QByteArray> b = ours.split('\n');
+    if (ours.isEmpty() || a.size() != b.size())
+        return false;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        const bool bothExec = a[i].startsWith("Exec=") && b[i].startsWith("Exec=") && a[i].endsWith(" %f")
+            && b[i].endsWith(" %f");
+        if (a[i] != b[i] && !bothExec)
+            return false;
+    }
+    return true;
+}
+
+// Removes path when it holds exactly `expected` (never when that is empty).
+bool removeIfSame(const QString& path, const QByteArray& expected)
+{
+    return !expected.isEmpty() && readAll(path) == expected && QFile::remove(path);
+}
+
 } // namespace
 
 FileTypeAccess::FileTypeAccess() = default;
@@ -144,6 +185,19 @@ FileTypeAccess FileTypeAccess::forRecordings(const QString& programPath)
     access.m_secondOpenCommand = access.m_openCommand;
     access.m_olderExtensions = QStringList{QStringLiteral("vr4")};
     return access;
+}
+
+bool FileTypeAccess::installedSystemWide()
+{
+    const QString ownData = QDir(userDataHome()).canonicalPath();
+    for (const QString& dir : systemDataDirs()) {
+        if (!ownData.isEmpty() && QDir(dir).canonicalPath() == ownData)
+            continue;
+        if (QFileInfo::exists(dir + QStringLiteral("/applications/") + desktopFileName())
+            && QFileInfo::exists(dir + QStringLiteral("/mime/packages/") + mimePackageName()))
+            return true;
+    }
+    return false;
 }
 
 QString FileTypeAccess::desktopFileName()
@@ -208,6 +262,10 @@ bool FileTypeAccess::regSetAllInfo()
     const QByteArray package = mimePackage();
     if (entry.isEmpty() || package.isEmpty())
         return false;
+    if (installedSystemWide()) {
+        removeUserFiles();
+        return true;
+    }
 
     const QString dataHome = userDataHome();
     const QString applications = dataHome + QStringLiteral("/applications");
@@ -216,7 +274,7 @@ bool FileTypeAccess::regSetAllInfo()
     const WriteResult packageResult =
         writeIfDifferent(mime + QStringLiteral("/packages/") + mimePackageName(), package);
     bool ok = entryResult != WriteResult::Failed && packageResult != WriteResult::Failed;
-    for (int size : {16, 48}) {
+    for (int size : kUserIconSizes) {
         const QByteArray icon = readAll(QStringLiteral(":/images/icon_%1x%1.png").arg(size));
         const QString path = dataHome + QStringLiteral("/icons/hicolor/%1x%1/apps/").arg(size) + iconName()
             + QStringLiteral(".png");
@@ -232,4 +290,23 @@ bool FileTypeAccess::regSetAllInfo()
     // macOS takes the type from the application bundle; nothing to write.
     return false;
 #endif
+}
+
+void FileTypeAccess::removeUserFiles() const
+{
+    const QString dataHome = userDataHome();
+    const QString applications = dataHome + QStringLiteral("/applications");
+    const QString mime = dataHome + QStringLiteral("/mime");
+    const QString entryPath = applications + QLatin1Char('/') + desktopFileName();
+    const bool entryRemoved = sameEntryButProgram(readAll(entryPath), desktopEntry()) && QFile::remove(entryPath);
+    const bool packageRemoved = removeIfSame(mime + QStringLiteral("/packages/") + mimePackageName(), mimePackage());
+    for (int size : kUserIconSizes) {
+        removeIfSame(dataHome + QStringLiteral("/icons/hicolor/%1x%1/apps/").arg(size) + iconName()
+                         + QStringLiteral(".png"),
+                     readAll(QStringLiteral(":/images/icon_%1x%1.png").arg(size)));
+    }
+    if (packageRemoved)
+        refreshCache(QStringLiteral("update-mime-database"), mime);
+    if (entryRemoved)
+        refreshCache(QStringLiteral("update-desktop-database"), applications);
 }

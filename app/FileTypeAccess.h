@@ -24,9 +24,14 @@
 // programs are installed. The MIME type is the 8th field when set, otherwise
 // "application/x-" followed by the type identifier in lower case with dots
 // turned into hyphens (application/x-vantorel-recorded-session).
-// `cmake --install` installs the same desktop entry, package and icons for
-// the whole system. On macOS the step does nothing; elsewhere it does
-// nothing either.
+// `cmake --install` (and so the Debian package) installs the same desktop
+// entry, package and icons for the whole system. Once they are there
+// (installedSystemWide()), regSetAllInfo() writes nothing per user: it
+// removes the per-user entry, package and icons an earlier start wrote, where
+// they still hold exactly what it wrote (the entry with any program in its
+// Exec line, since it named the build that wrote it), because an entry of the
+// same id in the user's folder hides the system's. Files the user changed
+// stay. On macOS the step does nothing; elsewhere it does nothing either.
 //
 // Registration never fails visibly: regSetAllInfo() returns whether the
 // platform now holds the description, for tests and logs only. GUI thread
@@ -50,6 +55,12 @@ public:
     // path when there is one), since a desktop entry cannot use a path
     // relative to wherever the program was started from.
     static FileTypeAccess forRecordings(const QString& programPath);
+
+    // Whether a folder of $XDG_DATA_DIRS (default /usr/local/share and
+    // /usr/share), other than the user's own data folder, holds both the
+    // desktop entry and the MIME package: the association is installed for
+    // the whole system.
+    static bool installedSystemWide();
 
     // The names the Linux files use (also by the install rules).
     static QString desktopFileName();   // "vantorel-sessionplayer.desktop"
@@ -79,4 +90,9 @@ public:
     // Not one of the eleven fields: further extensions of the same type
     // (recordings have an older one). Emptied by clearAllData() too.
     QStringList m_olderExtensions;
+
+private:
+    // Removes the per-user files that still hold what regSetAllInfo() writes
+    // (see above) and refreshes the caches it refreshed.
+    void removeUserFiles() const;
 };

@@ -3,9 +3,9 @@
 # --prefix may differ from the configured one) and, for an install straight
 # into the system (no DESTDIR), refreshes the MIME and desktop caches so the
 # association works at once. Set beforehand: SP_DESKTOP_TEMPLATE,
-# SP_STAGING_DIR, SP_BINDIR, SP_DATADIR, SP_ICON, SP_MIME_TYPE.
+# SP_STAGING_DIR, SP_BINDIR, SP_DATADIR, SP_PROGRAM, SP_ICON, SP_MIME_TYPE.
 
-set(SP_EXEC "${CMAKE_INSTALL_PREFIX}/${SP_BINDIR}/SessionPlayer")
+set(SP_EXEC "${CMAKE_INSTALL_PREFIX}/${SP_BINDIR}/${SP_PROGRAM}")
 if(SP_EXEC MATCHES "[ \t\"'\\\\><~|&;$*?#()`]")
     # Quoted, with ", `, $ and \ escaped, then every backslash doubled for
     # the key's string type.

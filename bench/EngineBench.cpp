@@ -25,13 +25,16 @@
 
 #include <benchmark/benchmark.h>
 
+#include "Exception.h"
 #include "FilePlayer.h"
 #include "HeadlessView.h"
 #include "IPlayerWindow.h"
 #include "IPrompter.h"
 #include "IndexBuilder.h"
 #include "IndexFile.h"
+#include "Playhead.h"
 #include "RecordScan.h"
+#include "Seeking.h"
 
 namespace {
 
@@ -133,6 +136,7 @@ public:
 public slots:
     void onPlayerStatus(int status) { state = status; }
     void onPlayerPositionChanged(quint64 seconds) { position = seconds; }
+    void onPlayerDurationChanged(quint64) {}
     void onInvalidFileFormat() {}
 };
 
@@ -152,21 +156,35 @@ public:
     }
 };
 
-// A player opened on `path` for synchronous seeks (no thread running).
-struct SyncPlayer
+// A recording opened for seeks as the player thread carries them out (the
+// entry choice, the key-frame restore and the catch-up of Seeking), on a
+// playhead of its own, with its index when it has one; no player thread.
+struct SeekBench
 {
-    explicit SyncPlayer(const QString& path)
+    explicit SeekBench(const QString& path)
     {
-        player.setSessionPlayer(&window);
-        player.setDrawingScene(&view);
-        player.setPrompter(&prompter);
-        ok = player.openFile(path) && player.prepareSyncPlayback();
+        playhead.setView(&view);
+        RecordFileHeader header;
+        try {
+            playhead.open(path, header);
+        } catch (const Exception&) {
+            return;
+        }
+        index.setFileName(IndexFile::indexFileName(path));
+        indexed = index.open(QIODevice::ReadOnly)
+            && IndexFile::load(index, indexHeader, entries, QFileInfo(path).size());
+        if (indexed)
+            seeking.setIndex(&index, &entries, indexHeader.m_flags);
+        ok = true;
     }
 
     HeadlessView view;
-    BenchWindow window;
-    BenchPrompter prompter;
-    FilePlayer player;
+    Playhead playhead;
+    Seeking seeking{playhead};
+    QFile index;
+    IndexFileHeader indexHeader;
+    Array<IndexEntryPoint, int> entries;
+    bool indexed = false;
     bool ok = false;
 };
 
@@ -176,13 +194,13 @@ struct SeekTimes
     std::vector<double> cpu;
 };
 
-SeekTimes timeSeeks(SyncPlayer& p, const std::vector<long long>& targets)
+SeekTimes timeSeeks(SeekBench& p, const std::vector<long long>& targets)
 {
     SeekTimes times;
     const pthread_t self = pthread_self();
     for (long long target : targets) {
         const double w0 = wallSeconds(), c0 = threadCpuSeconds(self);
-        p.player.seekSync(target);
+        p.seeking.seek(target, false);
         times.wall.push_back((wallSeconds() - w0) * 1000);
         times.cpu.push_back((threadCpuSeconds(self) - c0) * 1000);
     }
@@ -294,8 +312,8 @@ void seekRandomTargets(benchmark::State& state, bool indexed)
         state.SkipWithError(indexed ? "run BM_IndexBuild first" : "no recording");
         return;
     }
-    SyncPlayer p(indexed ? recording() : unindexedRecording());
-    if (!p.ok || p.player.isIndexLoaded() != indexed) {
+    SeekBench p(indexed ? recording() : unindexedRecording());
+    if (!p.ok || p.indexed != indexed) {
         state.SkipWithError("player not ready");
         return;
     }
@@ -324,8 +342,8 @@ void BM_SeekAt50Minutes(benchmark::State& state)
         state.SkipWithError("run BM_IndexBuild first");
         return;
     }
-    SyncPlayer indexed(recording());
-    SyncPlayer plain(unindexedRecording());
+    SeekBench indexed(recording());
+    SeekBench plain(unindexedRecording());
     if (!indexed.ok || !plain.ok) {
         state.SkipWithError("player not ready");
         return;

@@ -92,6 +92,8 @@ public:
     int rows() const { return m_rows; }
     bool passFlag() const { return m_passFlag; }
     int reservedHeaderByte() const { return m_reservedHeaderByte; }
+    // The JPEG scale factor of the last accepted screen header.
+    int jpegScale() const { return m_jpeg.getScaleFactor(); }
     unsigned int paletteEntry(int i) const { return m_palette[i & 15]; }
     const BoxCache& cache() const { return m_cache; }
 

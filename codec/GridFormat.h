@@ -23,9 +23,11 @@ constexpr int kBoxSize = 16;
 constexpr int kBoxPixels = kBoxSize * kBoxSize;
 constexpr int kPaletteSize = 16;
 
-// Screens beyond these are refused by both directions; the 16-bit size
-// fields alone would allow 65535 x 65535.
-constexpr int kMaxScreenSide = 16384;
+// Screens beyond these are refused by both directions. A side is only
+// limited by the header's 16 bits: sessions recorded from several monitors
+// side by side are far wider than one monitor. The total bound keeps a
+// hostile header from sizing a huge screen.
+constexpr int kMaxScreenSide = 65535;
 constexpr long long kMaxScreenPixels = 64LL * 1024 * 1024;
 
 inline bool screenTooLarge(long long width, long long height)

@@ -132,7 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     Array<unsigned char, int> payload, packed, keyFrame;
     const long long last = entries.count() > 0 ? static_cast<long long>(entries[entries.count() - 1].m_time) : 0;
     for (long long target : {0LL, 12000LL, last, last + 1}) {
-        const int e = Seeking::chooseEntry(entries, target);
+        const int e = Seeking::chooseRestorableEntry(entries, target, reader);
         if (e == Seeking::RESTART)
             continue;
         if (e < 0 || e >= entries.count() || static_cast<long long>(entries[e].m_time) > target)

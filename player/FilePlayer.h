@@ -1,114 +1,120 @@
 #pragma once
 
-#include <QAudioDevice>
-#include <QAudioFormat>
 #include <QFile>
 #include <QObject>
 #include <QString>
 
 #include <atomic>
-#include <cstdint>
+#include <exception>
+#include <mutex>
 
 #include "Array.h"
-#include "GridDecoder.h"
+#include "AudioOutput.h"
 #include "IndexFileHeader.h"
+#include "PlaybackClock.h"
+#include "Playhead.h"
 #include "RecordFileHeader.h"
-#include "RecordReader.h"
+#include "RecordScanner.h"
+#include "Seeking.h"
 #include "Thread.h"
 
 class IPlayerView;
 class IPlayerWindow;
 class IPrompter;
 class IndexBuilder;
-class QAudioSink;
-class QIODevice;
 
 // The argument type of the audio signals; spelled the same way in the
 // declarations and in SIGNAL()/SLOT().
 typedef unsigned char byte;
 
-// Start time of the current wait of the play loop.
-class ChronoTimer
-{
-public:
-    virtual ~ChronoTimer() = default;
-    void start(quint64 now) { m_start = now; }
-    quint64 elapsed(quint64 now) const { return now > m_start ? now - m_start : 0; }
-
-    quint64 m_start = 0;
-};
-
-// Media time to wall time for a speed (unscale, in place): s > 0 divides by
-// s, s < 0 multiplies by |s|, 0 and 1 leave t alone.
-void fixTime(quint64& t, int speed);
-
-// The playback engine. It owns the open recording, the grid decoder that
-// rebuilds the remote screen, the loaded index, the index builder and the two
-// audio outputs, and runs its own thread (the player thread, run()) with a
-// small state machine:
+// The playback engine. It owns the open recording (its Playhead: the file,
+// the current unit and the screen rebuilt by the grid decoder), the loaded
+// index, the index builder and the two audio outputs, and runs its own
+// thread (the player thread, run()) with a small state machine:
 //
-//   0 idle, 1 playing, 2 paused, 3 seeking, 4 indexing, 5 error, 6 stopping.
+//   state          entered by
+//   0 idle         thread start; the end of a stop; a failed index build
+//   1 playing      play(); a seek that started from playing; an index build
+//                  for a recording that plays once indexed
+//   2 paused       pause(); a seek that started from paused
+//   3 seeking      seek()
+//   4 indexing     Yes to the index question in openFile()
+//   5 error        a failure of playback (its message box first)
+//   6 stopping     stop(); the end of the recording; after an error
 //
-// While playing it reads one unit at a time, waits until the unit is due on
-// a clock that runs `speed` times faster (or |speed| times slower) than real
-// time, and hands the unit to the view (mouse, cursor and screen messages),
-// the decoder (screen units) or the audio outputs. It reports its state, its
-// position in whole seconds and file-format errors through queued signals.
+// While playing the thread reads one unit at a time, waits until the unit is
+// due on the speed-scaled PlaybackClock, and hands it to the view (mouse and
+// cursor messages), the decoder (screen messages) or an AudioOutput. It
+// reports its state, its position in whole seconds and file-format errors
+// through queued signals. The play loop is split by concern: opening and the
+// first screen (FilePlayerOpening.cpp), the loop and the commands
+// (FilePlayer.cpp), the catch-up of a seek (Seeking), the clock
+// (PlaybackClock) and the sound (AudioOutput).
 //
 // Threads. The window (GUI thread) calls setSessionPlayer, setDrawingScene,
-// setPrompter, openFile, play, pause, stop, seek and setRequestedSpeed; play()
-// also runs on the player thread when an index build that followed opening
-// succeeded and the window wants playback to start by itself. openFile, and
-// play() from idle, use the recording and the decoder on the calling thread
-// while the player thread is idle; otherwise only the player thread touches
-// them. The fields the two threads share are atomics, marked below with who
-// writes and who reads them; a writer stores the fields that a state hands
-// over before the state itself (seek: target, mode and state-after-seek, then
-// 3; play: clock base and pause start, then 1), and every waiting loop polls
-// with a short sleep.
+// setPrompter, openFile, play, pause, stop, seek and setRequestedSpeed. Every
+// field the two threads share is either atomic or guarded by a named lock,
+// as its declaration says:
+// - m_playbackMutex guards the engine's working objects (the playhead, the
+//   clock, the index table and file). The player thread holds it while it
+//   works in any state but idle; the GUI thread takes it only while the
+//   player is idle (openFile, play() from idle) and never waits for the
+//   player thread or shows a box while it holds it.
+// - m_infoMutex guards what the window reads about the opened recording
+//   (names, header, the last error text).
+// - the commands (state, speed, seek target, pause times, cancel flags) and
+//   the reports the window reads (index loaded, time on screen) are atomics.
+//   A writer stores the fields a state hands over before the state itself
+//   (seek: cancel flag, target, mode and state-after-seek, then 3; play from
+//   idle: the playhead and clock, then 1).
 //
 // Message boxes go through the IPrompter (which hands them to the GUI thread
 // and makes a caller on the player thread wait for the answer); without one
 // they are only logged.
 //
-// Choices where the behaviour was open:
-// - A failure while the first screen is shown (a payload that does not
-//   decompress, an unknown unit kind, a read error) is reported like the same
-//   failure during playback, with its text ("Unknown Data Compression
-//   format", "Error Reading file", "Unknown Error") in a critical box, and
-//   openFile returns false: the recording is closed and not kept open.
-//   Nothing escapes to the caller. A unit of unknown kind ends the
-//   first-screen display quietly; playback reports it when it gets there.
-// - A pause, a stop and a speed change end the wait for the current unit at
-//   once; the unit then stays current and is dispatched when it is due on the
-//   new clock (after the pause, at the new speed), instead of being
-//   dispatched early or while "PAUSE" is shown.
+// Choices where the behaviour was open or plainly wrong as first drawn:
+// - A failure while the first screen is shown (a read error) is reported
+//   like the same failure during playback, in a critical box, and openFile
+//   returns false: the recording is closed and not kept open. Damage with
+//   nothing plausible after it ends the first-screen display quietly;
+//   playback reports it when it gets there.
+// - A pause, a stop, a seek and a speed change end the wait for the current
+//   unit at once; the unit then stays pending and is dispatched when it is
+//   due on the new clock (after the pause, at the new speed), or becomes the
+//   first unit of the seek's catch-up, instead of being dispatched early.
 // - play() while seeking or indexing does nothing (the seek returns to the
 //   state it came from; the build ends on its own or through stop()); play()
 //   while an error or a stop is being finished first waits, on the GUI
 //   thread, until the player is idle and then starts from the beginning.
+// - An index build for a recording that is to play once indexed goes from
+//   indexing straight to playing on the player thread, never through idle,
+//   so that no command of the window can start playback a second time.
+// - Relative seeks count from the time on screen (screenTimeMs): the time
+//   of the clock while playing, where a pause or a seek left it otherwise,
+//   and 0 after a stop or the end, where playback starts again.
+// - A stop issued while a seek waits to be carried out cancels its catch-up
+//   (seek() clears the cancel flag, not the catch-up).
+// - "The End" shows only when playback reached the end of the recording, not
+//   after a stop while the last unit waited to be played.
 // - The catch-up of a seek applies every screen unit before the target once;
 //   the first unit at or after the target (or the unit where a cancelled
-//   catch-up stopped) becomes the current unit of the play loop without
-//   being applied and is dispatched at once. After a key-frame restore the
-//   first unit read is the one the key frame already contains and is not
-//   applied; after a restart from the beginning or on a forward step it is.
-//   A restart from the beginning also resets the decoder and clears the
-//   screen, so that it paints exactly what a straight replay paints.
+//   catch-up stopped) stays pending and is dispatched at once. A restart
+//   from the beginning also resets the decoder and clears the screen, so
+//   that it paints exactly what a straight replay paints; key frames that
+//   would not (taken between two parts of one frame) are passed over.
 // - With an index whose table has no usable entry, absolute and backward
 //   seeks replay from the beginning (they cannot move otherwise).
 // - A successful index build loads the new index at once, so that "an index
 //   is loaded" always comes with its table.
-// - State reports made on the player thread are posted before the state is
-//   stored, and stop() and play() deliver pending reports when their wait
-//   ends: the window hears of the end of a stop before it hears of anything
-//   that follows it.
-// - Audio: each stream's output buffer holds two payloads like the one that
-//   opened it (at least kAudioMinBufferMs, at most kAudioMaxBufferMs of
-//   sound), so a whole unit is taken at once; the buffer is also the sound's
-//   delay behind the picture. A larger payload that does not fit is written
-//   in parts as the output drains, for at most the playing time of what did
-//   not fit; what is still left then is dropped and logged.
+// - The window hears of the state changes in the order they were made: a
+//   change and its report go together under m_reportMutex, the player
+//   thread posts its report before it stores the state, and a report of the
+//   GUI thread first delivers the player thread's reports posted before it
+//   (its own is delivered at once); stop() and play() also deliver pending
+//   reports when their wait ends.
+// - The thread's first report is the state as it stands: a command given
+//   while the thread was starting (play() of a recording named on the
+//   command line) is kept, not overwritten with idle.
 // - An index is looked for beside the recording and then in the user's cache
 //   folder, and built where IndexLocation places it (the cache folder when
 //   the recording's folder cannot be written). When it can be written
@@ -117,6 +123,22 @@ void fixTime(quint64& t, int speed);
 // - When playback ends, the position reported is where it stands: the
 //   recording's duration after its last unit, 0 after a stop (play() starts
 //   from the beginning).
+// - Damaged recordings (hosts crash, disks fill up, copies break): the one
+//   unit reader passes over damaged stretches and goes on at the next
+//   plausible unit, so playback never waits for the time of a damaged unit
+//   and plays what follows; each stretch is logged with its offsets and
+//   shown as "Damaged part skipped (0:16–0:21)". Only where nothing
+//   plausible follows does playback end with "Invalid File format". A
+//   payload that does not decompress is such a stretch too.
+// - When a recording opens, a RecordScanner walks its unit headers off the
+//   GUI thread (the first picture does not wait). Where the header's
+//   duration is 0, below the real end, or the recording is incomplete (a
+//   cut-off last unit, or its last unit more than 2 s before the header's
+//   duration), getDuration() becomes the real end and the window hears of it
+//   (playerDurationChanged); an incomplete recording says so once, "The
+//   recording ends early at 0:57". A seek past the real end goes to the end.
+// - Open failures name the system's reason after the path ("No such file or
+//   directory", "Is a directory", "Permission denied").
 class FilePlayer : public QObject, public Thread
 {
     Q_OBJECT
@@ -133,12 +155,7 @@ public:
     };
     enum SeekMode { SEEK_ABSOLUTE = 1, SEEK_RELATIVE = 2 };
 
-    static constexpr int kPayloadReserve = 3 * 1024 * 1024;
-    static constexpr int kPayloadGrowBy = 1024 * 1024;
     static constexpr int kIndexInterval = 10000;
-    static constexpr int kAudioRate = 48000;
-    static constexpr int kAudioMinBufferMs = 250;
-    static constexpr int kAudioMaxBufferMs = 4000;
 
     FilePlayer();
     ~FilePlayer() override;
@@ -147,16 +164,17 @@ public:
     FilePlayer& operator=(const FilePlayer&) = delete;
 
     // The window: its receiver() gets playerStatusChanged(int),
-    // playerPositionChanged(quint64) and invalidFileFormat() (automatic
-    // connections, queued from the player thread); the index builder's
-    // progress is chained into playerPositionChanged.
+    // playerPositionChanged(quint64), playerDurationChanged(quint64) and
+    // invalidFileFormat() (automatic connections, queued from the player
+    // thread and the scanner's); the index builder's progress is chained
+    // into playerPositionChanged. Before start().
     void setSessionPlayer(IPlayerWindow* window);
-    // The view; also becomes the decoder's listener.
+    // The view; also becomes the decoder's listener. Before start().
     void setDrawingScene(IPlayerView* view);
     void setPrompter(IPrompter* prompter);
 
     int getState() const { return m_state.load(); }
-    // Stores the state and emits playerStatusChanged.
+    // Stores the state and emits playerStatusChanged (see m_reportMutex).
     void setState(int state);
 
     // Opens and validates a recording and shows its first screen; with an
@@ -167,38 +185,43 @@ public:
     // recording open. The folder of a file that opened is remembered
     // ("last_path"), absolute.
     bool openFile(const QString& path);
+    // GUI thread, as are pause, stop and seek.
     void play();
     void pause();
     // False only when an index build was running and the user chose to let
     // it go on; the player then stopped nothing.
     bool stop();
-    // seconds from the start (SEEK_ABSOLUTE) or from the current unit's time
-    // (SEEK_RELATIVE); GUI thread.
+    // seconds from the start (SEEK_ABSOLUTE) or from the time on screen
+    // (SEEK_RELATIVE).
     void seek(long long seconds, int mode);
 
     // Written by the window (GUI thread), read by the player thread.
     void setRequestedSpeed(int speed) { m_requestedSpeed.store(speed); }
     int getRequestedSpeed() const { return m_requestedSpeed.load(); }
 
-    // What the window shows of the opened recording (GUI thread).
-    QString getDisplayName() const { return m_displayName; }
-    QString getFileName() const { return m_fileName; }
-    QString getSessionId() const { return m_fileHeader.sessionId(); }
-    quint64 getDuration() const { return m_fileHeader.m_duration; }
-    QString getIndexFileName() const { return m_indexFileName; }
-    QString getStatusText() const { return m_statusText; }
-    bool isIndexLoaded() const { return m_indexOk; }
-    int getIndexEntryCount() const { return m_index.count(); }
+    // What the window shows of the opened recording (any thread).
+    QString getDisplayName() const;
+    QString getFileName() const;
+    QString getSessionId() const;
+    // The recording's length in ms: the header's duration, or the real end
+    // once the walk over its units found that the header's is 0, too short
+    // or the recording incomplete.
+    quint64 getDuration() const;
+    bool isIndexLoaded() const { return m_indexOk.load(); }
+    int getIndexEntryCount() const { return m_indexEntryCount.load(); }
+    // The media time the screen shows, in ms (see the choices above).
+    quint64 screenTimeMs() const { return m_screenTime.load(); }
 
     // Thread body: doWork(), then the files are closed and the audio outputs
-    // deleted (on this thread, which created them).
+    // closed (on this thread, which opened them).
     void run() override;
     bool autoDelete() override { return false; }
 
     // Wall clock in ms since the epoch; all timing of the player uses it.
     static quint64 currentTimeMs();
 
-    // Position reports in whole seconds.
+    // Position reports in whole seconds: `seconds`, or the current unit's
+    // time when it differs from the last report.
     void updateGUI(quint64 seconds);
     void updateGUI();
 
@@ -206,152 +229,176 @@ public:
     void loadFolder(QString& folder);
     void rememberFolder(const QString& folder);
 
-    // Loads the index of the current recording (m_indexFileName: beside it,
-    // or in the cache folder, see IndexLocation). An invalid index is
-    // deleted; true when an index is loaded.
-    bool loadIndex();
-
-    // Benchmarks and tests only: carries out a seek to `targetMs` at once on
-    // the calling thread, with the recording opened for playback as play()
-    // from idle leaves it (call prepareSyncPlayback first). Runs exactly the
-    // work of the player thread's seek (entry choice, restore, catch-up)
-    // without the play loop's polling; returns the time of the unit that is
-    // current afterwards. Never call it while the player thread plays.
-    quint64 seekSync(long long targetMs, int mode = SEEK_ABSOLUTE);
-    // Benchmarks and tests only: opens the recording and its index for
-    // playback as play() from idle does, without changing the state.
-    bool prepareSyncPlayback();
-
 signals:
     void playerStatusChanged(int status);
     void playerPositionChanged(quint64 lastUpdated);
+    // getDuration() changed (ms): the walk over the recording's units ended.
+    void playerDurationChanged(quint64 durationMs);
     void invalidFileFormat();
     void playCapSamples(byte* data, int size);
     void playSpkSamples(byte* data, int size);
 
 public slots:
+    // Direct connections from the signals above: the samples are written on
+    // the player thread while the payload is valid.
     void onPlayCapSamples(byte* data, int size);
     void onPlaySpkSamples(byte* data, int size);
 
 protected:
-    // The thread's main loop (see the state table in the .cpp).
+    // The thread's main loop over the states (the table above).
     void doWork();
     // The paced play loop; returns when the state is no longer 1, 2 or 3.
     void doPlay();
-    // Carries out the pending seek; true when it left a new current unit
-    // (read, not yet dispatched).
+    // Carries out the pending seek; true when it left a unit pending.
     bool doSeek();
 
-    // Reads the next unit into m_unitHeader / m_payload; false at the end of
-    // the recording (also for a cut-off last unit). Throws 1 (an int) when
-    // the recording is not open, as the play loop expects.
-    bool readUnit();
-    void processControlUnit();
-    void processScreenUnit();
-    void processInfoUnit() {}
-    void processAudioCapUnit();
-    void processAudioSpkUnit();
-    bool initAudioCap(int channels);
-    bool initAudioSpk(int channels);
+private:
+    // ---- Opening (FilePlayerOpening.cpp); m_playbackMutex held where the
+    //      engine's objects are used ----
 
-    // Shows the first complete frame of the open recording.
-    void showFirstScreen();
-    // m_statusText = text, a critical box, then state 5.
-    void setError(const QString& text);
-
-    // True when the recording is at its end (nothing more to read).
-    bool atEnd() const;
-    void closeFiles();
-    // Opens m_fileName read-only and reads its header; throws as the reader
-    // does (IncorrectFileException, FileException).
+    // The path the user chose, or the empty text.
+    QString chooseFile(const QString& path);
+    // Checks a file before the recording now open is touched: the message
+    // of why it cannot be played (it cannot be opened, or its header is not
+    // a recording's), or the empty text.
+    QString checkCandidate(const QString& path);
+    // Looks for the recording's index beside it, then in the cache folder,
+    // and loads the first valid one; m_indexFileName names where it is (or
+    // the place beside the recording when there is none).
+    void findIndex(QString* failure);
+    // The index question for a recording without an index.
+    void askForIndex();
+    // Opens the recording read-only and shows its first complete frame;
+    // the failure's message, or the empty text.
+    QString openAndShowFirstScreen();
+    // Opens m_fileName for playback and reads its header (throws as
+    // Playhead::open does).
     void openRecording();
-    // The critical boxes of a recording that cannot be used.
-    void reportOpenFailure(bool invalidFormat, const QString& path);
+    void showFirstScreen();
+    // Loads the index of the current recording (m_indexFileName). An invalid
+    // index is deleted; true when an index is loaded. `failure` gets the
+    // message when the index file cannot be read.
+    bool loadIndex(QString* failure);
+    // Playback from the beginning: the recording reopened, its index loaded,
+    // the screen and the clock reset. False when the recording cannot be
+    // opened (it is then forgotten); `message` gets the text of a box to
+    // show: that failure, or an index that cannot be read.
+    bool startFromBeginning(QString& message);
+    // The message for a failure: while opening the recording `path` the two
+    // opening texts, otherwise those of playback; the empty text for the
+    // reader's "not open" report, which needs none.
+    static QString failureText(std::exception_ptr failure, const QString& path = QString());
+    // Closes the recording and clears what the window knows of it.
+    void forgetRecording();
+    // Starts the walk over the recording's unit headers that finds its real
+    // end (GUI thread; the result arrives on the scanner's thread).
+    void startExtentScan();
+    void takeExtent(const RecordScan::Result& result);
+    // "Damaged part skipped (...)" for a stretch the reader passed over
+    // (whichever thread reads).
+    void reportDamage(const RecordReader::Damage& damage);
+    // A media time as the window shows short times: m:ss, or h:mm:ss.
+    static QString clockText(quint64 ms);
+    void closeFiles();
+
+    // ---- The play loop (FilePlayer.cpp); player thread ----
+
+    // Leaves playback when there is nothing (more) to play; true then.
+    bool playbackEnds(int state);
+    void runSeek();
+    // Re-bases the clock for a pause that ended and for a new speed.
+    void followClock();
+    // Waits until the current unit is due; false when a command ended the
+    // wait first (the unit stays pending).
+    bool waitUntilDue();
+    void dispatchUnit();
+    void playAudioUnit(AudioOutput& output, void (FilePlayer::*signal)(byte*, int));
+    void buildIndex();
+    void finishStop();
+
+    // ---- State changes of the GUI thread's commands ----
+
+    // From `from` to `to` if the state is still `from`; reported when done.
+    bool changeState(int from, int to);
+    void reportOnGuiThread(int state);
+
+    // ---- Boxes and waits ----
+    void setError(const QString& text);
     void critical(const QString& text);
     // A GUI-thread wait step: the prompter gets to serve the player thread's
     // boxes, then a short sleep.
     void waitStep(unsigned long long ms);
     // The player thread has started and is not ending.
     bool threadRunning();
-
-private:
-    // Opens (or reopens for a new channel count) one stream's output.
-    bool initAudio(int channels, bool& ready, QAudioFormat& format, QAudioDevice& device,
-                   QIODevice*& sink, QAudioSink*& output, const char* name);
-    void writeAudio(QIODevice* sink, QAudioSink* output, const byte* data, int size);
-    void deleteAudio();
-    // Media time (ms) at wall time `now` for `speed` with the current clock base.
-    quint64 mediaTime(quint64 now, int speed) const;
-
-    QString m_statusText;                // player thread (setError); read by the GUI
+    bool onPlayerThread();
+    QString fileName() const;
 
     // Written by both threads: the GUI moves it 0->1, 1->2, 2->1, 1/2->3,
-    // 0->4 and to 6; the player thread 3->1/2, to 5 and 6, 6->0 and 4->0.
+    // 0->4 and to 6; the player thread 3->1/2, to 5 and 6, 6->0, 4->0 and
+    // 4->1.
     std::atomic<int> m_state{STATE_IDLE};
+    // Held for a change of m_state together with its report, so that the
+    // reports are made in the order of the changes; a report of the GUI
+    // thread first delivers the player thread's reports posted before it.
+    // Recursive: a window that answers a report with a command may change
+    // the state again from inside it.
+    std::recursive_mutex m_reportMutex;
 
-    GridDecoder m_decoder;               // player thread (GUI thread while idle)
-    IPlayerWindow* m_controller = nullptr;
-    IPlayerView* m_view = nullptr;
-    IPrompter* m_prompter = nullptr;
-    QString m_displayName;               // GUI thread while idle; read by both
-    QString m_fileName;                  // as m_displayName
-    QFile m_file;                        // the recording, read-only
-    RecordReader m_reader;
+    IPlayerWindow* m_controller = nullptr;  // set before the thread starts
+    IPlayerView* m_view = nullptr;          // set before the thread starts
+    std::atomic<IPrompter*> m_prompter{nullptr};
+
+    // What the window reads of the opened recording; guarded by m_infoMutex.
+    mutable std::mutex m_infoMutex;
+    QString m_statusText;                // the last error's text
+    QString m_displayName;               // the file name without folder
+    QString m_fileName;                  // the full path
     RecordFileHeader m_fileHeader;
-    RecordUnitHeader m_unitHeader;       // player thread: the current unit
-    // Time of the current unit: written by the player thread, read by seek()
-    // on the GUI thread for relative steps.
-    std::atomic<quint64> m_currentUnitTime{0};
-    Array<unsigned char, int> m_payload; // player thread: its payload
 
-    // Written by play() (GUI thread, or the player thread after indexing)
-    // before it sets state 1, and by the player thread during playback;
-    // read by the player thread.
-    std::atomic<quint64> m_clockBase{0};
-    std::atomic<quint64> m_pauseStart{0};
-
-    bool m_screenStarted = false;        // player thread (GUI while idle)
-    int m_speed = 0;                     // player thread: the speed the clock base is for
-    // Written by the window (GUI thread), read by the player thread.
-    std::atomic<int> m_requestedSpeed{1};
-    // Written by the player thread (and openFile while idle); read by both.
-    std::atomic<int> m_position{0};
-    ChronoTimer m_timer;                 // player thread
-
-    // Set by openFile/play (GUI, idle) and the player thread (indexing);
-    // read by the player thread's seek.
-    std::atomic<bool> m_indexOk{false};
-    std::atomic<bool> m_indexDeclined{false};
+    // The engine's working objects; guarded by m_playbackMutex (see above).
+    std::mutex m_playbackMutex;
+    Playhead m_playhead;                 // the recording, its current unit, the screen
+    Seeking m_seeking{m_playhead};
+    PlaybackClock m_clock;
     QString m_indexFileName;
     QFile m_indexFile;                   // read-only while an index is loaded
+    Array<IndexEntryPoint, int> m_index;
+    unsigned char m_keyFrameFlags = 0;   // flags of the loaded index
+    AudioOutput m_capOutput{"Cap"};      // player thread only
+    AudioOutput m_spkOutput{"Spk"};
+    bool m_endReached = false;           // playback ran to the end of the recording
 
-    // Written by the GUI thread (stop() in state 3), read and cleared by the
-    // player thread's seek.
+    // Reports for the window: written with m_playbackMutex held, read by any
+    // thread.
+    std::atomic<bool> m_indexOk{false};
+    std::atomic<bool> m_indexDeclined{false};
+    std::atomic<int> m_indexEntryCount{0};
+    std::atomic<quint64> m_screenTime{0};
+    // The last position reported, in seconds; written by whichever thread
+    // reports.
+    std::atomic<int> m_position{0};
+
+    // Commands from the window (GUI thread) to the player thread.
+    std::atomic<int> m_requestedSpeed{1};
+    // pause() stores when the pause began (GUI thread only); play() adds the
+    // pause's length to m_pausedMs, which the player thread takes over into
+    // the clock.
+    std::atomic<quint64> m_pauseStart{0};
+    std::atomic<quint64> m_pausedMs{0};
+    // seek() stores these before it sets state 3; stop() in state 3 sets the
+    // cancel flag, which the catch-up polls once per unit.
     std::atomic<bool> m_seekCancel{false};
-    // Written by seek() (GUI thread) before it sets state 3; read by the
-    // player thread in state 3.
     std::atomic<long long> m_seekTarget{0};
     std::atomic<int> m_stateAfterSeek{STATE_PLAYING};
     std::atomic<int> m_seekMode{SEEK_ABSOLUTE};
 
-    unsigned char m_keyFrameFlags = 0;   // flags of the loaded index
-    Array<unsigned char, int> m_keyFrame;
-    Array<unsigned char, int> m_packed;
-    Array<IndexEntryPoint, int> m_index;
-    IndexBuilder* m_indexBuilder = nullptr;
+    IndexBuilder* m_indexBuilder = nullptr; // owned; its cancel flag is atomic
 
-    // Audio, one set per stream ("Cap" first, then "Spk"); player thread only.
-    bool m_capReady = false;
-    QAudioFormat m_capFormat;
-    QAudioDevice m_capDevice;
-    QIODevice* m_capSink = nullptr;      // owned by m_capOutput
-    QAudioSink* m_capOutput = nullptr;
-    bool m_spkReady = false;
-    QAudioFormat m_spkFormat;
-    QAudioDevice m_spkDevice;
-    QIODevice* m_spkSink = nullptr;
-    QAudioSink* m_spkOutput = nullptr;
-
-    // True while the current unit has been read but not dispatched yet.
-    bool m_unitPending = false;          // player thread
+    // The walk over the opened recording's units. The GUI thread starts and
+    // cancels it; its result is written by the scanner's thread: the shown
+    // length first, then the flag that makes getDuration() use it.
+    RecordScanner m_scanner;
+    std::atomic<quint64> m_shownDuration{0};
+    std::atomic<quint64> m_realEnd{0};
+    std::atomic<bool> m_extentKnown{false};
 };

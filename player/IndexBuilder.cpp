@@ -239,40 +239,48 @@ bool IndexBuilder::doWork()
 
     RecordReader::Result r = readInputUnit();
     quint64 lastTime = 0;
-    int k = 0;
     quint64 prev = 0;
     quint64 acc = 0;
     bool started = false;
-    while (r == RecordReader::Unit && static_cast<quint64>(k) < m_count) {
+    bool inFrame = false; // a frame's first parts are applied, its end is still to come
+    while (r == RecordReader::Unit && static_cast<quint64>(m_entries.count()) < m_count) {
         if (m_cancel.load())
             return false;
         const quint64 time = m_unitHeader.m_time;
         lastTime = time;
 
-        if (m_unitHeader.kind() == RecordUnitHeader::KIND_SCREEN && m_payload.count() > 0) {
-            const unsigned char code = m_payload[0];
-            const int length = m_payload.count();
-            if (code == UnitDispatch::SCREEN_FULL) {
-                if (length >= 2 + 5) {
-                    m_decoder.decodeScreen(m_payload.data() + 2, length - 2);
-                    m_recordingScale = m_payload[2 + 4];
-                    started = true;
-                }
-            } else if (code >= UnitDispatch::SCREEN_UPDATE && code <= UnitDispatch::SCREEN_END) {
-                if (started && length > 2)
-                    m_decoder.decode(m_payload.data() + 2, length - 2);
+        // The frame is rebuilt exactly as playback paints it.
+        if (m_unitHeader.kind() == RecordUnitHeader::KIND_SCREEN) {
+            switch (UnitDispatch::processScreenUnit(m_payload.data(), m_payload.count(),
+                                                    m_decoder, nullptr, started)) {
+            case UnitDispatch::ScreenStep::Header:
+                m_recordingScale = m_decoder.jpegScale();
+                break;
+            case UnitDispatch::ScreenStep::Update:
+                inFrame = true;
+                break;
+            case UnitDispatch::ScreenStep::FrameEnd:
+                inFrame = false;
+                break;
+            case UnitDispatch::ScreenStep::Ignored:
+                break;
             }
         }
 
+        // A unit time below the previous one counts as no time passing: an
+        // unsigned difference would wrap round and take a key frame older
+        // than the one before.
         if (time > prev)
             acc += time - prev;
         prev = time;
 
-        if (acc >= static_cast<quint64>(m_interval)) {
-            // The unit's own offset: after damage it is where the reader
-            // resynchronised, not where the read began.
-            takeKeyFrame(k, time, static_cast<quint64>(m_reader.unitPos()));
-            ++k;
+        // A key frame is taken between frames only: the later parts of a
+        // frame paint with the palette its earlier parts left, which a key
+        // frame does not carry. Its position is the unit's own offset: after
+        // damage it is where the reader resynchronised, not where the read
+        // began.
+        if (acc >= static_cast<quint64>(m_interval) && !inFrame) {
+            takeKeyFrame(time, static_cast<quint64>(m_reader.unitPos()));
             acc = 0;
         }
 
@@ -306,11 +314,11 @@ bool IndexBuilder::doWork()
     return true;
 }
 
-void IndexBuilder::takeKeyFrame(int k, quint64 unitTime, quint64 unitPos)
+void IndexBuilder::takeKeyFrame(quint64 unitTime, quint64 unitPos)
 {
     const int width = m_frame.width();
     const int height = m_frame.height();
-    int scale = m_recordingScale;
+    const int scale = m_recordingScale;
 
     const unsigned char* data = nullptr;
     int length = 0;
@@ -318,10 +326,10 @@ void IndexBuilder::takeKeyFrame(int k, quint64 unitTime, quint64 unitPos)
     // alone: the encoder writes nothing for an empty screen.
     static const unsigned char emptyFrame[2] = {GridFormat::PARAMETERS, 0};
     if (width > 0 && height > 0) {
-        const int used = prepareEncoderScale(scale);
-        // Only a factor that no quality gives differs; the prefix still names
-        // the recording's factor (see the header).
-        (void)used;
+        // Only a factor that no quality gives differs from the one the
+        // encoder uses; the prefix still names the recording's factor (see
+        // the header).
+        prepareEncoderScale(scale);
         m_encoder.setScreenDimension(width, height);
         m_encoder.m_output.setCount(0);
         m_encoder.encode(&m_frame, 0, 0, width, height, m_keyFrame);
@@ -345,6 +353,5 @@ void IndexBuilder::takeKeyFrame(int k, quint64 unitTime, quint64 unitPos)
     entry.m_size = static_cast<quint64>(m_keyFrame.count());
     writeOrThrow(prefix, IndexEntryPoint::PREFIX_SIZE);
     writeOrThrow(m_keyFrame.data(), m_keyFrame.count());
-    (void)k;
     m_entries.append(entry);
 }

@@ -48,6 +48,12 @@ class IPlayerWindow;
 // - The table is sized for the header's duration, or for the recording's
 //   real end (a walk over its unit headers) when the header says less.
 // - A unit time below the previous one counts as no time passing.
+// - Screen units go through UnitDispatch, as in playback. Key frames are
+//   taken between frames only, never after a part of a frame (0xEA/0xEC)
+//   whose end (0xEB/0xED) is still to come: a host may send one frame in
+//   several parts whose later ones paint with the palette the earlier ones
+//   left. When the interval runs out inside a frame, the key frame is taken
+//   at its end.
 // - Key frames are encoded with the recording's own JPEG scale factor (the
 //   factor of the last screen header) and the prefix stores it, so that
 //   after a restore the decoder is set up for the recording's following JPEG
@@ -115,10 +121,10 @@ protected:
     bool doWork();
     // Reads one unit exactly as the player does, on the builder's own file.
     RecordReader::Result readInputUnit();
-    // Encodes the frame as key frame `k` for the unit at `unitPos`.
-    void takeKeyFrame(int k, quint64 unitTime, quint64 unitPos);
-    // Sets the encoder's quality so that its JPEG boxes use exactly `scale`
-    // when a quality gives it; returns the factor the encoder will use.
+    // Encodes the frame as the next key frame, for the unit at `unitPos`.
+    void takeKeyFrame(quint64 unitTime, quint64 unitPos);
+    // Sets the encoder up so that its JPEG boxes use exactly `scale` when a
+    // quality gives it; returns the factor the encoder will use.
     int prepareEncoderScale(int scale);
     void writeOrThrow(const unsigned char* data, qint64 length);
     // Keeps the first failure's text.

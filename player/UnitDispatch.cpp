@@ -4,12 +4,12 @@
 #include "GridDecoder.h"
 #include "IPlayerView.h"
 
-bool UnitDispatch::processScreenUnit(const unsigned char* payload, int length,
-                                     GridDecoder& decoder, IPlayerView* view,
-                                     bool& screenStarted)
+UnitDispatch::ScreenStep UnitDispatch::processScreenUnit(const unsigned char* payload, int length,
+                                                         GridDecoder& decoder, IPlayerView* view,
+                                                         bool& screenStarted)
 {
     if (!payload || length < 1)
-        return false;
+        return ScreenStep::Ignored;
     const unsigned char code = payload[0];
     const unsigned char* data = length > 2 ? payload + 2 : nullptr;
     const int dataLength = length > 2 ? length - 2 : 0;
@@ -18,17 +18,17 @@ bool UnitDispatch::processScreenUnit(const unsigned char* payload, int length,
     case SCREEN_FULL:
         // Width, height and the JPEG factor are required.
         if (dataLength < 5)
-            return false;
+            return ScreenStep::Ignored;
         decoder.decodeScreen(data, dataLength);
         screenStarted = true;
         if (view)
             view->onDecodeCompleted();
-        return false;
+        return ScreenStep::Header;
     case SCREEN_UPDATE:
     case SCREEN_UPDATE_2:
         if (screenStarted && dataLength > 0)
             decoder.decode(data, dataLength);
-        return false;
+        return ScreenStep::Update;
     case SCREEN_END_RESET:
         if (view && view->isInfoShown())
             view->reset();
@@ -43,13 +43,13 @@ bool UnitDispatch::processScreenUnit(const unsigned char* payload, int length,
                 view->onDecodePassCompleted();
             view->onDecodeCompleted();
         }
-        return true;
+        return ScreenStep::FrameEnd;
     case SCREEN_PAUSE:
         if (view)
             view->onPause(false);
-        return false;
+        return ScreenStep::Ignored;
     default:
-        return false;
+        return ScreenStep::Ignored;
     }
 }
 

@@ -4,9 +4,10 @@ class GridDecoder;
 class IPlayerView;
 
 // What the player does with the payload of a screen unit and of a control
-// unit. The play loop, the seek's catch-up, the first-screen display and tools
-// that rebuild a screen (sessiontool, the fuzzers) all go through these, so
-// they paint exactly what playback paints.
+// unit. The play loop, the seek's catch-up, the first-screen display, the
+// index builder and tools that rebuild a screen (sessiontool, the fuzzers)
+// all go through these, so they paint exactly what playback paints: this is
+// the one parser of screen messages.
 //
 // Payloads come from recordings and are untrusted: a message shorter than its
 // layout is ignored as a whole (nothing is read beyond `length`). A null view
@@ -30,16 +31,24 @@ public:
     enum ControlCode { CONTROL_MOUSE_POS = 0x0B, CONTROL_STRINGS = 0x28 };
     enum { CONTROL_SUB_CURSOR = 0xE1 };
 
+    // What a screen unit was, for callers that follow the frames.
+    enum class ScreenStep {
+        Ignored,  // a pause, an unknown code, a header cut short, an empty payload
+        Header,   // 0xE9: a screen header was given to the decoder
+        Update,   // 0xEA, 0xEC: part of a frame (box data, if any)
+        FrameEnd  // 0xEB, 0xED: the end of a frame
+    };
+
     // Byte 0 is the code, byte 1 is not interpreted, the codec data starts at
     // byte 2. 0xE9 feeds the screen header to decodeScreen and marks the
     // screen as started (a header shorter than its five bytes is ignored);
     // 0xEA/0xEC feed box data to decode once the screen has started; 0xEB
     // resets a view that shows an information text, then ends the frame like
     // 0xED (box data, the pass end unless the decoder reported it already,
-    // and onDecodeCompleted). Returns true when the unit ended a frame
-    // (0xEB, 0xED).
-    static bool processScreenUnit(const unsigned char* payload, int length, GridDecoder& decoder,
-                                  IPlayerView* view, bool& screenStarted);
+    // and onDecodeCompleted).
+    static ScreenStep processScreenUnit(const unsigned char* payload, int length,
+                                        GridDecoder& decoder, IPlayerView* view,
+                                        bool& screenStarted);
 
     // 0x0B: mouse position (x, y: 16 bits; cursor id: 32 bits; big-endian).
     // 0x28 with sub-code 0xE1: a NUL-terminated first string, then non-empty

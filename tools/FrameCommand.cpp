@@ -118,7 +118,8 @@ private:
         }
         if (!loaded)
             return false;
-        const int e = Seeking::chooseEntry(entries, static_cast<long long>(m_target));
+        const int e =
+            Seeking::chooseRestorableEntry(entries, static_cast<long long>(m_target), m_reader);
         if (e == Seeking::RESTART)
             return false;
         const IndexEntryPoint& entry = entries[e];

@@ -75,7 +75,6 @@ void RecordingWriter::open(QIODevice* device, const QByteArray& sessionId)
     m_fileHeader.setSessionId(sessionId);
     m_units = 0;
     m_lastTime = 0;
-    m_written = 0;
     m_screenWidth = m_screenHeight = -1;
     m_encoder.reset();
     writeHeaderAt0();
@@ -90,7 +89,6 @@ void RecordingWriter::finish(long long durationMs)
     if (!m_device->seek(m_start))
         throw FileCantWriteException();
     writeHeaderAt0();
-    m_written -= RecordFileHeader::SIZE;
     m_device->seek(end);
     if (m_device == &m_ownFile)
         m_ownFile.close();
@@ -120,7 +118,6 @@ void RecordingWriter::writeBytes(const unsigned char* data, qint64 length)
         e.setReason(m_device->errorString());
         throw e;
     }
-    m_written += length;
 }
 
 void RecordingWriter::setJpegQuality(int quality)

@@ -117,7 +117,6 @@ public:
     // ---- Counters ----
     int unitCount() const { return m_units; }
     uint64_t lastTime() const { return m_lastTime; }
-    qint64 bytesWritten() const { return m_written; }
 
 private:
     void writeBytes(const unsigned char* data, qint64 length);
@@ -139,5 +138,4 @@ private:
     bool m_compress = false;
     int m_units = 0;
     uint64_t m_lastTime = 0;
-    qint64 m_written = 0;
 };

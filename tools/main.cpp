@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "SessionTool.h"
+#include "Version.h"
 
 namespace {
 
@@ -22,6 +23,10 @@ const char kUsage[] =
     "  check FILE... [--json]             what is damaged in recordings\n"
     "  repair IN -o OUT                   a copy without the damaged parts\n"
     "\n"
+    "Options:\n"
+    "  --help                             show this text\n"
+    "  --version                          print the version\n"
+    "\n"
     "'sessiontool COMMAND --help' describes one command.\n";
 
 } // namespace
@@ -30,6 +35,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("sessiontool"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(kSessionPlayerVersion));
 
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
@@ -41,6 +47,10 @@ int main(int argc, char** argv)
     if (command == QLatin1String("--help") || command == QLatin1String("-h")
         || command == QLatin1String("help")) {
         std::fputs(kUsage, stdout);
+        return SessionTool::ExitOk;
+    }
+    if (command == QLatin1String("--version")) {
+        SessionTool::printOut(QStringLiteral("sessiontool %1\n").arg(QCoreApplication::applicationVersion()));
         return SessionTool::ExitOk;
     }
     if (command == QLatin1String("info"))

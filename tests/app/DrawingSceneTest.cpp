@@ -7,6 +7,7 @@
 
 #include <thread>
 
+#include "MultiMonitor.h"
 #include "VtrCursor.h"
 #include "WindowTestSupport.h"
 
@@ -192,4 +193,32 @@ TEST_F(DrawingSceneTest, PlayerThreadDimensionReachesTheWindowQueued)
     EXPECT_EQ(window->size(), QSize(64, 48)); // the window not yet
     EXPECT_TRUE(waitFor([&] { return window->size() == QSize(200, 100); }));
     EXPECT_EQ(scene()->sceneRect(), QRectF(0, 0, 200, 100));
+}
+
+// Five 3840 x 2160 monitors side by side play through the player and the
+// scene: the picture, zoomed to fit the window, shows every monitor.
+TEST_F(DrawingSceneTest, FiveMonitorsSideBySidePlay)
+{
+    const QString path = dir.filePath(QStringLiteral("wide.vro"));
+    writeMultiMonitorRecording(path);
+    ASSERT_TRUE(open(path));
+    window->onBtnPlayClicked();
+    ASSERT_TRUE(waitFor([&] { return player().getState() == FilePlayer::STATE_IDLE; }));
+    int w = 0, h = 0;
+    scene()->getImageSize(w, h);
+    ASSERT_EQ(QSize(w, h), QSize(kMonitors * kMonitorWidth, kMonitorHeight));
+
+    scene()->controlBarProxy()->setVisible(false);
+    const QRectF shown = scene()->sceneRect();
+    ASSERT_GT(shown.width(), 0);
+    const QImage picture = render(int(shown.width()), int(shown.height()));
+    // Each monitor near its bottom edge and the moved window near its top,
+    // clear of the band of "The End" across the middle.
+    for (int m = 0; m < kMonitors; ++m) {
+        const QPoint at(int((m + 0.5) / kMonitors * picture.width()), picture.height() - 4);
+        EXPECT_TRUE(near(picture.pixel(at), monitorColour(m), 4)) << "monitor " << m;
+    }
+    const QPoint window3(int((3 * kMonitorWidth + 900) / double(w) * picture.width()),
+                         picture.height() * 330 / kMonitorHeight);
+    EXPECT_GT(qGray(picture.pixel(window3)), 150) << "the window on the fourth monitor";
 }

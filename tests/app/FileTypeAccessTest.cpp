@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -30,17 +31,40 @@ void writeFile(const QString& path, const QByteArray& bytes)
 const QString kDesktop = QStringLiteral("applications/vantorel-sessionplayer.desktop");
 const char* const kType = "application/x-vantorel-recorded-session";
 
-// Points XDG_DATA_HOME at a fresh folder for one test.
+// Sets an environment variable for the life of the object.
+class ScopedEnv
+{
+public:
+    ScopedEnv(const char* name, const QString& value)
+        : m_name(name), m_saved(qgetenv(name)), m_was(qEnvironmentVariableIsSet(name))
+    {
+        qputenv(name, value.toLocal8Bit());
+    }
+    ~ScopedEnv() { m_was ? qputenv(m_name, m_saved) : qunsetenv(m_name); }
+
+private:
+    const char* m_name;
+    QByteArray m_saved;
+    bool m_was;
+};
+
+// Points XDG_DATA_HOME at a fresh folder for one test, and XDG_DATA_DIRS at
+// an empty "system" folder, so that a package installed on this machine
+// plays no part.
 class FileTypeAccessTest : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(m_home.isValid());
-        m_saved = qgetenv("XDG_DATA_HOME");
-        qputenv("XDG_DATA_HOME", m_home.path().toLocal8Bit());
+        ASSERT_TRUE(m_home.isValid() && m_system.isValid());
+        m_dataHome.emplace("XDG_DATA_HOME", m_home.path());
+        m_dataDirs.emplace("XDG_DATA_DIRS", m_system.path());
     }
-    void TearDown() override { qputenv("XDG_DATA_HOME", m_saved); }
+    void TearDown() override
+    {
+        m_dataDirs.reset();
+        m_dataHome.reset();
+    }
 
     QString path(const QString& relative) const { return m_home.filePath(relative); }
 
@@ -57,7 +81,9 @@ protected:
     }
 
     QTemporaryDir m_home;
-    QByteArray m_saved;
+    QTemporaryDir m_system;
+    std::optional<ScopedEnv> m_dataHome;
+    std::optional<ScopedEnv> m_dataDirs;
 };
 
 // The desktop entry, MIME package and icons of `access` under `share`.
@@ -144,6 +170,64 @@ TEST_F(FileTypeAccessTest, ProgramPathsAreQuotedOrRefused)
     EXPECT_TRUE(filesWithTimes().empty());
 }
 
+TEST_F(FileTypeAccessTest, StepsAsideOnceInstalledForTheWholeSystem)
+{
+    // An earlier start from a build folder registered per user.
+    ASSERT_TRUE(FileTypeAccess::forRecordings("/home/dev/build/app/SessionPlayer").regSetAllInfo());
+    FileTypeAccess installed = FileTypeAccess::forRecordings("/usr/bin/sessionplayer");
+
+    // Half an install (the entry without the MIME package) is none: the
+    // per-user entry follows the program that runs now.
+    QDir(m_system.path()).mkpath("applications");
+    QDir(m_system.path()).mkpath("mime/packages");
+    writeFile(m_system.filePath("applications/vantorel-sessionplayer.desktop"), installed.desktopEntry());
+    EXPECT_FALSE(FileTypeAccess::installedSystemWide());
+    ASSERT_TRUE(installed.regSetAllInfo());
+    EXPECT_EQ(readFile(path(kDesktop)), installed.desktopEntry());
+
+    // The whole install: the files written earlier go, an icon the user
+    // replaced with their own stays, and the user's caches forget the type.
+    const QString userIcon = path("icons/hicolor/48x48/apps/vantorel-sessionplayer.png");
+    writeFile(userIcon, "mine");
+    writeFile(m_system.filePath("mime/packages/vantorel-sessionplayer.xml"), installed.mimePackage());
+    EXPECT_TRUE(FileTypeAccess::installedSystemWide());
+    ASSERT_TRUE(installed.regSetAllInfo());
+    std::map<QString, QDateTime> left = filesWithTimes();
+    for (const auto& [file, time] : left) {
+        const bool cache = !file.contains("/packages/") && !file.contains("/icons/") && !file.endsWith(".desktop");
+        EXPECT_TRUE(file == userIcon || cache) << qPrintable(file);
+        EXPECT_FALSE(readFile(file).contains(kType)) << qPrintable(file);
+    }
+    EXPECT_EQ(readFile(userIcon), "mine");
+
+    // Later starts leave everything as it is.
+    ASSERT_TRUE(installed.regSetAllInfo());
+    EXPECT_EQ(filesWithTimes(), left);
+}
+
+TEST_F(FileTypeAccessTest, KeepsEntriesTheUserChangedAndNeverTakesTheirFolderForTheSystem)
+{
+    FileTypeAccess access = FileTypeAccess::forRecordings("/home/dev/build/app/SessionPlayer");
+    ASSERT_TRUE(access.regSetAllInfo());
+
+    // The user's own data folder listed among the system's is still theirs.
+    {
+        ScopedEnv dirs("XDG_DATA_DIRS", m_home.path() + ":" + m_system.path());
+        EXPECT_FALSE(FileTypeAccess::installedSystemWide());
+    }
+
+    // An entry the user edited (here: hidden from menus) is theirs to keep.
+    const QByteArray edited = access.desktopEntry() + "NoDisplay=true\n";
+    writeFile(path(kDesktop), edited);
+    QDir(m_system.path()).mkpath("applications");
+    QDir(m_system.path()).mkpath("mime/packages");
+    writeFile(m_system.filePath("applications/vantorel-sessionplayer.desktop"), "[Desktop Entry]\n");
+    writeFile(m_system.filePath("mime/packages/vantorel-sessionplayer.xml"), "<mime-info/>\n");
+    ASSERT_TRUE(access.regSetAllInfo());
+    EXPECT_EQ(readFile(path(kDesktop)), edited);
+    EXPECT_FALSE(QFileInfo::exists(path("mime/packages/vantorel-sessionplayer.xml")));
+}
+
 // `cmake --install` puts the same association in place for the whole system.
 TEST(FileTypeAccessInstall, InstallRulesInstallTheSameAssociation)
 {
@@ -154,6 +238,9 @@ TEST(FileTypeAccessInstall, InstallRulesInstallTheSameAssociation)
     qunsetenv("DESTDIR");
     ASSERT_EQ(exitCode, 0);
 
-    EXPECT_TRUE(QFileInfo(destDir.path() + "/usr/bin/SessionPlayer").isExecutable());
-    expectAssociation(destDir.path() + "/usr/share/", FileTypeAccess::forRecordings("/usr/bin/SessionPlayer"));
+    EXPECT_TRUE(QFileInfo(destDir.path() + "/usr/bin/sessionplayer").isExecutable());
+    expectAssociation(destDir.path() + "/usr/share/", FileTypeAccess::forRecordings("/usr/bin/sessionplayer"));
+    // and the window takes it for the system's.
+    ScopedEnv dirs("XDG_DATA_DIRS", destDir.path() + "/usr/share");
+    EXPECT_TRUE(FileTypeAccess::installedSystemWide());
 }

@@ -5,12 +5,21 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPainter>
 #include <QSettings>
+#include <QTest>
 #include <QUrl>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <thread>
 
 #include "IndexBuilder.h"
 #include "IndexLocation.h"
@@ -236,7 +245,8 @@ TEST_F(WindowFixture, AnIndexThatCannotLieBesideTheRecordingGoesToTheCache)
     ASSERT_TRUE(waitState(FilePlayer::STATE_INDEXING));
     ASSERT_TRUE(waitState(FilePlayer::STATE_IDLE, 20000));
     EXPECT_TRUE(player().isIndexLoaded());
-    EXPECT_EQ(player().getIndexFileName(), IndexLocation().cachePath(first));
+    EXPECT_TRUE(QFile::exists(IndexLocation().cachePath(first)));
+    EXPECT_FALSE(QFile::exists(IndexLocation::besidePath(first)));
     EXPECT_TRUE(stepsForward());
 
     // The cache folder cannot be made: a file is in its way.
@@ -509,4 +519,251 @@ TEST_F(WindowFixture, CommandLineRecordingPlaysAndTheBarFollows)
     EXPECT_EQ(player().getState(), FilePlayer::STATE_INDEXING);
     EXPECT_TRUE(waitState(FilePlayer::STATE_PLAYING, 20000));
     EXPECT_TRUE(player().isIndexLoaded());
+}
+
+// ---------------------------------------------------------------------------
+// Random commands through the window's slots against the real player thread.
+
+namespace {
+
+// The player's state reports in the order they were made, whichever thread
+// made them (a direct connection).
+class StatusLog : public QObject
+{
+    Q_OBJECT
+
+public:
+    std::vector<int> statuses()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_statuses;
+    }
+
+public slots:
+    void onPlayerStatus(int status)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_statuses.push_back(status);
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<int> m_statuses;
+};
+
+// Ends the process, naming the seed, when a command has not returned within
+// 10 s: a hang is a failure, and the seed reproduces it.
+class HangGuard
+{
+public:
+    explicit HangGuard(unsigned seed) : m_seed(seed), m_thread([this] { watch(); }) {}
+    ~HangGuard()
+    {
+        started(-1, nullptr);
+        m_thread.join();
+    }
+    // Command `n` (`what`) starts now; n < 0 ends the watch.
+    void started(int n, const char* what)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_command = n, m_what = what, m_since = std::chrono::steady_clock::now();
+        m_changed.notify_all();
+    }
+    const char* what()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_what;
+    }
+
+private:
+    void watch()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        while (m_command >= 0) {
+            const auto since = m_since;
+            if (!m_changed.wait_until(lock, since + std::chrono::seconds(10),
+                                      [&] { return m_since != since; })) {
+                std::fprintf(stderr, "Hang: command %d (%s) has not returned in 10 s; seed %u\n",
+                             m_command, m_what, m_seed);
+                std::_Exit(1);
+            }
+        }
+    }
+
+    unsigned m_seed;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_command = 0;
+    const char* m_what = "start";
+    std::chrono::steady_clock::time_point m_since = std::chrono::steady_clock::now();
+    std::thread m_thread;
+};
+
+} // namespace
+
+// 1,000 seeded commands (SP_COMMANDS and SP_SEED change them; scripts/soak
+// runs many more): play and pause, stop, absolute and relative seeks, speed
+// changes, another file opened with every answer to the index question, a
+// recording opened as from the command line, its index taken away. After
+// each one: a stop leaves the player idle, and idle it stays until the next
+// command; playback never starts twice for one command; once the reports
+// have arrived, the bar's buttons are those of the player's state.
+TEST_F(WindowFixture, RandomCommandsKeepTheBarAndThePlayerInStep)
+{
+    bool given = false;
+    const unsigned seed = qEnvironmentVariable("SP_SEED").toUInt(&given);
+    const unsigned used = given ? seed : std::random_device()();
+    const int commands = qEnvironmentVariableIsSet("SP_COMMANDS")
+        ? qEnvironmentVariableIntValue("SP_COMMANDS") : 1000;
+    std::mt19937 random(used);
+    SCOPED_TRACE(testing::Message() << "SP_SEED=" << used);
+    auto pick = [&](int n) { return int(random() % unsigned(n)); };
+    const QString files[] = {record("a.vro", 64, 48, 20000, 500), record("b.vro", 96, 64, 12000, 250)};
+    StatusLog log;
+    QObject::connect(&player(), SIGNAL(playerStatusChanged(int)), &log, SLOT(onPlayerStatus(int)),
+                     Qt::DirectConnection);
+    ASSERT_TRUE(open(files[0]));
+
+    // Waits until the window has heard of the state the player is in: the
+    // player thread posts its report before it stores the state, so the
+    // events processed after reading a state include its report.
+    auto settle = [&]() {
+        QElapsedTimer timer;
+        timer.start();
+        for (int s = player().getState();; s = player().getState()) {
+            QCoreApplication::processEvents();
+            if (player().getState() == s)
+                return s;
+            if (timer.elapsed() > 10000)
+                return -1;
+        }
+    };
+    const QString steps = ",Slower,Faster,Back,Forward,Zoom,Full screen";
+    auto buttons = [&](int state) { // what the bar enables in a state
+        const bool stop = state != 0 || bar()->m_progressBar->value() != 0;
+        return state == 4 ? "Stop,Zoom,Full screen"
+                          : "Open" + QString(stop ? ",Stop" : "") + (state == 1 ? ",Pause" : ",Play")
+                + steps;
+    };
+    auto enabled = [&] {
+        QStringList names;
+        for (QPushButton* b : bar()->findChildren<QPushButton*>())
+            if (b->isEnabled())
+                names << b->accessibleName();
+        return names.join(',');
+    };
+
+    HangGuard guard(used);
+    std::string done; // the last commands, with the states they came in
+    bool stopped = false;
+    for (int n = 0; n < commands && !HasFatalFailure(); ++n) {
+        SCOPED_TRACE(testing::Message() << "command " << n << "; before it: " << done);
+        if (stopped) {
+            EXPECT_EQ(settle(), FilePlayer::STATE_IDLE) << "a stop did not hold";
+        }
+        stopped = false;
+        const int before = player().getState(), roll = pick(100);
+        const size_t reports = log.statuses().size();
+        if (roll < 22) {
+            guard.started(n, "play/pause");
+            window->onBtnPlayClicked();
+        } else if (roll < 36) {
+            guard.started(n, "stop");
+            const bool yes = pick(2);
+            prompter.warningAnswer = yes ? IPrompter::Yes : IPrompter::No;
+            window->onBtnStopClicked();
+            // Only a seek (its catch-up is cancelled) and a build the user
+            // let go on outlast a stop.
+            stopped = player().getState() == FilePlayer::STATE_IDLE;
+            EXPECT_TRUE(stopped || before == FilePlayer::STATE_SEEKING
+                        || (before == FilePlayer::STATE_INDEXING && !yes))
+                << "stopped in " << before << ", now " << player().getState();
+        } else if (roll < 50) {
+            guard.started(n, "seek");
+            window->setPlayerPos(unsigned(pick(25)));
+        } else if (roll < 70) {
+            guard.started(n, "step");
+            pick(2) ? window->onBtnBackwordClicked() : window->onBtnForwardClicked();
+        } else if (roll < 88) {
+            guard.started(n, "speed");
+            pick(2) ? window->onBtnDecSpeedClicked() : window->onBtnIncSpeedClicked();
+        } else if (roll < 96) {
+            guard.started(n, "open");
+            const int answer = pick(10);
+            open(files[pick(2)], answer == 0 ? IPrompter::Yes
+                                 : answer < 7 ? IPrompter::No : IPrompter::Cancel);
+        } else if (roll < 99) {
+            guard.started(n, "command line");
+            prompter.questionAnswer = pick(10) < 3 ? IPrompter::Yes : IPrompter::No;
+            window->openAndPlay(files[pick(2)]);
+        } else {
+            guard.started(n, "index removed");
+            if (player().getState() != FilePlayer::STATE_INDEXING)
+                for (const QString& f : files)
+                    QFile::remove(f + QLatin1Char('x'));
+        }
+        done = (done.size() > 200 ? done.substr(done.size() - 200) : done) + guard.what() + " in "
+            + std::to_string(before) + ", ";
+
+        // A random gap, for the player thread to get anywhere in between.
+        guard.started(n, "gap");
+        QElapsedTimer gap;
+        gap.start();
+        for (const int ms = pick(20); gap.elapsed() < ms;)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+
+        // One start per command: two "playing" reports in a row mean that
+        // playback was started twice.
+        const std::vector<int> all = log.statuses();
+        for (size_t i = std::max<size_t>(reports, 1); i < all.size(); ++i)
+            EXPECT_FALSE(all[i] == 1 && all[i - 1] == 1) << "started twice";
+
+        guard.started(n, "settle");
+        const int state = settle();
+        ASSERT_GE(state, 0) << "the player's state never settled";
+        if (state <= FilePlayer::STATE_PAUSED || state == FilePlayer::STATE_INDEXING) {
+            EXPECT_EQ(enabled().toStdString(), buttons(state).toStdString()) << "in state " << state;
+        }
+    }
+}
+
+#include "SessionPlayerTest.moc"
+
+// A recording that ends before its header says, and one whose header says 0:
+// the bar, the time text and the buttons follow the real end once the walk
+// over the units has found it.
+TEST_F(WindowFixture, TheBarAndTheTimeTextFollowTheRealEnd)
+{
+    auto withDuration = [&](const QString& name, quint64 duration) {
+        const QString path = record(name, 64, 48, 10000);
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::ReadWrite) && f.seek(8));
+        QByteArray le(8, '\0');
+        for (int i = 0; i < 8; ++i)
+            le[i] = char((duration >> (8 * i)) & 0xFF);
+        f.write(le);
+        return path;
+    };
+    ASSERT_TRUE(open(withDuration("cut.vro", 20000)));
+    EXPECT_TRUE(waitFor([&] { return bar()->m_lblTime->text().endsWith("/ 00:00:10"); }))
+        << bar()->m_lblTime->text().toStdString();
+    EXPECT_EQ(bar()->m_progressBar->maximum(), 10);
+
+    // The middle of the bar is the middle of what plays, its right end the end.
+    window->onBtnPlayClicked();
+    ASSERT_TRUE(waitState(FilePlayer::STATE_PLAYING));
+    const int right = bar()->m_progressBar->width() - 1;
+    QTest::mousePress(bar()->m_progressBar, Qt::LeftButton, Qt::NoModifier, QPoint(right / 2, 5));
+    EXPECT_TRUE(waitTime(QStringLiteral("00:00:05")));
+    EXPECT_EQ(player().getState(), FilePlayer::STATE_PLAYING);
+    QTest::mousePress(bar()->m_progressBar, Qt::LeftButton, Qt::NoModifier, QPoint(right, 5));
+    EXPECT_TRUE(waitState(FilePlayer::STATE_IDLE, 3000)) << "at the end at once";
+    EXPECT_EQ(scene()->infoText(), QStringLiteral("The End"));
+    EXPECT_TRUE(waitFor([&] { return bar()->m_lblTime->text() == "00:00:10 / 00:00:10"; }))
+        << bar()->m_lblTime->text().toStdString();
+
+    ASSERT_TRUE(open(withDuration("unfinished.vro", 0)));
+    EXPECT_TRUE(waitFor([&] { return bar()->m_lblTime->text() == "00:00:00 / 00:00:10"; }))
+        << bar()->m_lblTime->text().toStdString();
+    EXPECT_TRUE(bar()->m_btnPlay->isEnabled()) << "loaded";
 }

@@ -171,10 +171,12 @@ TEST_F(GridDecoderTest, RawBoxResetUnknownCodesAndNoData)
     EXPECT_EQ(boxes[0].pixels[0], 0xFF00FF07u);
     EXPECT_EQ(boxes[0].pixels[255], 0xFFFF0007u);
 
-    // RESET goes back to box 0; an unknown code ends the call.
-    decode({21, 21, 200, 21, 150, 99, 7 + 1});
-    ASSERT_EQ(boxes.size(), 3u);
+    // RESET goes back to box 0; unknown codes are skipped one byte at a
+    // time, and the box after them is the next one.
+    decode({21, 21, 200, 21, 150, 99, 7 + 1, 21});
+    ASSERT_EQ(boxes.size(), 4u);
     EXPECT_EQ(boxes[2].place[0], 0);
+    EXPECT_EQ(boxes[3].place[0], 16);
 
     // No data, or no screen header yet: nothing at all happens.
     GridDecoder fresh;
@@ -206,10 +208,11 @@ TEST_F(GridDecoderTest, ScreenHeaders)
     decoder.decodeScreen(header, 5);
     EXPECT_EQ(decoder.columns(), 7);
 
-    // Oversized screens are refused: no callback and an empty grid, so box
-    // data paints nothing until a valid header (even of the old size) comes.
+    // Screens of more than 64 Mi pixels are refused: no callback and an
+    // empty grid, so box data paints nothing until a valid header (even of
+    // the old size) comes. A side alone is limited only by its 16 bits.
     struct Size { int w, h; };
-    for (Size s : {Size{16385, 16}, Size{16, 16385}, Size{16384, 4097}, Size{65535, 65535}}) {
+    for (Size s : {Size{65535, 1025}, Size{1025, 65535}, Size{16384, 4097}, Size{65535, 65535}}) {
         screen(64, 32);
         rec.dimensions.clear();
         screen(s.w, s.h);
@@ -219,8 +222,10 @@ TEST_F(GridDecoderTest, ScreenHeaders)
         screen(64, 32);
         EXPECT_EQ(rec.dimensions.size(), 1u);
     }
-    screen(16384, 4096); // the limits themselves are accepted
-    EXPECT_EQ(rec.dimensions.back(), std::make_pair(16384, 4096));
+    for (Size s : {Size{65535, 1024}, Size{16, 65535}, Size{19200, 2160}}) {
+        screen(s.w, s.h); // the limits themselves are accepted
+        EXPECT_EQ(rec.dimensions.back(), std::make_pair(s.w, s.h));
+    }
 
     // The reserved byte is kept as stored, 0 when the header stops before
     // it, and a refused header leaves the one before.

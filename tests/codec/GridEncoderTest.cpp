@@ -137,7 +137,8 @@ TEST(GridEncoderTest, NothingToEncodeLeavesTheOutput)
     Array<unsigned char, int> unused;
     enc.encode(&f, 0, 0, 0, 16, unused);
     enc.encode(nullptr, 0, 0, 32, 16, unused);
-    enc.encode(&f, 0, 0, 16385, 16, unused);
+    enc.encode(&f, 0, 0, 65536, 16, unused);
+    enc.encode(&f, 0, 0, 8193, 8193, unused);
     EXPECT_EQ(bytesOf(enc.output()), first);
 }
 

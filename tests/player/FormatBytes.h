@@ -24,6 +24,18 @@ inline QByteArray zipped(const QByteArray& plain)
     return qCompress(plain).mid(4);
 }
 
+// An index header of `count` entries with the flags 0x11.
+inline QByteArray indexHeaderBytes(quint64 count)
+{
+    return le(IndexFileHeader::MAGIC, 8) + le(count, 8) + le(0x11, 8);
+}
+
+// An entry: time, unit position, record position, key-frame size.
+inline QByteArray indexEntryBytes(quint64 time, quint64 filePos, quint64 indexPos, quint64 size)
+{
+    return le(time, 8) + le(filePos, 8) + le(indexPos, 8) + le(size, 8);
+}
+
 // An index loaded from its bytes, and its key frames read from there.
 struct LoadedIndex
 {

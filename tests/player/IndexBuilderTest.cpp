@@ -36,12 +36,16 @@ protected:
 
 TEST_F(IndexBuilderTest, TakesAKeyFrameEveryIntervalPastDamage)
 {
-    // 40 s with a unit every 300 ms up to 25 s, then a unit of unknown kind
-    // that is passed over, and one more unit: 5 entries, the first key frame
-    // at the first unit at or after 10 s, the second 10 s after that, the
-    // others left empty.
+    // 40 s: a unit every 300 ms up to 10.2 s, one that steps back to 10.1 s,
+    // a unit every 300 ms from 10.4 s to 25 s, then a unit of unknown kind
+    // that is passed over, and one more unit at 30 s. The key frames come at
+    // the first unit at or after 10 s and 10 s after that, the step back
+    // counting as no time; the other three entries stay empty.
     const QString p = write("a.vro", 40000, [](RecordingWriter& w) {
-        for (quint64 t = 0; t <= 25000; t += 300)
+        for (quint64 t = 0; t <= 10200; t += 300)
+            w.writeMousePos(t, 1, 1, 1);
+        w.writeMousePos(10100, 1, 1, 1);
+        for (quint64 t = 10400; t <= 25000; t += 300)
             w.writeMousePos(t, 1, 1, 1);
         w.writeRawUnit(9, 25000, "????");
         w.writeMousePos(30000, 1, 1, 1);
@@ -54,7 +58,9 @@ TEST_F(IndexBuilderTest, TakesAKeyFrameEveryIntervalPastDamage)
     ASSERT_TRUE(l.ok) << l.report.problem.toStdString();
     ASSERT_EQ(l.entries.count(), 2);
     EXPECT_EQ(l.entries[0].m_time, 10200u);
-    EXPECT_EQ(l.entries[1].m_time, 20400u);
+    EXPECT_EQ(l.entries[1].m_time, 20300u);
+    EXPECT_EQ(l.report.unusable, 0);
+    EXPECT_EQ(l.report.trailingEmpty, 3);
 }
 
 TEST_F(IndexBuilderTest, TheEntryCountComesFromTheDurationWithinWhatTheFileHolds)

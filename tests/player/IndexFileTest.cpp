@@ -12,17 +12,6 @@
 
 namespace {
 
-QByteArray header(quint64 count)
-{
-    return le(IndexFileHeader::MAGIC, 8) + le(count, 8) + le(0x11, 8);
-}
-
-// An entry: time, unit position, record position, key-frame size.
-QByteArray entry(quint64 time, quint64 filePos, quint64 indexPos, quint64 size)
-{
-    return le(time, 8) + le(filePos, 8) + le(indexPos, 8) + le(size, 8);
-}
-
 QByteArray prefix()
 {
     unsigned char p[IndexEntryPoint::PREFIX_SIZE];
@@ -37,10 +26,10 @@ QByteArray index(int frames, const QByteArray& data)
     QByteArray table, records;
     const quint64 tableEnd = IndexFileHeader::SIZE + quint64(frames) * IndexEntryPoint::SIZE;
     for (int i = 0; i < frames; ++i) {
-        table += entry(i * 10000, 32 + i * 100, tableEnd + records.size(), data.size());
+        table += indexEntryBytes(i * 10000, 32 + i * 100, tableEnd + records.size(), data.size());
         records += prefix() + data;
     }
-    return header(frames) + table + records;
+    return indexHeaderBytes(frames) + table + records;
 }
 
 } // namespace
@@ -53,9 +42,9 @@ TEST(IndexFileTest, InvalidHeadersAndTables)
     ASSERT_EQ(after.size(), 150);
     // The table must fit the file, and one entry at least must be usable.
     for (const QByteArray& c :
-         {QByteArray(), good.left(23), 'h' + good.mid(1), header(0) + after, header(5) + after,
-          header(~0ULL) + after, header(1), header(2) + entry(0, 32, 88, 1),
-          header(2) + entry(0, 32, 5000, 10) + entry(0, 0, 0, 0)}) {
+         {QByteArray(), good.left(23), 'h' + good.mid(1), indexHeaderBytes(0) + after, indexHeaderBytes(5) + after,
+          indexHeaderBytes(~0ULL) + after, indexHeaderBytes(1), indexHeaderBytes(2) + indexEntryBytes(0, 32, 88, 1),
+          indexHeaderBytes(2) + indexEntryBytes(0, 32, 5000, 10) + indexEntryBytes(0, 0, 0, 0)}) {
         LoadedIndex l(c);
         EXPECT_FALSE(l.ok) << c.toHex().left(80).constData();
         EXPECT_FALSE(l.report.problem.isEmpty());
@@ -68,16 +57,16 @@ TEST(IndexFileTest, EntriesThatCannotBeKeyFramesAndTrailingEmptyOnesAreLeftOut)
     const QByteArray data = zipped("frame");
     const quint64 n = data.size();
     const quint64 end = 24 + 10 * 32;
-    const QByteArray table = entry(0, 32, end, n)  // kept
-        + entry(5000, 200, end + 1000000, n)      // outside the file
-        + entry(6000, 200, end, quint64(1) << 62) // absurd size
-        + entry(7000, 200, 30, n)                 // inside the table
-        + entry(8000, 200, end, 0)                // empty amid the table
-        + entry(10000, 300, end + 5 + n, n)       // kept
-        + entry(9000, 400, end, n)                // time goes back
-        + entry(20000, 999999, end, n)            // unit past the recording
-        + entry(0, 0, 0, 0) + entry(0, 0, 0, 0);  // unfilled slots at the end
-    const QByteArray file = header(10) + table + prefix() + data + prefix() + data;
+    const QByteArray table = indexEntryBytes(0, 32, end, n)  // kept
+        + indexEntryBytes(5000, 200, end + 1000000, n)      // outside the file
+        + indexEntryBytes(6000, 200, end, quint64(1) << 62) // absurd size
+        + indexEntryBytes(7000, 200, 30, n)                 // inside the table
+        + indexEntryBytes(8000, 200, end, 0)                // empty amid the table
+        + indexEntryBytes(10000, 300, end + 5 + n, n)       // kept
+        + indexEntryBytes(9000, 400, end, n)                // time goes back
+        + indexEntryBytes(20000, 999999, end, n)            // unit past the recording
+        + indexEntryBytes(0, 0, 0, 0) + indexEntryBytes(0, 0, 0, 0);  // unfilled slots at the end
+    const QByteArray file = indexHeaderBytes(10) + table + prefix() + data + prefix() + data;
 
     LoadedIndex l(file, 5000);
     ASSERT_TRUE(l.ok);
@@ -88,7 +77,7 @@ TEST(IndexFileTest, EntriesThatCannotBeKeyFramesAndTrailingEmptyOnesAreLeftOut)
     // Without the recording's size the unit position is not judged.
     EXPECT_EQ(LoadedIndex(file).entries.count(), 3);
     // All of them empty: a valid empty index.
-    EXPECT_TRUE(LoadedIndex(header(4) + QByteArray(4 * 32, '\0')).ok);
+    EXPECT_TRUE(LoadedIndex(indexHeaderBytes(4) + QByteArray(4 * 32, '\0')).ok);
 }
 
 TEST(IndexFileTest, DamagedKeyFramesThrow)

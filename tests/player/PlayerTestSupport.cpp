@@ -143,6 +143,34 @@ Units screenUnits(int width, int height, quint64 stepMs, quint64 lastMs)
     };
 }
 
+VideoFrame paintRows(int width, int height, int f)
+{
+    VideoFrame frame;
+    frame.resize(width, height);
+    for (int y = 0; y < height; ++y) {
+        const unsigned int row = unsigned(y / 16 * 0x1F2E3D + f * 0x050607);
+        for (int x = 0; x < width; ++x) {
+            // Every box starts with the row's colour, so all boxes of a row
+            // list their two colours in the same order.
+            const bool ink = (x % 16 * 3 + y % 16 + f) % 7 == 3 && (x % 16 || y % 16);
+            frame.pixels()[y * width + x] = 0xFF000000u | ((ink ? ~row : row) & 0xFFFFFFu);
+        }
+    }
+    return frame;
+}
+
+Units chunkedUnits(int width, int height, quint64 firstMs, quint64 stepMs, quint64 lastMs)
+{
+    return [=](RecordingWriter& w) {
+        w.setChunkedScreen(true);
+        for (int f = 0; firstMs + quint64(f) * stepMs <= lastMs; ++f) {
+            VideoFrame frame = paintRows(width, height, f);
+            w.writeScreenFrame(firstMs + quint64(f) * stepMs, frame);
+            w.writeMousePos(firstMs + quint64(f) * stepMs, f, 0, 1);
+        }
+    };
+}
+
 Units heavyUnits(quint64 stepMs, quint64 lastMs)
 {
     GridEncoder encoder;

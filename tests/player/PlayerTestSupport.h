@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -28,11 +30,50 @@
 
 inline quint64 nowMs() { return quint64(QDateTime::currentMSecsSinceEpoch()); }
 
+// Holds the player thread at a point of the test's choosing: once armed, the
+// next call of pass() waits there until release().
+class Gate
+{
+public:
+    void arm() { set(m_armed, true), set(m_reached, false); }
+    void pass()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        if (!m_armed)
+            return;
+        m_armed = false, m_reached = true;
+        m_changed.notify_all();
+        m_changed.wait(lock, [&] { return !m_reached; });
+    }
+    bool waitReached(int timeoutMs)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                  [&] { return m_reached; });
+    }
+    void release() { set(m_reached, false); }
+
+private:
+    void set(bool& flag, bool value)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        flag = value;
+        m_changed.notify_all();
+    }
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_armed = false;
+    bool m_reached = false;
+};
+
 // The view: the screen under a mutex, and a record of the calls. The player
 // thread calls it while the test reads it.
 class FakeView : public IPlayerView
 {
 public:
+    // Passed on every decoded box, before the view's lock is taken.
+    Gate boxGate;
+
     struct MouseEvent
     {
         int x, y;
@@ -47,6 +88,7 @@ public:
     }
     void onBoxDecoded(VideoFrame* box, int x, int y, int w, int h) override
     {
+        boxGate.pass();
         auto l = note("onBoxDecoded");
         screen.onBoxDecoded(box, x, y, w, h);
     }
@@ -132,12 +174,15 @@ public:
     bool playOnOpen() const override { return m_playOnOpen; }
 
     std::vector<int> statuses;
+    std::vector<quint64> positions;
+    std::vector<quint64> durations;
     int invalidFormats = 0;
     std::atomic<bool> m_playOnOpen{false};
 
 public slots:
     void onPlayerStatus(int status) { statuses.push_back(status); }
-    void onPlayerPositionChanged(quint64) {}
+    void onPlayerPositionChanged(quint64 seconds) { positions.push_back(seconds); }
+    void onPlayerDurationChanged(quint64 ms) { durations.push_back(ms); }
     void onInvalidFileFormat() { ++invalidFormats; }
 };
 
@@ -227,6 +272,15 @@ Units mouseUnits(const std::vector<quint64>& times);
 // A w x h screen showing paintScreen(w, h, f) from f * stepMs on, up to
 // `lastMs`, each frame followed by a mouse position (x = f).
 Units screenUnits(int width, int height, quint64 stepMs, quint64 lastMs);
+// Frame `f` of a w x h screen in which every box is a two-colour bitmap in
+// the colours of its row of boxes, its pattern changing with `f`: the grid
+// encoder writes most boxes without a palette (codes 22..25), so each box
+// paints with the palette a box before it left.
+VideoFrame paintRows(int width, int height, int f);
+// Frames of paintRows every `stepMs` from `firstMs` up to `lastMs`, each
+// written in chunks of about 20000 bytes (0xEA units, the last one 0xED)
+// and followed by a mouse position (x = frame number).
+Units chunkedUnits(int width, int height, quint64 firstMs, quint64 stepMs, quint64 lastMs);
 // Two whole frames of a 1024 x 768 screen alternating every `stepMs` up to
 // `lastMs`, compressed, each with a mouse position (x = frame number): cheap
 // to write, slow to decode, so that catch-ups and index builds take a while.

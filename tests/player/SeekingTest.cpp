@@ -1,15 +1,23 @@
 // The seek's entry choice and key-frame restore, shared by the player and
-// sessiontool.
+// sessiontool, and its catch-up on a playhead of its own over recordings that
+// send a frame in several parts.
 
 #include "Seeking.h"
 
 #include <QBuffer>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <climits>
 
 #include <gtest/gtest.h>
 
 #include "FormatBytes.h"
+#include "GridEncoder.h"
+#include "IndexBuilder.h"
 #include "IndexFile.h"
 #include "PlayerTestSupport.h"
+#include "Playhead.h"
 
 namespace {
 
@@ -34,6 +42,74 @@ struct Restore
 
     FakeView view;
     GridDecoder decoder;
+};
+
+// A 640 x 480 recording whose frames, every 500 ms from 0.5 s to 35 s, come
+// in two or three parts (0xEA, 0xEA, 0xED) that mostly paint without a
+// palette, and seeks on a playhead of its own.
+class ChunkedSeekTest : public ::testing::Test
+{
+protected:
+    struct Unit
+    {
+        quint64 time;
+        qint64 pos;
+        unsigned char code; // screen message code, 0 for other kinds
+    };
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        path = dir.filePath("chunked.vro");
+        ASSERT_TRUE(writeFile(path, recordingBytes(35000, chunkedUnits(640, 480, 500, 500, 35000))));
+        playhead.setView(&view);
+        RecordFileHeader header;
+        playhead.open(path, header);
+        RecordUnitHeader unit;
+        Array<unsigned char, int> payload, packed;
+        while (playhead.reader().readUnit(unit, payload, packed) == RecordReader::Unit)
+            units.push_back({unit.m_time, playhead.reader().unitPos(),
+                             unit.kind() == RecordUnitHeader::KIND_SCREEN ? payload[0]
+                                                                          : (unsigned char)0});
+    }
+
+    // Seeks to every target with the index `bytes`: each time the screen is
+    // exactly the straight decode of every unit before the one left pending.
+    void expectExactSeeks(const QByteArray& bytes, const std::vector<quint64>& targets)
+    {
+        LoadedIndex l(bytes, QFileInfo(path).size());
+        ASSERT_TRUE(l.ok) << l.report.problem.toStdString();
+        Seeking seeking(playhead);
+        seeking.setIndex(&l.buffer, &l.entries, l.header.m_flags);
+        for (quint64 target : targets) {
+            const Seeking::Result r = seeking.seek(static_cast<long long>(target), false);
+            const qint64 at = r.unitPending ? playhead.reader().unitPos() : LLONG_MAX;
+            const VideoFrame expected = straightDecodeBefore(path, at), shown = view.frame();
+            ASSERT_EQ(shown.width(), expected.width());
+            EXPECT_EQ(diffPixels(shown.pixels(), expected.pixels(), 640, 0, 0, 640, 480).differing,
+                      0) << "seek to " << target;
+        }
+    }
+
+    // A key frame of the screen before the unit at `pos`, as a record.
+    QByteArray keyFrameBefore(qint64 pos)
+    {
+        VideoFrame screen = straightDecodeBefore(path, pos);
+        GridEncoder encoder;
+        encoder.setScreenDimension(640, 480);
+        Array<unsigned char, int> unused;
+        encoder.encode(&screen, 0, 0, 640, 480, unused);
+        unsigned char prefix[IndexEntryPoint::PREFIX_SIZE];
+        IndexFile::composeKeyFramePrefix(640, 480, 26, prefix);
+        return QByteArray((const char*)prefix, sizeof prefix)
+            + zipped(QByteArray((const char*)encoder.output().data(), encoder.output().count()));
+    }
+
+    QTemporaryDir dir;
+    QString path;
+    std::vector<Unit> units;
+    FakeView view;
+    Playhead playhead;
 };
 
 } // namespace
@@ -94,4 +170,48 @@ TEST(SeekingTest, RawKeyFramesAreUsedOnlyAtExactlyTheScreenSize)
             }
         }
     }
+}
+
+
+TEST_F(ChunkedSeekTest, TheBuildersKeyFramesLieBetweenFrames)
+{
+    ASSERT_TRUE(IndexBuilder().makeIndex(path, 10000));
+    QFile file(IndexFile::indexFileName(path));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    LoadedIndex l(bytes);
+    ASSERT_EQ(l.entries.count(), 3);
+    std::vector<quint64> targets;
+    for (int e = 0; e < l.entries.count(); ++e) {
+        EXPECT_TRUE(Seeking::resumesAtFrameStart(playhead.reader(), l.entries[e]))
+            << "key frame at " << l.entries[e].m_time;
+        for (quint64 after : {0, 1, 120})
+            targets.push_back(l.entries[e].m_time + after);
+    }
+    expectExactSeeks(bytes, targets);
+}
+
+TEST_F(ChunkedSeekTest, AKeyFrameInTheMiddleOfAFrameIsPassedOver)
+{
+    // Key frames at the end of the frame of 5 s and after the first part of
+    // the frame of 10 s, each of exactly the screen there.
+    auto first = [&](quint64 time, unsigned char code) {
+        return size_t(std::find_if(units.begin(), units.end(),
+                                   [&](const Unit& u) { return u.time == time && u.code == code; })
+                      - units.begin());
+    };
+    const Unit end5 = units[first(5000, 0xED)], part10 = units[first(10000, 0xEA)];
+    const qint64 after5 = units[first(5000, 0xED) + 1].pos;
+    const QByteArray k5 = keyFrameBefore(after5), k10 = keyFrameBefore(part10.pos + 1);
+    const quint64 records = 24 + 2 * 32;
+    const QByteArray bytes = indexHeaderBytes(2)
+        + indexEntryBytes(5000, quint64(end5.pos), records, quint64(k5.size() - 5))
+        + indexEntryBytes(10000, quint64(part10.pos), records + quint64(k5.size()),
+                          quint64(k10.size() - 5))
+        + k5 + k10;
+    LoadedIndex l(bytes);
+    ASSERT_EQ(l.entries.count(), 2);
+    EXPECT_FALSE(Seeking::resumesAtFrameStart(playhead.reader(), l.entries[1]));
+    EXPECT_EQ(Seeking::chooseRestorableEntry(l.entries, 10001, playhead.reader()), 0);
+    expectExactSeeks(bytes, {10000, 10001, 10120, 12000, 5000, 7000});
 }

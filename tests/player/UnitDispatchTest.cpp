@@ -15,7 +15,7 @@ const QByteArray kRedBox("\xC9\x00\x01\xFF\x00\x00", 6);
 struct Screen
 {
     Screen() { decoder.m_listener = &view; }
-    bool screen(unsigned char code, const QByteArray& data = QByteArray())
+    UnitDispatch::ScreenStep screen(unsigned char code, const QByteArray& data = QByteArray())
     {
         const QByteArray p = QByteArray(1, char(code)) + '\0' + data;
         const auto* b = reinterpret_cast<const unsigned char*>(p.constData());
@@ -30,23 +30,35 @@ struct Screen
 
 TEST(UnitDispatchTest, ScreenUnitsWaitForAWholeHeaderAndEndFramesOnce)
 {
+    using Step = UnitDispatch::ScreenStep;
     Screen s;
     // Updates before the header, and a header shorter than its five bytes,
-    // are ignored.
-    EXPECT_FALSE(s.screen(UnitDispatch::SCREEN_UPDATE, kRedBox));
-    EXPECT_FALSE(s.screen(UnitDispatch::SCREEN_FULL, screenHeader(32, 16, 26).left(4)));
+    // paint nothing.
+    EXPECT_EQ(s.screen(UnitDispatch::SCREEN_UPDATE, kRedBox), Step::Update);
+    EXPECT_EQ(s.screen(UnitDispatch::SCREEN_FULL, screenHeader(32, 16, 26).left(4)), Step::Ignored);
     EXPECT_FALSE(s.started);
     EXPECT_EQ(s.view.count("onBoxDecoded"), 0);
-    EXPECT_FALSE(s.screen(UnitDispatch::SCREEN_FULL, screenHeader(32, 16, 26)));
-    EXPECT_FALSE(s.screen(UnitDispatch::SCREEN_UPDATE_2, kRedBox));
+    EXPECT_EQ(s.screen(UnitDispatch::SCREEN_FULL, screenHeader(32, 16, 26)), Step::Header);
+    EXPECT_EQ(s.screen(UnitDispatch::SCREEN_UPDATE_2, kRedBox), Step::Update);
     EXPECT_EQ(s.view.frame().pixels()[0], 0xFFFF0000u);
 
     // An end with reset resets the view only while it shows a text.
-    EXPECT_TRUE(s.screen(UnitDispatch::SCREEN_END_RESET));
+    EXPECT_EQ(s.screen(UnitDispatch::SCREEN_END_RESET), Step::FrameEnd);
     EXPECT_EQ(s.view.count("reset"), 0);
-    s.screen(UnitDispatch::SCREEN_PAUSE); // shows "PAUSE"
-    EXPECT_TRUE(s.screen(UnitDispatch::SCREEN_END_RESET));
+    EXPECT_EQ(s.screen(UnitDispatch::SCREEN_PAUSE), Step::Ignored); // shows "PAUSE"
+    EXPECT_EQ(s.screen(UnitDispatch::SCREEN_END_RESET), Step::FrameEnd);
     EXPECT_EQ(s.view.count("reset"), 1);
+
+    // Every end of a frame reports the pass end once: the decoder reports it
+    // when the frame's parameter code carries the pass bit, the dispatch
+    // when it does not.
+    for (char flags : {'\x01', '\x00', '\x01', '\x00'}) {
+        SCOPED_TRACE(int(flags));
+        const int before = s.view.count("onDecodePassCompleted");
+        const QByteArray box = QByteArray("\xC9", 1) + flags + kRedBox.mid(2);
+        EXPECT_EQ(s.screen(UnitDispatch::SCREEN_END, box), Step::FrameEnd);
+        EXPECT_EQ(s.view.count("onDecodePassCompleted"), before + 1);
+    }
 }
 
 TEST(UnitDispatchTest, ControlMessagesCutShortAreIgnored)

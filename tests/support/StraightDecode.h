@@ -14,9 +14,11 @@
 #include "ScreenDiff.h"
 #include "ScreenFrame.h"
 
-// The screen after every unit with a time up to `upToMs` (before it when not
-// `inclusive`); empty when the file cannot be read.
-inline VideoFrame straightDecode(const QString& path, quint64 upToMs, bool inclusive = true)
+// The screen after every unit that `take(unit, position of its header)`
+// accepts, up to the first one it refuses; empty when the file cannot be
+// read.
+template <class Take>
+VideoFrame straightDecodeWhile(const QString& path, Take take)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -35,7 +37,7 @@ inline VideoFrame straightDecode(const QString& path, quint64 upToMs, bool inclu
         const RecordReader::Result r = reader.readUnit(unit, payload, packed);
         if (r == RecordReader::Damaged)
             continue;
-        if (r != RecordReader::Unit || (inclusive ? unit.m_time > upToMs : unit.m_time >= upToMs))
+        if (r != RecordReader::Unit || !take(unit, reader.unitPos()))
             break;
         if (unit.kind() != RecordUnitHeader::KIND_SCREEN || payload.count() < 2)
             continue;
@@ -49,4 +51,19 @@ inline VideoFrame straightDecode(const QString& path, quint64 upToMs, bool inclu
         }
     }
     return screen;
+}
+
+// The screen after every unit with a time up to `upToMs` (before it when not
+// `inclusive`).
+inline VideoFrame straightDecode(const QString& path, quint64 upToMs, bool inclusive = true)
+{
+    return straightDecodeWhile(path, [=](const RecordUnitHeader& unit, qint64) {
+        return inclusive ? unit.m_time <= upToMs : unit.m_time < upToMs;
+    });
+}
+
+// The screen after every unit whose header lies before file offset `pos`.
+inline VideoFrame straightDecodeBefore(const QString& path, qint64 pos)
+{
+    return straightDecodeWhile(path, [=](const RecordUnitHeader&, qint64 at) { return at < pos; });
 }

@@ -3,6 +3,7 @@
 
 #include <QFile>
 #include <QImage>
+#include <QImageReader>
 #include <QSet>
 #include <QTemporaryDir>
 
@@ -10,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "MultiMonitor.h"
 #include "ToolTestSupport.h"
 
 namespace {
@@ -163,4 +165,22 @@ TEST_F(FrameCommandTest, CursorIsDrawnAtTheLastMousePositionOnly)
         EXPECT_GT(changed, 10) << t;
         EXPECT_EQ(outside, 0) << t;
     }
+}
+
+TEST_F(FrameCommandTest, FiveMonitorsSideBySideAreDrawnWhole)
+{
+    const QString wide = s_dir->filePath(QStringLiteral("wide.vro"));
+    writeMultiMonitorRecording(wide);
+    const QString out = s_dir->filePath(QStringLiteral("wide.png"));
+    const ToolRun r = runTool({"frame", wide, "--at", "1.2", "-o", out});
+    ASSERT_EQ(r.exitCode, 0) << r.err.toStdString();
+    QImageReader::setAllocationLimit(0); // Qt refuses images above 128 MB by default
+    const QImage image = QImage(out).convertToFormat(QImage::Format_RGB32);
+    const VideoFrame expected = straightDecode(wide, 1200);
+    ASSERT_EQ(image.size(), QSize(kMonitors * kMonitorWidth, kMonitorHeight));
+    ASSERT_EQ(expected.width(), image.width());
+    EXPECT_EQ(diffPixels(pixels(image), expected.pixels(), expected.width(), 0, 0,
+                         expected.width(), expected.height()).differing, 0);
+    // The encoder wrote it whole, too: the screen is the one recorded.
+    EXPECT_TRUE(sameScreen(expected, multiMonitorScreen(3)));
 }

@@ -258,7 +258,8 @@ void drawPointer(QPainter& p)
 // ---- Application icon ------------------------------------------------------
 
 // A screen in the accent colour with a white play triangle: a player of
-// recorded screens.
+// recorded screens. icon.svg beside the PNGs is the same drawing by hand, for
+// the icon theme's scalable size: change both together.
 void drawAppIcon(QPainter& p, int size)
 {
     const double s = size / 16.0;
@@ -317,7 +318,9 @@ int main(int argc, char** argv)
         drawTile(p, QColor(0xe8, 0x5f, 0x52), QColor(0xb0, 0x25, 0x1d), QColor(0xf4, 0xa8, 0xa0));
     });
     save("cursor_pointer.png", 11, 19, drawPointer);
-    save("icon_16x16.png", 16, 16, [](QPainter& p) { drawAppIcon(p, 16); });
-    save("icon_48x48.png", 48, 48, [](QPainter& p) { drawAppIcon(p, 48); });
+    // The window uses 16 and 48; the install rules put every size in the
+    // icon theme.
+    for (int size : {16, 32, 48, 64, 128, 256})
+        save(QStringLiteral("icon_%1x%1.png").arg(size), size, size, [size](QPainter& p) { drawAppIcon(p, size); });
     return g_failures == 0 ? 0 : 1;
 }

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QtGlobal>
+
+// The speed-scaled clock of the play loop: which media time (ms from the
+// start of the recording) stands at a given wall time, and how long to wait
+// until a unit's time comes. Pure arithmetic on the times it is given; it
+// reads no clock itself, so every case can be worked out by hand. Owned by
+// the thread that plays (the player thread; the GUI thread while it starts
+// playback with the player idle).
+//
+// Speed s: s > 0 runs s times faster than real time, s < 0 runs |s| times
+// slower, 0 and 1 run at real time. The clock keeps a base, the wall time at
+// which media time 0 would have stood at the current speed:
+//
+//     media time at `now` = scale(now - base, speed)
+//
+// A wall time before the base counts as the base. Every other time source
+// the play loop may follow (a sound device's played position, say) reaches
+// the clock the same way: start() puts a media time at a wall time.
+class PlaybackClock
+{
+public:
+    // Media time that passes in `wallMs` of wall time at `speed` (integer
+    // division for slower speeds).
+    static quint64 scale(quint64 wallMs, int speed);
+    // Wall time in which `mediaMs` of media time pass at `speed` (integer
+    // division for faster speeds).
+    static quint64 unscale(quint64 mediaMs, int speed);
+
+    // Media time `mediaMs` stands at wall time `now`, running at `speed`.
+    void start(quint64 now, quint64 mediaMs, int speed);
+    // Runs at `speed` from wall time `now` on; media time goes on without a
+    // jump.
+    void changeSpeed(quint64 now, int speed);
+    // `wallMs` of wall time pass without media time (a pause).
+    void hold(quint64 wallMs) { m_base += static_cast<qint64>(wallMs); }
+
+    quint64 mediaTime(quint64 now) const;
+    // Wall time from `now` until media time reaches `mediaMs`, 0 once it has:
+    // unscale(mediaMs - mediaTime(now)).
+    quint64 waitFor(quint64 mediaMs, quint64 now) const;
+
+    int speed() const { return m_speed; }
+
+private:
+    quint64 elapsed(quint64 now) const
+    {
+        const qint64 e = static_cast<qint64>(now) - m_base;
+        return e > 0 ? static_cast<quint64>(e) : 0;
+    }
+
+    // Signed: media time may lie further back than the wall clock's zero.
+    qint64 m_base = 0;
+    int m_speed = 0;
+};
