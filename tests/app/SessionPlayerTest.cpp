@@ -178,9 +178,14 @@ TEST_F(WindowFixture, AFileThatDoesNotOpenLeavesOneConsistentWindow)
     QPainter painter(&shown);
     scene()->render(&painter, QRectF(0, 0, 64, 48), QRectF(0, 0, 64, 48));
     painter.end();
-    QImage black(64, 48, QImage::Format_RGB32);
-    black.fill(Qt::black);
-    EXPECT_EQ(shown, black);
+    // Black but for the pointer, which a late mouse position of the
+    // recording played before may still place.
+    const QRect pointer(scene()->mouseX() - 4, scene()->mouseY() - 4, 32, 32);
+    int lit = 0;
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x)
+            lit += !pointer.contains(x, y) && (shown.pixel(x, y) & 0xFFFFFF) != 0;
+    EXPECT_EQ(lit, 0);
 
     // A relative path: the folder is remembered absolute; a file that is not
     // there changes nothing.
