@@ -3,15 +3,10 @@
 
 #include "RecordReader.h"
 #include "RecordScan.h"
-#include "RecordScanner.h"
 
 #include <QBuffer>
-#include <QFile>
-#include <QTemporaryDir>
 
-#include <chrono>
 #include <random>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -253,33 +248,4 @@ TEST(RecordScanTest, TheRealEndTheLengthToShowAndWhetherTheRecordingEndsEarly)
     EXPECT_EQ(r.units, 0u);
     EXPECT_EQ(r.problem, QStringLiteral("cancelled"));
     EXPECT_FALSE(RecordScan::scanFile(QStringLiteral("/nonexistent/x.vro")).readable);
-}
-
-TEST(RecordScanTest, TheScannerHandsItsResultOverFromItsOwnThreadOnce)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("a.vro");
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(fileHeader(0) + unit(2, 0, "a") + unit(1, 7000, "b"));
-    f.close();
-
-    RecordScanner scanner;
-    std::atomic<int> calls{0};
-    std::atomic<quint64> end{0};
-    const auto caller = std::this_thread::get_id();
-    std::atomic<bool> elsewhere{false};
-    auto done = [&](const RecordScan::Result& r) {
-        end.store(r.shownDuration());
-        elsewhere.store(std::this_thread::get_id() != caller);
-        ++calls;
-    };
-    scanner.startScan(dir.filePath("missing.vro"), done); // replaced (or done) at once
-    scanner.startScan(path, done);
-    for (int i = 0; i < 500 && end.load() != 7000; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    scanner.cancel();
-    EXPECT_EQ(end.load(), 7000u) << "the header says 0: the real end";
-    EXPECT_LE(calls.load(), 2);
-    EXPECT_TRUE(elsewhere.load());
 }
