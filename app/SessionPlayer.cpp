@@ -716,6 +716,16 @@ void SessionPlayer::onBtnZoomClicked()
         calcNotFullscreenStretched();
 }
 
+bool SessionPlayer::skipIdle() const
+{
+    return m_player.skipIdle();
+}
+
+void SessionPlayer::setSkipIdle(bool on)
+{
+    m_player.setSkipIdle(on);
+}
+
 void SessionPlayer::onGoFullScreen()
 {
     if (!isFullScreen())

@@ -109,6 +109,8 @@ public:
     QString title() const { return m_title; }
     QString sessionId() const { return m_sessionId; }
     QString durationText() const { return m_durationText; }
+    // Whether idle stretches are skipped while playing (remembered).
+    bool skipIdle() const;
 
     FilePlayer& player() { return m_player; }
     DrawingScene* drawingScene() const { return m_drawingScene; }
@@ -157,6 +159,9 @@ public slots:
     // when the window is not already on that side.
     void onGoFullScreen();
     void onGoNormalScreen();
+    // Turns skipping idle stretches on or off and remembers the choice
+    // (the key K, the menu, the command line).
+    void setSkipIdle(bool on);
 
 protected:
     bool event(QEvent* e) override;

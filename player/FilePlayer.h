@@ -199,6 +199,13 @@ public:
     void setRequestedSpeed(int speed) { m_requestedSpeed.store(speed); }
     int getRequestedSpeed() const { return m_requestedSpeed.load(); }
 
+    // Skipping idle stretches while playing: every stretch longer than
+    // 3 s without a screen change, a pointer move or sound that the
+    // recording's activity shows is passed over by moving the play clock
+    // on. Any thread; takes effect at the next unit.
+    void setSkipIdle(bool on) { m_skipIdle.store(on); }
+    bool skipIdle() const { return m_skipIdle.load(); }
+
     // What the window shows of the opened recording (any thread).
     QString getDisplayName() const;
     QString getFileName() const;
@@ -380,6 +387,7 @@ private:
 
     // Commands from the window (GUI thread) to the player thread.
     std::atomic<int> m_requestedSpeed{1};
+    std::atomic<bool> m_skipIdle{false};
     // pause() stores when the pause began (GUI thread only); play() adds the
     // pause's length to m_pausedMs, which the player thread takes over into
     // the clock.
