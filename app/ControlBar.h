@@ -25,12 +25,13 @@ class QTimerEvent;
 //   onBtnPlayClicked(), onBtnDecSpeedClicked(), onBtnIncSpeedClicked(),
 //   onBtnBackwordClicked(), onBtnForwardClicked(), onBtnZoomClicked() or
 //   onBtnFullScreenClicked();
-// - a left press on the position bar calls the controller's
-//   setPlayerPos(unsigned long long seconds) through
+// - a left click on the position bar (press and release; a drag seeks
+//   where it is released, the press alone does nothing) calls the
+//   controller's setPlayerPos(unsigned long long seconds) through
 //   QMetaObject::invokeMethod, directly on the GUI thread. The controller
 //   must therefore declare setPlayerPos as a slot or Q_INVOKABLE.
-// A null controller leaves the buttons unconnected; the position press is
-// still consumed.
+// A null controller leaves the buttons unconnected; the position press and
+// release are still consumed.
 //
 // Fading: the bar fades in over 0.5 s when the mouse enters it and, 4 s after
 // the mouse has left it, fades out over 2 s, in 50 ms steps of its window
@@ -76,6 +77,11 @@ public:
     // on = the window is full screen.
     void setFullScreenActive(bool on);
 
+    // The position (s) that x on `bar` stands for: maximum * x / (width -
+    // 1), truncated and clamped to the bar's range. Clicks on the bar, the
+    // previews and the activity strip all use it.
+    static int positionAt(const QProgressBar* bar, int x);
+
     // The position bar's style sheet: green tiles, or red ones while an
     // index is built.
     static QString getProgbarStylesheet(bool indexing);
@@ -107,4 +113,5 @@ private:
     double m_opacity = 1.0;
     int m_fadeInMs = 500;
     int m_fadeOutMs = 2000;
+    bool m_scrubbing = false; // the left button went down on the position bar
 };

@@ -15,15 +15,19 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSettings>
 #include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
 
+#include "ActivityStrip.h"
 #include "ControlBar.h"
 #include "DrawingScene.h"
 #include "FileTypeAccess.h"
 #include "Log.h"
+#include "PositionPreview.h"
+#include "PreviewPopup.h"
 #include "Thread.h"
 
 namespace {
@@ -75,6 +79,19 @@ SessionPlayer::SessionPlayer(QWidget* parent)
     initPlayerPosition();
     setRenderHints(QPainter::SmoothPixmapTransform);
 
+    // The bar's previews float over the picture: a point of the bar maps
+    // through the bar's proxy in the scene to the viewport.
+    m_positionPreview = new PositionPreview(
+        m_player, m_controlBar->m_progressBar, viewport(),
+        [this](const QPoint& p) {
+            QGraphicsProxyWidget* proxy = m_drawingScene->controlBarProxy();
+            const QPoint inBar = m_controlBar->m_progressBar->mapTo(m_controlBar, p);
+            return proxy ? mapFromScene(proxy->mapToScene(QPointF(inBar))) : inBar;
+        },
+        this);
+    m_activityStrip = new ActivityStrip(m_player.activity(), m_controlBar->m_progressBar, this);
+    m_player.setSkipIdle(QSettings().value(QStringLiteral("skip_idle"), false).toBool());
+
     m_prompter.setReportReceiver(this);
     m_player.setPrompter(&m_prompter);
     m_player.setSessionPlayer(&m_bridge);
@@ -124,6 +141,8 @@ SessionPlayer::~SessionPlayer()
     m_prompter.setDelegate(nullptr);
     m_prompter.setUnattended(true);
     shutdownPlayer();
+    delete m_positionPreview;
+    m_positionPreview = nullptr;
     // Cleared before the deletes: tearing the scene down moves the scroll
     // bars, whose slot would otherwise reach a half-destroyed scene.
     ControlBar* bar = m_controlBar;
@@ -423,6 +442,11 @@ void SessionPlayer::keyPressEvent(QKeyEvent* e)
         break;
     case Qt::Key_Control:
         m_ctrlPressed = true;
+        break;
+    case Qt::Key_K:
+        setSkipIdle(!skipIdle());
+        m_drawingScene->showMessage(skipIdle() ? tr("Skipping idle stretches")
+                                               : tr("Playing idle stretches"));
         break;
     case Qt::Key_F11:
         if (m_ctrlPressed)
@@ -724,6 +748,7 @@ bool SessionPlayer::skipIdle() const
 void SessionPlayer::setSkipIdle(bool on)
 {
     m_player.setSkipIdle(on);
+    QSettings().setValue(QStringLiteral("skip_idle"), on);
 }
 
 void SessionPlayer::onGoFullScreen()

@@ -11,8 +11,10 @@
 #include "MessageBoxPrompter.h"
 #include "WindowBridge.h"
 
+class ActivityStrip;
 class ControlBar;
 class DrawingScene;
+class PositionPreview;
 class QCloseEvent;
 class QDragEnterEvent;
 class QDragLeaveEvent;
@@ -115,6 +117,8 @@ public:
     FilePlayer& player() { return m_player; }
     DrawingScene* drawingScene() const { return m_drawingScene; }
     ControlBar* controlBar() const { return m_controlBar; }
+    PositionPreview* positionPreview() const { return m_positionPreview; }
+    ActivityStrip* activityStrip() const { return m_activityStrip; }
 
     // The prompter the player uses (a MessageBoxPrompter of the window by
     // default); a test may put a scripted one in its place.
@@ -160,7 +164,7 @@ public slots:
     void onGoFullScreen();
     void onGoNormalScreen();
     // Turns skipping idle stretches on or off and remembers the choice
-    // (the key K, the menu, the command line).
+    // (setting "skip_idle"; the key K, the menu, the command line).
     void setSkipIdle(bool on);
 
 protected:
@@ -200,6 +204,10 @@ private:
 
     DrawingScene* m_drawingScene = nullptr; // owned
     ControlBar* m_controlBar = nullptr;     // owned (embedded in the scene)
+    // Previews over the position bar and the activity strip under it; the
+    // strip is a child of the control bar.
+    PositionPreview* m_positionPreview = nullptr; // owned
+    ActivityStrip* m_activityStrip = nullptr;
     FilePlayer m_player;
     QString m_title;
     QString m_sessionId;
