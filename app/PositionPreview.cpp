@@ -87,8 +87,10 @@ void PositionPreview::hover(int x)
         // The time at once; the picture of the last request stays until the
         // new one comes, unless there is none to make.
         m_maker.setSource(m_player.getFileName(), m_player.getIndexFileName());
-        m_popup->setContent(m_player.getIndexFileName().isEmpty() ? QImage() : m_popup->image(),
-                            text);
+        const bool indexed = !m_player.getIndexFileName().isEmpty();
+        if (!indexed)
+            m_pictureSeconds = -1;
+        m_popup->setContent(indexed ? m_popup->image() : QImage(), text);
         m_maker.request(seconds * 1000);
     }
     m_popup->showAt(top);
@@ -98,11 +100,13 @@ void PositionPreview::onPreviewReady(quint64 ms, quint64, const QImage& image)
 {
     if (!m_active || ms != m_seconds * 1000)
         return;
+    m_pictureSeconds = image.isNull() ? -1 : qint64(m_seconds);
     m_popup->setContent(image, SessionPlayer::sec2str(int(m_seconds)));
 }
 
 void PositionPreview::hidePopup()
 {
     m_active = false;
+    m_pictureSeconds = -1;
     m_popup->hide();
 }

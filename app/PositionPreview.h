@@ -42,6 +42,8 @@ public:
     PreviewPopup* popup() const { return m_popup; }
     // The time (s) under the pointer, shown or being made.
     quint64 hoveredSeconds() const { return m_seconds; }
+    // The time (s) whose picture the popup shows; -1 for none.
+    qint64 pictureSeconds() const { return m_pictureSeconds; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
@@ -59,6 +61,7 @@ private:
     Mapper m_toParent;
     PreviewMaker m_maker;
     quint64 m_seconds = 0;
+    qint64 m_pictureSeconds = -1;
     bool m_active = false;  // the popup is meant to show
     bool m_dragging = false; // the left button went down on the bar
 };

@@ -47,12 +47,11 @@ void ActivityMap::addScreen(quint64 ms, quint64 storedBytes)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
     Second* s = secondAt(ms);
-    if (!s)
+    if (!s || storedBytes <= kStillScreenBytes)
         return;
     const quint64 sum = quint64(s->screenBytes) + storedBytes;
     s->screenBytes = quint32(std::min<quint64>(sum, std::numeric_limits<quint32>::max()));
-    if (storedBytes > kStillScreenBytes)
-        markActive(ms);
+    markActive(ms);
 }
 
 void ActivityMap::addPointerMove(quint64 ms)

@@ -39,7 +39,7 @@ public:
 
     struct Second
     {
-        quint32 screenBytes = 0; // stored bytes of screen updates (saturating)
+        quint32 screenBytes = 0; // stored bytes of screen changes (saturating)
         qint8 soundDb = kNoSound; // the loudest 100 ms window, dBFS
         bool pointerMoved = false;
         bool damaged = false;
@@ -56,8 +56,8 @@ public:
     void clear();
 
     // ---- Writer (the scan's thread) ----
-    // A screen update of `storedBytes` at `ms`; a change when it is larger
-    // than kStillScreenBytes.
+    // A screen update of `storedBytes` at `ms`; only a change (larger than
+    // kStillScreenBytes) counts.
     void addScreen(quint64 ms, quint64 storedBytes);
     void addPointerMove(quint64 ms);
     // The RMS level of the 100 ms window `bin` (ms / kBinMs) in dBFS; heard
