@@ -8,6 +8,11 @@
 #include <QWheelEvent>
 #include <QWindow>
 
+#include <QDir>
+
+#include "IndexBuilder.h"
+#include "PositionPreview.h"
+#include "PreviewPopup.h"
 #include "RecordingWriter.h"
 #include "WindowTestSupport.h"
 
@@ -215,4 +220,66 @@ TEST_F(WindowManagerTest, ResizingWhileZoomedKeepsThePictureFitted)
         QCoreApplication::sendEvent(window->viewport(), &wheel);
         EXPECT_TRUE(showsPicture(picture));
     }
+}
+
+// A preview on hover as the X server shows it, over the picture under
+// openbox; the screen is written to screenshots/preview.png of the build.
+TEST_F(WindowManagerTest, PreviewOnHoverShowsOnTheScreen)
+{
+    const QString path = dir.filePath(QStringLiteral("preview.vro"));
+    {
+        RecordingWriter writer;
+        writer.open(path);
+        for (quint64 t = 0; t <= 40000; t += 5000) {
+            VideoFrame f = testFrame(1024, 640, int(t / 5000));
+            writer.writeScreenFrame(t, f);
+        }
+        writer.writeInfo(40000, "end");
+        writer.finish(40000);
+    }
+    IndexBuilder builder;
+    ASSERT_TRUE(builder.makeIndex(path, 10000));
+    ASSERT_TRUE(window->player().openFile(path));
+    window->setFileInfo();
+    ASSERT_TRUE(window->player().isIndexLoaded());
+    ASSERT_TRUE(waitFor([&] { return window->frameGeometry().size() != window->size() && isNormal(); }));
+
+    // The pointer over the bar at 25 s, as the view hands it to the bar.
+    QProgressBar* bar = window->controlBar()->m_progressBar;
+    const int x = (bar->width() - 1) * 25 / 40 + 1;
+    const QPoint inBar = bar->mapTo(window->controlBar(), QPoint(x, bar->height() / 2));
+    const QPoint p = window->mapFromScene(
+        window->drawingScene()->controlBarProxy()->mapToScene(QPointF(inBar)));
+    // The bar gets the move (the offscreen window tests bring it there
+    // through the view and the scene).
+    PositionPreview* preview = window->positionPreview();
+    QMouseEvent move(QEvent::MouseMove, QPointF(x, bar->height() / 2), QPointF(window->viewport()->mapToGlobal(p)),
+                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(bar, &move);
+    ASSERT_TRUE(waitFor([&] { return preview->pictureSeconds() == 25; }))
+        << preview->hoveredSeconds() << ' ' << preview->pictureSeconds();
+    PreviewPopup* popup = preview->popup();
+    ASSERT_TRUE(popup->isVisible());
+
+    // The popup's picture is on the screen where the popup is.
+    const QImage picture = popup->image();
+    const QPoint at = popup->mapToGlobal(
+        QPoint((popup->width() - picture.width()) / 2, PreviewPopup::kBorder));
+    QImage shot;
+    QString problem = QStringLiteral("never grabbed");
+    waitFor([&] {
+        shot = window->screen()->grabWindow(0).toImage();
+        problem.clear();
+        for (int y = 4; y < picture.height() && problem.isEmpty(); y += 16)
+            for (int px = 4; px < picture.width() && problem.isEmpty(); px += 16) {
+                const QRgb want = picture.pixel(px, y), got = shot.pixel(at + QPoint(px, y));
+                if (std::abs(qRed(want) - qRed(got)) > 24 || std::abs(qGreen(want) - qGreen(got)) > 24
+                    || std::abs(qBlue(want) - qBlue(got)) > 24)
+                    problem = QStringLiteral("differs at %1,%2").arg(px).arg(y);
+            }
+        return problem.isEmpty();
+    }, 5000);
+    QDir().mkpath(QStringLiteral(SP_SCREENSHOT_DIR));
+    EXPECT_TRUE(shot.save(QStringLiteral(SP_SCREENSHOT_DIR "/preview.png")));
+    EXPECT_TRUE(problem.isEmpty()) << problem.toStdString();
 }
