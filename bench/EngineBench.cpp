@@ -16,7 +16,9 @@
 #include <time.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <thread>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -32,7 +34,10 @@
 #include "IPrompter.h"
 #include "IndexBuilder.h"
 #include "IndexFile.h"
+#include "ActivityMap.h"
+#include "ActivityScan.h"
 #include "Playhead.h"
+#include "PreviewMaker.h"
 #include "RecordScan.h"
 #include "Seeking.h"
 
@@ -411,6 +416,164 @@ void BM_Play20x(benchmark::State& state)
     state.counters["cpu_ms_per_media_s"] = media > 0 ? cpu * 1000 / media : 0;
 }
 BENCHMARK(BM_Play20x)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// ---------------------------------------------------------------------------
+// What the window shows beside the position bar
+
+QString soundRecording()
+{
+    return QStringLiteral(SP_BENCH_DATA_DIR "/engine-60min-sound.vro");
+}
+
+bool ensureSoundRecording()
+{
+    app();
+    const QString path = soundRecording();
+    if (QFileInfo(path).size() >= 1000000)
+        return true;
+    std::fprintf(stderr, "making %s with sessiontool synth (a minute or two)...\n",
+                 path.toUtf8().constData());
+    QProcess synth;
+    synth.start(QStringLiteral(SESSIONTOOL_PATH),
+                {QStringLiteral("synth"), QStringLiteral("-o"), path, QStringLiteral("--seconds"),
+                 QString::number(kSeconds), QStringLiteral("--audio")});
+    return synth.waitForFinished(-1) && synth.exitCode() == 0;
+}
+
+// The walk that fills the activity overview (headers, control and audio
+// payloads, levels per 100 ms) over the hour with both sound streams, on the
+// calling thread, file in the page cache (the first of the iterations warms
+// it).
+void BM_ActivityScanWithSound(benchmark::State& state)
+{
+    if (!ensureSoundRecording()) {
+        state.SkipWithError("no recording");
+        return;
+    }
+    std::vector<double> cpu, wall;
+    ActivityMap map;
+    RecordScan::Result result;
+    for (auto _ : state) {
+        ActivityScan scan(map);
+        scan.begin();
+        const double w0 = wallSeconds(), c0 = threadCpuSeconds(pthread_self());
+        result = RecordScan::scanFile(soundRecording(), nullptr, &scan);
+        cpu.push_back((threadCpuSeconds(pthread_self()) - c0) * 1000);
+        wall.push_back((wallSeconds() - w0) * 1000);
+    }
+    if (!map.isComplete() || result.realEnd + 1000 < kDurationMs) {
+        state.SkipWithError("the walk did not reach the end");
+        return;
+    }
+    state.counters["units"] = double(result.units);
+    state.counters["median_ms"] = percentile(wall, 0.5);
+    state.counters["max_ms"] = percentile(wall, 1.0);
+    state.counters["cpu_median_ms"] = percentile(cpu, 0.5);
+    state.counters["idle_stretches"] = double(map.idleStretches().size());
+}
+BENCHMARK(BM_ActivityScanWithSound)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same as the player does it: from openFile() (the first screen shown
+// on the calling thread, the walk on the scanner's) until the overview is
+// complete; and how long the first picture took.
+void BM_ActivityFromOpen(benchmark::State& state)
+{
+    if (!ensureSoundRecording()) {
+        state.SkipWithError("no recording");
+        return;
+    }
+    std::vector<double> complete, firstPicture;
+    for (auto _ : state) {
+        HeadlessView view;
+        BenchPrompter prompter;
+        FilePlayer player;
+        player.setDrawingScene(&view);
+        player.setPrompter(&prompter);
+        const double w0 = wallSeconds();
+        if (!player.openFile(soundRecording())) {
+            state.SkipWithError("cannot open");
+            return;
+        }
+        firstPicture.push_back((wallSeconds() - w0) * 1000);
+        while (!player.activity().isComplete())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        complete.push_back((wallSeconds() - w0) * 1000);
+    }
+    state.counters["complete_median_ms"] = percentile(complete, 0.5);
+    state.counters["complete_max_ms"] = percentile(complete, 1.0);
+    state.counters["first_picture_median_ms"] = percentile(firstPicture, 0.5);
+}
+BENCHMARK(BM_ActivityFromOpen)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Hover to picture: a request for each of 100 random times over the hour,
+// the time from the request until previewReady carries its picture
+// (decoded on the maker's thread). Cold: the cache holds nothing (every
+// request decodes a key frame); warm: the default cache after one pass.
+// Then the cache with every key frame of the hour in it.
+void BM_PreviewLatency(benchmark::State& state)
+{
+    const bool warm = state.range(0) != 0;
+    if (!ensureRecording()) {
+        state.SkipWithError("no recording");
+        return;
+    }
+    const QString index = IndexFile::indexFileName(recording());
+    if (!QFile::exists(index)) {
+        IndexBuilder builder;
+        if (!builder.makeIndex(recording(), FilePlayer::kIndexInterval)) {
+            state.SkipWithError("no index");
+            return;
+        }
+    }
+    PreviewMaker maker;
+    std::atomic<quint64> answered{~quint64(0)};
+    std::atomic<double> answeredAt{0};
+    std::atomic<bool> picture{false};
+    QObject::connect(&maker, &PreviewMaker::previewReady, &maker,
+                     [&](quint64 ms, quint64, const QImage& image) {
+                         answeredAt.store(wallSeconds());
+                         picture.store(!image.isNull());
+                         answered.store(ms);
+                     }, Qt::DirectConnection);
+    maker.setSource(recording(), index);
+    maker.setCacheLimit(warm ? PreviewMaker::kDefaultCacheBytes : 0);
+    auto ask = [&](quint64 ms) {
+        const double t0 = wallSeconds();
+        maker.request(ms);
+        while (answered.load() != ms)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        answered.store(~quint64(0));
+        return (answeredAt.load() - t0) * 1000;
+    };
+    const std::vector<long long> targets = randomTargets();
+    std::vector<double> latency;
+    bool allPictures = true;
+    for (auto _ : state) {
+        if (warm)
+            for (long long t : targets)
+                ask(quint64(t));
+        for (long long t : targets) {
+            latency.push_back(ask(quint64(t)));
+            allPictures = allPictures && picture.load();
+        }
+    }
+    if (!allPictures) {
+        state.SkipWithError("a preview had no picture");
+        return;
+    }
+    state.counters["median_ms"] = percentile(latency, 0.5);
+    state.counters["p95_ms"] = percentile(latency, 0.95);
+    state.counters["max_ms"] = percentile(latency, 1.0);
+    // Every key frame of the hour in the default cache.
+    if (!warm) {
+        maker.setCacheLimit(PreviewMaker::kDefaultCacheBytes);
+        for (quint64 ms = 0; ms < quint64(kDurationMs); ms += FilePlayer::kIndexInterval)
+            ask(ms + 1);
+        state.counters["cache_pictures"] = maker.cacheCount();
+        state.counters["cache_MB"] = double(maker.cacheBytes()) / (1024.0 * 1024.0);
+    }
+}
+BENCHMARK(BM_PreviewLatency)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
