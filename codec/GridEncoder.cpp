@@ -8,6 +8,10 @@
 #include <stdexcept>
 #include <string>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 using namespace GridFormat;
 
 namespace {
@@ -27,6 +31,33 @@ bool sameBox(const unsigned int* __restrict a, const unsigned int* __restrict b,
     return acc == 0;
 }
 
+// Copies the 16 x 16 box at `b` (rows `stride` apart) over the packed box
+// `a` in one pass; true when `a` held those pixels already.
+bool copyIfDifferent(unsigned int* __restrict a, const unsigned int* __restrict b, int stride)
+{
+#if defined(__SSE2__)
+    __m128i acc = _mm_setzero_si128();
+    for (int r = 0; r < kBoxSize; ++r, a += kBoxSize, b += stride) {
+        __m128i* to = reinterpret_cast<__m128i*>(a);
+        const __m128i* from = reinterpret_cast<const __m128i*>(b);
+        for (int q = 0; q < 4; ++q) {
+            const __m128i v = _mm_loadu_si128(from + q);
+            acc = _mm_or_si128(acc, _mm_xor_si128(v, _mm_loadu_si128(to + q)));
+            _mm_storeu_si128(to + q, v);
+        }
+    }
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(acc, _mm_setzero_si128())) == 0xFFFF;
+#else
+    unsigned int acc = 0;
+    for (int r = 0; r < kBoxSize; ++r, a += kBoxSize, b += stride)
+        for (int c = 0; c < kBoxSize; ++c) {
+            acc |= a[c] ^ b[c];
+            a[c] = b[c];
+        }
+    return acc == 0;
+#endif
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -39,30 +70,95 @@ Box::Box()
 
 int Box::detectType()
 {
-    const unsigned int* px = m_frame.pixels();
+    return detectType(m_frame.pixels());
+}
+
+int Box::detectType(const unsigned int* px)
+{
     std::fill(m_colors, m_colors + 16, kOpaqueBlackInt);
+    auto photograph = [&]() {
+        m_colorCount = 17;
+        m_boxType = 6;
+        return m_boxType;
+    };
+
+#if defined(__SSE2__)
+    // Photographs show their seventeenth colour within the first rows: a
+    // short scan of them finds these boxes before any pass below.
+    {
+        unsigned int seen[16];
+        int count = 0;
+        unsigned int last = px[0] + 1;
+        for (int i = 0; i < 4 * kBoxSize; ++i) {
+            const unsigned int p = px[i];
+            if (p == last)
+                continue;
+            last = p;
+            int k = 0;
+            while (k < count && seen[k] != p)
+                ++k;
+            if (k == count) {
+                if (count == 16)
+                    return photograph();
+                seen[count++] = p;
+            }
+        }
+    }
+    // One pass per colour, in order of first appearance: the first pixel not
+    // yet placed gives the next colour, and all pixels from its group of 16
+    // on are compared with it, four at a time; the matches take its index.
+    std::memset(m_index, 0, sizeof m_index);
+    unsigned int placed[kBoxSize] = {}; // bit j of placed[g]: pixel 16 g + j
+    int count = 0;
+    for (int g = 0;;) {
+        while (g < kBoxSize && placed[g] == 0xFFFFu)
+            ++g;
+        if (g == kBoxSize)
+            break;
+        if (count == 16)
+            return photograph();
+        const unsigned int colour = px[g * kBoxSize + __builtin_ctz(~placed[g])];
+        m_colors[count] = static_cast<int>(colour);
+        const __m128i c = _mm_set1_epi32(static_cast<int>(colour));
+        const __m128i k = _mm_set1_epi8(static_cast<char>(count));
+        for (int h = g; h < kBoxSize; ++h) {
+            const __m128i* row = reinterpret_cast<const __m128i*>(px + h * kBoxSize);
+            const __m128i m0 = _mm_cmpeq_epi32(_mm_loadu_si128(row), c);
+            const __m128i m1 = _mm_cmpeq_epi32(_mm_loadu_si128(row + 1), c);
+            const __m128i m2 = _mm_cmpeq_epi32(_mm_loadu_si128(row + 2), c);
+            const __m128i m3 = _mm_cmpeq_epi32(_mm_loadu_si128(row + 3), c);
+            const __m128i bytes =
+                _mm_packs_epi16(_mm_packs_epi32(m0, m1), _mm_packs_epi32(m2, m3));
+            placed[h] |= static_cast<unsigned int>(_mm_movemask_epi8(bytes));
+            __m128i* index = reinterpret_cast<__m128i*>(m_index + h * kBoxSize);
+            _mm_storeu_si128(index, _mm_or_si128(_mm_loadu_si128(index), _mm_and_si128(bytes, k)));
+        }
+        ++count;
+    }
+#else
     unsigned int colors[16];
     int count = 0;
     unsigned int last = 0;
+    unsigned char lastIndex = 0;
     for (int i = 0; i < kBoxPixels; ++i) {
         const unsigned int p = px[i];
-        if (count > 0 && p == last)
-            continue;
-        int k = 0;
-        while (k < count && colors[k] != p)
-            ++k;
-        if (k == count) {
-            if (count == 16) {
-                m_colorCount = 17;
-                m_boxType = 6;
-                return m_boxType;
+        if (count == 0 || p != last) {
+            int k = 0;
+            while (k < count && colors[k] != p)
+                ++k;
+            if (k == count) {
+                if (count == 16)
+                    return photograph();
+                colors[count++] = p;
             }
-            colors[count++] = p;
+            last = p;
+            lastIndex = static_cast<unsigned char>(k);
         }
-        last = p;
+        m_index[i] = lastIndex;
     }
     for (int k = 0; k < count; ++k)
         m_colors[k] = static_cast<int>(colors[k]);
+#endif
     m_colorCount = count;
     m_boxType = count <= 1 ? 1 : count == 2 ? 2 : count <= 4 ? 3 : count <= 8 ? 4 : 5;
     return m_boxType;
@@ -224,26 +320,25 @@ bool GridEncoder::classifyWithStore(Box& box, const unsigned int* src, int strid
         return true;
     }
     unsigned int* mine = f->pixels();
-    const bool same = (knownSame && s->valid) || sameBox(mine, src, stride);
+    // The box's pixels go into the map as they are compared: a box handed
+    // to this function has mostly changed.
+    const bool same = (knownSame && s->valid) || copyIfDifferent(mine, src, stride);
     if (same && !s->zeroed)
         return false;
-    if (!same) {
-        for (int r = 0; r < kBoxSize; ++r)
-            std::memcpy(mine + r * kBoxSize, src + static_cast<size_t>(r) * stride, rowBytes);
+    if (!same)
         s->valid = false;
-    }
     const bool wasZero = s->zeroed;
     s->zeroed = false;
-    if (s->valid) {
+    if (s->valid && (s->type == 1 || s->bytes.count() > 0)) {
         box.m_boxType = s->type;
         std::copy(s->colors, s->colors + 16, box.m_colors);
         box.m_colorCount = s->colorCount;
-        // Not coded yet (a write that failed): the writer needs the pixels.
-        if (s->type >= 2 && s->bytes.count() == 0)
-            copyToBox(mine, kBoxSize);
     } else {
-        copyToBox(src, stride);
-        box.detectType();
+        // Classified from the map's copy; the JPEG coder takes the pixels
+        // from the box, the bitmap writer only the colours and indices.
+        box.detectType(mine);
+        if (box.m_boxType == 6)
+            copyToBox(mine, kBoxSize);
         s->valid = true;
         s->type = box.m_boxType;
         std::copy(box.m_colors, box.m_colors + 16, s->colors);
@@ -572,24 +667,7 @@ void GridEncoder::writeBitmapCode(const Box& box, int type, unsigned char* code)
 {
     const int n = kBitmapColors[type];
     const int bits = type - 1;
-
-    // Palette index of every pixel (position of its colour in m_colors); runs
-    // of one colour are common, so the last match is tried first.
-    unsigned char index[kBoxPixels];
-    const unsigned int* px = box.m_frame.pixels();
-    unsigned int lastColor = static_cast<unsigned int>(box.m_colors[0]);
-    unsigned char lastIndex = 0;
-    for (int i = 0; i < kBoxPixels; ++i) {
-        const unsigned int p = px[i];
-        if (p != lastColor) {
-            int k = 0;
-            while (k < n - 1 && static_cast<unsigned int>(box.m_colors[k]) != p)
-                ++k;
-            lastColor = p;
-            lastIndex = static_cast<unsigned char>(k);
-        }
-        index[i] = lastIndex;
-    }
+    const unsigned char* index = box.m_index; // from detectType
 
     unsigned char* out = code;
     *out++ = static_cast<unsigned char>(type);
@@ -598,12 +676,23 @@ void GridEncoder::writeBitmapCode(const Box& box, int type, unsigned char* code)
 
     switch (bits) {
     case 1:
+#if defined(__SSE2__)
+        // Bit j of a byte is pixel j: the sign bits of "index != 0".
+        for (int i = 0; i < kBoxPixels; i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(index + i));
+            const unsigned int set = ~static_cast<unsigned int>(
+                _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
+            *out++ = static_cast<unsigned char>(set);
+            *out++ = static_cast<unsigned char>(set >> 8);
+        }
+#else
         for (int i = 0; i < kBoxPixels; i += 8) {
             unsigned b = 0;
             for (int j = 0; j < 8; ++j)
                 b |= unsigned(index[i + j] != 0) << j;
             *out++ = static_cast<unsigned char>(b);
         }
+#endif
         break;
     case 2:
         for (int i = 0; i < kBoxPixels; i += 4)

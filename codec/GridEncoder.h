@@ -18,14 +18,18 @@ public:
     // 1 for one colour, 2 for two, 3 for up to four, 4 for up to eight, 5 for
     // up to sixteen; at the seventeenth distinct colour the scan stops with 6
     // (JPEG) and the colour list is not kept. Colours are compared as whole
-    // 32-bit values. Returns the type.
+    // 32-bit values. For types 1 to 5 m_index receives each pixel's position
+    // in m_colors. Returns the type. The second form classifies the 256
+    // pixels at `pixels` (rows of 16) instead of m_frame's.
     int detectType();
+    int detectType(const unsigned int* pixels);
 
     VideoFrame m_frame;  // the box's pixels, 16 x 16
     int m_boxType = 0;   // 0 unchanged, 1..5 palette kinds, 6 JPEG
     int m_colors[16];    // distinct colours in order of first appearance;
                          // entries past the count hold 0xFF000000
     int m_colorCount = 0;
+    unsigned char m_index[256]; // colour of each pixel (types 1 to 5)
     int m_column = 0;
     int m_row = 0;
     int m_left = 0;      // screen rectangle, right and bottom inclusive
