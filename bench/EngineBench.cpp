@@ -361,6 +361,74 @@ void BM_IndexBuild(benchmark::State& state)
 }
 BENCHMARK(BM_IndexBuild)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
+// The key frames of the index just built, decompressed once and compressed
+// again by zlib (first argument 0) or libdeflate (1) at the level of the
+// second argument: the CPU time of compressing them all and their total
+// size against zlib's default level, which the index used before.
+void BM_KeyFrameCompression(benchmark::State& state)
+{
+    QFile index(IndexFile::indexFileName(recording()));
+    IndexFileHeader header;
+    Array<IndexEntryPoint, int> table;
+    if (!index.open(QIODevice::ReadOnly) || !IndexFile::load(index, header, table)) {
+        state.SkipWithError("run BM_IndexBuild first");
+        return;
+    }
+    std::vector<std::vector<unsigned char>> frames;
+    Array<unsigned char, int> packed, plain, out;
+    for (int i = 0; i < table.count(); ++i) {
+        IndexFile::KeyFrame kf;
+        if (!IndexFile::readKeyFrame(index, table[i], header.m_flags, packed, plain, kf)) {
+            state.SkipWithError("unreadable key frame");
+            return;
+        }
+        frames.emplace_back(kf.data, kf.data + kf.length);
+    }
+    const bool fast = state.range(0) == 1;
+    const int level = static_cast<int>(state.range(1));
+    auto compressAll = [&](double& bytes) {
+        bytes = 0;
+        for (const auto& f : frames) {
+            const bool ok = fast ? Zip::zipBufferFast(f.data(), int(f.size()), out, level)
+                                 : Zip::zipBuffer(f.data(), int(f.size()), out, level);
+            if (!ok)
+                return false;
+            bytes += out.count();
+        }
+        return true;
+    };
+    double reference = 0, bytes = 0, plainBytes = 0;
+    for (const auto& f : frames)
+        plainBytes += double(f.size());
+    if (!compressAll(bytes))
+        state.SkipWithError("compression failed");
+    for (const auto& f : frames) {
+        Zip::zipBuffer(f.data(), int(f.size()), out, Zip::COMPRESSION_DEFAULT);
+        reference += out.count();
+    }
+    double cpu = 0;
+    for (auto _ : state) {
+        const double c0 = threadCpuSeconds(pthread_self());
+        compressAll(bytes);
+        cpu = threadCpuSeconds(pthread_self()) - c0;
+    }
+    state.counters["cpu_s"] = cpu;
+    state.counters["plain_MB"] = plainBytes / 1e6;
+    state.counters["packed_MB"] = bytes / 1e6;
+    state.counters["size_vs_zlib_default"] = bytes / reference;
+}
+BENCHMARK(BM_KeyFrameCompression)
+    ->ArgNames({"libdeflate", "level"})
+    ->Args({0, 6})
+    ->Args({0, 1})
+    ->Args({1, 1})
+    ->Args({1, 2})
+    ->Args({1, 4})
+    ->Args({1, 6})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+
 // The random targets on the recording with its index, or on its twin without.
 void seekRandomTargets(benchmark::State& state, bool indexed)
 {

@@ -71,13 +71,20 @@ void IndexBuilder::onScreenDimension(int width, int height)
 void IndexBuilder::onBoxDecoded(VideoFrame* box, int x, int y, int width, int height)
 {
     m_frame.onBoxDecoded(box, x, y, width, height);
-    // Every box of the frame the rectangle touches (the frame clips it).
+    constexpr int b = GridFormat::kBoxSize;
+    // The decoder's boxes lie on the grid: one mark.
+    if (box && x >= 0 && y >= 0 && x % b == 0 && y % b == 0 && x < m_frame.width()
+        && y < m_frame.height() && width > 0 && height > 0 && width <= b && height <= b) {
+        m_painted[y / b * m_columns + x / b] = 1;
+        return;
+    }
+    // Any other rectangle: every box of the frame it touches (the frame
+    // clips it).
     const long long x0 = std::max(0, x), y0 = std::max(0, y);
     const long long x1 = std::min<long long>(static_cast<long long>(x) + width, m_frame.width());
     const long long y1 = std::min<long long>(static_cast<long long>(y) + height, m_frame.height());
     if (!box || x0 >= x1 || y0 >= y1)
         return;
-    constexpr int b = GridFormat::kBoxSize;
     for (long long row = y0 / b; row <= (y1 - 1) / b; ++row)
         for (long long column = x0 / b; column <= (x1 - 1) / b; ++column)
             m_painted[static_cast<int>(row * m_columns + column)] = 1;

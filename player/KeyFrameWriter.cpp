@@ -81,8 +81,7 @@ void KeyFrameWriter::stopThread(bool discard)
 
 bool KeyFrameWriter::failed() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_failed;
+    return m_failedFlag.load();
 }
 
 QString KeyFrameWriter::failure() const
@@ -118,6 +117,7 @@ void KeyFrameWriter::run()
             m_free.push_back(k);
             if (!failure.isEmpty()) {
                 m_failed = true;
+                m_failedFlag.store(true);
                 m_failure = QStringLiteral("key frame %1: %2").arg(m_written).arg(failure);
             }
         }

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -110,6 +111,9 @@ private:
     bool m_discard = false;         // drop what is in hand
     bool m_failed = false;
     bool m_started = false;
+    // m_failed for the building thread's poll once per unit, without the
+    // lock; written under it.
+    std::atomic<bool> m_failedFlag{false};
     QString m_failure;
 
     // The writer thread's own (the building thread reads m_entries after
