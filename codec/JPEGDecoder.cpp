@@ -251,6 +251,22 @@ void JPEGDecoder::decodeRaw(const unsigned char* data, int length, Array<int, in
     }
 }
 
+bool JPEGDecoder::decodeRaw(const unsigned char* data, int length, int* out, int capacity)
+{
+    m_lastError.clear();
+    m_damaged = false;
+    try {
+        if (!m_rawValid)
+            onError("Invalid raw image size");
+        if (!out || static_cast<long long>(m_raw.width) * m_raw.height > capacity)
+            onError("The raw image does not fit the output");
+        decodeScan(m_raw, data, length, out);
+        return true;
+    } catch (const DecoderException&) {
+        return false;
+    }
+}
+
 void JPEGDecoder::decode(const unsigned char* data, int length, Array<int, int>& out)
 {
     m_lastError.clear();

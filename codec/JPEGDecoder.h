@@ -99,6 +99,10 @@ public:
 
     // Never reads past data + length; on any error `out` is left unchanged.
     void decodeRaw(const unsigned char* data, int length, Array<int, int>& out);
+    // The same into `out`, which holds `capacity` pixels: refused (false,
+    // nothing written) when the raw image does not fit. Every pixel of the
+    // image is written, with an alpha of 0xFF.
+    bool decodeRaw(const unsigned char* data, int length, int* out, int capacity);
     // A whole JFIF stream. Its tables and sizes are used for this call only;
     // the raw-mode parameters stay as they were.
     void decode(const unsigned char* data, int length, Array<int, int>& out);
