@@ -88,8 +88,6 @@ using namespace JpegTables;
 
 namespace {
 
-constexpr int kFastBits = 9;
-
 // Baseline 8-bit JPEG never needs more: DC differences fit 11 bits, AC
 // values 10. Larger sizes only come from corrupt or hostile data.
 constexpr int kMaxDcSize = 11;
