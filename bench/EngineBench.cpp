@@ -1,7 +1,8 @@
-// The playback engine on a one-hour 1920 x 1080 demo recording: building its
-// index side by side with a straight decode of the same hour, seeking with
-// and without the index (the seek's own work, without the play loop's
-// polling), and the player thread's load at 20x.
+// The playback engine on a one-hour 1920 x 1080 demo recording: the walk over
+// its unit headers that finds its real end, building its index side by side
+// with a straight decode of the same hour, seeking with and without the index
+// (the seek's own work, without the play loop's polling), and the player
+// thread's load at 20x.
 //
 // The recording is made once by `sessiontool synth` in the build folder
 // (bench/engine-60min-1080p.vro, about 230 MB); the index build writes its
@@ -36,6 +37,7 @@
 #include "IndexFile.h"
 #include "Playhead.h"
 #include "RecordReader.h"
+#include "RecordScan.h"
 #include "ScreenFrame.h"
 #include "Seeking.h"
 #include "UnitDispatch.h"
@@ -159,6 +161,7 @@ public:
 public slots:
     void onPlayerStatus(int status) { state = status; }
     void onPlayerPositionChanged(quint64 seconds) { position = seconds; }
+    void onPlayerDurationChanged(quint64) {}
     void onInvalidFileFormat() {}
 };
 
@@ -237,6 +240,62 @@ void report(benchmark::State& state, const SeekTimes& t)
     state.counters["cpu_p95_ms"] = percentile(t.cpu, 0.95);
 }
 
+// The walk over the unit headers that finds the real end of a recording,
+// which the player makes when a file opens; with the file in the page cache
+// (one walk first), as it is when the player has just read its first screen.
+void headerScan(benchmark::State& state, const QString& path)
+{
+    RecordScan::Result result = RecordScan::scanFile(path);
+    std::vector<double> wall, cpu;
+    for (auto _ : state) {
+        const double w0 = wallSeconds(), c0 = threadCpuSeconds(pthread_self());
+        result = RecordScan::scanFile(path);
+        cpu.push_back((threadCpuSeconds(pthread_self()) - c0) * 1000);
+        wall.push_back((wallSeconds() - w0) * 1000);
+    }
+    if (!result.readable || result.realEnd + 1000 < kDurationMs) {
+        state.SkipWithError("the walk did not reach the end");
+        return;
+    }
+    state.counters["units"] = double(result.units);
+    state.counters["median_ms"] = percentile(wall, 0.5);
+    state.counters["max_ms"] = percentile(wall, 1.0);
+    state.counters["cpu_median_ms"] = percentile(cpu, 0.5);
+}
+
+void BM_HeaderScan(benchmark::State& state)
+{
+    if (!ensureRecording()) {
+        state.SkipWithError("no recording");
+        return;
+    }
+    headerScan(state, recording());
+}
+BENCHMARK(BM_HeaderScan)->Iterations(10)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same walk over an hour with both sound streams: three times the units
+// (a 1 GB recording, made on the first run).
+void BM_HeaderScanWithSound(benchmark::State& state)
+{
+    app();
+    const QString path = QStringLiteral(SP_BENCH_DATA_DIR "/engine-60min-sound.vro");
+    if (QFileInfo(path).size() < 1000000) {
+        std::fprintf(stderr, "making %s with sessiontool synth (a minute or two)...\n",
+                     path.toUtf8().constData());
+        QProcess synth;
+        synth.start(QStringLiteral(SESSIONTOOL_PATH),
+                    {QStringLiteral("synth"), QStringLiteral("-o"), path, QStringLiteral("--seconds"),
+                     QString::number(kSeconds), QStringLiteral("--audio")});
+        if (!synth.waitForFinished(-1) || synth.exitCode() != 0) {
+            state.SkipWithError("no recording");
+            return;
+        }
+    }
+    headerScan(state, path);
+}
+BENCHMARK(BM_HeaderScanWithSound)->Iterations(10)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+
 // Every screen unit of the recording decoded into a screen, as sessiontool
 // frame rebuilds the last second without an index: the work an index build
 // cannot avoid.
@@ -256,12 +315,21 @@ bool straightDecode(const QString& path)
     bool started = false;
     try {
         reader.readFileHeader(header);
-        while (reader.readUnitHeader(unit) == RecordReader::Unit && unit.isValid()) {
+        for (;;) {
+            // Damage is passed over, as the player and the index build do.
+            const RecordReader::Result r = reader.readUnitHeader(unit);
+            if (r == RecordReader::Damaged)
+                continue;
+            if (r != RecordReader::Unit)
+                break;
             if (unit.kind() != RecordUnitHeader::KIND_SCREEN) {
                 reader.skipPayload(unit);
                 continue;
             }
-            if (reader.readPayload(unit, payload, packed) != RecordReader::Unit)
+            const RecordReader::Result p = reader.readPayload(unit, payload, packed);
+            if (p == RecordReader::Damaged)
+                continue;
+            if (p != RecordReader::Unit)
                 break;
             UnitDispatch::processScreenUnit(payload.data(), payload.count(), decoder, nullptr,
                                             started);

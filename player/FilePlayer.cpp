@@ -34,6 +34,7 @@ bool isPlaybackState(int state)
 FilePlayer::FilePlayer()
 {
     m_indexBuilder = new IndexBuilder();
+    m_playhead.setDamageHandler([this](const RecordReader::Damage& d) { reportDamage(d); });
     // Direct: the slots write the samples on the player thread while the
     // payload buffer is still valid.
     connect(this, SIGNAL(playCapSamples(byte*,int)), this, SLOT(onPlayCapSamples(byte*,int)),
@@ -44,6 +45,7 @@ FilePlayer::FilePlayer()
 
 FilePlayer::~FilePlayer()
 {
+    m_scanner.cancel();
     {
         std::lock_guard<std::mutex> lock(m_playbackMutex);
         closeFiles();
@@ -70,6 +72,8 @@ void FilePlayer::setSessionPlayer(IPlayerWindow* window)
                 Qt::UniqueConnection);
         connect(this, SIGNAL(playerPositionChanged(quint64)), receiver,
                 SLOT(onPlayerPositionChanged(quint64)), Qt::UniqueConnection);
+        connect(this, SIGNAL(playerDurationChanged(quint64)), receiver,
+                SLOT(onPlayerDurationChanged(quint64)), Qt::UniqueConnection);
         connect(this, SIGNAL(invalidFileFormat()), receiver, SLOT(onInvalidFileFormat()),
                 Qt::UniqueConnection);
     }
@@ -295,6 +299,9 @@ void FilePlayer::seek(long long seconds, int mode)
     long long target = seconds * 1000;
     if (mode == SEEK_RELATIVE)
         target += static_cast<long long>(m_screenTime.load());
+    // Past the real end is the end: the last unit, at once.
+    if (m_extentKnown.load())
+        target = std::min(target, static_cast<long long>(m_realEnd.load()));
     m_seekCancel.store(false);
     m_seekTarget.store(std::max(target, 0LL));
     m_seekMode.store(mode);

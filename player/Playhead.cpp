@@ -2,6 +2,7 @@
 
 #include "Exception.h"
 #include "IPlayerView.h"
+#include "Log.h"
 
 namespace {
 
@@ -55,10 +56,22 @@ void Playhead::restart()
 
 bool Playhead::readUnit()
 {
-    const RecordReader::Result r = m_reader.readUnit(m_unit, m_payload, m_packed);
-    if (r == RecordReader::NotOpen)
-        throw 1;
-    return r == RecordReader::Unit;
+    for (;;) {
+        const RecordReader::Result r = m_reader.readUnit(m_unit, m_payload, m_packed);
+        if (r == RecordReader::NotOpen)
+            throw 1;
+        if (r != RecordReader::Damaged)
+            return r == RecordReader::Unit;
+        const RecordReader::Damage& d = m_reader.damage();
+        logWarning3("Damaged part passed over: offsets %1 to %2, %3",
+                    QByteArray::number(d.from).constData(),
+                    d.toEnd ? "the end" : QByteArray::number(d.to).constData(),
+                    d.what().toUtf8().constData());
+        if (d.toEnd)
+            throw IncorrectFormatException();
+        if (m_onDamage)
+            m_onDamage(d);
+    }
 }
 
 UnitDispatch::ScreenStep Playhead::applyScreenUnit()
