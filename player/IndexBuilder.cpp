@@ -329,6 +329,9 @@ bool IndexBuilder::doWork()
         return false;
     if (!writer.finish())
         throwWriterFailure(writer);
+    // A cancel that came while the last key frames were written holds too.
+    if (m_cancel.load())
+        return false;
 
     emit idxPositionChanged(lastTime / 1000);
 

@@ -164,8 +164,9 @@ TEST_F(IndexBuilderTest, EachKeyFrameIsTheFreshEncodeOfTheScreenAfterItsUnit)
 TEST_F(IndexBuilderTest, AFailureOrACancelWhileTheWriterWorksLeavesNoIndex)
 {
     // An old index goes too. The second thread's hook runs before each key
-    // frame is encoded; the building thread stops while the writer is held
-    // there (a damaged payload no longer stops a build: it is passed over).
+    // frame is encoded. The cancel comes from there, so it reaches the
+    // building thread wherever it is: reading, waiting for a free key frame,
+    // or waiting for the writer to finish.
     const QString p = write("sound.vro", 60000, screenUnits(48, 32, 500, 60000));
     const struct {
         const char* what;
@@ -180,10 +181,8 @@ TEST_F(IndexBuilderTest, AFailureOrACancelWhileTheWriterWorksLeavesNoIndex)
          "cannot write the index: key frame 1: planted"},
         {"a cancel while the writer works",
          [this](int n) {
-             if (n == 1) {
+             if (n == 1)
                  builder.cancel();
-                 EXPECT_TRUE(waitForStopRequest(10000));
-             }
          },
          "cancelled"},
     };
