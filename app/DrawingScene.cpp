@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPolygonF>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +19,7 @@
 DrawingScene::DrawingScene(SessionPlayer* view, QObject* parent)
     : QGraphicsScene(parent)
     , m_font(QStringLiteral("Verdana"), 60)
+    , m_messageFont(QStringLiteral("Verdana"), 14, QFont::Bold)
     , m_sessionPlayer(view)
 {
     m_defaultCursor.load(QStringLiteral(":/images/cursor_pointer.png"), "PNG");
@@ -111,6 +113,25 @@ QString DrawingScene::infoText() const
 {
     std::lock_guard<std::mutex> lock(m_textMutex);
     return m_infoText;
+}
+
+void DrawingScene::showMessage(const QString& text)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_textMutex);
+        m_message = text;
+        m_messageUntil = QDeadlineTimer(kMessageMs);
+    }
+    redraw();
+    // The repaint that takes it away again; a newer message's own timer
+    // keeps it up.
+    onGuiThread([this]() { QTimer::singleShot(kMessageMs + 10, this, [this]() { redraw(); }); });
+}
+
+QString DrawingScene::message() const
+{
+    std::lock_guard<std::mutex> lock(m_textMutex);
+    return m_messageUntil.hasExpired() ? QString() : m_message;
 }
 
 void DrawingScene::onMousePos(int x, int y, unsigned long cursorId, bool)
@@ -401,6 +422,7 @@ void DrawingScene::drawBackground(QPainter* painter, const QRectF& rect)
     painter->drawPixmap(0, 0, m_stretched.load() ? m_stretchedPixmap : m_pixmap);
     drawMouse(painter);
     drawInfoText(painter);
+    drawMessage(painter);
 }
 
 void DrawingScene::drawMouse(QPainter* painter)
@@ -463,6 +485,34 @@ void DrawingScene::drawInfoText(QPainter* painter)
     painter->setRenderHint(QPainter::TextAntialiasing, true);
     painter->setPen(QColor(132, 2, 4, 255));
     painter->setFont(m_font);
+    painter->drawText(textRect, 0, text);
+    painter->restore();
+}
+
+void DrawingScene::drawMessage(QPainter* painter)
+{
+    const QString text = message();
+    if (text.isEmpty() || !m_sessionPlayer)
+        return;
+    const QWidget* viewport = m_sessionPlayer->viewport();
+    const QRectF visible =
+        m_sessionPlayer->mapToScene(QRect(0, 0, viewport->width(), viewport->height()))
+            .boundingRect();
+    const QFontMetrics metrics(m_messageFont);
+    const QRect textRect(static_cast<int>(visible.x()) + kMessageMargin + kMessagePadding,
+                         static_cast<int>(visible.y()) + kMessageMargin + kMessagePadding,
+                         metrics.horizontalAdvance(text), metrics.height());
+    const QRect box = textRect.adjusted(-kMessagePadding, -kMessagePadding, kMessagePadding,
+                                        kMessagePadding);
+
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing, true);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(QColor(0, 0, 0, 180));
+    painter->drawRoundedRect(box, 6, 6);
+    painter->setRenderHint(QPainter::TextAntialiasing, true);
+    painter->setPen(QColor(255, 255, 255));
+    painter->setFont(m_messageFont);
     painter->drawText(textRect, 0, text);
     painter->restore();
 }

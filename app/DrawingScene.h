@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDeadlineTimer>
 #include <QFont>
 #include <QGraphicsScene>
 #include <QImage>
@@ -20,9 +21,12 @@ class QPainter;
 class SessionPlayer;
 
 // The scene the main window shows: the remote screen, the presenter's
-// pointer and a centred information text ("PAUSE", "STOPPED", "The End"),
-// all painted in drawBackground(), with the control bar floating over them
-// as the scene's only item.
+// pointer, a centred information text ("PAUSE", "STOPPED", "The End") and an
+// on-screen message at the top left that goes after kMessageMs (a brief
+// notice such as "Damaged part skipped (0:16–0:21)": light text on a dark
+// box, readable on any picture, apart from the information band), all
+// painted in drawBackground(), with the control bar floating over them as
+// the scene's only item.
 //
 // Threads. The player drives the scene through IPlayerView on the player
 // thread (and on the GUI thread while it opens a recording); painting, the
@@ -30,8 +34,9 @@ class SessionPlayer;
 // - m_frame (the scene's copy of the remote screen) and m_hasNewBoxes are
 //   guarded by m_frameMutex: the player thread resizes, clears and copies
 //   boxes into the frame, the GUI thread turns it into a pixmap.
-// - m_infoText is guarded by m_textMutex (written by the player thread's
-//   status texts, read by the paint).
+// - m_infoText, m_message and m_messageUntil are guarded by m_textMutex
+//   (written by the player thread's status texts and messages, read by the
+//   paint).
 // - The flags shared between the threads are atomics; each says who writes it.
 // - Nothing the player thread calls touches the scene's items or the window
 //   directly: repaint requests, the mouse position (redrawMouse) and the
@@ -56,6 +61,12 @@ public:
     // described.
     static constexpr int kDefaultHotX = 2;
     static constexpr int kDefaultHotY = 2;
+    // How long an on-screen message stays.
+    static constexpr int kMessageMs = 2000;
+    // Its distance from the top-left corner of the visible picture, and the
+    // room around its text.
+    static constexpr int kMessageMargin = 12;
+    static constexpr int kMessagePadding = 8;
 
     DrawingScene(SessionPlayer* view, QObject* parent);
     ~DrawingScene() override;
@@ -91,6 +102,10 @@ public:
     void getImageSize(int& width, int& height) override;
     void clearScreen() override;
     void setScreenPixels(const unsigned int* pixels, int width, int height) override;
+    void showMessage(const QString& text) override;
+
+    // The on-screen message while it is shown, else empty (any thread).
+    QString message() const;
 
     // Window side (GUI thread).
     // A black picture of the frame's size, the text and cursors cleared: the
@@ -119,6 +134,7 @@ public:
     void updateImage();
     void drawMouse(QPainter* painter);
     void drawInfoText(QPainter* painter);
+    void drawMessage(QPainter* painter);
 
 signals:
     void redrawMouse(int x, int y, int cursorId);
@@ -152,7 +168,10 @@ private:
     QPixmap m_stretchedPixmap;               // GUI thread
     mutable std::mutex m_textMutex;
     QString m_infoText;                      // guarded by m_textMutex
+    QString m_message;                       // guarded by m_textMutex
+    QDeadlineTimer m_messageUntil;           // guarded by m_textMutex
     QFont m_font;
+    QFont m_messageFont;
     CursorsEngine m_cursors;                 // has its own lock
     SessionPlayer* m_sessionPlayer;
     QImage m_defaultCursor;

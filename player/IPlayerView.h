@@ -21,4 +21,9 @@ public:
     virtual void clearScreen() = 0;
     // Copies width x height raw pixels into the screen frame (under the lock).
     virtual void setScreenPixels(const unsigned int* pixels, int width, int height) = 0;
+    // A brief notice shown over the picture for a couple of seconds, apart
+    // from the status texts ("Damaged part skipped (0:16–0:21)"); a new one
+    // replaces the one shown. Any thread. Views that show no picture ignore
+    // it.
+    virtual void showMessage(const QString& text) { (void)text; }
 };

@@ -133,6 +133,33 @@ TEST_F(DrawingSceneTest, PauseTextOnAWhiteBand)
     EXPECT_EQ(render(320, 240), before);
 }
 
+TEST_F(DrawingSceneTest, AMessageOnADarkBoxTopLeftGoesAfterTwoSeconds)
+{
+    openPicture(320, 240);
+    const QImage before = render(320, 240);
+    const QString text = QStringLiteral("Damaged part skipped (0:16\u20130:21)");
+    std::thread([&] { scene()->showMessage(text); }).join();
+    EXPECT_EQ(scene()->message(), text);
+    EXPECT_TRUE(scene()->infoText().isEmpty()) << "not the information band";
+    const QImage shown = render(320, 240);
+
+    // The box starts at the margin and darkens what lies under it; its text
+    // is light; the rest of the picture is untouched.
+    const int edge = DrawingScene::kMessageMargin;
+    EXPECT_EQ(shown.pixel(edge - 1, edge + 10), before.pixel(edge - 1, edge + 10));
+    const QRgb under = before.pixel(edge + 2, edge + 10), over = shown.pixel(edge + 2, edge + 10);
+    EXPECT_LT(qGray(over), qGray(under) / 2 + 2);
+    int light = 0;
+    for (int y = edge; y < edge + 40; ++y)
+        for (int x = edge; x < 200; ++x)
+            light += qGray(shown.pixel(x, y)) > 200;
+    EXPECT_GT(light, 20);
+    EXPECT_EQ(shown.pixel(300, 200), before.pixel(300, 200));
+
+    EXPECT_TRUE(waitFor([&] { return scene()->message().isEmpty(); }, 4000));
+    EXPECT_EQ(render(320, 240), before);
+}
+
 TEST_F(DrawingSceneTest, NothingRepaintedWhileSeeking)
 {
     openPicture();

@@ -127,10 +127,12 @@ public:
     {
         note("setScreenPixels"), screen.setPixels(pixels, w, h);
     }
+    void showMessage(const QString& text) override { note("showMessage"), m_messages << text; }
 
     // Copies of what was recorded, taken under the lock.
     VideoFrame frame() const { return copy<VideoFrame>(screen); }
     QStringList statusTexts() const { return copy(m_statusTexts); }
+    QStringList messages() const { return copy(m_messages); }
     std::vector<MouseEvent> mouseEvents() const { return copy(m_mouse); }
     std::vector<QByteArray> cursors() const { return copy(m_cursors); }
     int count(const char* call) const { return copy(m_calls)[call]; }
@@ -153,6 +155,7 @@ private:
     ScreenFrame screen;
     bool m_infoShown = false;
     QStringList m_statusTexts;
+    QStringList m_messages;
     std::vector<MouseEvent> m_mouse;
     std::vector<QByteArray> m_cursors;
     std::map<std::string, int> m_calls;
