@@ -55,10 +55,22 @@ void Playhead::restart()
 
 bool Playhead::readUnit()
 {
-    const RecordReader::Result r = m_reader.readUnit(m_unit, m_payload, m_packed);
+    m_payload.setCount(0);
+    const RecordReader::Result r = m_reader.readUnitHeader(m_unit);
     if (r == RecordReader::NotOpen)
         throw 1;
-    return r == RecordReader::Unit;
+    if (r != RecordReader::Unit)
+        return false;
+    if (!m_unit.isValid())
+        return true; // no payload: the play loop reports the unknown kind
+    const int kind = m_unit.kind();
+    if (kind == RecordUnitHeader::KIND_AUDIO_CAP || kind == RecordUnitHeader::KIND_AUDIO_SPK) {
+        m_reader.skipPayload(m_unit);
+        if (m_audioObserver)
+            m_audioObserver(kind, m_reader.unitPos(), m_unit.m_time);
+        return true;
+    }
+    return m_reader.readPayload(m_unit, m_payload, m_packed) == RecordReader::Unit;
 }
 
 UnitDispatch::ScreenStep Playhead::applyScreenUnit()
