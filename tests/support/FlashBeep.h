@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -39,10 +40,14 @@ struct FlashBeep
     bool capSilence = true;        // "Cap" plays silence beside "Spk"
     bool compressed = false;
 
-    // The "Spk" samples of one channel over the whole recording.
+    // The "Spk" samples of one channel over the whole recording (and on to
+    // the end of the last tone, which a long unit may carry past it).
     std::vector<int16_t> speaker() const
     {
-        std::vector<int16_t> s(size_t(durationMs) * kRate / 1000, 0);
+        int endMs = durationMs;
+        for (const Tone& t : tones)
+            endMs = std::max(endMs, t.toMs);
+        std::vector<int16_t> s(size_t(endMs) * kRate / 1000, 0);
         auto put = [&](int fromMs, int toMs, double hz, double amplitude) {
             const size_t a = size_t(fromMs) * kRate / 1000;
             const size_t b = std::min(s.size(), size_t(toMs) * kRate / 1000);

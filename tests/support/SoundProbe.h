@@ -99,6 +99,32 @@ private:
     double m_calibration = 0;
 };
 
+// What a picture showed over time: the moments it turned white (a rising
+// edge of brightness above 200, after it was dark, below 80). Fed by a
+// paint hook or a pixel read off the screen, on any thread.
+class PictureLog
+{
+public:
+    void sample(double atMs, int gray)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (gray > 200 && !m_white)
+            m_flashes.push_back(atMs);
+        if (gray > 200 || gray < 80)
+            m_white = gray > 200;
+    }
+    std::vector<double> flashes() const
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_flashes;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    std::vector<double> m_flashes;
+    bool m_white = false;
+};
+
 // ---- What was heard ----
 
 // Frames in [from, to) where the sound starts: the first sample above
