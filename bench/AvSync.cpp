@@ -64,38 +64,6 @@ struct Controls
     std::function<void()> pause, resume, seekForward2, speed2, speed1;
 };
 
-// Picture events: rising edges of brightness, stamped with monotonicMs().
-class PictureLog
-{
-public:
-    void sample(double at, int gray)
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        const bool white = gray > 200;
-        if (white && !m_white)
-            m_flashes.push_back(at);
-        if (gray > 200 || gray < 80)
-            m_white = white;
-        m_seen = true;
-    }
-    std::vector<double> flashes() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_flashes;
-    }
-    bool seen() const
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_seen;
-    }
-
-private:
-    mutable std::mutex m_mutex;
-    std::vector<double> m_flashes;
-    bool m_white = false;
-    bool m_seen = false;
-};
-
 void spin(double ms, const std::function<void()>& each = {})
 {
     const double end = monotonicMs() + ms;
