@@ -317,6 +317,11 @@ void AudioFeed::decode(Stream& s, double clockMs)
                     return;
                 s.channels = 0;
             }
+            if (!s.output.prepare(u.channels)) {
+                // No device, or it refused the format: nothing to read.
+                s.units.pop_front();
+                continue;
+            }
             s.slicer.start(u.payload, qint64(u.stored), u.compressed, u.channels);
             s.sliceMedia = double(u.time);
             s.sliceChannels = u.channels;
@@ -346,7 +351,7 @@ void AudioFeed::append(Stream& s, const short* frames, int count, int channels, 
     const bool stretching = m_tempo != 1.0;
     std::vector<short>& to = stretching ? s.input : s.ready;
     if (s.channels == 0) {
-        if (!s.output.prepare(channels) || (stretching && channels > kStretchChannels))
+        if (!s.output.isReady() || (stretching && channels > kStretchChannels))
             return; // nothing to play it on: the stream is silent
         s.channels = channels;
         s.runEnd = mediaMs;

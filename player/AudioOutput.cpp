@@ -22,6 +22,19 @@ bool AudioOutput::prepare(int channels)
     return m_ready;
 }
 
+QAudioDevice AudioOutput::outputDevice()
+{
+    // PULSE_SINK names the sink a PulseAudio client plays to; Qt's sink
+    // opens the device it is given (the server's default) and would not
+    // honour it, so it is looked up here.
+    const QByteArray wanted = qgetenv("PULSE_SINK");
+    if (!wanted.isEmpty())
+        for (const QAudioDevice& device : QMediaDevices::audioOutputs())
+            if (device.id() == wanted)
+                return device;
+    return QMediaDevices::defaultAudioOutput();
+}
+
 bool AudioOutput::open(int channels)
 {
     close();
@@ -32,7 +45,7 @@ bool AudioOutput::open(int channels)
     m_format.setChannelCount(channels);
     m_format.setSampleFormat(QAudioFormat::Int16);
 
-    m_device = QMediaDevices::defaultAudioOutput();
+    m_device = outputDevice();
     if (m_device.isNull() || channels <= 0 || channels > 32) {
         logDebug2("Audio output %1 opened: %2", m_name, "no");
         return false;

@@ -84,6 +84,10 @@ public:
     // Stops and deletes the output; the next prepare() opens a new one.
     void close();
 
+    // The device outputs open on: the sink PULSE_SINK names when it is one
+    // of the outputs, else the default output (null when there is none).
+    static QAudioDevice outputDevice();
+
 private:
     bool open(int channels);
     qint64 framesHeard() const;

@@ -236,7 +236,6 @@ void FilePlayer::pause()
 
 bool FilePlayer::stop()
 {
-    m_cutDrain.store(true);
     const int state = getState();
     if (state == STATE_SEEKING) {
         m_seekCancel.store(true);
@@ -257,6 +256,8 @@ bool FilePlayer::stop()
             waitStep(20);
     }
 
+    // Also cuts short the sound playing out at the end of the recording.
+    m_cutDrain.store(true);
     setState(STATE_STOPPING);
     if (!threadRunning()) {
         // Nobody else will finish the stop.
@@ -574,13 +575,13 @@ bool FilePlayer::waitUntilDue()
     const int speed = m_clock.speed();
     quint64 now = currentTimeMs();
     paceBySound(now);
-    // The sleep step follows from the whole wait, not from what remains;
-    // while sound plays it is short enough to keep the outputs fed and the
-    // clock on what is heard.
+    // The sleep step follows from the whole wait, not from what remains.
+    // While sound plays it is at most 10 ms, to keep the outputs fed and
+    // the clock on what is heard, and no longer than what remains, so that
+    // the picture meets the sound it belongs to.
     const quint64 w = m_clock.waitFor(unitTime, now);
-    unsigned long long step = w >= 51 ? 50 : w >= 21 ? 20 : w >= 11 ? 10 : 0;
-    if (m_feed.isActive())
-        step = std::min<unsigned long long>(step, 10);
+    const unsigned long long step = w >= 51 ? 50 : w >= 21 ? 20 : w >= 11 ? 10 : 0;
+    const bool sounding = m_feed.isActive();
     quint64 lastReport = now;
     for (;;) {
         const quint64 media = m_clock.mediaTime(now);
@@ -590,7 +591,8 @@ bool FilePlayer::waitUntilDue()
         if (getState() != STATE_PLAYING || isStopRequested()
             || m_requestedSpeed.load() != speed)
             return false;
-        Thread::sleep(step);
+        Thread::sleep(sounding ? std::clamp<unsigned long long>(m_clock.waitFor(unitTime, now), 1, 10)
+                               : step);
         now = currentTimeMs();
         paceBySound(now);
         if (now - lastReport > 300) {
@@ -618,7 +620,6 @@ void FilePlayer::dispatchUnit()
     case RecordUnitHeader::KIND_AUDIO_CAP:
     case RecordUnitHeader::KIND_AUDIO_SPK:
         break; // the AudioFeed has read it ahead and plays it
-
     default:
         throw IncorrectFormatException();
     }
