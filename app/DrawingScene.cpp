@@ -245,8 +245,18 @@ void DrawingScene::getImageSize(int& width, int& height)
 
 void DrawingScene::clearScreen()
 {
-    std::lock_guard<std::mutex> lock(m_frameMutex);
-    m_frame.clear(0);
+    {
+        std::lock_guard<std::mutex> lock(m_frameMutex);
+        m_frame.clear(0);
+        m_hasNewBoxes = true;
+    }
+    // The cleared screen is shown like decoded boxes are: at once, or when a
+    // seek ends. A recording whose first screen decodes to nothing must not
+    // go on showing the picture of the one opened before it.
+    if (!m_seeking.load()) {
+        m_imageDirty.store(true);
+        requestRepaint();
+    }
 }
 
 void DrawingScene::setScreenPixels(const unsigned int* pixels, int width, int height)

@@ -381,8 +381,24 @@ QString SessionPlayer::sec2str(int seconds)
     return text;
 }
 
+void SessionPlayer::onPlayerDurationChanged(quint64)
+{
+    // The player's own figure, not the signal's: a report of a recording
+    // opened before this one may still arrive.
+    if (m_player.getFileName().isEmpty())
+        return;
+    m_durationSec = m_player.getDuration() / 1000;
+    m_durationText = sec2str(static_cast<int>(m_durationSec));
+    m_controlBar->setProgressbarMaxValue(static_cast<int>(m_durationSec));
+    onPlayerPositionChanged(m_positionSec);
+    const int state = m_player.getState();
+    if (state != FilePlayer::STATE_INDEXING && state != FilePlayer::STATE_SEEKING)
+        m_controlBar->statePlaying(isLoaded(), state);
+}
+
 void SessionPlayer::onPlayerPositionChanged(quint64 seconds)
 {
+    m_positionSec = seconds;
     const int value = static_cast<int>(seconds);
     m_controlBar->updateControlbarTiming(sec2str(value) + QStringLiteral(" / ") + m_durationText,
                                          value);

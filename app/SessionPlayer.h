@@ -157,6 +157,10 @@ public slots:
     void onBtnFullScreenClicked();
     void onPlayerStatus(int status);
     void onPlayerPositionChanged(quint64 seconds);
+    // The player learnt the recording's real length (the walk over its units
+    // ended): the position bar, the time text and whether a recording is
+    // loaded follow the player's getDuration().
+    void onPlayerDurationChanged(quint64 ms);
     void onInvalidFileFormat();
     void onSliderMoved();
     void calcFullscreenStretched();
@@ -180,7 +184,8 @@ protected:
     void dropEvent(QDropEvent* e) override;
 
 private:
-    // A recording is loaded: the duration read from its header is not 0.
+    // A recording is loaded: its length (the header's duration, or the real
+    // end where that is 0, too short or the recording incomplete) is not 0.
     bool isLoaded() const;
     // What the Open button and a drop do after a successful open.
     void afterOpen();
@@ -211,6 +216,7 @@ private:
     QString m_sessionId;
     QString m_durationText;
     quint64 m_durationSec = 0;
+    quint64 m_positionSec = 0;              // the last position shown
     int m_speed = 1;
     bool m_stretched = true;
     bool m_ctrlPressed = false;

@@ -1,7 +1,8 @@
-// The playback engine on a one-hour 1920 x 1080 demo recording: building its
-// index, seeking with and without the index (the seek's own work, without the
-// play loop's polling), and the player thread's load at 20x; and its load
-// playing ten minutes with sound at 1x and 2x.
+// The playback engine on a one-hour 1920 x 1080 demo recording: the walk over
+// its unit headers that finds its real end, building its index, seeking with
+// and without the index (the seek's own work, without the play loop's
+// polling), and the player thread's load at 20x; and its load playing ten
+// minutes with sound at 1x and 2x.
 //
 // The recording is made once by `sessiontool synth` in the build folder
 // (bench/engine-60min-1080p.vro, about 230 MB); the index build writes its
@@ -35,6 +36,7 @@
 #include "IndexBuilder.h"
 #include "IndexFile.h"
 #include "Playhead.h"
+#include "RecordScan.h"
 #include "Seeking.h"
 
 namespace {
@@ -137,6 +139,7 @@ public:
 public slots:
     void onPlayerStatus(int status) { state = status; }
     void onPlayerPositionChanged(quint64 seconds) { position = seconds; }
+    void onPlayerDurationChanged(quint64) {}
     void onInvalidFileFormat() {}
 };
 
@@ -214,6 +217,61 @@ void report(benchmark::State& state, const SeekTimes& t)
     state.counters["cpu_median_ms"] = percentile(t.cpu, 0.5);
     state.counters["cpu_p95_ms"] = percentile(t.cpu, 0.95);
 }
+
+// The walk over the unit headers that finds the real end of a recording,
+// which the player makes when a file opens; with the file in the page cache
+// (one walk first), as it is when the player has just read its first screen.
+void headerScan(benchmark::State& state, const QString& path)
+{
+    RecordScan::Result result = RecordScan::scanFile(path);
+    std::vector<double> wall, cpu;
+    for (auto _ : state) {
+        const double w0 = wallSeconds(), c0 = threadCpuSeconds(pthread_self());
+        result = RecordScan::scanFile(path);
+        cpu.push_back((threadCpuSeconds(pthread_self()) - c0) * 1000);
+        wall.push_back((wallSeconds() - w0) * 1000);
+    }
+    if (!result.readable || result.realEnd + 1000 < kDurationMs) {
+        state.SkipWithError("the walk did not reach the end");
+        return;
+    }
+    state.counters["units"] = double(result.units);
+    state.counters["median_ms"] = percentile(wall, 0.5);
+    state.counters["max_ms"] = percentile(wall, 1.0);
+    state.counters["cpu_median_ms"] = percentile(cpu, 0.5);
+}
+
+void BM_HeaderScan(benchmark::State& state)
+{
+    if (!ensureRecording()) {
+        state.SkipWithError("no recording");
+        return;
+    }
+    headerScan(state, recording());
+}
+BENCHMARK(BM_HeaderScan)->Iterations(10)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same walk over an hour with both sound streams: three times the units
+// (a 1 GB recording, made on the first run).
+void BM_HeaderScanWithSound(benchmark::State& state)
+{
+    app();
+    const QString path = QStringLiteral(SP_BENCH_DATA_DIR "/engine-60min-sound.vro");
+    if (QFileInfo(path).size() < 1000000) {
+        std::fprintf(stderr, "making %s with sessiontool synth (a minute or two)...\n",
+                     path.toUtf8().constData());
+        QProcess synth;
+        synth.start(QStringLiteral(SESSIONTOOL_PATH),
+                    {QStringLiteral("synth"), QStringLiteral("-o"), path, QStringLiteral("--seconds"),
+                     QString::number(kSeconds), QStringLiteral("--audio")});
+        if (!synth.waitForFinished(-1) || synth.exitCode() != 0) {
+            state.SkipWithError("no recording");
+            return;
+        }
+    }
+    headerScan(state, path);
+}
+BENCHMARK(BM_HeaderScanWithSound)->Iterations(10)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_IndexBuild(benchmark::State& state)
 {

@@ -138,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (e < 0 || e >= entries.count() || static_cast<long long>(entries[e].m_time) > target)
             std::abort();
         try {
-            if (!rec.seek(static_cast<qint64>(entries[e].m_filePos)))
+            if (!reader.seekUnit(static_cast<qint64>(entries[e].m_filePos), entries[e].m_time))
                 continue;
             if (!Seeking::restoreKeyFrame(index, entries[e], header.m_flags, decoder, &view,
                                           packed, keyFrame))
@@ -146,8 +146,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             // A short catch-up from the entry's unit, as the seek does it.
             bool started = true;
             for (int n = 0; n < 8; ++n) {
-                if (reader.readUnit(unit, payload, packed) != RecordReader::Unit
-                    || !unit.isValid())
+                const RecordReader::Result r = reader.readUnit(unit, payload, packed);
+                if (r == RecordReader::Damaged)
+                    continue;
+                if (r != RecordReader::Unit)
                     break;
                 if (n > 0 && unit.kind() == RecordUnitHeader::KIND_SCREEN)
                     UnitDispatch::processScreenUnit(payload.data(), payload.count(), decoder,

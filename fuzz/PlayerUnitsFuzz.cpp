@@ -1,21 +1,26 @@
 // Feeds arbitrary bytes as a whole recording through the player's reading and
-// dispatch, headless: the one unit reader (as the player's readUnit uses it)
-// and the unit dispatch the play loop, the catch-up and the first screen use.
-// Units are applied until the recording ends, a unit cannot be read or one
-// of unknown kind stops playback, as the play loop would.
+// dispatch, headless: the one unit reader (as the player's readUnit uses it,
+// passing over damaged stretches) and the unit dispatch the play loop, the
+// catch-up and the first screen use, until the recording ends; then the walk
+// over the unit headers that finds the real end, over the same bytes.
 //
 // Checks beyond the sanitizers: a payload is exactly as long as its header
-// says, and every byte handed to the view lies inside the payload.
+// says, and every byte handed to the view lies inside the payload; every unit
+// is of a known kind; reading only moves forward; a damaged stretch lies
+// inside the file and reading goes on where it ends; the header walk sees the
+// same units (those that do not inflate included), damage and real end.
 //
 // Seeds: run with SP_WRITE_SEEDS=<folder> to write the seed recordings made
 // by RecordingWriter (fuzz/corpus/player_units/ holds them).
 #include <QBuffer>
 #include <QByteArray>
 #include <QDir>
+#include <QFile>
 #include <QImage>
 
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -23,6 +28,7 @@
 #include "FuzzView.h"
 #include "GridDecoder.h"
 #include "RecordReader.h"
+#include "RecordScan.h"
 #include "RecordingWriter.h"
 #include "UnitDispatch.h"
 #include "Zip.h"
@@ -57,6 +63,16 @@ void writeSeeds(const QString& folder)
         w.finish();
     };
     record("plain.vro", false, false);
+    // The same with a stretch of it broken, for the reader's resynchronisation.
+    QFile plain(folder + QStringLiteral("/plain.vro"));
+    if (plain.open(QIODevice::ReadOnly)) {
+        QByteArray bytes = plain.readAll();
+        for (int i = 0; i < 64 && 200 + i < bytes.size(); ++i)
+            bytes[200 + i] = static_cast<char>((i * 73 + 41) & 0xFF);
+        QFile damaged(folder + QStringLiteral("/damaged.vro"));
+        if (damaged.open(QIODevice::WriteOnly))
+            damaged.write(bytes);
+    }
     record("compressed.vro", true, false);
     record("chunked.vro", false, true);
 }
@@ -93,17 +109,42 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     bool started = false;
     RecordUnitHeader header;
     Array<unsigned char, int> payload, packed;
+    const qint64 fileSize = static_cast<qint64>(size);
+    qint64 lastPos = 0;
+    quint64 units = 0, realEnd = 0;
+    int damaged = 0;
+    bool complete = false;
     for (int n = 0; n < 100000; ++n) {
         RecordReader::Result r;
         try {
             r = reader.readUnit(header, payload, packed);
         } catch (const Exception&) {
-            break; // "Unknown Data Compression format", "Invalid File format"
+            break; // "Error Reading file"
         }
-        if (r != RecordReader::Unit || !header.isValid())
+        if (r == RecordReader::Damaged) {
+            const RecordReader::Damage& d = reader.damage();
+            if (d.from < RecordReader::FIRST_UNIT_OFFSET || d.from < lastPos || d.to <= d.from
+                || d.to > fileSize || (d.toEnd && d.to != fileSize) || device.pos() != d.to)
+                std::abort();
+            lastPos = d.from;
+            if (d.problem == RecordReader::NotInflating) {
+                ++units;
+                realEnd = std::max<quint64>(realEnd, d.time);
+            } else {
+                ++damaged;
+            }
+            continue;
+        }
+        if (r != RecordReader::Unit) {
+            complete = true;
             break;
-        if (header.m_size != static_cast<uint64_t>(payload.count()))
+        }
+        if (!header.isValid() || reader.unitPos() < lastPos
+            || header.m_size != static_cast<uint64_t>(payload.count()))
             std::abort();
+        lastPos = reader.unitPos();
+        ++units;
+        realEnd = std::max<quint64>(realEnd, header.m_time);
         view.payloadBegin = payload.data();
         view.payloadEnd = payload.data() + payload.count();
         switch (header.kind()) {
@@ -117,6 +158,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         default:
             break; // info and audio payloads are not interpreted here
         }
+    }
+
+    if (complete) {
+        const RecordScan::Result walk = RecordScan::scan(device);
+        if (!walk.readable || walk.units != units || walk.realEnd != realEnd
+            || walk.damageCount != damaged)
+            std::abort();
     }
     return 0;
 }

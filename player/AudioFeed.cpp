@@ -160,6 +160,7 @@ void AudioFeed::restart(double mediaMs, qint64 offset)
         resetPipeline(*s);
     }
     m_readPos = std::max<qint64>(start, RecordReader::FIRST_UNIT_OFFSET);
+    m_readTime = quint64(m_floor);
     m_readEnded = !m_file.isOpen();
     m_tempo = m_nextTempo;
     m_flushPending = true;
@@ -260,12 +261,20 @@ void AudioFeed::readAhead(double clockMs)
     for (int i = 0; i < kHeadersPerPump; ++i) {
         RecordReader::Result r = RecordReader::End;
         try {
-            if (m_file.seek(m_readPos))
+            // The slicer reads the same file: position it again each time.
+            if (m_reader.seekUnit(m_readPos, m_readTime))
                 r = m_reader.readUnitHeader(h);
         } catch (...) {
-            r = RecordReader::End; // a unit too large to be one: the recording ends there
+            r = RecordReader::End; // a read error: the sound ends there
         }
-        if (r != RecordReader::Unit || !h.isValid()) {
+        if (r == RecordReader::Damaged && !m_reader.damage().toEnd) {
+            // The picture's reader reports the stretch; the sound goes on
+            // after it.
+            m_readPos = m_reader.damage().to;
+            m_readTime = m_reader.damage().timeBefore;
+            continue;
+        }
+        if (r != RecordReader::Unit) {
             m_readEnded = true;
             return;
         }
@@ -281,6 +290,7 @@ void AudioFeed::readAhead(double clockMs)
                                int(h.m_channels), h.isCompressed()});
         }
         m_readPos += RecordUnitHeader::SIZE + qint64(h.m_size);
+        m_readTime = h.m_time;
     }
 }
 

@@ -140,6 +140,7 @@ private:
     QFile m_file;
     RecordReader m_reader;
     qint64 m_readPos = 0;        // the next unit header to read
+    quint64 m_readTime = 0;      // the time of the unit before it
     bool m_readEnded = true;
     double m_floor = 0;          // media time before which nothing is played
     bool m_flushPending = false;

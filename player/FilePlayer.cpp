@@ -34,6 +34,7 @@ bool isPlaybackState(int state)
 FilePlayer::FilePlayer()
 {
     m_indexBuilder = new IndexBuilder();
+    m_playhead.setDamageHandler([this](const RecordReader::Damage& d) { reportDamage(d); });
     // The catch-up of a seek passes audio units: the sound may start reading
     // at one of them when it starts again nearby.
     m_playhead.setAudioObserver([this](int kind, qint64 offset, quint64 time) {
@@ -43,6 +44,7 @@ FilePlayer::FilePlayer()
 
 FilePlayer::~FilePlayer()
 {
+    m_scanner.cancel();
     {
         std::lock_guard<std::mutex> lock(m_playbackMutex);
         closeFiles();
@@ -69,6 +71,8 @@ void FilePlayer::setSessionPlayer(IPlayerWindow* window)
                 Qt::UniqueConnection);
         connect(this, SIGNAL(playerPositionChanged(quint64)), receiver,
                 SLOT(onPlayerPositionChanged(quint64)), Qt::UniqueConnection);
+        connect(this, SIGNAL(playerDurationChanged(quint64)), receiver,
+                SLOT(onPlayerDurationChanged(quint64)), Qt::UniqueConnection);
         connect(this, SIGNAL(invalidFileFormat()), receiver, SLOT(onInvalidFileFormat()),
                 Qt::UniqueConnection);
     }
@@ -296,6 +300,9 @@ void FilePlayer::seek(long long seconds, int mode)
     long long target = seconds * 1000;
     if (mode == SEEK_RELATIVE)
         target += static_cast<long long>(m_screenTime.load());
+    // Past the real end is the end: the last unit, at once.
+    if (m_extentKnown.load())
+        target = std::min(target, static_cast<long long>(m_realEnd.load()));
     m_seekCancel.store(false);
     m_seekTarget.store(std::max(target, 0LL));
     m_seekMode.store(mode);

@@ -14,6 +14,7 @@
 #include "PlaybackClock.h"
 #include "Playhead.h"
 #include "RecordFileHeader.h"
+#include "RecordScanner.h"
 #include "Seeking.h"
 #include "Thread.h"
 
@@ -71,11 +72,11 @@ class IndexBuilder;
 // they are only logged.
 //
 // Choices where the behaviour was open or plainly wrong as first drawn:
-// - A failure while the first screen is shown (a payload that does not
-//   decompress, a read error) is reported like the same failure during
-//   playback, in a critical box, and openFile returns false: the recording
-//   is closed and not kept open. A unit of unknown kind ends the first-screen
-//   display quietly; playback reports it when it gets there.
+// - A failure while the first screen is shown (a read error) is reported
+//   like the same failure during playback, in a critical box, and openFile
+//   returns false: the recording is closed and not kept open. Damage with
+//   nothing plausible after it ends the first-screen display quietly;
+//   playback reports it when it gets there.
 // - A pause, a stop, a seek and a speed change end the wait for the current
 //   unit at once; the unit then stays pending and is dispatched when it is
 //   due on the new clock (after the pause, at the new speed), or becomes the
@@ -147,6 +148,22 @@ class IndexBuilder;
 //   this replaces.)
 // - At the end of the recording the sound already written plays out (at
 //   most a few seconds; a stop cuts it) before "STOPPED".
+// - Damaged recordings (hosts crash, disks fill up, copies break): the one
+//   unit reader passes over damaged stretches and goes on at the next
+//   plausible unit, so playback never waits for the time of a damaged unit
+//   and plays what follows; each stretch is logged with its offsets and
+//   shown as "Damaged part skipped (0:16–0:21)". Only where nothing
+//   plausible follows does playback end with "Invalid File format". A
+//   payload that does not decompress is such a stretch too.
+// - When a recording opens, a RecordScanner walks its unit headers off the
+//   GUI thread (the first picture does not wait). Where the header's
+//   duration is 0, below the real end, or the recording is incomplete (a
+//   cut-off last unit, or its last unit more than 2 s before the header's
+//   duration), getDuration() becomes the real end and the window hears of it
+//   (playerDurationChanged); an incomplete recording says so once, "The
+//   recording ends early at 0:57". A seek past the real end goes to the end.
+// - Open failures name the system's reason after the path ("No such file or
+//   directory", "Is a directory", "Permission denied").
 class FilePlayer : public QObject, public Thread
 {
     Q_OBJECT
@@ -172,9 +189,10 @@ public:
     FilePlayer& operator=(const FilePlayer&) = delete;
 
     // The window: its receiver() gets playerStatusChanged(int),
-    // playerPositionChanged(quint64) and invalidFileFormat() (automatic
-    // connections, queued from the player thread); the index builder's
-    // progress is chained into playerPositionChanged. Before start().
+    // playerPositionChanged(quint64), playerDurationChanged(quint64) and
+    // invalidFileFormat() (automatic connections, queued from the player
+    // thread and the scanner's); the index builder's progress is chained
+    // into playerPositionChanged. Before start().
     void setSessionPlayer(IPlayerWindow* window);
     // The view; also becomes the decoder's listener. Before start().
     void setDrawingScene(IPlayerView* view);
@@ -220,6 +238,9 @@ public:
     QString getDisplayName() const;
     QString getFileName() const;
     QString getSessionId() const;
+    // The recording's length in ms: the header's duration, or the real end
+    // once the walk over its units found that the header's is 0, too short
+    // or the recording incomplete.
     quint64 getDuration() const;
     bool isIndexLoaded() const { return m_indexOk.load(); }
     int getIndexEntryCount() const { return m_indexEntryCount.load(); }
@@ -246,6 +267,8 @@ public:
 signals:
     void playerStatusChanged(int status);
     void playerPositionChanged(quint64 lastUpdated);
+    // getDuration() changed (ms): the walk over the recording's units ended.
+    void playerDurationChanged(quint64 durationMs);
     void invalidFileFormat();
 
 protected:
@@ -294,6 +317,15 @@ private:
     static QString failureText(std::exception_ptr failure, const QString& path = QString());
     // Closes the recording and clears what the window knows of it.
     void forgetRecording();
+    // Starts the walk over the recording's unit headers that finds its real
+    // end (GUI thread; the result arrives on the scanner's thread).
+    void startExtentScan();
+    void takeExtent(const RecordScan::Result& result);
+    // "Damaged part skipped (...)" for a stretch the reader passed over
+    // (whichever thread reads).
+    void reportDamage(const RecordReader::Damage& damage);
+    // A media time as the window shows short times: m:ss, or h:mm:ss.
+    static QString clockText(quint64 ms);
     void closeFiles();
 
     // ---- The play loop (FilePlayer.cpp); player thread ----
@@ -401,4 +433,12 @@ private:
     std::atomic<int> m_seekMode{SEEK_ABSOLUTE};
 
     IndexBuilder* m_indexBuilder = nullptr; // owned; its cancel flag is atomic
+
+    // The walk over the opened recording's units. The GUI thread starts and
+    // cancels it; its result is written by the scanner's thread: the shown
+    // length first, then the flag that makes getDuration() use it.
+    RecordScanner m_scanner;
+    std::atomic<quint64> m_shownDuration{0};
+    std::atomic<quint64> m_realEnd{0};
+    std::atomic<bool> m_extentKnown{false};
 };

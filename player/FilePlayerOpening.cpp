@@ -9,6 +9,9 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <cstring>
+
 #include "Exception.h"
 #include "IPlayerView.h"
 #include "IPlayerWindow.h"
@@ -54,6 +57,8 @@ bool FilePlayer::openFile(const QString& path)
             m_fileName = chosen;
             m_displayName = QFileInfo(chosen).fileName();
         }
+        // Beside the first screen, never before it.
+        startExtentScan();
         failure = openAndShowFirstScreen();
         m_playhead.close();
         if (!failure.isEmpty())
@@ -184,12 +189,16 @@ void FilePlayer::showFirstScreen()
     // Starting from a fresh decoder makes the first header announce its size,
     // so the view sizes itself for this recording.
     m_playhead.restart();
-    while (m_playhead.readUnit()) {
-        // Nothing past a unit of unknown kind can be read; playback reports it
-        // when it gets there.
-        const RecordUnitHeader& unit = m_playhead.unit();
-        if (!unit.isValid())
+    for (;;) {
+        // Nothing plausible after damage: playback reports it when it gets
+        // there.
+        try {
+            if (!m_playhead.readUnit())
+                break;
+        } catch (const IncorrectFormatException&) {
             break;
+        }
+        const RecordUnitHeader& unit = m_playhead.unit();
         if (unit.kind() == RecordUnitHeader::KIND_SCREEN
             && m_playhead.applyScreenUnit() == UnitDispatch::ScreenStep::FrameEnd)
             break;
@@ -291,9 +300,16 @@ QString FilePlayer::failureText(std::exception_ptr failure, const QString& path)
         return tr("Invalid File format");
     } catch (const DecompressionException&) {
         return tr("Unknown Data Compression format");
-    } catch (const FileException&) {
-        if (!path.isEmpty())
-            return tr("Unable to open the file:") + QStringLiteral("\n") + path;
+    } catch (const FileException& e) {
+        if (!path.isEmpty()) {
+            // The system's reason after the path; Qt words a folder its own
+            // way.
+            const QString reason = QFileInfo(path).isDir()
+                ? QString::fromLocal8Bit(std::strerror(EISDIR))
+                : e.getReason();
+            return tr("Unable to open the file:") + QStringLiteral("\n") + path
+                + (reason.isEmpty() ? QString() : QStringLiteral("\n") + reason);
+        }
         return tr("Error Reading file");
     } catch (int) {
         return QString(); // the recording is not open: playback ends by itself
@@ -302,8 +318,54 @@ QString FilePlayer::failureText(std::exception_ptr failure, const QString& path)
     }
 }
 
+void FilePlayer::startExtentScan()
+{
+    // The walk of the recording opened before ends (its result dropped)
+    // before the new one's figures are cleared.
+    m_scanner.cancel();
+    m_extentKnown.store(false);
+    m_realEnd.store(0);
+    m_scanner.startScan(fileName(), [this](const RecordScan::Result& r) { takeExtent(r); });
+}
+
+void FilePlayer::takeExtent(const RecordScan::Result& r)
+{
+    if (!r.readable)
+        return; // the header's duration stays
+    logDebug3("Recording walked: real end %1 ms, %2 damaged parts, %3",
+              QByteArray::number(r.realEnd).constData(),
+              QByteArray::number(r.damageCount).constData(),
+              r.incomplete() ? "incomplete" : "complete");
+    m_realEnd.store(r.realEnd);
+    m_shownDuration.store(r.shownDuration());
+    m_extentKnown.store(true);
+    emit playerDurationChanged(r.shownDuration());
+    if (r.incomplete() && m_view)
+        m_view->showMessage(tr("The recording ends early at %1").arg(clockText(r.realEnd)));
+}
+
+void FilePlayer::reportDamage(const RecordReader::Damage& d)
+{
+    if (m_view)
+        m_view->showMessage(tr("Damaged part skipped (%1\u2013%2)")
+                                .arg(clockText(d.timeBefore), clockText(d.timeAfter)));
+}
+
+QString FilePlayer::clockText(quint64 ms)
+{
+    const quint64 s = ms / 1000;
+    if (s >= 3600)
+        return QStringLiteral("%1:%2:%3")
+            .arg(s / 3600)
+            .arg((s / 60) % 60, 2, 10, QLatin1Char('0'))
+            .arg(s % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
 void FilePlayer::forgetRecording()
 {
+    m_scanner.cancel();
+    m_extentKnown.store(false);
     closeFiles();
     std::lock_guard<std::mutex> lock(m_infoMutex);
     m_fileName.clear();
@@ -359,6 +421,8 @@ QString FilePlayer::getSessionId() const
 
 quint64 FilePlayer::getDuration() const
 {
+    if (m_extentKnown.load())
+        return m_shownDuration.load();
     std::lock_guard<std::mutex> lock(m_infoMutex);
     return m_fileHeader.m_duration;
 }

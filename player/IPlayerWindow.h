@@ -13,8 +13,9 @@ class IPlayerWindow
 public:
     virtual ~IPlayerWindow() = default;
 
-    // The object whose slots onPlayerStatus(int), onPlayerPositionChanged(quint64)
-    // and onInvalidFileFormat() receive the player's signals (queued).
+    // The object whose slots onPlayerStatus(int), onPlayerPositionChanged(quint64),
+    // onPlayerDurationChanged(quint64) and onInvalidFileFormat() receive the
+    // player's signals (queued).
     virtual QObject* receiver() = 0;
     virtual void setTitle(const QString& title) = 0;
     virtual void setVisible(bool visible) = 0;

@@ -2,13 +2,16 @@
 
 #include <QDateTime>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 
 #include "Exception.h"
 #include "IndexFile.h"
 #include "IndexLocation.h"
 #include "Log.h"
+#include "RecordScan.h"
 #include "Thread.h"
 #include "UnitDispatch.h"
 #include "Zip.h"
@@ -68,7 +71,23 @@ void IndexBuilder::onBoxDecoded(VideoFrame* box, int x, int y, int width, int he
 
 RecordReader::Result IndexBuilder::readInputUnit()
 {
-    return m_reader.readUnit(m_unitHeader, m_payload, m_packed);
+    for (;;) {
+        const RecordReader::Result r = m_reader.readUnit(m_unitHeader, m_payload, m_packed);
+        if (r != RecordReader::Damaged)
+            return r;
+        // The index covers what can be played: the stretch is passed over.
+        const RecordReader::Damage& d = m_reader.damage();
+        if (m_damage.size() < kMaxDamageKept)
+            m_damage.append(d);
+        logDebug2("Index build passed over damage: offsets %1 to %2",
+                  QByteArray::number(d.from).constData(), QByteArray::number(d.to).constData());
+    }
+}
+
+void IndexBuilder::fail(const QString& what)
+{
+    if (m_failure.isEmpty())
+        m_failure = what;
 }
 
 void IndexBuilder::writeOrThrow(const unsigned char* data, qint64 length)
@@ -90,45 +109,73 @@ bool IndexBuilder::makeIndex(const QString& fileName, int interval)
     m_tempFileName = m_indexFileName.isEmpty() ? QString() : tempFileName(m_indexFileName);
     m_interval = interval;
 
+    m_failure.clear();
+    m_damage.clear();
     bool ok = false;
     bool created = false;
     try {
-        if (interval <= 0)
+        if (interval <= 0) {
+            fail(QStringLiteral("the key-frame interval must be positive"));
             throw IncorrectFileException();
+        }
         m_file.setFileName(fileName);
-        if (!m_file.open(QIODevice::ReadOnly))
+        if (!m_file.open(QIODevice::ReadOnly)) {
+            fail(QStringLiteral("cannot open the recording: ") + m_file.errorString());
             throw FileCantOpenException();
+        }
         m_reader.setDevice(&m_file);
-        m_reader.readFileHeader(m_fileHeader);
+        try {
+            m_reader.readFileHeader(m_fileHeader);
+        } catch (const IncorrectFileException&) {
+            fail(QStringLiteral("not a recorded session"));
+            throw;
+        }
 
         // The index file is created only for a recording that was accepted.
-        if (m_tempFileName.isEmpty())
+        if (m_tempFileName.isEmpty()) {
+            fail(QStringLiteral("no folder for its index can be written"));
             throw FileCantCreateException();
+        }
         m_indexFile.setFileName(m_tempFileName);
-        if (!m_indexFile.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        if (!m_indexFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            fail(QStringLiteral("cannot create the index %1: %2")
+                     .arg(m_tempFileName, m_indexFile.errorString()));
             throw FileCantCreateException();
+        }
         created = true;
         ok = doWork();
+        if (!ok)
+            fail(QStringLiteral("cancelled"));
+    } catch (const FileCantWriteException&) {
+        fail(QStringLiteral("cannot write the index: ") + m_indexFile.errorString());
+        ok = false;
+    } catch (const FileCantReadException& e) {
+        fail(QStringLiteral("cannot read the recording: ") + e.getReason());
+        ok = false;
     } catch (const Exception& e) {
         logDebug2("Index build failed: %1 %2", e.getErrorMessage().toUtf8().constData(),
                   e.getReason().toUtf8().constData());
+        fail(QStringLiteral("the recording could not be decoded"));
         ok = false;
     } catch (const std::exception& e) {
         logDebug1("Index build failed: %1", e.what());
+        fail(QStringLiteral("the recording could not be decoded"));
         ok = false;
     } catch (...) {
         logDebug("Index build failed");
+        fail(QStringLiteral("the recording could not be decoded"));
         ok = false;
     }
 
     m_file.close();
     m_reader.setDevice(nullptr);
     if (m_indexFile.isOpen()) {
-        if (!m_indexFile.flush())
-            ok = false;
+        const bool flushed = m_indexFile.flush();
         m_indexFile.close();
-        if (m_indexFile.error() != QFileDevice::NoError)
+        if (ok && (!flushed || m_indexFile.error() != QFileDevice::NoError)) {
+            fail(QStringLiteral("cannot write the index: ") + m_indexFile.errorString());
             ok = false;
+        }
     }
     if (ok) {
         // Atomic on POSIX: the index appears whole or not at all.
@@ -137,6 +184,9 @@ bool IndexBuilder::makeIndex(const QString& fileName, int interval)
         ok = std::rename(from.constData(), to.constData()) == 0;
         if (ok)
             location.noteWritten(m_indexFileName);
+        else
+            fail(QStringLiteral("cannot rename the index to %1: %2")
+                     .arg(m_indexFileName, QString::fromLocal8Bit(std::strerror(errno))));
     }
     if (!ok && created) {
         QFile::remove(m_tempFileName);
@@ -157,9 +207,13 @@ bool IndexBuilder::doWork()
     if (!m_header.write(m_indexFile))
         throw FileCantWriteException();
 
-    // One entry per interval, but never more than the file can hold key
-    // frames for: each needs a unit of at least 24 bytes.
-    const quint64 wanted = m_fileHeader.m_duration / static_cast<quint64>(m_interval) + 1;
+    // One entry per interval over the header's duration, or over the real
+    // end when the header says less (an unfinished recording says 0), but
+    // never more than the file can hold key frames for: each needs a unit of
+    // at least 24 bytes.
+    const RecordScan::Result extent = RecordScan::scanFile(m_fileName, &m_cancel);
+    const quint64 length = std::max<quint64>(m_fileHeader.m_duration, extent.realEnd);
+    const quint64 wanted = length / static_cast<quint64>(m_interval) + 1;
     const quint64 fileBound = static_cast<quint64>(m_file.size()) / RecordUnitHeader::SIZE + 1;
     const quint64 intBound = static_cast<quint64>(INT_MAX);
     m_count = std::min(wanted, std::min(fileBound, intBound));
@@ -183,15 +237,13 @@ bool IndexBuilder::doWork()
     m_recordingScale = GridFormat::jpegScaleForQuality(kInitialQuality);
     quint64 lastReport = nowMs();
 
-    quint64 unitPos = static_cast<quint64>(m_file.pos());
     RecordReader::Result r = readInputUnit();
     quint64 lastTime = 0;
     quint64 prev = 0;
     quint64 acc = 0;
     bool started = false;
     bool inFrame = false; // a frame's first parts are applied, its end is still to come
-    while (r == RecordReader::Unit && m_unitHeader.isValid()
-           && static_cast<quint64>(m_entries.count()) < m_count) {
+    while (r == RecordReader::Unit && static_cast<quint64>(m_entries.count()) < m_count) {
         if (m_cancel.load())
             return false;
         const quint64 time = m_unitHeader.m_time;
@@ -224,9 +276,11 @@ bool IndexBuilder::doWork()
 
         // A key frame is taken between frames only: the later parts of a
         // frame paint with the palette its earlier parts left, which a key
-        // frame does not carry.
+        // frame does not carry. Its position is the unit's own offset: after
+        // damage it is where the reader resynchronised, not where the read
+        // began.
         if (acc >= static_cast<quint64>(m_interval) && !inFrame) {
-            takeKeyFrame(time, unitPos);
+            takeKeyFrame(time, static_cast<quint64>(m_reader.unitPos()));
             acc = 0;
         }
 
@@ -237,7 +291,6 @@ bool IndexBuilder::doWork()
             lastReport = now;
         }
 
-        unitPos = static_cast<quint64>(m_file.pos());
         r = readInputUnit();
     }
     if (m_cancel.load())

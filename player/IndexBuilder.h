@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QFile>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -41,8 +42,11 @@ class IPlayerWindow;
 //   can hold (one key frame per unit at most: file size / 24 + 1), so a
 //   hostile duration cannot demand gigabytes of placeholder entries. Memory
 //   grows with the key frames actually taken, not with that count.
-// - A unit of unknown kind ends the recording for the index (playback stops
-//   there too); the index covers what lies before it.
+// - Damaged stretches are passed over as the player passes over them (the
+//   one unit reader resynchronises); damage() lists them. Where nothing
+//   plausible follows, the index covers what lies before.
+// - The table is sized for the header's duration, or for the recording's
+//   real end (a walk over its unit headers) when the header says less.
 // - A unit time below the previous one counts as no time passing.
 // - Screen units go through UnitDispatch, as in playback. Key frames are
 //   taken between frames only, never after a part of a frame (0xEA/0xEC)
@@ -66,6 +70,7 @@ class IndexBuilder : public QObject, public IDecoderListener
 public:
     static constexpr int kProgressPeriodMs = 200;
     static constexpr int kInitialQuality = 80;
+    static constexpr int kMaxDamageKept = 1000;
 
     IndexBuilder();
     ~IndexBuilder() override;
@@ -82,6 +87,14 @@ public:
     // no place could be written.
     QString indexFileName() const { return m_indexFileName; }
     void setController(IPlayerWindow* controller) { m_controller = controller; }
+
+    // After a failed makeIndex: what went wrong, in words, with the system's
+    // reason where there is one ("cannot create the index ...: Permission
+    // denied"); empty after a success.
+    QString failure() const { return m_failure; }
+    // The damaged stretches the last build passed over (the first
+    // kMaxDamageKept of them).
+    const QList<RecordReader::Damage>& damage() const { return m_damage; }
 
     // Ends a running (or the next) build early; any thread.
     void cancel() { m_cancel.store(true); }
@@ -114,6 +127,8 @@ protected:
     // quality gives it; returns the factor the encoder will use.
     int prepareEncoderScale(int scale);
     void writeOrThrow(const unsigned char* data, qint64 length);
+    // Keeps the first failure's text.
+    void fail(const QString& what);
 
 private:
     QString m_fileName;
@@ -137,6 +152,9 @@ private:
     ScreenFrame m_frame;
     GridEncoder m_encoder;
     IPlayerWindow* m_controller = nullptr;
+
+    QString m_failure;
+    QList<RecordReader::Damage> m_damage;
 
     int m_recordingScale = 0;  // JPEG factor of the recording's last screen header
     quint64 m_count = 0;       // entries in the table

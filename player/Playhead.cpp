@@ -2,6 +2,7 @@
 
 #include "Exception.h"
 #include "IPlayerView.h"
+#include "Log.h"
 
 namespace {
 
@@ -55,22 +56,33 @@ void Playhead::restart()
 
 bool Playhead::readUnit()
 {
-    m_payload.setCount(0);
-    const RecordReader::Result r = m_reader.readUnitHeader(m_unit);
-    if (r == RecordReader::NotOpen)
-        throw 1;
-    if (r != RecordReader::Unit)
-        return false;
-    if (!m_unit.isValid())
-        return true; // no payload: the play loop reports the unknown kind
-    const int kind = m_unit.kind();
-    if (kind == RecordUnitHeader::KIND_AUDIO_CAP || kind == RecordUnitHeader::KIND_AUDIO_SPK) {
-        m_reader.skipPayload(m_unit);
-        if (m_audioObserver)
-            m_audioObserver(kind, m_reader.unitPos(), m_unit.m_time);
-        return true;
+    for (;;) {
+        RecordReader::Result r = m_reader.readUnitHeader(m_unit);
+        if (r == RecordReader::Unit) {
+            const int kind = m_unit.kind();
+            if (kind == RecordUnitHeader::KIND_AUDIO_CAP || kind == RecordUnitHeader::KIND_AUDIO_SPK) {
+                m_payload.setCount(0);
+                m_reader.skipPayload(m_unit);
+                if (m_audioObserver)
+                    m_audioObserver(kind, m_reader.unitPos(), m_unit.m_time);
+                return true;
+            }
+            r = m_reader.readPayload(m_unit, m_payload, m_packed);
+        }
+        if (r == RecordReader::NotOpen)
+            throw 1;
+        if (r != RecordReader::Damaged)
+            return r == RecordReader::Unit;
+        const RecordReader::Damage& d = m_reader.damage();
+        logWarning3("Damaged part passed over: offsets %1 to %2, %3",
+                    QByteArray::number(d.from).constData(),
+                    d.toEnd ? "the end" : QByteArray::number(d.to).constData(),
+                    d.what().toUtf8().constData());
+        if (d.toEnd)
+            throw IncorrectFormatException();
+        if (m_onDamage)
+            m_onDamage(d);
     }
-    return m_reader.readPayload(m_unit, m_payload, m_packed) == RecordReader::Unit;
 }
 
 UnitDispatch::ScreenStep Playhead::applyScreenUnit()

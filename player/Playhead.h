@@ -49,13 +49,26 @@ public:
     // next header announces the size again), the view's screen cleared, the
     // screen not started, nothing pending.
     void restart();
-    // Positions the file at `offset`; false when that is not possible.
-    bool seekTo(qint64 offset) { return m_file.seek(offset); }
+    // Positions the file at the unit header at `offset`, whose neighbour
+    // before it had time `previousTime` (an index entry's unit and time);
+    // false when that is not possible.
+    bool seekToUnit(qint64 offset, quint64 previousTime)
+    {
+        return m_reader.seekUnit(offset, previousTime);
+    }
 
-    // Reads the next unit; false at the end of the recording (a cut-off last
-    // unit included). Throws 1 (an int) when the recording is not open, the
-    // report the play loop ignores, and what RecordReader::readUnit throws.
-    // The unit read is current, not yet pending.
+    // Called with each damaged stretch that readUnit passes over (on the
+    // thread that reads); set before the thread starts.
+    using DamageHandler = std::function<void(const RecordReader::Damage&)>;
+    void setDamageHandler(DamageHandler handler) { m_onDamage = std::move(handler); }
+
+    // Reads the next plausible unit, passing over damaged stretches (each
+    // one goes to the damage handler); false at the end of the recording (a
+    // cut-off last unit included). Throws IncorrectFormatException when
+    // nothing plausible follows a damaged stretch (the rest of the file is
+    // damage: "Invalid File format"), 1 (an int) when the recording is not
+    // open, the report the play loop ignores, and FileCantReadException on a
+    // read error. The unit read is current, not yet pending.
     //
     // Audio units are passed over with their header only (the payload stays
     // empty and is never read or inflated): the AudioFeed reads sound on its
@@ -97,4 +110,5 @@ private:
     IPlayerView* m_view = nullptr;
     bool m_screenStarted = false;         // a screen header was decoded
     std::function<void(int, qint64, quint64)> m_audioObserver;
+    DamageHandler m_onDamage;
 };

@@ -64,25 +64,29 @@ bool Seeking::resumesAtFrameStart(RecordReader& recording, const IndexEntryPoint
 {
     QIODevice* device = recording.device();
     if (!device || entry.m_filePos > static_cast<quint64>(device->size())
-        || !device->seek(static_cast<qint64>(entry.m_filePos)))
+        || !recording.seekUnit(static_cast<qint64>(entry.m_filePos), entry.m_time))
         return false;
     RecordUnitHeader unit;
     Array<unsigned char, int> payload, packed;
     try {
         // The entry's own unit is in the key frame.
-        if (recording.readUnitHeader(unit) != RecordReader::Unit || !unit.isValid())
+        if (recording.readUnitHeader(unit) != RecordReader::Unit)
             return false;
         recording.skipPayload(unit);
         for (;;) {
-            if (recording.readUnitHeader(unit) != RecordReader::Unit)
+            const RecordReader::Result r = recording.readUnitHeader(unit);
+            if (r == RecordReader::Damaged)
+                continue; // passed over, as playback passes over it
+            if (r != RecordReader::Unit)
                 return true; // the recording ends: nothing is painted wrong
-            if (!unit.isValid())
-                return true; // playback stops here, before painting anything
             if (unit.kind() != RecordUnitHeader::KIND_SCREEN) {
                 recording.skipPayload(unit);
                 continue;
             }
-            if (recording.readPayload(unit, payload, packed) != RecordReader::Unit)
+            const RecordReader::Result p = recording.readPayload(unit, payload, packed);
+            if (p == RecordReader::Damaged)
+                continue;
+            if (p != RecordReader::Unit)
                 return true;
             const int length = payload.count();
             const unsigned char code = length > 0 ? payload[0] : 0;
@@ -165,7 +169,7 @@ bool Seeking::restoreBefore(long long target)
     if (e == RESTART)
         return false;
     const IndexEntryPoint& entry = (*m_entries)[e];
-    if (!m_playhead.seekTo(static_cast<qint64>(entry.m_filePos))
+    if (!m_playhead.seekToUnit(static_cast<qint64>(entry.m_filePos), entry.m_time)
         || !restoreKeyFrame(*m_indexDevice, entry, m_flags, m_playhead.decoder(),
                             m_playhead.view(), m_packed, m_keyFrame))
         return false;

@@ -4,6 +4,8 @@
 #include <QCommandLineParser>
 #include <QFile>
 #include <QImage>
+#include <QList>
+#include <QSaveFile>
 
 #include <cmath>
 
@@ -13,6 +15,7 @@
 #include "IndexFile.h"
 #include "IndexLocation.h"
 #include "RecordReader.h"
+#include "RecordScan.h"
 #include "Seeking.h"
 #include "SessionTool.h"
 #include "UnitDispatch.h"
@@ -26,7 +29,9 @@ const char kHelp[] =
     "(a fraction is allowed: 14.25) has been applied, and no later one. It is\n"
     "reached as the player reaches it: from the key frame the player's seek\n"
     "would restore when the recording has a valid index, from the start\n"
-    "otherwise, then the units up to SECONDS in order.\n"
+    "otherwise, then the units up to SECONDS in order. Damaged parts are passed\n"
+    "over as the player passes over them, and named. A moment past the end of\n"
+    "the recording fails, naming the last time it can show.\n"
     "\n"
     "Options:\n"
     "  --at SECONDS   the moment, in seconds from the start of the recording\n"
@@ -57,14 +62,21 @@ public:
     {
         m_file.setFileName(m_path);
         if (!m_file.open(QIODevice::ReadOnly))
-            throw Failure{QStringLiteral("cannot open %1: %2").arg(m_path, m_file.errorString())};
+            throw Failure{m_file.errorString()};
         m_reader.setDevice(&m_file);
         RecordFileHeader header;
         try {
             m_reader.readFileHeader(header);
         } catch (const IncorrectFileException&) {
-            throw Failure{QStringLiteral("%1 is not a recorded session").arg(m_path)};
+            throw Failure{QStringLiteral("not a recorded session")};
         }
+        // Nothing can be shown past the end of what the recording holds.
+        const RecordScan::Result extent = RecordScan::scanFile(m_path);
+        if (m_target > extent.shownDuration())
+            throw Failure{QStringLiteral("the recording ends at %1 s, the last time it can show; "
+                                         "there is nothing at %2 s")
+                              .arg(extent.shownDuration() / 1000.0, 0, 'f', 3)
+                              .arg(m_target / 1000.0, 0, 'f', 3)};
 
         QString from = QStringLiteral("the start");
         bool fromKeyFrame = restoreFromIndex(from);
@@ -82,6 +94,8 @@ public:
     }
 
     HeadlessView& view() { return m_view; }
+    // The damaged stretches passed over on the way to the target.
+    const QList<RecordReader::Damage>& damage() const { return m_damage; }
 
 private:
     // The player's entry choice and key-frame restore; leaves the recording
@@ -113,7 +127,7 @@ private:
                                       m_keyFrame))
             return false;
         // The unit at the entry's position is already in the key frame.
-        if (!m_file.seek(static_cast<qint64>(entry.m_filePos))
+        if (!m_reader.seekUnit(static_cast<qint64>(entry.m_filePos), entry.m_time)
             || m_reader.readUnit(m_unit, m_payload, m_packed) != RecordReader::Unit)
             return false;
         m_screenStarted = true;
@@ -127,14 +141,12 @@ private:
     {
         for (;;) {
             const RecordReader::Result r = m_reader.readUnitHeader(m_unit);
+            if (r == RecordReader::Damaged) {
+                noteDamage();
+                continue;
+            }
             if (r != RecordReader::Unit)
                 return; // the end, or a cut-off last unit: the recording ends
-            if (!m_unit.isValid())
-                throw Failure{QStringLiteral("%1: a unit of unknown kind at offset %2 ends "
-                                             "playback before %3 s")
-                                  .arg(m_path)
-                                  .arg(m_reader.unitPos())
-                                  .arg(m_target / 1000.0, 0, 'f', 3)};
             if (m_unit.m_time > m_target)
                 return;
             const int kind = m_unit.kind();
@@ -160,8 +172,10 @@ private:
         const qint64 resume = m_file.pos();
         m_reader.rewind();
         for (;;) {
-            if (m_reader.readUnitHeader(m_unit) != RecordReader::Unit || !m_unit.isValid()
-                || m_unit.m_time > m_target)
+            const RecordReader::Result r = m_reader.readUnitHeader(m_unit);
+            if (r == RecordReader::Damaged)
+                continue;
+            if (r != RecordReader::Unit || m_unit.m_time > m_target)
                 break;
             const int kind = m_unit.kind();
             if (kind != RecordUnitHeader::KIND_CONTROL && kind != RecordUnitHeader::KIND_SCREEN) {
@@ -182,19 +196,18 @@ private:
         m_file.seek(resume);
     }
 
+    // A payload that does not inflate is damage: the unit is passed over
+    // (its payload left empty, which no handler applies).
     void readPayload()
     {
-        try {
-            if (m_reader.readPayload(m_unit, m_payload, m_packed) != RecordReader::Unit)
-                m_payload.setCount(0);
-        } catch (const DecompressionException&) {
-            throw Failure{QStringLiteral("%1: the unit at offset %2 does not decompress; playback "
-                                         "stops there, before %3 s")
-                              .arg(m_path)
-                              .arg(m_reader.unitPos())
-                              .arg(m_target / 1000.0, 0, 'f', 3)};
-        }
+        const RecordReader::Result r = m_reader.readPayload(m_unit, m_payload, m_packed);
+        if (r == RecordReader::Damaged)
+            noteDamage();
+        if (r != RecordReader::Unit)
+            m_payload.setCount(0);
     }
+
+    void noteDamage() { m_damage.append(m_reader.damage()); }
 
     QString m_path;
     quint64 m_target;
@@ -208,6 +221,7 @@ private:
     GridDecoder m_decoder;
     HeadlessView m_view;
     bool m_screenStarted = false;
+    QList<RecordReader::Damage> m_damage;
 };
 
 } // namespace
@@ -242,32 +256,52 @@ int frame(const QStringList& args)
     try {
         from = maker.build();
     } catch (const Failure& f) {
-        printError(f.message);
+        printFileError(path, f.message);
         return ExitFailed;
     } catch (const Exception& e) {
-        printError(QStringLiteral("%1: %2").arg(path, describe(e)));
+        printFileError(path, describe(e));
         return ExitFailed;
     }
 
     QImage image = maker.view().image();
     if (image.isNull()) {
-        printError(QStringLiteral("%1: no screen has been described by %2 s")
-                       .arg(path)
-                       .arg(seconds, 0, 'f', 3));
+        printFileError(path, QStringLiteral("no screen has been described by %1 s")
+                                 .arg(seconds, 0, 'f', 3));
         return ExitFailed;
     }
     if (parser.isSet(cursor))
         maker.view().drawPointer(image);
-    if (!image.save(parser.value(out), "PNG")) {
-        printError(QStringLiteral("cannot write %1").arg(parser.value(out)));
+    // Written beside the target and renamed: a failed write leaves no half
+    // image behind.
+    const QString outPath = parser.value(out);
+    QSaveFile png(outPath);
+    if (!png.open(QIODevice::WriteOnly)) {
+        printFileError(outPath, QStringLiteral("cannot write the image: ") + png.errorString());
         return ExitFailed;
     }
-    printOut(QStringLiteral("%1: %2 x %3 at %4 s, from %5\n")
-                 .arg(parser.value(out))
-                 .arg(image.width())
-                 .arg(image.height())
-                 .arg(target / 1000.0, 0, 'f', 3)
-                 .arg(from));
+    if (!image.save(&png, "PNG") || !png.commit()) {
+        printFileError(outPath, QStringLiteral("cannot write the image: ") + png.errorString());
+        return ExitFailed;
+    }
+    QString line = QStringLiteral("%1: %2 x %3 at %4 s, from %5")
+                       .arg(outPath)
+                       .arg(image.width())
+                       .arg(image.height())
+                       .arg(target / 1000.0, 0, 'f', 3)
+                       .arg(from);
+    const QList<RecordReader::Damage>& damage = maker.damage();
+    if (!damage.isEmpty()) {
+        QStringList parts;
+        for (const RecordReader::Damage& d : damage)
+            parts.append(QStringLiteral("%1 to %2 s")
+                             .arg(d.timeBefore / 1000.0, 0, 'f', 3)
+                             .arg(d.timeAfter / 1000.0, 0, 'f', 3));
+        line += QStringLiteral("; passed over %1 damaged part%2 (%3)")
+                    .arg(damage.size())
+                    .arg(damage.size() == 1 ? "" : "s")
+                    .arg(parts.join(QStringLiteral(", ")));
+    }
+    printOut(line + QLatin1Char('\n'));
     return ExitOk;
 }
 

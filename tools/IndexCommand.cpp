@@ -25,29 +25,28 @@ const char kHelp[] =
     "frame every 10 seconds of recording time, written beside the recording\n"
     "(FILE followed by \"x\") or, where its folder cannot be written, in the\n"
     "player's cache folder. An existing index there is replaced. Each line of\n"
-    "output names the index written. A file that fails does not stop the\n"
-    "others; the exit status is non-zero when any failed. On a terminal a\n"
-    "progress line shows how far each build has come.\n"
+    "output names the index written, and the damaged parts of the recording\n"
+    "passed over as the player passes over them. A file that fails does not\n"
+    "stop the others; the exit status is non-zero when any failed. On a\n"
+    "terminal a progress line shows how far each build has come.\n"
     "\n"
     "Options:\n"
     "  --help     show this text\n";
 
-// Why a recording cannot be indexed, or the empty text when it can be tried.
-QString precheck(const QString& path)
+// The damaged parts a build passed over, as "0:00:16.600 to 0:00:16.700, ...".
+QString damageText(const QList<RecordReader::Damage>& damage)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("cannot open it: ") + file.errorString();
-    RecordReader reader(&file);
-    RecordFileHeader header;
-    try {
-        reader.readFileHeader(header);
-    } catch (const IncorrectFileException&) {
-        return QStringLiteral("not a recorded session");
-    } catch (const Exception& e) {
-        return SessionTool::describe(e);
+    QStringList parts;
+    for (const RecordReader::Damage& d : damage) {
+        parts.append(d.toEnd ? QStringLiteral("from %1 to the end").arg(SessionTool::clockText(d.timeBefore))
+                             : QStringLiteral("%1 to %2").arg(SessionTool::clockText(d.timeBefore),
+                                                             SessionTool::clockText(d.timeAfter)));
+        if (parts.size() == 5 && damage.size() > 5) {
+            parts.append(QStringLiteral("..."));
+            break;
+        }
     }
-    return QString();
+    return parts.join(QStringLiteral(", "));
 }
 
 } // namespace
@@ -69,8 +68,8 @@ int index(const QStringList& args)
     IndexBuilder builder;
     int failed = 0;
     for (const QString& path : files) {
-        QString problem = precheck(path);
-        if (problem.isEmpty()) {
+        QString problem;
+        {
             QMetaObject::Connection progress;
             if (terminal) {
                 progress = QObject::connect(&builder, &IndexBuilder::idxPositionChanged,
@@ -88,11 +87,10 @@ int index(const QStringList& args)
                 std::fflush(stderr);
             }
             if (!ok)
-                problem = QStringLiteral("the index could not be built (unreadable or damaged "
-                                         "recording, or the index cannot be written)");
+                problem = builder.failure();
         }
         if (!problem.isEmpty()) {
-            printError(QStringLiteral("%1: %2").arg(path, problem));
+            printFileError(path, problem);
             ++failed;
             continue;
         }
@@ -111,14 +109,21 @@ int index(const QStringList& args)
             }
         }
         if (!valid) {
-            printError(QStringLiteral("%1: the index written does not load").arg(path));
+            printFileError(indexPath, QStringLiteral("the index written does not load"));
             ++failed;
             continue;
         }
-        printOut(QStringLiteral("%1: %2 key frame%3\n")
-                     .arg(indexPath)
-                     .arg(entries.count())
-                     .arg(entries.count() == 1 ? "" : "s"));
+        QString line = QStringLiteral("%1: %2 key frame%3")
+                           .arg(indexPath)
+                           .arg(entries.count())
+                           .arg(entries.count() == 1 ? "" : "s");
+        const QList<RecordReader::Damage>& damage = builder.damage();
+        if (!damage.isEmpty())
+            line += QStringLiteral("; passed over %1 damaged part%2 (%3)")
+                        .arg(damage.size())
+                        .arg(damage.size() == 1 ? "" : "s")
+                        .arg(damageText(damage));
+        printOut(line + QLatin1Char('\n'));
     }
     return failed ? ExitFailed : ExitOk;
 }

@@ -25,8 +25,9 @@ const char kHelp[] =
     "screen size, the units counted and summed by kind (stored and payload\n"
     "bytes), compressed units, the audio streams' channel counts, the first and\n"
     "last unit time, and whether an index exists and is valid. Warns of a\n"
-    "truncated last unit, of units of unknown kind and of payloads that do not\n"
-    "decompress (playback stops at such a unit, and so does the count).\n"
+    "truncated last unit and of damaged parts (units of unknown kind, sizes or\n"
+    "times that cannot be right, payloads that do not decompress), which the\n"
+    "count passes over as playback does ('sessiontool check' lists them).\n"
     "\n"
     "Options:\n"
     "  --json     print the same as one JSON object\n"
@@ -86,16 +87,6 @@ struct Info
     IndexFile::LoadReport indexReport;
 };
 
-QString hms(quint64 ms)
-{
-    const quint64 s = ms / 1000;
-    return QStringLiteral("%1:%2:%3.%4")
-        .arg(s / 3600)
-        .arg((s / 60) % 60, 2, 10, QLatin1Char('0'))
-        .arg(s % 60, 2, 10, QLatin1Char('0'))
-        .arg(ms % 1000, 3, 10, QLatin1Char('0'));
-}
-
 QString hex(quint64 v, int digits)
 {
     return QStringLiteral("0x") + QStringLiteral("%1").arg(v, digits, 16, QLatin1Char('0')).toUpper();
@@ -125,13 +116,29 @@ void noteControl(Info& info, const Array<unsigned char, int>& p)
         ++info.otherControl;
 }
 
-// Reads every unit the player would play. Throws what opening throws.
+// Reads every unit the player would play, past damage as the player passes
+// over it. Throws what opening throws.
 void scan(QFile& file, Info& info)
 {
     RecordReader reader(&file);
     reader.readFileHeader(info.header);
     RecordUnitHeader h;
     Array<unsigned char, int> payload, packed;
+    auto warnDamage = [&](const RecordReader::Damage& d) {
+        info.warnings.append(
+            d.toEnd ? QStringLiteral("damaged from offset %1 to the end (after %2 ms): %3; "
+                                     "playback stops there with \"Invalid File format\"")
+                          .arg(d.from)
+                          .arg(d.timeBefore)
+                          .arg(d.what())
+                    : QStringLiteral("damaged part at offsets %1 to %2 (%3 ms to %4 ms): %5; "
+                                     "playback passes over it")
+                          .arg(d.from)
+                          .arg(d.to)
+                          .arg(d.timeBefore)
+                          .arg(d.timeAfter)
+                          .arg(d.what()));
+    };
     for (;;) {
         RecordReader::Result r = reader.readUnitHeader(h);
         if (r == RecordReader::End)
@@ -145,29 +152,19 @@ void scan(QFile& file, Info& info)
                     .arg(reader.truncatedHeld()));
             break;
         }
-        if (!h.isValid()) {
-            info.warnings.append(
-                QStringLiteral("unit of unknown kind (type byte %1) at offset %2, time %3 ms: "
-                               "playback stops there with \"Invalid File format\"")
-                    .arg(hex(h.m_type, 2))
-                    .arg(reader.unitPos())
-                    .arg(h.m_time));
-            break;
+        if (r == RecordReader::Damaged) {
+            warnDamage(reader.damage());
+            continue;
         }
+        if (r != RecordReader::Unit)
+            break;
         const quint64 stored = h.m_size;
         const bool compressed = h.isCompressed();
         const quint64 time = h.m_time;
-        const qint64 pos = reader.unitPos();
-        try {
-            r = reader.readPayload(h, payload, packed);
-        } catch (const DecompressionException&) {
-            info.warnings.append(
-                QStringLiteral("the payload of the unit at offset %1, time %2 ms, does not "
-                               "decompress: playback stops there with \"Unknown Data "
-                               "Compression format\"")
-                    .arg(pos)
-                    .arg(time));
-            break;
+        r = reader.readPayload(h, payload, packed);
+        if (r == RecordReader::Damaged) {
+            warnDamage(reader.damage());
+            continue;
         }
         if (r != RecordReader::Unit)
             continue; // the file shrank while reading: the next call says how
@@ -277,7 +274,7 @@ QString text(const Info& info)
     };
     line("file", info.file);
     line("magic", hex(info.header.m_magic, 8));
-    line("duration", QStringLiteral("%1 ms (%2)").arg(info.header.m_duration).arg(hms(info.header.m_duration)));
+    line("duration", QStringLiteral("%1 ms (%2)").arg(info.header.m_duration).arg(SessionTool::clockText(info.header.m_duration)));
     line("session id", info.header.sessionId());
     if (info.screens.isEmpty()) {
         line("screen", QStringLiteral("none"));
@@ -411,22 +408,22 @@ int info(const QStringList& args)
     result.file = parser.positionalArguments().first();
     QFile file(result.file);
     if (!file.open(QIODevice::ReadOnly)) {
-        printError(QStringLiteral("cannot open %1: %2").arg(result.file, file.errorString()));
+        printFileError(result.file, file.errorString());
         return ExitFailed;
     }
     if (file.size() < RecordFileHeader::SIZE) {
-        printError(QStringLiteral("%1 is not a recorded session (shorter than the 32-byte file "
-                                  "header)").arg(result.file));
+        printFileError(result.file, QStringLiteral("not a recorded session (shorter than the "
+                                                   "32-byte file header)"));
         return ExitFailed;
     }
     try {
         scan(file, result);
     } catch (const IncorrectFileException&) {
-        printError(QStringLiteral("%1 is not a recorded session (magic %2)")
-                       .arg(result.file, hex(result.header.m_magic, 8)));
+        printFileError(result.file, QStringLiteral("not a recorded session (magic %1)")
+                                        .arg(hex(result.header.m_magic, 8)));
         return ExitFailed;
     } catch (const Exception& e) {
-        printError(QStringLiteral("%1: %2").arg(result.file, describe(e)));
+        printFileError(result.file, describe(e));
         return ExitFailed;
     }
     inspectIndex(result.file, file.size(), result);

@@ -59,7 +59,7 @@ void RecordingWriter::open(const QString& path, const QByteArray& sessionId)
     m_ownFile.setFileName(path);
     if (!m_ownFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         FileCantCreateException e;
-        e.setReason(path + QStringLiteral(": ") + m_ownFile.errorString());
+        e.setReason(m_ownFile.errorString());
         throw e;
     }
     open(&m_ownFile, sessionId);

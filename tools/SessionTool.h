@@ -11,12 +11,16 @@ class QCommandLineParser;
 // error, and returns the process exit status.
 namespace SessionTool {
 
-enum ExitStatus { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
+// check adds ExitDamaged; with several files a command returns the highest
+// status any file had.
+enum ExitStatus { ExitOk = 0, ExitFailed = 1, ExitUsage = 2, ExitDamaged = 3 };
 
 int info(const QStringList& args);
 int index(const QStringList& args);
 int frame(const QStringList& args);
 int synth(const QStringList& args);
+int check(const QStringList& args);
+int repair(const QStringList& args);
 
 // Parses the arguments of `command` with `parser`, whose options are already
 // added (--help is added here). Returns -1 when the command goes on, or the
@@ -26,10 +30,16 @@ int parseCommand(QCommandLineParser& parser, const char* command, const char* he
                  const QStringList& args);
 // "sessiontool: <message>" as one line on standard error.
 void printError(const QString& message);
+// "sessiontool: FILE: what happened", the form of every failure that concerns
+// a file.
+void printFileError(const QString& file, const QString& what);
 // Prints text on standard output as it is (UTF-8).
 void printOut(const QString& text);
-// A one-line description of an exception (its message, and its reason when
-// it has one).
+// What an exception says happened, in words ("cannot create the file"), and
+// its reason when it has one (the system's, such as "Permission denied").
+// Never the exception's class name.
 QString describe(const Exception& e);
+// A media time as h:mm:ss.mmm.
+QString clockText(quint64 ms);
 
 } // namespace SessionTool

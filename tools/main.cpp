@@ -20,6 +20,8 @@ const char kUsage[] =
     "                                     the screen at a moment, as a PNG image\n"
     "  synth -o FILE [--seconds N] [--size WxH] [--seed N] [--audio] [--compress]\n"
     "                                     write a demo recording\n"
+    "  check FILE... [--json]             what is damaged in recordings\n"
+    "  repair IN -o OUT                   a copy without the damaged parts\n"
     "\n"
     "Options:\n"
     "  --help                             show this text\n"
@@ -59,6 +61,10 @@ int main(int argc, char** argv)
         return SessionTool::frame(args);
     if (command == QLatin1String("synth"))
         return SessionTool::synth(args);
+    if (command == QLatin1String("check"))
+        return SessionTool::check(args);
+    if (command == QLatin1String("repair"))
+        return SessionTool::repair(args);
     SessionTool::printError(QStringLiteral("unknown command '%1' (try --help)").arg(command));
     return SessionTool::ExitUsage;
 }

@@ -43,6 +43,9 @@ protected:
         writer.open(path);
         frame = testFrame(w, h, 3);
         writer.writeScreenFrame(0, frame);
+        // A unit at its end: a recording that ends early would say so over
+        // the picture.
+        writer.writeInfo(5000, "end");
         writer.finish(5000);
         prompter.questionAnswer = IPrompter::No;
         ASSERT_TRUE(window->player().openFile(path));

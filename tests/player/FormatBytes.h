@@ -7,6 +7,7 @@
 #include <QByteArray>
 
 #include "IndexFile.h"
+#include "RecordReader.h"
 
 // `v` in `n` bytes, little-endian.
 inline QByteArray le(quint64 v, int n)
@@ -57,4 +58,40 @@ struct LoadedIndex
     IndexFile::LoadReport report;
     bool ok = false;
     Array<unsigned char, int> packed, keyFrame;
+};
+
+// A recording's file header.
+inline QByteArray fileHeader(quint64 duration = 60000, const char* id = "123456789",
+                             quint64 magic = RecordFileHeader::MAGIC)
+{
+    return le(magic, 4) + le(0, 4) + le(duration, 8) + QByteArray(id).leftJustified(16, '\0', true);
+}
+
+// A unit header (type, channels 0, time, payload size) and its payload; the
+// size is the payload's unless `declaredSize` is given.
+inline QByteArray unit(unsigned type, quint64 time, const QByteArray& payload,
+                       qint64 declaredSize = -1)
+{
+    const quint64 size = declaredSize < 0 ? quint64(payload.size()) : quint64(declaredSize);
+    return le(type, 4) + le(0, 4) + le(time, 8) + le(size, 8) + payload;
+}
+
+// A reader over an in-memory recording, positioned at its first unit.
+struct Recording
+{
+    explicit Recording(const QByteArray& bytes) : data(bytes), buffer(&data)
+    {
+        buffer.open(QIODevice::ReadOnly);
+        reader.setDevice(&buffer);
+        reader.readFileHeader(header);
+    }
+
+    RecordReader::Result next() { return reader.readUnit(unitHdr, payload, packed); }
+
+    QByteArray data;
+    QBuffer buffer;
+    RecordReader reader;
+    RecordFileHeader header;
+    RecordUnitHeader unitHdr;
+    Array<unsigned char, int> payload, packed;
 };

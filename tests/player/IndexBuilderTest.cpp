@@ -3,7 +3,9 @@
 
 #include "IndexBuilder.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -32,13 +34,13 @@ protected:
 
 } // namespace
 
-TEST_F(IndexBuilderTest, TakesAKeyFrameEveryIntervalUpToAnUnknownUnit)
+TEST_F(IndexBuilderTest, TakesAKeyFrameEveryIntervalPastDamage)
 {
     // 40 s: a unit every 300 ms up to 10.2 s, one that steps back to 10.1 s,
     // a unit every 300 ms from 10.4 s to 25 s, then a unit of unknown kind
-    // that ends the recording for the index. The key frames come at the
-    // first unit at or after 10 s and 10 s after that, the step back counting
-    // as no time; the other three entries stay empty.
+    // that is passed over, and one more unit at 30 s. The key frames come at
+    // the first unit at or after 10 s and 10 s after that, the step back
+    // counting as no time; the other three entries stay empty.
     const QString p = write("a.vro", 40000, [](RecordingWriter& w) {
         for (quint64 t = 0; t <= 10200; t += 300)
             w.writeMousePos(t, 1, 1, 1);
@@ -49,6 +51,8 @@ TEST_F(IndexBuilderTest, TakesAKeyFrameEveryIntervalUpToAnUnknownUnit)
         w.writeMousePos(30000, 1, 1, 1);
     });
     ASSERT_TRUE(builder.makeIndex(p, 10000));
+    ASSERT_EQ(builder.damage().size(), 1);
+    EXPECT_EQ(builder.damage()[0].timeAfter, 30000u);
 
     LoadedIndex l = loadIndex(p);
     ASSERT_TRUE(l.ok) << l.report.problem.toStdString();
@@ -72,6 +76,13 @@ TEST_F(IndexBuilderTest, TheEntryCountComesFromTheDurationWithinWhatTheFileHolds
         const LoadedIndex l = loadIndex(p);
         EXPECT_EQ(l.header.m_count, count) << duration;
         EXPECT_EQ(l.data.size(), static_cast<qint64>(24 + 32 * count)) << duration;
+    }
+    // A header that says 0 (never finished) or less than the units: the
+    // units' real end counts.
+    for (quint64 duration : {0, 9000}) {
+        const QString p = write("short.vro", duration, mouseUnits({0, 12000, 25000}));
+        ASSERT_TRUE(builder.makeIndex(p, 10000));
+        EXPECT_EQ(loadIndex(p).header.m_count, 3u) << duration;
     }
 }
 
@@ -100,16 +111,21 @@ TEST_F(IndexBuilderTest, KeyFramesNameTheRecordingsOwnJpegFactor)
     }
 }
 
-TEST_F(IndexBuilderTest, AFailureLeavesNoIndex)
+TEST_F(IndexBuilderTest, AFailureLeavesNoIndexAndSaysWhatHappened)
 {
-    // A payload that does not decompress, halfway; an old index goes too.
-    const QString broken = write("broken.vro", 20000, [](RecordingWriter& w) {
-        screenUnits(48, 32, 500, 12000)(w);
-        w.writeRawUnit(0x12, 12500, "not zlib");
-    });
-    const QString index = IndexFile::indexFileName(broken);
-    ASSERT_TRUE(writeFile(index, QByteArray("an old index")));
-    EXPECT_FALSE(builder.makeIndex(broken, 10000));
+    // The index cannot be written: its temporary name is taken by a folder.
+    const QString p = write("a.vro", 20000, screenUnits(48, 32, 500, 12000));
+    const QString index = IndexFile::indexFileName(p);
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QFileInfo(IndexBuilder::tempFileName(index)).fileName()));
+    EXPECT_FALSE(builder.makeIndex(p, 10000));
     EXPECT_FALSE(QFile::exists(index));
-    EXPECT_FALSE(QFile::exists(IndexBuilder::tempFileName(index)));
+    EXPECT_TRUE(builder.failure().startsWith(QStringLiteral("cannot create the index ")))
+        << builder.failure().toStdString();
+    EXPECT_TRUE(builder.failure().endsWith(QStringLiteral("Is a directory")));
+
+    EXPECT_FALSE(builder.makeIndex(dir.filePath("missing.vro"), 10000));
+    EXPECT_EQ(builder.failure(), "cannot open the recording: No such file or directory");
+    ASSERT_TRUE(writeFile(dir.filePath("junk.vro"), QByteArray(100, 'j')));
+    EXPECT_FALSE(builder.makeIndex(dir.filePath("junk.vro"), 10000));
+    EXPECT_EQ(builder.failure(), "not a recorded session");
 }

@@ -175,12 +175,14 @@ public:
 
     std::vector<int> statuses;
     std::vector<quint64> positions;
+    std::vector<quint64> durations;
     int invalidFormats = 0;
     std::atomic<bool> m_playOnOpen{false};
 
 public slots:
     void onPlayerStatus(int status) { statuses.push_back(status); }
     void onPlayerPositionChanged(quint64 seconds) { positions.push_back(seconds); }
+    void onPlayerDurationChanged(quint64 ms) { durations.push_back(ms); }
     void onInvalidFileFormat() { ++invalidFormats; }
 };
 

@@ -94,7 +94,8 @@ TEST_F(SeekTest, WithoutAnIndexSeeksReplayFromTheStart)
     player.seek(5, FilePlayer::SEEK_ABSOLUTE);
     EXPECT_LT(nowMs() - t0, 1000u);
     EXPECT_EQ(player.getState(), FilePlayer::STATE_IDLE);
-    EXPECT_EQ(prompter.last(), "critical|Session Player|Unable to open the file:\n" + p);
+    EXPECT_EQ(prompter.last(),
+              "critical|Session Player|Unable to open the file:\n" + p + "\nNo such file or directory");
 }
 
 TEST_F(SeekTest, AStopDuringASeekCancelsOnlyItsCatchUp)

@@ -32,8 +32,13 @@ VideoFrame straightDecodeWhile(const QString& path, Take take)
     ScreenFrame screen;
     decoder.m_listener = &screen;
     bool started = false;
-    while (reader.readUnit(unit, payload, packed) == RecordReader::Unit && unit.isValid()
-           && take(unit, reader.unitPos())) {
+    for (;;) {
+        // Damaged stretches are passed over, as the player passes over them.
+        const RecordReader::Result r = reader.readUnit(unit, payload, packed);
+        if (r == RecordReader::Damaged)
+            continue;
+        if (r != RecordReader::Unit || !take(unit, reader.unitPos()))
+            break;
         if (unit.kind() != RecordUnitHeader::KIND_SCREEN || payload.count() < 2)
             continue;
         const unsigned char code = payload[0];

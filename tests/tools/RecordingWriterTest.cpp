@@ -90,8 +90,9 @@ TEST_P(RecordingWriterKinds, EveryKindReadsBackExactly)
     w.writePause(40);
     w.writeInfo(50, "info bytes");
     w.writeAudio(60, RecordingWriter::CAP, pcm, 3, 2);
+    // Times take all 64 bits (a jump that the unit after it confirms).
     w.writeAudio((quint64(1) << 32) + 70, RecordingWriter::SPK, pcm, 6, 1);
-    w.writeUnit(RecordUnitHeader::KIND_INFO, 80, QByteArray());
+    w.writeUnit(RecordUnitHeader::KIND_INFO, (quint64(1) << 32) + 80, QByteArray());
     w.finish();
     EXPECT_EQ(w.unitCount(), 9);
     EXPECT_EQ(static_cast<unsigned char>(bytes[32]), compress ? 0x11 : 0x01);
@@ -99,7 +100,7 @@ TEST_P(RecordingWriterKinds, EveryKindReadsBackExactly)
     const ReadBack r = readAll(bytes);
     EXPECT_EQ(r.end, RecordReader::End);
     EXPECT_EQ(r.header.sessionId(), QStringLiteral("ABCDEFGHIJKLMNOP"));
-    EXPECT_EQ(r.header.m_duration, 80u); // the last unit's time
+    EXPECT_EQ(r.header.m_duration, (quint64(1) << 32) + 80); // the last unit's time
     ASSERT_EQ(r.units.size(), 9);
     const int kinds[] = {1, 1, 1, 2, 2, 3, 4, 5, 3};
     for (int i = 0; i < 9; ++i)

@@ -108,7 +108,7 @@ TEST_F(SessionToolTest, UsageHelpAndOneLineErrors)
     const ToolRun help = runTool({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_TRUE(help.out.contains(QStringLiteral("synth -o FILE")));
-    for (const char* command : {"info", "index", "frame", "synth"}) {
+    for (const char* command : {"info", "index", "frame", "synth", "check", "repair"}) {
         const ToolRun r = runTool({command, "--help"});
         EXPECT_EQ(r.exitCode, 0) << command;
         EXPECT_TRUE(r.out.startsWith(QStringLiteral("Usage: sessiontool ") + command))
@@ -130,6 +130,9 @@ TEST_F(SessionToolTest, UsageHelpAndOneLineErrors)
         {{"info", junk}, 1},
         {{"frame", junk, "--at", "1", "-o", png}, 1},
         {{"synth", "-o", file("no/such/dir/s.vro")}, 1},
+        {{"check"}, 2},
+        {{"repair", junk}, 2},
+        {{"check", junk}, 1},
     };
     for (const auto& [args, status] : cases) {
         const ToolRun r = runTool(args);
@@ -156,17 +159,18 @@ TEST_F(SessionToolTest, InfoMatchesTheGoldenFiles)
         expectGolden("info_" + name + ".json", json.out);
     }
 
-    // A payload that does not decompress is a warning, and the count stops
-    // where playback stops.
+    // A payload that does not decompress is a warning, and the count goes on
+    // past it as playback does.
     writeUndecodable(file("bad.vro"));
     const ToolRun r = runTool({"info", file("bad.vro")});
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_TRUE(r.out.contains(QStringLiteral("\"Unknown Data Compression format\"")))
+    EXPECT_TRUE(r.out.contains(QStringLiteral("compressed unit that does not decompress; playback "
+                                              "passes over it")))
         << r.out.toStdString();
-    EXPECT_TRUE(r.out.contains(QStringLiteral("last unit     0 ms"))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("last unit     200 ms"))) << r.out.toStdString();
 }
 
-TEST_F(SessionToolTest, IndexGoesOnPastABrokenFile)
+TEST_F(SessionToolTest, IndexGoesOnPastABrokenFileAndSaysWhatFailed)
 {
     writeSample(file("one.vro"));
     {
@@ -181,8 +185,13 @@ TEST_F(SessionToolTest, IndexGoesOnPastABrokenFile)
     const ToolRun r = runTool({"index", file("one.vro"), file("wrong-magic.vro"),
                                file("missing.vro"), file("undecodable.vro"), file("two.vro")});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out.count('\n'), 2) << r.out.toStdString();
-    EXPECT_EQ(r.err.count('\n'), 3) << r.err.toStdString();
+    EXPECT_EQ(r.out.count('\n'), 3) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral(
+        "undecodable.vrox: 0 key frames; passed over 1 damaged part (0:00:00.000 to 0:00:00.100)\n")))
+        << r.out.toStdString();
+    EXPECT_EQ(r.err, "sessiontool: " + file("wrong-magic.vro") + ": not a recorded session\n"
+                     "sessiontool: " + file("missing.vro")
+                         + ": cannot open the recording: No such file or directory\n");
     for (const char* good : {"one.vro", "two.vro"}) {
         QFile index(IndexFile::indexFileName(file(good)));
         ASSERT_TRUE(index.open(QIODevice::ReadOnly)) << good;
@@ -191,8 +200,48 @@ TEST_F(SessionToolTest, IndexGoesOnPastABrokenFile)
         EXPECT_TRUE(IndexFile::load(index, header, entries));
         EXPECT_EQ(entries.count(), 2);
     }
-    // Nothing but the recordings and the two indexes is left behind.
-    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files).size(), 6);
+    // Nothing but the recordings and the three indexes is left behind.
+    EXPECT_EQ(QDir(m_dir.path()).entryList(QDir::Files).size(), 7);
+}
+
+TEST_F(SessionToolTest, FailuresNameTheFileAndTheSystemsReason)
+{
+    writeSample(file("s.vro"));
+    ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("taken.vro")));
+    ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("s.vrox.part")));
+    ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("shut")));
+    const ReadOnlyFolder shut(file("shut"));
+    ASSERT_TRUE(shut.ok());
+    const QString refused = geteuid() == 0 ? QStringLiteral("Read-only file system")
+                                           : QStringLiteral("Permission denied");
+    const std::pair<QStringList, QString> cases[] = {
+        {{"synth", "-o", file("shut/x.vro"), "--seconds", "1"},
+         file("shut/x.vro") + ": cannot create the file: " + refused},
+        {{"synth", "-o", file("taken.vro"), "--seconds", "1"},
+         file("taken.vro") + ": cannot create the file: Is a directory"},
+        {{"index", file("s.vro")},
+         file("s.vro") + ": cannot create the index " + file("s.vrox.part") + ": Is a directory"},
+        {{"frame", file("s.vro"), "--at", "3", "-o", file("no/such/x.png")},
+         file("no/such/x.png") + ": cannot write the image: No such file or directory"},
+        {{"frame", file("s.vro"), "--at", "25.001", "-o", file("x.png")},
+         file("s.vro") + ": the recording ends at 25.000 s, the last time it can show; there is "
+                         "nothing at 25.001 s"},
+    };
+    for (const auto& [args, message] : cases) {
+        const ToolRun r = runTool(args);
+        EXPECT_EQ(r.exitCode, 1) << args.join(' ').toStdString();
+        EXPECT_EQ(r.err, "sessiontool: " + message + "\n");
+        EXPECT_FALSE(r.err.contains(QStringLiteral("Exception")));
+    }
+    EXPECT_FALSE(QFile::exists(file("x.png")));
+    EXPECT_EQ(runTool({"frame", file("s.vro"), "--at", "25", "-o", file("x.png")}).exitCode, 0);
+
+    // Passing over damage on the way is said, and the frame is written.
+    writeSample(file("d.vro"), false, true);
+    const ToolRun r = runTool({"frame", file("d.vro"), "--at", "7", "-o", file("d.png")});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.toStdString(), (file("d.png") + ": 64 x 32 at 7.000 s, from the start; passed over 1 damaged "
+                                     "part (6.000 to 6.300 s)\n").toStdString());
 }
 
 // A recording whose folder cannot be written gets its index in the player's

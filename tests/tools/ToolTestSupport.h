@@ -6,7 +6,15 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <ostream>
+
 #include "StraightDecode.h"
+
+// Failures show the texts compared.
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 
 struct ToolRun
 {
