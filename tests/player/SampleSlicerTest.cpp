@@ -59,7 +59,8 @@ std::vector<short> sliceAll(const QByteArray& payload, bool compressed, int chan
 std::vector<short> shorts(const QByteArray& raw, int count)
 {
     std::vector<short> v(static_cast<size_t>(count));
-    std::memcpy(v.data(), raw.constData(), size_t(count) * 2);
+    if (count > 0) // memcpy wants real pointers, even for no bytes
+        std::memcpy(v.data(), raw.constData(), size_t(count) * 2);
     return v;
 }
 
