@@ -301,8 +301,12 @@ TEST_F(SoundTest, VolumeAndMuteChangeTheLevelAndTheLevelIsRemembered)
     ASSERT_TRUE(heardUntil(now + 700));
     EXPECT_NEAR(rms(now + 300, now + 700) / full, 0.7, 0.1);
 
-    // A new window starts at the level left.
+    QTest::keyClick(window.get(), Qt::Key_S);
+    EXPECT_EQ(scene()->message(), QStringLiteral("Speech at 1/2x to 3x off"));
+
+    // A new window starts at the level and with the switch left.
     SessionPlayer next;
     EXPECT_EQ(next.player().volume(), 70);
+    EXPECT_FALSE(next.player().speechAtOtherSpeeds());
     next.shutdownPlayer();
 }
