@@ -8,12 +8,14 @@
 // Without a server the cases are skipped, unless SP_REQUIRE_AUDIO=1 says
 // that one was started for them. Plain build only (timing).
 
+#include <QFile>
 #include <QSettings>
 #include <QTest>
 
 #include <cmath>
 #include <memory>
 
+#include "DamagedRecordings.h"
 #include "FlashBeep.h"
 #include "SoundProbe.h"
 #include "WindowTestSupport.h"
@@ -309,4 +311,27 @@ TEST_F(SoundTest, VolumeAndMuteChangeTheLevelAndTheLevelIsRemembered)
     EXPECT_EQ(next.player().volume(), 70);
     EXPECT_FALSE(next.player().speechAtOtherSpeeds());
     next.shutdownPlayer();
+}
+
+// Random bytes over more than a whole audio unit (headers included) a third
+// of the way in: the picture's reader passes over the stretch, and so must
+// the sound's own reader, which reads ahead of it.
+TEST_F(SoundTest, TheSoundGoesOnAfterADamagedStretch)
+{
+    const QString path = dir.filePath(QStringLiteral("damaged.vro"));
+    tone(0, 6000, 6000).write(path);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    QByteArray bytes = file.readAll();
+    overwrite(bytes, bytes.size() / 3, 12000, 7);
+    ASSERT_TRUE(file.seek(0));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+    file.close();
+
+    ASSERT_TRUE(open(path));
+    player().play();
+    ASSERT_TRUE(screenAt(5000));
+    const double now = monotonicMs();
+    ASSERT_TRUE(heardUntil(now));
+    EXPECT_GT(rms(now - 400, now), 3000) << "the tone goes on after the damaged stretch";
 }
