@@ -159,6 +159,26 @@ public:
     }
 };
 
+// The real player thread with a headless view, a window that notes what it
+// hears and a prompter that answers on its own; started, and stopped (the
+// thread ended) when it goes.
+struct BenchPlayer
+{
+    std::unique_ptr<HeadlessView> view = std::make_unique<HeadlessView>();
+    std::unique_ptr<BenchWindow> window = std::make_unique<BenchWindow>();
+    BenchPrompter prompter;
+    std::unique_ptr<FilePlayer> player = std::make_unique<FilePlayer>();
+
+    BenchPlayer()
+    {
+        player->setSessionPlayer(window.get());
+        player->setDrawingScene(view.get());
+        player->setPrompter(&prompter);
+        player->start();
+    }
+    ~BenchPlayer() { player->Thread::stop(true); }
+};
+
 // A recording opened for seeks as the player thread carries them out (the
 // entry choice, the key-frame restore and the catch-up of Seeking), on a
 // playhead of its own, with its index when it has one; no player thread.
@@ -372,14 +392,9 @@ void BM_Play20x(benchmark::State& state)
         return;
     }
     constexpr double kWall = 30.0;
-    auto view = std::make_unique<HeadlessView>();
-    auto window = std::make_unique<BenchWindow>();
-    BenchPrompter prompter;
-    auto player = std::make_unique<FilePlayer>();
-    player->setSessionPlayer(window.get());
-    player->setDrawingScene(view.get());
-    player->setPrompter(&prompter);
-    player->start();
+    BenchPlayer bench;
+    auto& window = bench.window;
+    auto& player = bench.player;
     auto spin = [&](double seconds) {
         const double end = wallSeconds() + seconds;
         while (wallSeconds() < end) {
@@ -407,7 +422,6 @@ void BM_Play20x(benchmark::State& state)
         media = double(window->position - p0);
         player->stop();
     }
-    player->Thread::stop(true);
     state.counters["media_s"] = media;
     state.counters["clock_ratio"] = media / (20.0 * wall); // 1 = on its clock
     state.counters["busy_fraction"] = cpu / wall;
@@ -442,14 +456,9 @@ void BM_PlayWithSound(benchmark::State& state)
     }
     constexpr double kWall = 20.0;
     const int speed = int(state.range(0));
-    auto view = std::make_unique<HeadlessView>();
-    auto window = std::make_unique<BenchWindow>();
-    BenchPrompter prompter;
-    auto player = std::make_unique<FilePlayer>();
-    player->setSessionPlayer(window.get());
-    player->setDrawingScene(view.get());
-    player->setPrompter(&prompter);
-    player->start();
+    BenchPlayer bench;
+    auto& window = bench.window;
+    auto& player = bench.player;
     double cpu = 0, media = 0, wall = 0;
     for (auto _ : state) {
         if (!player->openFile(path)) {
@@ -470,7 +479,6 @@ void BM_PlayWithSound(benchmark::State& state)
         media = (player->screenTimeMs() - m0) / 1000.0;
         player->stop();
     }
-    player->Thread::stop(true);
     state.counters["media_s"] = media;
     state.counters["clock_ratio"] = media / (std::max(1, speed) * wall);
     state.counters["cpu_ms_per_media_s"] = media > 0 ? cpu * 1000 / media : 0;
