@@ -2,7 +2,8 @@
 // its unit headers that finds its real end, building its index side by side
 // with a straight decode of the same hour, seeking with and without the index
 // (the seek's own work, without the play loop's polling), and the player
-// thread's load at 20x.
+// thread's load at 20x; and its load playing ten minutes with sound at 1x
+// and 2x.
 //
 // The recording is made once by `sessiontool synth` in the build folder
 // (bench/engine-60min-1080p.vro, about 230 MB); the index build writes its
@@ -12,6 +13,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QMediaDevices>
 #include <QProcess>
 
 #include <pthread.h>
@@ -179,6 +181,26 @@ public:
     {
         return QString();
     }
+};
+
+// The real player thread with a headless view, a window that notes what it
+// hears and a prompter that answers on its own; started, and stopped (the
+// thread ended) when it goes.
+struct BenchPlayer
+{
+    std::unique_ptr<HeadlessView> view = std::make_unique<HeadlessView>();
+    std::unique_ptr<BenchWindow> window = std::make_unique<BenchWindow>();
+    BenchPrompter prompter;
+    std::unique_ptr<FilePlayer> player = std::make_unique<FilePlayer>();
+
+    BenchPlayer()
+    {
+        player->setSessionPlayer(window.get());
+        player->setDrawingScene(view.get());
+        player->setPrompter(&prompter);
+        player->start();
+    }
+    ~BenchPlayer() { player->Thread::stop(true); }
 };
 
 // A recording opened for seeks as the player thread carries them out (the
@@ -562,14 +584,9 @@ void BM_Play20x(benchmark::State& state)
         return;
     }
     constexpr double kWall = 30.0;
-    auto view = std::make_unique<HeadlessView>();
-    auto window = std::make_unique<BenchWindow>();
-    BenchPrompter prompter;
-    auto player = std::make_unique<FilePlayer>();
-    player->setSessionPlayer(window.get());
-    player->setDrawingScene(view.get());
-    player->setPrompter(&prompter);
-    player->start();
+    BenchPlayer bench;
+    auto& window = bench.window;
+    auto& player = bench.player;
     auto spin = [&](double seconds) {
         const double end = wallSeconds() + seconds;
         while (wallSeconds() < end) {
@@ -597,13 +614,69 @@ void BM_Play20x(benchmark::State& state)
         media = double(window->position - p0);
         player->stop();
     }
-    player->Thread::stop(true);
     state.counters["media_s"] = media;
     state.counters["clock_ratio"] = media / (20.0 * wall); // 1 = on its clock
     state.counters["busy_fraction"] = cpu / wall;
     state.counters["cpu_ms_per_media_s"] = media > 0 ? cpu * 1000 / media : 0;
 }
 BENCHMARK(BM_Play20x)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// Ten minutes of the demo with sound ("Cap" and "Spk"), played from the
+// start at speed state.range(0) (1 or 2; 2 time-stretches the speech) for
+// 20 s of wall time on the real player thread, with a sound device: the
+// player thread's CPU per second of media, the sound's feeding and
+// stretching included. Needs a PulseAudio server (scripts/av-sync runs it on
+// its own null sink).
+void BM_PlayWithSound(benchmark::State& state)
+{
+    app();
+    if (QMediaDevices::defaultAudioOutput().isNull()) {
+        state.SkipWithError("no audio output (start a PulseAudio server)");
+        return;
+    }
+    const QString path = QStringLiteral(SP_BENCH_DATA_DIR "/sound-10min.vro");
+    if (QFileInfo(path).size() < 100000) {
+        QProcess synth;
+        synth.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        synth.start(QStringLiteral(SESSIONTOOL_PATH),
+                    {QStringLiteral("synth"), QStringLiteral("-o"), path, QStringLiteral("--seconds"),
+                     QStringLiteral("600"), QStringLiteral("--audio")});
+        if (!synth.waitForFinished(-1) || synth.exitCode() != 0) {
+            state.SkipWithError("sessiontool synth failed");
+            return;
+        }
+    }
+    constexpr double kWall = 20.0;
+    const int speed = int(state.range(0));
+    BenchPlayer bench;
+    auto& window = bench.window;
+    auto& player = bench.player;
+    double cpu = 0, media = 0, wall = 0;
+    for (auto _ : state) {
+        if (!player->openFile(path)) {
+            state.SkipWithError("cannot open");
+            break;
+        }
+        player->setRequestedSpeed(speed);
+        player->play();
+        const pthread_t thread = static_cast<pthread_t>(player->getThreadId());
+        const double c0 = threadCpuSeconds(thread), w0 = wallSeconds();
+        const quint64 m0 = player->screenTimeMs();
+        while (wallSeconds() < w0 + kWall) {
+            QCoreApplication::processEvents();
+            Thread::sleep(10);
+        }
+        cpu = threadCpuSeconds(thread) - c0;
+        wall = wallSeconds() - w0;
+        media = (player->screenTimeMs() - m0) / 1000.0;
+        player->stop();
+    }
+    state.counters["media_s"] = media;
+    state.counters["clock_ratio"] = media / (std::max(1, speed) * wall);
+    state.counters["cpu_ms_per_media_s"] = media > 0 ? cpu * 1000 / media : 0;
+    state.counters["busy_fraction"] = cpu / wall;
+}
+BENCHMARK(BM_PlayWithSound)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 } // namespace
 
