@@ -82,7 +82,8 @@ TEST_F(PositionPreviewTest, HoveringShowsTheKeyFrameBeforeThePointerAboveIt)
     ASSERT_TRUE(IndexFile::load(index, header, entries));
 
     const int right = progress()->width() - 1;
-    for (int x : {right / 5, right / 2, right * 3 / 4, right}) {
+    // The first screen before the first key frame, then key frames.
+    for (int x : {1, right / 5, right / 2, right * 3 / 4, right}) {
         hover(x);
         ASSERT_TRUE(waitPreview(x, true)) << x;
         const quint64 ms = quint64(ControlBar::positionAt(progress(), x)) * 1000;

@@ -1,6 +1,7 @@
 // Preview pictures from an index's key frames on the maker's own thread:
 // the latest request wins, the cache stays within its bound, and without a
-// usable index the picture is null.
+// usable index the picture is null. (What the pictures show is checked on
+// the window, PositionPreviewTest.)
 
 #include <QFile>
 #include <QImage>
@@ -55,36 +56,6 @@ protected:
     PreviewMaker maker;
     std::vector<Result> results;
 };
-
-TEST_F(PreviewMakerTest, ShowsTheKeyFrameAtOrBeforeTheTimeScaled)
-{
-    buildIndex();
-    ASSERT_GE(entries.count(), 5);
-    maker.setSource(recording, index);
-    for (quint64 ms : std::vector<quint64>{0, 3000, entries[0].m_time, entries[2].m_time + 4999, 59000}) {
-        ASSERT_TRUE(ask(ms)) << ms;
-        const Result& r = results.back();
-        // The key frame at or before the time, the first screen before any.
-        quint64 key = 0;
-        for (int e = 0; e < entries.count(); ++e)
-            if (entries[e].m_time <= ms)
-                key = entries[e].m_time;
-        EXPECT_EQ(r.keyMs, key) << ms;
-        ASSERT_FALSE(r.image.isNull()) << ms;
-        EXPECT_EQ(r.image.size(), QSize(240, 180));
-        // Frames change every 5 s and carry their own time.
-        const VideoFrame screen = paintScreen(320, 240, int(key / 5000));
-        const QImage expected = PreviewMaker::scaleScreen(screen);
-        int worst = 0;
-        for (int y = 0; y < 180; ++y)
-            for (int x = 0; x < 240; ++x) {
-                const QRgb a = r.image.pixel(x, y), b = expected.pixel(x, y);
-                worst = std::max({worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
-                                  std::abs(qBlue(a) - qBlue(b))});
-            }
-        EXPECT_LE(worst, 8) << ms;
-    }
-}
 
 TEST_F(PreviewMakerTest, CacheStaysWithinItsBoundAndTheLatestRequestWins)
 {
