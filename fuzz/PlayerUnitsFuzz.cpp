@@ -25,6 +25,8 @@
 #include <vector>
 
 #include "Exception.h"
+#include "ActivityMap.h"
+#include "ActivityScan.h"
 #include "FuzzView.h"
 #include "GridDecoder.h"
 #include "RecordReader.h"
@@ -165,6 +167,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (!walk.readable || walk.units != units || walk.realEnd != realEnd
             || walk.damageCount != damaged)
             std::abort();
+        // The activity walk reads the control and sound payloads too; it
+        // passes over the same units and fills a bounded map.
+        ActivityMap map;
+        ActivityScan activity(map);
+        activity.begin();
+        const RecordScan::Result seen = RecordScan::scan(device, nullptr, &activity);
+        if (seen.units != walk.units || seen.realEnd != walk.realEnd || !map.isComplete()
+            || map.secondCount() > ActivityMap::kMaxSeconds)
+            std::abort();
+        ActivityMap::Stretch stretch;
+        for (const ActivityMap::Stretch& s : map.idleStretches())
+            if (s.to - s.from <= ActivityMap::kIdleMs || !map.idleStretchAt(s.from + 1, stretch)
+                || stretch.from != s.from || stretch.to != s.to)
+                std::abort();
     }
     return 0;
 }

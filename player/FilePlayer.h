@@ -164,6 +164,14 @@ class IndexBuilder;
 //   duration), getDuration() becomes the real end and the window hears of it
 //   (playerDurationChanged); an incomplete recording says so once, "The
 //   recording ends early at 0:57". A seek past the real end goes to the end.
+//   The same walk fills activity() (ActivityScan): it also reads the control
+//   and sound payloads, so the overview is complete a second or so after an
+//   hour with sound opens, and the real end comes with it.
+// - Skipping idle stretches jumps from the moment media time passes the
+//   stretch's last activity to its next one (the whole stretch, as the
+//   overview knows it to the millisecond); a stretch whose end the walk has
+//   not reached yet is not skipped, and quiet to the end of the recording
+//   counts as a stretch that ends at the last unit.
 // - Open failures name the system's reason after the path ("No such file or
 //   directory", "Is a directory", "Permission denied").
 class FilePlayer : public QObject, public Thread
