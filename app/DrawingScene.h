@@ -11,8 +11,8 @@
 #include <atomic>
 #include <mutex>
 
-#include "CursorsEngine.h"
 #include "IPlayerView.h"
+#include "PointerPainter.h"
 #include "VideoFrame.h"
 
 class ControlBar;
@@ -172,10 +172,10 @@ private:
     QDeadlineTimer m_messageUntil;           // guarded by m_textMutex
     QFont m_font;
     QFont m_messageFont;
-    CursorsEngine m_cursors;                 // has its own lock
     SessionPlayer* m_sessionPlayer;
     QImage m_defaultCursor;
-    QByteArray m_defaultCursorRecord;        // m_defaultCursor serialised, hot spot (2, 2)
+    // The cursor cache and the pointer's drawing; the cache has its own lock.
+    PointerPainter m_pointer;
 
     std::atomic<bool> m_infoShown{false};       // player thread writes, either reads
     std::atomic<bool> m_firstDimension{true};   // player writes, GUI step reads and clears
