@@ -361,9 +361,13 @@ ClipExporter::Result ClipExporter::run()
             if (stamp <= range.end)
                 emitAt(stamp);
         }
-        // The last picture lasts to the range's end.
-        if (range.end >= lastStamp + interval)
-            emitAt(range.end);
+        // Each picture lasts one interval unless the next comes sooner, so the
+        // last one is stamped an interval before the range's end, and the
+        // video ends with the range.
+        const quint64 lastAt = range.end >= range.from + interval ? range.end - interval
+                                                                  : range.from;
+        if (lastAt >= lastStamp + interval)
+            emitAt(lastAt);
         if (m_settings.sound)
             mixer.finish(range.end);
         writer.finish();

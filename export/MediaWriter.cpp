@@ -97,6 +97,7 @@ void MediaWriter::openVideo(ExportSettings::Container container, int fps, int cr
     // Pictures are stamped with their media time in ms: a variable rate.
     m_video->time_base = AVRational{1, 1000};
     m_video->framerate = AVRational{fps, 1};
+    m_pictureMs = (1000 + fps - 1) / std::max(1, fps);
     // A key frame at least every 10 s of pictures, so players can seek.
     m_video->gop_size = std::max(1, fps * 10);
     m_video->color_range = AVCOL_RANGE_MPEG;
@@ -297,6 +298,8 @@ void MediaWriter::encode(AVCodecContext* codec, AVStream* stream, AVFrame* frame
             return;
         if (r < 0)
             fail(QStringLiteral("the encoder failed"), r);
+        if (codec == m_video && m_packet->duration <= 0)
+            m_packet->duration = m_pictureMs;
         av_packet_rescale_ts(m_packet, codec->time_base, stream->time_base);
         m_packet->stream_index = stream->index;
         r = av_interleaved_write_frame(m_format, m_packet);

@@ -91,6 +91,10 @@ private:
     SwsContext* m_scaler = nullptr;
     SwrContext* m_resampler = nullptr;
     AVAudioFifo* m_fifo = nullptr;
+    // How long each picture lasts unless a later one ends it sooner: one
+    // interval at the most frames a second. The muxers need it for the last
+    // picture, which MP4 would otherwise cut from its track.
+    int64_t m_pictureMs = 1;
     int m_scaledWidth = 0;     // the picture size m_scaler was made for
     int m_scaledHeight = 0;
     int64_t m_pictures = 0;
