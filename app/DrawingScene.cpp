@@ -453,6 +453,25 @@ void DrawingScene::drawMouse(QPainter* painter)
     });
 }
 
+QImage DrawingScene::picture(bool withPointer)
+{
+    QImage image;
+    {
+        std::lock_guard<std::mutex> lock(m_frameMutex);
+        if (m_frame.isEmpty())
+            return QImage();
+        image = QImage(reinterpret_cast<const uchar*>(m_frame.pixels()), m_frame.width(),
+                       m_frame.height(), m_frame.width() * 4, QImage::Format_RGB32)
+                    .copy();
+    }
+    if (withPointer && m_mouseX >= 0 && m_mouseY >= 0) {
+        QPainter painter(&image);
+        m_pointer.draw(&painter, m_mouseX, m_mouseY,
+                       static_cast<unsigned long>(static_cast<unsigned int>(m_cursorId)));
+    }
+    return image;
+}
+
 void DrawingScene::drawInfoText(QPainter* painter)
 {
     const QString text = infoText();

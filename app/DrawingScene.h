@@ -108,6 +108,11 @@ public:
     QString message() const;
 
     // Window side (GUI thread).
+
+    // The remote screen as it stands, at its own size, with the pointer
+    // drawn unscaled where it is when `withPointer` (no texts, no bar):
+    // what Save frame and Copy frame give. Null before the first screen.
+    QImage picture(bool withPointer = true);
     // A black picture of the frame's size, the text and cursors cleared: the
     // window without a recording. The player must not be drawing (idle).
     void clearPicture();
