@@ -216,7 +216,10 @@ void ClipExporter::writePicture(HeadlessView& view, MediaWriter& writer, quint64
                      QImage::Format_RGB32);
         view.drawPointer(image);
     }
-    writer.writePicture(pixels, w, frame.height(), w, pts);
+    if (m_pictureSink)
+        m_pictureSink(pixels, w, frame.height(), pts);
+    else
+        writer.writePicture(pixels, w, frame.height(), w, pts);
     if (!under.isEmpty()) {
         auto from = saved.begin();
         for (int y = under.top(); y <= under.bottom(); ++y) {

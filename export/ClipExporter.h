@@ -85,6 +85,12 @@ public:
     void setCancelFlag(const std::atomic<bool>* cancel) { m_cancel = cancel; }
     void setProgress(Progress progress) { m_progress = std::move(progress); }
     void setNotice(Notice notice) { m_notice = std::move(notice); }
+    // Hands every picture (the screen with the pointer, at the screen's size,
+    // stamped in ms from the range's start) to `sink` instead of the video
+    // encoder, whose stream then stays empty: for measuring our encoding
+    // against another encoder fed the very same pictures.
+    using PictureSink = std::function<void(const uint32_t* pixels, int width, int height, qint64 ms)>;
+    void setPictureSink(PictureSink sink) { m_pictureSink = std::move(sink); }
 
     // Does the export. Throws Failure for bad settings (an unknown
     // extension, a range outside the recording, a folder that cannot be
@@ -110,6 +116,7 @@ private:
     const std::atomic<bool>* m_cancel = nullptr;
     Progress m_progress;
     Notice m_notice;
+    PictureSink m_pictureSink;
     QSize m_sourceSize;         // the screen's size the video was made for
     bool m_sizeChangeSaid = false;
     QList<QString> m_damage;
