@@ -18,6 +18,26 @@ namespace {
 
 const char kMarker[] = ".part-";
 
+// The process's umask, read without changing it: umask() can only be read
+// by setting it, and for that moment every file another thread creates (the
+// player's index while the window exports) would get the wrong mode.
+mode_t currentUmask()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (status.open(QIODevice::ReadOnly)) {
+        while (!status.atEnd()) {
+            const QByteArray line = status.readLine(256);
+            if (line.startsWith("Umask:")) {
+                bool ok = false;
+                const uint mask = line.mid(6).trimmed().toUInt(&ok, 8);
+                if (ok)
+                    return static_cast<mode_t>(mask & 0777);
+            }
+        }
+    }
+    return 022;
+}
+
 } // namespace
 
 PartFile::~PartFile()
@@ -66,9 +86,7 @@ bool PartFile::create(const QString& output, QString& error)
     }
     // mkostemp makes it 0600; an ordinary output is readable as the umask
     // allows.
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
+    ::fchmod(fd, 0666 & ~currentUmask());
     m_fd = fd;
     m_path = QFile::decodeName(path);
     m_output = info.absoluteFilePath();

@@ -16,6 +16,8 @@
 #include <cmath>
 #include <csignal>
 
+#include <sys/stat.h>
+
 #include "ClipExporter.h"
 #include "DamagedRecordings.h"
 #include "ReadOnlyFolder.h"
@@ -409,6 +411,12 @@ TEST_F(ExportTest, InterruptAndKillLeaveNoOutput)
     ASSERT_EQ(exportRun({flashes(), "-o", out("next.mp4"), "--to", "1"}).exitCode, 0);
     EXPECT_EQ(filesIn(m_out.path()), QStringList{"next.mp4"});
     EXPECT_EQ(hashOf(demo()), before);
+    // An ordinary file for the umask (the part file was private).
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    struct stat st = {};
+    ASSERT_EQ(::stat(QFile::encodeName(out("next.mp4")).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
 }
 
 struct BadCase
