@@ -98,7 +98,7 @@ TEST_F(ExportWindowTest, InAndOutPointsMakeTheDialogsRangeAndTheClipIsWritten)
 // a folder that is not there, by the export) leaves a box and no file.
 TEST_F(ExportWindowTest, CancelAndFailureLeaveNoFile)
 {
-    const QString path = record("long.vro", 320, 240, 600000, 200);
+    const QString path = record("long.vro", 64, 48, 600000, 200);
     ASSERT_TRUE(open(path));
     const QStringList before = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
 
