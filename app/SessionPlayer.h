@@ -77,11 +77,23 @@ class QResizeEvent;
 //   scaled picture size.
 // - The pause icon armed for a command-line start shows only if the player
 //   still plays (or builds the index it will play) when the timer fires.
+// - Sound: Up and Down change the volume of both streams by kVolumeStep per
+//   cent (a change ends a mute), M mutes and unmutes, S switches speech at
+//   1/2x, 2x and 3x off and on; each says what it did in the on-screen
+//   message ("Volume 70 %", "Muted"). The volume and the speech switch are
+//   remembered (settings "volume" and "speech_at_other_speeds"); a mute is
+//   not, so that the player never starts silent without saying so.
 class SessionPlayer : public QGraphicsView
 {
     Q_OBJECT
 
 public:
+    // The volume step of Up and Down, in per cent, and the settings that
+    // remember the volume and the speech switch.
+    static constexpr int kVolumeStep = 10;
+    static constexpr const char* kVolumeKey = "volume";
+    static constexpr const char* kSpeechKey = "speech_at_other_speeds";
+
     explicit SessionPlayer(QWidget* parent = nullptr);
     ~SessionPlayer() override;
 
@@ -218,6 +230,10 @@ private:
     bool isLoaded() const;
     // What the Open button and a drop do after a successful open.
     void afterOpen();
+    // Sound keys: volume by `step` per cent, mute, speech at other speeds.
+    void changeVolume(int step);
+    void toggleMute();
+    void toggleSpeechAtOtherSpeeds();
     // The open of a dropped file, run right after the drop event.
     void openDropped(const QString& path);
     // Opens `path` (asks for a file when empty) and shows the result: the
