@@ -289,6 +289,12 @@ ClipExporter::Result ClipExporter::run()
     try {
         writer.open(part.path(), m_container, m_settings.videoSizeFor(m_sourceSize), m_settings.fps,
                     m_settings.crfFor(m_container), m_settings.sound);
+        QFile soundFile(m_settings.recording);
+        RecordReader soundReader(&soundFile);
+        RecordUnitHeader soundUnit;
+        Array<unsigned char, int> soundPayload, soundPacked;
+        if (m_settings.sound && !soundFile.open(QIODevice::ReadOnly))
+            throw Failure(QStringLiteral("%1: %2").arg(m_settings.recording, soundFile.errorString()));
         SoundMixer mixer(range.from, [&writer](const int16_t* samples, int frames) {
             writer.writeSound(samples, frames);
         });
@@ -346,9 +352,22 @@ ClipExporter::Result ClipExporter::run()
             case RecordUnitHeader::KIND_AUDIO_CAP:
             case RecordUnitHeader::KIND_AUDIO_SPK:
                 if (m_settings.sound) {
-                    Array<unsigned char, int>& payload = playhead.payload();
-                    mixer.add(playhead.unit().kind() == RecordUnitHeader::KIND_AUDIO_CAP ? 0 : 1,
-                              t, payload.data(), payload.count(), playhead.unit().m_channels);
+                    // The playhead passes over sound with its header only (the
+                    // player reads sound on its own); the payload is read here
+                    // through a reader of our own at the unit's offset.
+                    const int kind = playhead.unit().kind();
+                    Array<unsigned char, int>* payload = &playhead.payload();
+                    int channels = playhead.unit().m_channels;
+                    if (payload->count() == 0 && soundFile.isOpen()
+                        && soundReader.seekUnit(playhead.unitOffset(), t)
+                        && soundReader.readUnit(soundUnit, soundPayload, soundPacked)
+                               == RecordReader::Unit
+                        && soundUnit.kind() == kind) {
+                        payload = &soundPayload;
+                        channels = soundUnit.m_channels;
+                    }
+                    mixer.add(kind == RecordUnitHeader::KIND_AUDIO_CAP ? 0 : 1, t, payload->data(),
+                              payload->count(), channels);
                 }
                 break;
             default:
