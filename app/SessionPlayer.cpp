@@ -23,7 +23,10 @@
 #include "ControlBar.h"
 #include "DrawingScene.h"
 #include "FileTypeAccess.h"
+#include "KeyHelpOverlay.h"
 #include "Log.h"
+#include "PlayerMenu.h"
+#include "StartOptions.h"
 #include "Thread.h"
 
 namespace {
@@ -98,7 +101,22 @@ SessionPlayer::SessionPlayer(QWidget* parent)
     setAcceptDrops(true);
     // Drops arrive at the viewport, which hands them to this view.
     viewport()->setAcceptDrops(true);
-    setStyleSheet(QStringLiteral("border: none;"));
+    // Black from the first frame: the window, the viewport and the view
+    // around the scene, before any picture (the palette's light grey and
+    // white would show while the recording opens).
+    QPalette black = palette();
+    for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base})
+        black.setColor(role, Qt::black);
+    setPalette(black);
+    viewport()->setPalette(black);
+    viewport()->setAutoFillBackground(true);
+    setBackgroundBrush(Qt::black);
+    setStyleSheet(QStringLiteral("border: none; background: black;"));
+
+    // Any mouse move over the picture shows the bar.
+    m_controlBar->watchMouseOver(viewport());
+    m_menu = new PlayerMenu(this, nullptr);
+    m_keyHelp = new KeyHelpOverlay(viewport());
 
     // The bar keeps its place at the bottom of the visible part when the
     // view scrolls.
@@ -124,6 +142,9 @@ SessionPlayer::~SessionPlayer()
     m_prompter.setDelegate(nullptr);
     m_prompter.setUnattended(true);
     shutdownPlayer();
+    delete m_menu;
+    m_menu = nullptr;
+    m_controlBar->watchMouseOver(nullptr);
     // Cleared before the deletes: tearing the scene down moves the scroll
     // bars, whose slot would otherwise reach a half-destroyed scene.
     ControlBar* bar = m_controlBar;
@@ -171,30 +192,17 @@ QSize SessionPlayer::decorationSize() const
 
 void SessionPlayer::checkAutoPlay()
 {
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() < 2)
-        return;
-    openAndPlay(arguments.at(1));
+    const StartOptions options = StartOptions::parse(QCoreApplication::arguments());
+    if (options.result() == StartOptions::Start)
+        start(options);
 }
 
 void SessionPlayer::openAndPlay(const QString& path)
 {
-    if (!m_player.openFile(path))
-        return;
-    setFileInfo();
-    const int state = m_player.getState();
-    if (state != FilePlayer::STATE_INDEXING) {
-        if (state == FilePlayer::STATE_PLAYING) {
-            m_player.pause();
-        } else {
-            m_ctrlPressed = false;
-            m_player.play();
-        }
-    } else {
-        // Played as soon as its index is built.
-        m_playOnOpen.store(true);
-    }
-    QTimer::singleShot(100, this, SLOT(onSetButtonIconAutoPlay()));
+    m_playOnOpen.store(true);
+    openRecording(path);
+    if (isLoaded())
+        QTimer::singleShot(100, this, SLOT(onSetButtonIconAutoPlay()));
 }
 
 void SessionPlayer::setFileInfo()
@@ -238,7 +246,8 @@ void SessionPlayer::afterOpen()
 
 void SessionPlayer::onBtnOpenClicked()
 {
-    m_playOnOpen.store(false);
+    // Like a drop and the command line: what opens, plays.
+    m_playOnOpen.store(true);
     openRecording(QString());
 }
 
@@ -274,6 +283,15 @@ void SessionPlayer::registerFileExtension()
 void SessionPlayer::onPlayerStatus(int status)
 {
     m_statusSeen = true;
+    // The start that waited for the index build: once it has succeeded.
+    if (m_pendingStart && status != FilePlayer::STATE_INDEXING
+        && m_player.getState() != FilePlayer::STATE_INDEXING) {
+        const PendingStart pending = *m_pendingStart;
+        m_pendingStart.reset();
+        if ((status == FilePlayer::STATE_PLAYING || status == FilePlayer::STATE_IDLE)
+            && m_player.isIndexLoaded() && m_player.getState() == status)
+            begin(pending.seconds, pending.paused, pending.message);
+    }
     switch (status) {
     case FilePlayer::STATE_IDLE:
     case FilePlayer::STATE_STOPPING:
@@ -401,6 +419,8 @@ void SessionPlayer::onPlayerPositionChanged(quint64 seconds)
 
 void SessionPlayer::keyPressEvent(QKeyEvent* e)
 {
+    if (handleShortcutKey(e))
+        return;
     const int state = m_player.getState();
     switch (e->key()) {
     case Qt::Key_Space:
@@ -408,6 +428,8 @@ void SessionPlayer::keyPressEvent(QKeyEvent* e)
             m_player.play();
         else if (state == FilePlayer::STATE_PLAYING)
             m_player.pause();
+        else if (state == FilePlayer::STATE_IDLE && isLoaded())
+            onBtnPlayClicked(); // stopped, or at its end: from the start
         break;
     case Qt::Key_Escape:
         if (isFullScreen())
@@ -502,15 +524,19 @@ void SessionPlayer::openDropped(const QString& path)
     openRecording(path);
 }
 
-void SessionPlayer::openRecording(const QString& path)
+void SessionPlayer::openRecording(const QString& path, std::optional<long long> at, bool paused)
 {
+    savePosition();
+    m_pendingStart.reset();
     // The player checks the new file before it stops the recording that
     // plays: a wrong file leaves that one playing. A recording that fails
     // after the check (its first screen) is gone: the window shows none.
-    if (m_player.openFile(path))
+    if (m_player.openFile(path)) {
         afterOpen();
-    else if (!isLoaded())
+        startOpened(at, paused);
+    } else if (!isLoaded()) {
         showNoRecording();
+    }
 }
 
 void SessionPlayer::showNoRecording()
@@ -542,6 +568,7 @@ bool SessionPlayer::event(QEvent* e)
 
 void SessionPlayer::closeEvent(QCloseEvent* e)
 {
+    savePosition();
     if (!shutdownPlayer()) {
         e->ignore();
         return;

@@ -6,12 +6,17 @@
 #include <QString>
 
 #include <atomic>
+#include <optional>
 
 #include "FilePlayer.h"
 #include "MessageBoxPrompter.h"
+#include "RecordingHistory.h"
 #include "WindowBridge.h"
 
 class ControlBar;
+class KeyHelpOverlay;
+class PlayerMenu;
+class StartOptions;
 class DrawingScene;
 class QCloseEvent;
 class QDragEnterEvent;
@@ -70,6 +75,20 @@ class QResizeEvent;
 //   scaled picture size.
 // - The pause icon armed for a command-line start shows only if the player
 //   still plays (or builds the index it will play) when the timer fires.
+// - Every open (button, drop, Recent, command line) starts playback, also
+//   after No to the index question; after Yes, once the index is built.
+//   A recording opened again resumes where it was left (RecordingHistory),
+//   saying "Resumed at 0:42"; --at wins over that. Where playback starts
+//   elsewhere than at 0 while the index is built, the seek waits for the
+//   build's end.
+// - The position kept for a recording is the one shown when another is
+//   opened or the window closes (0 after a stop, the end after the end: no
+//   resume then); never a position of the index build.
+// - Page Up goes forward a minute, Page Down back; End goes to the last
+//   whole second that has something to show. The keys of buttons act only
+//   when their button is usable (Control+O not while an index is built).
+// - The window and the view are black before the first picture, so no
+//   white shows while the recording opens.
 class SessionPlayer : public QGraphicsView
 {
     Q_OBJECT
@@ -80,6 +99,10 @@ public:
 
     // Opens and plays command-line argument 1, if there is one.
     void checkAutoPlay();
+    // What the command line asks for (main has checked it): full screen,
+    // speed, skip idle, then the file, opened zoomed or not, started at
+    // --at (the last second when beyond the end) or paused.
+    void start(const StartOptions& options);
     // What checkAutoPlay does with its argument: open `path` and play it.
     void openAndPlay(const QString& path);
     // Title, session id, duration and position of the recording just opened.
@@ -110,6 +133,8 @@ public:
     QString sessionId() const { return m_sessionId; }
     QString durationText() const { return m_durationText; }
 
+    PlayerMenu* menu() const { return m_menu; }
+    KeyHelpOverlay* keyHelp() const { return m_keyHelp; }
     FilePlayer& player() { return m_player; }
     DrawingScene* drawingScene() const { return m_drawingScene; }
     ControlBar* controlBar() const { return m_controlBar; }
@@ -157,6 +182,14 @@ public slots:
     // when the window is not already on that side.
     void onGoFullScreen();
     void onGoNormalScreen();
+    // The menu button: the menu of everything without a button, above it.
+    void onBtnMenuClicked();
+    // Opens a recording of the Recent menu and plays it.
+    void openRecentFile(const QString& path);
+    // The list of keys over the picture, shown or hidden again.
+    void showKeyHelp();
+    // The version in a box that does not block.
+    void showAbout();
 
 protected:
     bool event(QEvent* e) override;
@@ -180,8 +213,22 @@ private:
     // The open of a dropped file, run right after the drop event.
     void openDropped(const QString& path);
     // Opens `path` (asks for a file when empty) and shows the result: the
-    // new recording, the one that still plays, or none.
-    void openRecording(const QString& path);
+    // new recording, the one that still plays, or none. A recording that
+    // opened starts: at `at` seconds when given (the last second at most),
+    // else where it was left; paused there, or playing.
+    void openRecording(const QString& path, std::optional<long long> at = std::nullopt,
+                       bool paused = false);
+    // The start of a recording just opened (see openRecording).
+    void startOpened(std::optional<long long> at, bool paused);
+    // Plays (or pauses) from `seconds`, with an on-screen message.
+    void begin(unsigned long long seconds, bool paused, const QString& message);
+    // The keys beyond Space, Escape, the arrows and Control+F11/F12; true
+    // when the key was taken.
+    bool handleShortcutKey(QKeyEvent* e);
+    // Keeps where the open recording stands, for a later open.
+    void savePosition();
+    // The last whole second with something to show (0 for an empty one).
+    unsigned long long lastSecond() const;
     // Title, texts, buttons and picture of a window without a recording.
     void showNoRecording();
     // Both zoom flags and the zoom icon.
@@ -216,4 +263,16 @@ private:
 
     QRect m_availableOverride;
     QSize m_decorationOverride;
+
+    PlayerMenu* m_menu = nullptr;          // owned
+    KeyHelpOverlay* m_keyHelp = nullptr;   // a child of the viewport
+    RecordingHistory m_history;
+    // A start that waits for the index build's end (see begin()).
+    struct PendingStart
+    {
+        unsigned long long seconds = 0;
+        bool paused = false;
+        QString message;
+    };
+    std::optional<PendingStart> m_pendingStart;
 };
