@@ -58,6 +58,16 @@ void RecordingHistory::save(const QList<Entry>& entries)
 
 void RecordingHistory::touch(const QString& path)
 {
+    putFirst(path, std::nullopt);
+}
+
+void RecordingHistory::setPosition(const QString& path, unsigned long long seconds)
+{
+    putFirst(path, seconds);
+}
+
+void RecordingHistory::putFirst(const QString& path, std::optional<unsigned long long> position)
+{
     Entry current = identify(path);
     QList<Entry> entries = load();
     // One entry per path: a file of another size under this name is gone.
@@ -68,17 +78,9 @@ void RecordingHistory::touch(const QString& path)
             entries.removeAt(i--);
         }
     }
+    if (position)
+        current.position = *position;
     entries.prepend(current);
-    save(entries);
-}
-
-void RecordingHistory::setPosition(const QString& path, unsigned long long seconds)
-{
-    touch(path);
-    QList<Entry> entries = load();
-    if (entries.isEmpty())
-        return;
-    entries.first().position = seconds;
     save(entries);
 }
 

@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 // The recordings opened lately, most recent first, with where each was left:
 // the position the player resumes at when the recording is opened again,
 // and the list of the Recent menu. A recording is known by its absolute path
@@ -43,6 +45,8 @@ private:
         qint64 size = 0;
         unsigned long long position = 0;
     };
+    // Puts the recording first, with `position` when given.
+    static void putFirst(const QString& path, std::optional<unsigned long long> position);
     static QList<Entry> load();
     static void save(const QList<Entry>& entries);
     // Absolute path and current size of the file at `path`.

@@ -84,12 +84,15 @@ StartOptions StartOptions::parse(const QStringList& arguments)
     parser.addPositionalArgument(QStringLiteral("FILE"), text("The recording to open."),
                                  QStringLiteral("[FILE]"));
 
-    // Without an application object the parser does not know the program's
-    // name.
+    // The parser names the program from the application object, when there
+    // is one: the name is the one of these arguments instead.
     o.m_usage = parser.helpText();
     const QString program = arguments.isEmpty() ? QStringLiteral("SessionPlayer")
                                                 : QFileInfo(arguments.first()).fileName();
-    o.m_usage.replace(QLatin1String("<executable_name>"), program);
+    const qsizetype from = o.m_usage.indexOf(QLatin1String(": ")) + 2;
+    const qsizetype to = o.m_usage.indexOf(QLatin1String(" [options]"));
+    if (from >= 2 && to > from)
+        o.m_usage.replace(from, to - from, program);
 
     auto fail = [&o](const QString& why) {
         o.m_result = Error;
