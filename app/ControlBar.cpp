@@ -212,6 +212,18 @@ void ControlBar::setFullScreenActive(bool on)
 
 // ---- Position clicks -------------------------------------------------------
 
+int ControlBar::positionAt(const QProgressBar* bar, int x)
+{
+    // A bar one pixel wide (or none) has no span to divide by: it stands for
+    // the start.
+    const int span = bar->width() - 1;
+    const int maximum = bar->maximum();
+    int value = 0;
+    if (span > 0)
+        value = static_cast<int>(maximum * (static_cast<double>(x) / span));
+    return std::clamp(value, 0, maximum);
+}
+
 bool ControlBar::eventFilter(QObject* watched, QEvent* e)
 {
     if (watched == m_mouseArea && m_mouseArea) {
@@ -219,22 +231,30 @@ bool ControlBar::eventFilter(QObject* watched, QEvent* e)
             showForMovement();
         return false;
     }
-    if (watched != m_progressBar || e->type() != QEvent::MouseButtonPress)
+    if (watched != m_progressBar)
         return false;
-    const auto* press = static_cast<QMouseEvent*>(e);
-    if (press->button() != Qt::LeftButton)
+    const QEvent::Type type = e->type();
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseButtonRelease
+        && type != QEvent::MouseMove)
         return false;
+    const auto* mouse = static_cast<QMouseEvent*>(e);
+    // A press starts a drag (the preview follows the pointer); the seek
+    // happens on release, where the pointer then is: a click seeks once.
+    if (type == QEvent::MouseButtonPress) {
+        if (mouse->button() != Qt::LeftButton)
+            return false;
+        m_scrubbing = true;
+        return true;
+    }
+    if (type == QEvent::MouseMove)
+        return m_scrubbing;
+    if (mouse->button() != Qt::LeftButton || !m_scrubbing)
+        return false;
+    m_scrubbing = false;
 
-    // A bar one pixel wide (or none) has no span to divide by: it stands for
-    // the start.
-    const int span = m_progressBar->width() - 1;
-    const int x = press->position().toPoint().x();
-    const int maximum = m_progressBar->maximum();
-    int value = 0;
-    if (span > 0)
-        value = static_cast<int>(maximum * (static_cast<double>(x) / span));
-    value = std::clamp(value, 0, maximum);
-
+    const int x = std::clamp(mouse->position().toPoint().x(), 0,
+                             std::max(0, m_progressBar->width() - 1));
+    const int value = positionAt(m_progressBar, x);
     if (m_controller) {
         const bool called = QMetaObject::invokeMethod(m_controller, "setPlayerPos", Qt::DirectConnection,
                                                       Q_ARG(unsigned long long, static_cast<unsigned long long>(value)));

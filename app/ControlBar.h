@@ -26,12 +26,13 @@ class QTimerEvent;
 //   onBtnBackwordClicked(), onBtnForwardClicked(), onBtnZoomClicked(),
 //   onBtnFullScreenClicked() or onBtnMenuClicked() (the menu button at the
 //   right end, which the controller answers with its menu);
-// - a left press on the position bar calls the controller's
-//   setPlayerPos(unsigned long long seconds) through
+// - a left click on the position bar (press and release; a drag seeks
+//   where it is released, the press alone does nothing) calls the
+//   controller's setPlayerPos(unsigned long long seconds) through
 //   QMetaObject::invokeMethod, directly on the GUI thread. The controller
 //   must therefore declare setPlayerPos as a slot or Q_INVOKABLE.
-// A null controller leaves the buttons unconnected; the position press is
-// still consumed.
+// A null controller leaves the buttons unconnected; the position press and
+// release are still consumed.
 //
 // Fading: any movement of the mouse over the watched area (the view's
 // viewport, watchMouseOver) or over the bar fades the bar in over 0.5 s;
@@ -80,6 +81,11 @@ public:
     // on = the window is full screen.
     void setFullScreenActive(bool on);
 
+    // The position (s) that x on `bar` stands for: maximum * x / (width -
+    // 1), truncated and clamped to the bar's range. Clicks on the bar, the
+    // previews and the activity strip all use it.
+    static int positionAt(const QProgressBar* bar, int x);
+
     // The position bar's style sheet: green tiles, or red ones while an
     // index is built.
     static QString getProgbarStylesheet(bool indexing);
@@ -120,4 +126,5 @@ private:
     int m_fadeOutMs = 2000;
     bool m_pointerOver = false;    // between the bar's hover enter and leave
     QWidget* m_mouseArea = nullptr; // watched for moves; outlives the bar
+    bool m_scrubbing = false; // the left button went down on the position bar
 };

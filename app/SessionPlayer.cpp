@@ -15,11 +15,13 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSettings>
 #include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
 
+#include "ActivityStrip.h"
 #include "ControlBar.h"
 #include "DrawingScene.h"
 #include "FileTypeAccess.h"
@@ -27,6 +29,8 @@
 #include "Log.h"
 #include "PlayerMenu.h"
 #include "StartOptions.h"
+#include "PositionPreview.h"
+#include "PreviewPopup.h"
 #include "Thread.h"
 
 namespace {
@@ -77,6 +81,19 @@ SessionPlayer::SessionPlayer(QWidget* parent)
 
     initPlayerPosition();
     setRenderHints(QPainter::SmoothPixmapTransform);
+
+    // The bar's previews float over the picture: a point of the bar maps
+    // through the bar's proxy in the scene to the viewport.
+    m_positionPreview = new PositionPreview(
+        m_player, m_controlBar->m_progressBar, viewport(),
+        [this](const QPoint& p) {
+            QGraphicsProxyWidget* proxy = m_drawingScene->controlBarProxy();
+            const QPoint inBar = m_controlBar->m_progressBar->mapTo(m_controlBar, p);
+            return proxy ? mapFromScene(proxy->mapToScene(QPointF(inBar))) : inBar;
+        },
+        this);
+    m_activityStrip = new ActivityStrip(m_player.activity(), m_controlBar->m_progressBar, this);
+    m_player.setSkipIdle(QSettings().value(QStringLiteral("skip_idle"), false).toBool());
 
     m_prompter.setReportReceiver(this);
     m_player.setPrompter(&m_prompter);
@@ -145,6 +162,8 @@ SessionPlayer::~SessionPlayer()
     delete m_menu;
     m_menu = nullptr;
     m_controlBar->watchMouseOver(nullptr);
+    delete m_positionPreview;
+    m_positionPreview = nullptr;
     // Cleared before the deletes: tearing the scene down moves the scroll
     // bars, whose slot would otherwise reach a half-destroyed scene.
     ControlBar* bar = m_controlBar;
@@ -446,6 +465,11 @@ void SessionPlayer::keyPressEvent(QKeyEvent* e)
     case Qt::Key_Control:
         m_ctrlPressed = true;
         break;
+    case Qt::Key_K:
+        setSkipIdle(!skipIdle());
+        m_drawingScene->showMessage(skipIdle() ? tr("Skipping idle stretches")
+                                               : tr("Playing idle stretches"));
+        break;
     case Qt::Key_F11:
         if (m_ctrlPressed)
             onBtnZoomClicked();
@@ -741,6 +765,17 @@ void SessionPlayer::onBtnZoomClicked()
         calcFullscreenStretched();
     else
         calcNotFullscreenStretched();
+}
+
+bool SessionPlayer::skipIdle() const
+{
+    return m_player.skipIdle();
+}
+
+void SessionPlayer::setSkipIdle(bool on)
+{
+    m_player.setSkipIdle(on);
+    QSettings().setValue(QStringLiteral("skip_idle"), on);
 }
 
 void SessionPlayer::onGoFullScreen()

@@ -13,11 +13,13 @@
 #include "RecordingHistory.h"
 #include "WindowBridge.h"
 
+class ActivityStrip;
 class ControlBar;
 class KeyHelpOverlay;
 class PlayerMenu;
 class StartOptions;
 class DrawingScene;
+class PositionPreview;
 class QCloseEvent;
 class QDragEnterEvent;
 class QDragLeaveEvent;
@@ -132,12 +134,16 @@ public:
     QString title() const { return m_title; }
     QString sessionId() const { return m_sessionId; }
     QString durationText() const { return m_durationText; }
+    // Whether idle stretches are skipped while playing (remembered).
+    Q_INVOKABLE bool skipIdle() const;
 
     PlayerMenu* menu() const { return m_menu; }
     KeyHelpOverlay* keyHelp() const { return m_keyHelp; }
     FilePlayer& player() { return m_player; }
     DrawingScene* drawingScene() const { return m_drawingScene; }
     ControlBar* controlBar() const { return m_controlBar; }
+    PositionPreview* positionPreview() const { return m_positionPreview; }
+    ActivityStrip* activityStrip() const { return m_activityStrip; }
 
     // The prompter the player uses (a MessageBoxPrompter of the window by
     // default); a test may put a scripted one in its place.
@@ -190,6 +196,9 @@ public slots:
     void showKeyHelp();
     // The version in a box that does not block.
     void showAbout();
+    // Turns skipping idle stretches on or off and remembers the choice
+    // (setting "skip_idle"; the key K, the menu, the command line).
+    void setSkipIdle(bool on);
 
 protected:
     bool event(QEvent* e) override;
@@ -242,6 +251,10 @@ private:
 
     DrawingScene* m_drawingScene = nullptr; // owned
     ControlBar* m_controlBar = nullptr;     // owned (embedded in the scene)
+    // Previews over the position bar and the activity strip under it; the
+    // strip is a child of the control bar.
+    PositionPreview* m_positionPreview = nullptr; // owned
+    ActivityStrip* m_activityStrip = nullptr;
     FilePlayer m_player;
     QString m_title;
     QString m_sessionId;

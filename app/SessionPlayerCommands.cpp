@@ -46,7 +46,7 @@ void SessionPlayer::start(const StartOptions& options)
                                                    : QString::number(*speed) + QStringLiteral("x"));
     }
     if (options.skipIdle())
-        QMetaObject::invokeMethod(this, "setSkipIdle", Qt::DirectConnection, Q_ARG(bool, true));
+        setSkipIdle(true);
     if (options.file().isEmpty())
         return;
     m_playOnOpen.store(!options.paused());

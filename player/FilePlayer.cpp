@@ -506,6 +506,7 @@ bool FilePlayer::doSeek()
     // the clock for the requested speed ("Speed has been changed 0 -> s").
     m_clock.start(currentTimeMs(), r.resumeTime, 0);
     m_pausedMs.store(0);
+    m_skipAudioUntil = 0;
     // The screen shows the target, or where a cancelled catch-up (or the
     // recording) ended.
     m_screenTime.store(std::min(static_cast<quint64>(target), r.resumeTime));
@@ -534,6 +535,7 @@ bool FilePlayer::waitUntilDue()
     const unsigned long long step = w >= 51 ? 50 : w >= 21 ? 20 : w >= 11 ? 10 : 0;
     quint64 lastReport = now;
     for (;;) {
+        skipIdleStretch(now);
         const quint64 media = m_clock.mediaTime(now);
         m_screenTime.store(std::max(m_screenTime.load(), std::min(media, unitTime)));
         if (m_clock.waitFor(unitTime, now) == 0)
@@ -548,6 +550,25 @@ bool FilePlayer::waitUntilDue()
             lastReport = now;
         }
     }
+}
+
+bool FilePlayer::skipIdleStretch(quint64 now)
+{
+    if (!m_skipIdle.load())
+        return false;
+    ActivityMap::Stretch stretch;
+    if (!m_activity.idleStretchAt(m_clock.mediaTime(now), stretch))
+        return false;
+    // Nothing changes on the screen in the stretch: moving the clock is
+    // enough; the units inside it are due at once.
+    m_clock.start(now, stretch.to, m_clock.speed());
+    m_skipAudioUntil = stretch.to;
+    logDebug2("Idle stretch skipped: %1 - %2 ms", QByteArray::number(stretch.from).constData(),
+              QByteArray::number(stretch.to).constData());
+    if (m_view)
+        m_view->showMessage(tr("Idle %1 skipped").arg(clockText(stretch.length())));
+    emit idleSkipped(stretch.from, stretch.to);
+    return true;
 }
 
 void FilePlayer::dispatchUnit()
@@ -584,6 +605,10 @@ void FilePlayer::dispatchUnit()
 void FilePlayer::playAudioUnit(AudioOutput& output, void (FilePlayer::*signal)(byte*, int))
 {
     Array<unsigned char, int>& payload = m_playhead.payload();
+    // Sound of a skipped stretch (quiet by definition) would only delay
+    // what follows in the output's buffer.
+    if (m_playhead.unitTime() < m_skipAudioUntil)
+        return;
     if (output.prepare(m_playhead.unit().m_channels, payload.count())
         && m_requestedSpeed.load() == 1)
         emit(this->*signal)(payload.data(), payload.count());

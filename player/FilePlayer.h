@@ -9,6 +9,8 @@
 #include <mutex>
 
 #include "Array.h"
+#include "ActivityMap.h"
+#include "ActivityScan.h"
 #include "AudioOutput.h"
 #include "IndexFileHeader.h"
 #include "PlaybackClock.h"
@@ -201,6 +203,23 @@ public:
     void setRequestedSpeed(int speed) { m_requestedSpeed.store(speed); }
     int getRequestedSpeed() const { return m_requestedSpeed.load(); }
 
+    // Skipping idle stretches while playing: every stretch longer than
+    // 3 s without a screen change, a pointer move or sound, as activity()
+    // knows them, is passed over by moving the play clock to its end (the
+    // screen does not change in it, so nothing needs seeking); the view
+    // says "Idle 0:42 skipped" and idleSkipped() is emitted. The sound of
+    // a skipped stretch is not played. Any thread; takes effect while the
+    // player waits for its next unit.
+    void setSkipIdle(bool on) { m_skipIdle.store(on); }
+    bool skipIdle() const { return m_skipIdle.load(); }
+
+    // What happens when in the opened recording, filled in by the walk over
+    // its units that starts when it opens (any thread may read it).
+    const ActivityMap& activity() const { return m_activity; }
+    // The index loaded for the opened recording (beside it or in the cache
+    // folder), or the empty text. Any thread.
+    QString getIndexFileName() const;
+
     // What the window shows of the opened recording (any thread).
     QString getDisplayName() const;
     QString getFileName() const;
@@ -237,6 +256,9 @@ signals:
     // getDuration() changed (ms): the walk over the recording's units ended.
     void playerDurationChanged(quint64 durationMs);
     void invalidFileFormat();
+    // An idle stretch was skipped: the play clock went from inside it to
+    // `toMs` (player thread).
+    void idleSkipped(quint64 fromMs, quint64 toMs);
     void playCapSamples(byte* data, int size);
     void playSpkSamples(byte* data, int size);
 
@@ -315,6 +337,9 @@ private:
     // Waits until the current unit is due; false when a command ended the
     // wait first (the unit stays pending).
     bool waitUntilDue();
+    // Moves the clock over the idle stretch that media time stands in, when
+    // skipping is on; true when it did.
+    bool skipIdleStretch(quint64 now);
     void dispatchUnit();
     void playAudioUnit(AudioOutput& output, void (FilePlayer::*signal)(byte*, int));
     void buildIndex();
@@ -358,6 +383,7 @@ private:
     QString m_displayName;               // the file name without folder
     QString m_fileName;                  // the full path
     RecordFileHeader m_fileHeader;
+    QString m_loadedIndexName;           // the index loaded, or empty
 
     // The engine's working objects; guarded by m_playbackMutex (see above).
     std::mutex m_playbackMutex;
@@ -371,6 +397,7 @@ private:
     AudioOutput m_capOutput{"Cap"};      // player thread only
     AudioOutput m_spkOutput{"Spk"};
     bool m_endReached = false;           // playback ran to the end of the recording
+    quint64 m_skipAudioUntil = 0;        // the sound of a skipped stretch stays silent
 
     // Reports for the window: written with m_playbackMutex held, read by any
     // thread.
@@ -384,6 +411,7 @@ private:
 
     // Commands from the window (GUI thread) to the player thread.
     std::atomic<int> m_requestedSpeed{1};
+    std::atomic<bool> m_skipIdle{false};
     // pause() stores when the pause began (GUI thread only); play() adds the
     // pause's length to m_pausedMs, which the player thread takes over into
     // the clock.
@@ -402,6 +430,10 @@ private:
     // cancels it; its result is written by the scanner's thread: the shown
     // length first, then the flag that makes getDuration() use it.
     RecordScanner m_scanner;
+    // Filled by m_activityScan on the scanner's thread (the map has its own
+    // lock); cleared when a recording opens or is forgotten.
+    ActivityMap m_activity;
+    ActivityScan m_activityScan{m_activity};
     std::atomic<quint64> m_shownDuration{0};
     std::atomic<quint64> m_realEnd{0};
     std::atomic<bool> m_extentKnown{false};

@@ -223,6 +223,10 @@ bool FilePlayer::loadIndex(QString* failure)
     m_indexDeclined.store(false);
     m_indexEntryCount.store(0);
     m_index.setCount(0);
+    {
+        std::lock_guard<std::mutex> info(m_infoMutex);
+        m_loadedIndexName.clear();
+    }
 
     const QString unreadable = tr("Unable to open the file:") + QStringLiteral("\n") + fileName();
     m_indexFile.setFileName(m_indexFileName);
@@ -252,6 +256,10 @@ bool FilePlayer::loadIndex(QString* failure)
     }
     m_keyFrameFlags = header.m_flags;
     m_indexEntryCount.store(m_index.count());
+    {
+        std::lock_guard<std::mutex> info(m_infoMutex);
+        m_loadedIndexName = m_indexFileName;
+    }
     m_indexOk.store(true);
     return true;
 }
@@ -279,6 +287,7 @@ bool FilePlayer::startFromBeginning(QString& message)
     if (m_controller)
         m_controller->setVisible(true);
     m_endReached = false;
+    m_skipAudioUntil = 0;
     m_screenTime.store(0);
     m_pauseStart.store(0);
     m_pausedMs.store(0);
@@ -326,7 +335,9 @@ void FilePlayer::startExtentScan()
     m_scanner.cancel();
     m_extentKnown.store(false);
     m_realEnd.store(0);
-    m_scanner.startScan(fileName(), [this](const RecordScan::Result& r) { takeExtent(r); });
+    m_activityScan.begin();
+    m_scanner.startScan(fileName(), [this](const RecordScan::Result& r) { takeExtent(r); },
+                        &m_activityScan);
 }
 
 void FilePlayer::takeExtent(const RecordScan::Result& r)
@@ -367,8 +378,10 @@ void FilePlayer::forgetRecording()
 {
     m_scanner.cancel();
     m_extentKnown.store(false);
+    m_activity.clear();
     closeFiles();
     std::lock_guard<std::mutex> lock(m_infoMutex);
+    m_loadedIndexName.clear();
     m_fileName.clear();
     m_displayName.clear();
     m_fileHeader.clear();
@@ -411,6 +424,12 @@ QString FilePlayer::getFileName() const
 QString FilePlayer::fileName() const
 {
     return getFileName();
+}
+
+QString FilePlayer::getIndexFileName() const
+{
+    std::lock_guard<std::mutex> lock(m_infoMutex);
+    return m_loadedIndexName;
 }
 
 QString FilePlayer::getSessionId() const

@@ -18,7 +18,8 @@ quint64 RecordScan::Result::shownDuration() const
     return headerDuration;
 }
 
-RecordScan::Result RecordScan::scan(QIODevice& device, const std::atomic<bool>* cancel)
+RecordScan::Result RecordScan::scan(QIODevice& device, const std::atomic<bool>* cancel,
+                                    Visitor* visitor)
 {
     Result result;
     RecordReader reader(&device);
@@ -36,22 +37,43 @@ RecordScan::Result RecordScan::scan(QIODevice& device, const std::atomic<bool>* 
     result.headerDuration = fileHeader.m_duration;
 
     RecordUnitHeader header;
+    Array<unsigned char, int> payload, packed;
+    bool cancelled = false;
     try {
         for (;;) {
             if (cancel && cancel->load()) {
                 result.problem = QStringLiteral("cancelled");
+                cancelled = true;
                 break;
             }
             const RecordReader::Result r = reader.readUnitHeader(header);
             if (r == RecordReader::Unit) {
                 ++result.units;
                 result.realEnd = std::max<quint64>(result.realEnd, header.m_time);
-                reader.skipPayload(header);
+                const quint64 stored = header.m_size;
+                if (!visitor || !visitor->wantsPayload(header)) {
+                    reader.skipPayload(header);
+                    if (visitor)
+                        visitor->onUnit(header, stored, nullptr);
+                    continue;
+                }
+                const RecordReader::Result p = reader.readPayload(header, payload, packed);
+                if (p == RecordReader::Unit) {
+                    visitor->onUnit(header, stored, &payload);
+                } else if (p == RecordReader::Damaged) {
+                    visitor->onDamage(reader.damage());
+                } else if (p == RecordReader::Truncated) {
+                    result.truncated = true;
+                    result.truncatedAt = reader.unitPos();
+                    break;
+                }
             } else if (r == RecordReader::Damaged) {
                 if (result.damage.size() < MAX_DAMAGE_KEPT)
                     result.damage.append(reader.damage());
                 ++result.damageCount;
                 result.invalidTail = reader.damage().toEnd;
+                if (visitor)
+                    visitor->onDamage(reader.damage());
             } else {
                 if (r == RecordReader::Truncated) {
                     result.truncated = true;
@@ -63,10 +85,13 @@ RecordScan::Result RecordScan::scan(QIODevice& device, const std::atomic<bool>* 
     } catch (const FileException& e) {
         result.problem = e.getReason();
     }
+    if (visitor && !cancelled)
+        visitor->onEnd(result);
     return result;
 }
 
-RecordScan::Result RecordScan::scanFile(const QString& path, const std::atomic<bool>* cancel)
+RecordScan::Result RecordScan::scanFile(const QString& path, const std::atomic<bool>* cancel,
+                                        Visitor* visitor)
 {
     QFile file(path);
     // Buffered: most units are small, so the next header is usually in the
@@ -77,5 +102,5 @@ RecordScan::Result RecordScan::scanFile(const QString& path, const std::atomic<b
         result.problem = file.errorString();
         return result;
     }
-    return scan(file, cancel);
+    return scan(file, cancel, visitor);
 }

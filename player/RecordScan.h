@@ -49,11 +49,35 @@ public:
         quint64 shownDuration() const;
     };
 
+    // Looks at the units as the walk passes them (on the walk's thread). A
+    // visitor may ask for the payloads of some units: those are read (and
+    // inflated, within Zip's cap) through the same reader, the others are
+    // skipped as before.
+    class Visitor
+    {
+    public:
+        virtual ~Visitor() = default;
+        // Whether the payload of this plausible unit is wanted.
+        virtual bool wantsPayload(const RecordUnitHeader& header) = 0;
+        // A plausible unit: its header (after a payload was read: the
+        // inflated size, the flag cleared), the bytes it takes in the file,
+        // and its payload when it was wanted (else null).
+        virtual void onUnit(const RecordUnitHeader& header, quint64 storedBytes,
+                            const Array<unsigned char, int>* payload) = 0;
+        // A stretch passed over, a payload that does not inflate included.
+        virtual void onDamage(const RecordReader::Damage& damage) = 0;
+        // The walk ended (not called when it was cancelled).
+        virtual void onEnd(const Result& result) = 0;
+    };
+
     // Walks the recording open on `device` from its file header on (the
     // device's position is left anywhere). `cancel`, when given, is polled
     // once per unit; a cancelled walk returns what it found so far with the
-    // problem "cancelled".
-    static Result scan(QIODevice& device, const std::atomic<bool>* cancel = nullptr);
+    // problem "cancelled". Payloads that do not inflate, seen only where the
+    // visitor asked for them, go to the visitor and not into the result.
+    static Result scan(QIODevice& device, const std::atomic<bool>* cancel = nullptr,
+                       Visitor* visitor = nullptr);
     // The same on the file at `path`, opened read-only for the walk.
-    static Result scanFile(const QString& path, const std::atomic<bool>* cancel = nullptr);
+    static Result scanFile(const QString& path, const std::atomic<bool>* cancel = nullptr,
+                           Visitor* visitor = nullptr);
 };

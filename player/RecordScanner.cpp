@@ -8,13 +8,14 @@ RecordScanner::~RecordScanner()
     cancel();
 }
 
-void RecordScanner::startScan(const QString& path, Done done)
+void RecordScanner::startScan(const QString& path, Done done, RecordScan::Visitor* visitor)
 {
     cancel();
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_path = path;
         m_done = std::move(done);
+        m_visitor = visitor;
     }
     m_cancel.store(false);
     try {
@@ -35,12 +36,14 @@ void RecordScanner::run()
 {
     QString path;
     Done done;
+    RecordScan::Visitor* visitor = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         path = m_path;
         done = m_done;
+        visitor = m_visitor;
     }
-    const RecordScan::Result result = RecordScan::scanFile(path, &m_cancel);
+    const RecordScan::Result result = RecordScan::scanFile(path, &m_cancel, visitor);
     if (!m_cancel.load() && done)
         done(result);
 }

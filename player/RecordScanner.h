@@ -32,8 +32,10 @@ public:
     RecordScanner& operator=(const RecordScanner&) = delete;
 
     // Starts a walk over the file at `path`; a walk still running is
-    // cancelled first (its `done` is not called).
-    void startScan(const QString& path, Done done);
+    // cancelled first (its `done` is not called). `visitor`, when given, sees
+    // the units on the scanner's thread (RecordScan::Visitor) and must live
+    // until the walk has ended or been cancelled.
+    void startScan(const QString& path, Done done, RecordScan::Visitor* visitor = nullptr);
     // Ends a running walk early, waits for its thread, and drops its result.
     void cancel();
 
@@ -44,5 +46,6 @@ private:
     std::mutex m_mutex;           // guards m_path and m_done against a new start
     QString m_path;
     Done m_done;
+    RecordScan::Visitor* m_visitor = nullptr;
     std::atomic<bool> m_cancel{false}; // owner writes, the walk polls
 };

@@ -85,22 +85,30 @@ TEST_F(ControlBarTest, PositionPressesReachTheControllerAtBothEnds)
     bar.setProgressbarMaxValue(5400);
     const int right = bar.m_progressBar->width() - 1;
     for (int x : {right, 0})
-        QTest::mousePress(bar.m_progressBar, Qt::LeftButton, Qt::NoModifier, QPoint(x, 5));
-    QTest::mousePress(bar.m_progressBar, Qt::RightButton, Qt::NoModifier, QPoint(right, 5));
+        QTest::mouseClick(bar.m_progressBar, Qt::LeftButton, Qt::NoModifier, QPoint(x, 5));
+    QTest::mouseClick(bar.m_progressBar, Qt::RightButton, Qt::NoModifier, QPoint(right, 5));
+    // The press alone seeks nowhere; the release does, where it happens.
+    QTest::mousePress(bar.m_progressBar, Qt::LeftButton, Qt::NoModifier, QPoint(0, 5));
+    EXPECT_EQ(controller.positions.size(), 2u);
+    QTest::mouseRelease(bar.m_progressBar, Qt::LeftButton, Qt::NoModifier, QPoint(right / 2, 5));
     bar.setProgressbarMaxValue(0); // an empty recording still has a range
-    QTest::mousePress(bar.m_progressBar, Qt::LeftButton, Qt::NoModifier, QPoint(right, 5));
-    EXPECT_EQ(controller.positions, (std::vector<unsigned long long>{5400, 0, 1}));
+    QTest::mouseClick(bar.m_progressBar, Qt::LeftButton, Qt::NoModifier, QPoint(right, 5));
+    const unsigned long long middle = 5400ULL * unsigned(right / 2) / unsigned(right);
+    EXPECT_EQ(controller.positions, (std::vector<unsigned long long>{5400, 0, middle, 1}));
 
     // A position past the duration fills the bar instead of being dropped.
     bar.setProgressbarMaxValue(100);
     bar.updateControlbarTiming("00:01:41 / 00:01:40", 101);
     EXPECT_EQ(bar.m_progressBar->value(), 100);
 
-    // Without a controller the press is still consumed.
+    // Without a controller the press and release are still consumed.
     ControlBar lone(nullptr, nullptr);
     QMouseEvent press(QEvent::MouseButtonPress, QPointF(3, 3), QPointF(3, 3), Qt::LeftButton, Qt::LeftButton,
                       Qt::NoModifier);
     EXPECT_TRUE(QCoreApplication::sendEvent(lone.m_progressBar, &press));
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(3, 3), QPointF(3, 3), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    EXPECT_TRUE(QCoreApplication::sendEvent(lone.m_progressBar, &release));
 }
 
 // Any move over the picture shows the bar; 3 s after the mouse stopped it

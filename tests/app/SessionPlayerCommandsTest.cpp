@@ -172,8 +172,11 @@ TEST_F(CommandsFixture, CommandLineOptions)
     EXPECT_TRUE(window->isStretched()); // a small picture opens unzoomed otherwise
 
     // --paused alone: the first picture, not playing; --no-zoom; full screen.
-    start({path, "--paused", "--no-zoom", "--fullscreen", "--speed", "1/2"});
+    window->setSkipIdle(false);
+    start({path, "--paused", "--no-zoom", "--fullscreen", "--speed", "1/2", "--skip-idle"});
     EXPECT_EQ(player().getState(), FilePlayer::STATE_IDLE);
+    EXPECT_TRUE(window->skipIdle());
+    window->setSkipIdle(false);
     EXPECT_FALSE(window->isStretched());
     EXPECT_TRUE(window->isFullScreen());
     EXPECT_EQ(bar()->m_lblSpeed->text(), "1/2x");
@@ -267,6 +270,17 @@ TEST_F(CommandsFixture, MenuButton)
         EXPECT_EQ(menu->item(name)->isEnabled(), meta->indexOfMethod(slot) >= 0) << name;
     }
     EXPECT_FALSE(menu->findChild<QMenu*>("recent")->isEnabled()); // nothing opened yet
+    menu->close();
+
+    // A checkable item reaches its slot, and shows the window's state when
+    // the menu opens.
+    window->setSkipIdle(false);
+    ASSERT_TRUE(menu->item("skipIdle")->isEnabled());
+    menu->item("skipIdle")->trigger();
+    EXPECT_TRUE(window->skipIdle());
+    window->setSkipIdle(false);
+    bar()->m_btnMenu->click();
+    EXPECT_FALSE(menu->item("skipIdle")->isChecked());
     menu->close();
 
     menu->item("keyHelp")->trigger();

@@ -761,10 +761,10 @@ TEST_F(WindowFixture, TheBarAndTheTimeTextFollowTheRealEnd)
     window->onBtnPlayClicked();
     ASSERT_TRUE(waitState(FilePlayer::STATE_PLAYING));
     const int right = bar()->m_progressBar->width() - 1;
-    QTest::mousePress(bar()->m_progressBar, Qt::LeftButton, Qt::NoModifier, QPoint(right / 2, 5));
+    QTest::mouseClick(bar()->m_progressBar, Qt::LeftButton, Qt::NoModifier, QPoint(right / 2, 5));
     EXPECT_TRUE(waitTime(QStringLiteral("00:00:05")));
     EXPECT_EQ(player().getState(), FilePlayer::STATE_PLAYING);
-    QTest::mousePress(bar()->m_progressBar, Qt::LeftButton, Qt::NoModifier, QPoint(right, 5));
+    QTest::mouseClick(bar()->m_progressBar, Qt::LeftButton, Qt::NoModifier, QPoint(right, 5));
     EXPECT_TRUE(waitState(FilePlayer::STATE_IDLE, 3000)) << "at the end at once";
     EXPECT_EQ(scene()->infoText(), QStringLiteral("The End"));
     EXPECT_TRUE(waitFor([&] { return bar()->m_lblTime->text() == "00:00:10 / 00:00:10"; }))
