@@ -21,6 +21,11 @@
 
 #include <algorithm>
 
+#if SP_HAVE_XCB
+#include <QtGui/qguiapplication_platform.h>
+#include <xcb/xcb.h>
+#endif
+
 #include "ActivityStrip.h"
 #include "ControlBar.h"
 #include "DrawingScene.h"
@@ -55,6 +60,27 @@ QString droppedFile(const QMimeData* data)
         return QString();
     const QString local = urls.first().toLocalFile();
     return local.isEmpty() ? QString() : QFileInfo(local).absoluteFilePath();
+}
+
+// Under X11 the server fills what a resize uncovers with the window's own
+// background before the window has painted there; Qt leaves that background
+// unset, so the window manager's frame colour (white) showed while a
+// recording opened. Black, like the picture. Nothing elsewhere.
+void paintUncoveredBlack(QWidget* window)
+{
+#if SP_HAVE_XCB
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return;
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    const uint32_t black = screen ? screen->black_pixel : 0;
+    xcb_change_window_attributes(connection, static_cast<xcb_window_t>(window->winId()),
+                                 XCB_CW_BACK_PIXEL, &black);
+    xcb_flush(connection);
+#else
+    (void)window;
+#endif
 }
 
 QString speedLabel(int step)
@@ -150,6 +176,8 @@ SessionPlayer::SessionPlayer(QWidget* parent)
     registerFileExtension();
 
     setWindowFlags(windowFlags() | kWindowFlags);
+    // After the flags, which make the native window anew.
+    paintUncoveredBlack(this);
 }
 
 SessionPlayer::~SessionPlayer()
