@@ -433,6 +433,8 @@ void DrawingScene::drawBackground(QPainter* painter, const QRectF& rect)
     drawMouse(painter);
     drawInfoText(painter);
     drawMessage(painter);
+    if (m_paintHook)
+        m_paintHook(m_pixmap);
 }
 
 void DrawingScene::drawMouse(QPainter* painter)

@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 
 #include "CursorsEngine.h"
@@ -107,6 +108,11 @@ public:
     // The on-screen message while it is shown, else empty (any thread).
     QString message() const;
 
+    // Called on the GUI thread at the end of every paint of the picture, with
+    // the picture as painted (unscaled): what tests and the A/V measurement
+    // time-stamp as "on screen". GUI thread; an empty function removes it.
+    void setPaintHook(std::function<void(const QPixmap&)> hook) { m_paintHook = std::move(hook); }
+
     // Window side (GUI thread).
     // A black picture of the frame's size, the text and cursors cleared: the
     // window without a recording. The player must not be drawing (idle).
@@ -191,4 +197,5 @@ private:
     int m_mouseY = -1;
     int m_cursorId = -1;
     QSize m_stretchedSize{0, 0};                // GUI thread
+    std::function<void(const QPixmap&)> m_paintHook; // GUI thread
 };

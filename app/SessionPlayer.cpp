@@ -98,6 +98,13 @@ SessionPlayer::SessionPlayer(QWidget* parent)
 {
     m_title = tr("Session Player");
     m_speed = m_player.getRequestedSpeed();
+    // The sound as the user left it: the volume, and whether speech plays
+    // at the slower and faster speeds (on unless switched off).
+    {
+        QSettings settings;
+        m_player.setVolume(settings.value(QLatin1String(kVolumeKey), 100).toInt());
+        m_player.setSpeechAtOtherSpeeds(settings.value(QLatin1String(kSpeechKey), true).toBool());
+    }
 
     // This window is the bar's controller: its buttons reach the slots here.
     m_controlBar = new ControlBar(this, nullptr);
@@ -506,9 +513,54 @@ void SessionPlayer::keyPressEvent(QKeyEvent* e)
         if (m_ctrlPressed)
             onBtnFullScreenClicked();
         break;
+    case Qt::Key_Up:
+        changeVolume(kVolumeStep);
+        break;
+    case Qt::Key_Down:
+        changeVolume(-kVolumeStep);
+        break;
+    case Qt::Key_M:
+        toggleMute();
+        break;
+    case Qt::Key_S:
+        toggleSpeechAtOtherSpeeds();
+        break;
     default:
         break;
     }
+}
+
+void SessionPlayer::changeVolume(int step)
+{
+    // A change of volume is heard: it ends a mute.
+    m_player.setMuted(false);
+    m_player.setVolume(m_player.volume() + step);
+    QSettings().setValue(QLatin1String(kVolumeKey), m_player.volume());
+    m_drawingScene->showMessage(tr("Volume %1 %").arg(m_player.volume()));
+}
+
+void SessionPlayer::toggleMute()
+{
+    const bool muted = !m_player.isMuted();
+    m_player.setMuted(muted);
+    m_drawingScene->showMessage(muted ? tr("Muted") : tr("Volume %1 %").arg(m_player.volume()));
+}
+
+void SessionPlayer::toggleSpeechAtOtherSpeeds()
+{
+    setSpeechAtOtherSpeeds(!m_player.speechAtOtherSpeeds());
+}
+
+void SessionPlayer::setSpeechAtOtherSpeeds(bool on)
+{
+    m_player.setSpeechAtOtherSpeeds(on);
+    QSettings().setValue(QLatin1String(kSpeechKey), on);
+    m_drawingScene->showMessage(on ? tr("Speech at 1/2x to 3x on") : tr("Speech at 1/2x to 3x off"));
+}
+
+bool SessionPlayer::speechAtOtherSpeeds() const
+{
+    return m_player.speechAtOtherSpeeds();
 }
 
 void SessionPlayer::keyReleaseEvent(QKeyEvent* e)

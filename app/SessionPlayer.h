@@ -91,11 +91,23 @@ class QResizeEvent;
 //   when their button is usable (Control+O not while an index is built).
 // - The window and the view are black before the first picture, so no
 //   white shows while the recording opens.
+// - Sound: Up and Down change the volume of both streams by kVolumeStep per
+//   cent (a change ends a mute), M mutes and unmutes, S switches speech at
+//   1/2x, 2x and 3x off and on; each says what it did in the on-screen
+//   message ("Volume 70 %", "Muted"). The volume and the speech switch are
+//   remembered (settings "volume" and "speech_at_other_speeds"); a mute is
+//   not, so that the player never starts silent without saying so.
 class SessionPlayer : public QGraphicsView
 {
     Q_OBJECT
 
 public:
+    // The volume step of Up and Down, in per cent, and the settings that
+    // remember the volume and the speech switch.
+    static constexpr int kVolumeStep = 10;
+    static constexpr const char* kVolumeKey = "volume";
+    static constexpr const char* kSpeechKey = "speech_at_other_speeds";
+
     explicit SessionPlayer(QWidget* parent = nullptr);
     ~SessionPlayer() override;
 
@@ -136,6 +148,8 @@ public:
     QString durationText() const { return m_durationText; }
     // Whether idle stretches are skipped while playing (remembered).
     Q_INVOKABLE bool skipIdle() const;
+    // Whether speech plays at 1/2x to 3x (remembered; the key S, the menu).
+    Q_INVOKABLE bool speechAtOtherSpeeds() const;
 
     PlayerMenu* menu() const { return m_menu; }
     KeyHelpOverlay* keyHelp() const { return m_keyHelp; }
@@ -199,6 +213,8 @@ public slots:
     // Turns skipping idle stretches on or off and remembers the choice
     // (setting "skip_idle"; the key K, the menu, the command line).
     void setSkipIdle(bool on);
+    // Speech at other speeds on or off, remembered and said on screen.
+    void setSpeechAtOtherSpeeds(bool on);
 
 protected:
     bool event(QEvent* e) override;
@@ -219,6 +235,10 @@ private:
     bool isLoaded() const;
     // What the Open button and a drop do after a successful open.
     void afterOpen();
+    // Sound keys: volume by `step` per cent, mute, speech at other speeds.
+    void changeVolume(int step);
+    void toggleMute();
+    void toggleSpeechAtOtherSpeeds();
     // The open of a dropped file, run right after the drop event.
     void openDropped(const QString& path);
     // Opens `path` (asks for a file when empty) and shows the result: the

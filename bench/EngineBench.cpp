@@ -1,6 +1,9 @@
 // The playback engine on a one-hour 1920 x 1080 demo recording: the walk over
-// its unit headers that finds its real end, building its index, seeking with and without the index (the seek's own work, without the
-// play loop's polling), and the player thread's load at 20x.
+// its unit headers that finds its real end, building its index side by side
+// with a straight decode of the same hour, seeking with and without the index
+// (the seek's own work, without the play loop's polling), and the player
+// thread's load at 20x; and its load playing ten minutes with sound at 1x
+// and 2x.
 //
 // The recording is made once by `sessiontool synth` in the build folder
 // (bench/engine-60min-1080p.vro, about 230 MB); the index build writes its
@@ -10,6 +13,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QMediaDevices>
 #include <QProcess>
 
 #include <pthread.h>
@@ -27,14 +31,19 @@
 
 #include "Exception.h"
 #include "FilePlayer.h"
+#include "GridDecoder.h"
 #include "HeadlessView.h"
 #include "IPlayerWindow.h"
 #include "IPrompter.h"
 #include "IndexBuilder.h"
 #include "IndexFile.h"
 #include "Playhead.h"
+#include "RecordReader.h"
 #include "RecordScan.h"
+#include "ScreenFrame.h"
 #include "Seeking.h"
+#include "UnitDispatch.h"
+#include "Zip.h"
 
 namespace {
 
@@ -93,6 +102,24 @@ double threadCpuSeconds(pthread_t thread)
     if (pthread_getcpuclockid(thread, &clock) != 0 || clock_gettime(clock, &ts) != 0)
         return 0;
     return double(ts.tv_sec) + ts.tv_nsec / 1e9;
+}
+
+double processCpuSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + ts.tv_nsec / 1e9;
+}
+
+double loadAverage()
+{
+    double load = -1;
+    if (FILE* f = std::fopen("/proc/loadavg", "r")) {
+        if (std::fscanf(f, "%lf", &load) != 1)
+            load = -1;
+        std::fclose(f);
+    }
+    return load;
 }
 
 double wallSeconds()
@@ -154,6 +181,26 @@ public:
     {
         return QString();
     }
+};
+
+// The real player thread with a headless view, a window that notes what it
+// hears and a prompter that answers on its own; started, and stopped (the
+// thread ended) when it goes.
+struct BenchPlayer
+{
+    std::unique_ptr<HeadlessView> view = std::make_unique<HeadlessView>();
+    std::unique_ptr<BenchWindow> window = std::make_unique<BenchWindow>();
+    BenchPrompter prompter;
+    std::unique_ptr<FilePlayer> player = std::make_unique<FilePlayer>();
+
+    BenchPlayer()
+    {
+        player->setSessionPlayer(window.get());
+        player->setDrawingScene(view.get());
+        player->setPrompter(&prompter);
+        player->start();
+    }
+    ~BenchPlayer() { player->Thread::stop(true); }
 };
 
 // A recording opened for seeks as the player thread carries them out (the
@@ -270,39 +317,207 @@ void BM_HeaderScanWithSound(benchmark::State& state)
 }
 BENCHMARK(BM_HeaderScanWithSound)->Iterations(10)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+
+// Every screen unit of the recording decoded into a screen, as sessiontool
+// frame rebuilds the last second without an index: the work an index build
+// cannot avoid.
+bool straightDecode(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    RecordReader reader;
+    reader.setDevice(&file);
+    RecordFileHeader header;
+    RecordUnitHeader unit;
+    Array<unsigned char, int> payload, packed;
+    GridDecoder decoder;
+    ScreenFrame screen;
+    decoder.m_listener = &screen;
+    bool started = false;
+    try {
+        reader.readFileHeader(header);
+        for (;;) {
+            // Damage is passed over, as the player and the index build do.
+            const RecordReader::Result r = reader.readUnitHeader(unit);
+            if (r == RecordReader::Damaged)
+                continue;
+            if (r != RecordReader::Unit)
+                break;
+            if (unit.kind() != RecordUnitHeader::KIND_SCREEN) {
+                reader.skipPayload(unit);
+                continue;
+            }
+            const RecordReader::Result p = reader.readPayload(unit, payload, packed);
+            if (p == RecordReader::Damaged)
+                continue;
+            if (p != RecordReader::Unit)
+                break;
+            UnitDispatch::processScreenUnit(payload.data(), payload.count(), decoder, nullptr,
+                                            started);
+        }
+    } catch (const Exception&) {
+        return false;
+    }
+    return screen.width() > 0;
+}
+
+// The size the index had with every key frame compressed by zlib at its
+// default level, as it was before the fast compressor: the same table and
+// prefixes, each key frame recompressed.
+qint64 zlibDefaultIndexSize(const QString& indexPath)
+{
+    QFile index(indexPath);
+    IndexFileHeader header;
+    Array<IndexEntryPoint, int> table;
+    if (!index.open(QIODevice::ReadOnly) || !IndexFile::load(index, header, table))
+        return -1;
+    qint64 size = index.size();
+    Array<unsigned char, int> packed, plain, again;
+    for (int i = 0; i < table.count(); ++i) {
+        IndexFile::KeyFrame kf;
+        if (!IndexFile::readKeyFrame(index, table[i], header.m_flags, packed, plain, kf)
+            || !Zip::zipBuffer(kf.data, kf.length, again, Zip::COMPRESSION_DEFAULT))
+            return -1;
+        size += again.count() - static_cast<qint64>(table[i].m_size);
+    }
+    return size;
+}
+
+// The index build and the straight decode of the same hour, one after the
+// other, three times each; the medians are compared. CPU is the whole
+// process's (the build's second thread included); the build's own thread
+// (the decoding one) is reported apart.
 void BM_IndexBuild(benchmark::State& state)
 {
     if (!ensureRecording()) {
         state.SkipWithError("no recording");
         return;
     }
-    double cpu = 0, wall = 0;
-    int entries = 0;
+    constexpr int kRounds = 3;
+    std::vector<double> decodeCpu, decodeWall, buildCpu, buildThreadCpu, buildWall;
+    const double load0 = loadAverage();
     for (auto _ : state) {
-        IndexBuilder builder;
-        const double w0 = wallSeconds(), c0 = threadCpuSeconds(pthread_self());
-        const bool ok = builder.makeIndex(recording(), FilePlayer::kIndexInterval);
-        cpu = threadCpuSeconds(pthread_self()) - c0;
-        wall = wallSeconds() - w0;
-        if (!ok) {
-            state.SkipWithError("index build failed");
-            return;
+        for (int round = 0; round < kRounds; ++round) {
+            double w0 = wallSeconds(), c0 = processCpuSeconds();
+            if (!straightDecode(unindexedRecording())) {
+                state.SkipWithError("decode failed");
+                return;
+            }
+            decodeCpu.push_back(processCpuSeconds() - c0);
+            decodeWall.push_back(wallSeconds() - w0);
+
+            IndexBuilder builder;
+            w0 = wallSeconds();
+            c0 = processCpuSeconds();
+            const double t0 = threadCpuSeconds(pthread_self());
+            const bool ok = builder.makeIndex(recording(), FilePlayer::kIndexInterval);
+            buildThreadCpu.push_back(threadCpuSeconds(pthread_self()) - t0);
+            buildCpu.push_back(processCpuSeconds() - c0);
+            buildWall.push_back(wallSeconds() - w0);
+            if (!ok) {
+                state.SkipWithError("index build failed");
+                return;
+            }
         }
     }
-    QFile index(IndexFile::indexFileName(recording()));
+    const QString indexPath = IndexFile::indexFileName(recording());
+    QFile index(indexPath);
+    int entries = 0;
     if (index.open(QIODevice::ReadOnly)) {
         IndexFileHeader header;
         Array<IndexEntryPoint, int> table;
         IndexFile::load(index, header, table);
         entries = table.count();
     }
+    const double size = double(QFileInfo(indexPath).size());
+    const double before = double(zlibDefaultIndexSize(indexPath));
+    const double dc = percentile(decodeCpu, 0.5), dw = percentile(decodeWall, 0.5);
+    const double bc = percentile(buildCpu, 0.5), bw = percentile(buildWall, 0.5);
+    const double bt = percentile(buildThreadCpu, 0.5);
     state.counters["key_frames"] = entries;
-    state.counters["cpu_s"] = cpu;
-    state.counters["wall_s"] = wall;
-    state.counters["x_realtime_cpu"] = kSeconds / cpu;
-    state.counters["x_realtime_wall"] = kSeconds / wall;
+    state.counters["decode_cpu_s"] = dc;
+    state.counters["decode_wall_s"] = dw;
+    state.counters["build_cpu_s"] = bc;
+    state.counters["build_thread_cpu_s"] = bt;
+    state.counters["build_wall_s"] = bw;
+    state.counters["cpu_ratio"] = bc / dc;
+    state.counters["thread_cpu_ratio"] = bt / dc;
+    state.counters["wall_ratio"] = bw / dw;
+    state.counters["index_MB"] = size / 1e6;
+    state.counters["size_ratio"] = before > 0 ? size / before : 0;
+    state.counters["load_before"] = load0;
+    state.counters["load_after"] = loadAverage();
 }
 BENCHMARK(BM_IndexBuild)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// The key frames of the index just built, decompressed once and compressed
+// again by zlib (first argument 0) or libdeflate (1) at the level of the
+// second argument: the CPU time of compressing them all and their total
+// size against zlib's default level, which the index used before.
+void BM_KeyFrameCompression(benchmark::State& state)
+{
+    QFile index(IndexFile::indexFileName(recording()));
+    IndexFileHeader header;
+    Array<IndexEntryPoint, int> table;
+    if (!index.open(QIODevice::ReadOnly) || !IndexFile::load(index, header, table)) {
+        state.SkipWithError("run BM_IndexBuild first");
+        return;
+    }
+    std::vector<std::vector<unsigned char>> frames;
+    Array<unsigned char, int> packed, plain, out;
+    for (int i = 0; i < table.count(); ++i) {
+        IndexFile::KeyFrame kf;
+        if (!IndexFile::readKeyFrame(index, table[i], header.m_flags, packed, plain, kf)) {
+            state.SkipWithError("unreadable key frame");
+            return;
+        }
+        frames.emplace_back(kf.data, kf.data + kf.length);
+    }
+    const bool fast = state.range(0) == 1;
+    const int level = static_cast<int>(state.range(1));
+    auto compressAll = [&](double& bytes) {
+        bytes = 0;
+        for (const auto& f : frames) {
+            const bool ok = fast ? Zip::zipBufferFast(f.data(), int(f.size()), out, level)
+                                 : Zip::zipBuffer(f.data(), int(f.size()), out, level);
+            if (!ok)
+                return false;
+            bytes += out.count();
+        }
+        return true;
+    };
+    double reference = 0, bytes = 0, plainBytes = 0;
+    for (const auto& f : frames)
+        plainBytes += double(f.size());
+    if (!compressAll(bytes))
+        state.SkipWithError("compression failed");
+    for (const auto& f : frames) {
+        Zip::zipBuffer(f.data(), int(f.size()), out, Zip::COMPRESSION_DEFAULT);
+        reference += out.count();
+    }
+    double cpu = 0;
+    for (auto _ : state) {
+        const double c0 = threadCpuSeconds(pthread_self());
+        compressAll(bytes);
+        cpu = threadCpuSeconds(pthread_self()) - c0;
+    }
+    state.counters["cpu_s"] = cpu;
+    state.counters["plain_MB"] = plainBytes / 1e6;
+    state.counters["packed_MB"] = bytes / 1e6;
+    state.counters["size_vs_zlib_default"] = bytes / reference;
+}
+BENCHMARK(BM_KeyFrameCompression)
+    ->ArgNames({"libdeflate", "level"})
+    ->Args({0, 6})
+    ->Args({0, 1})
+    ->Args({1, 1})
+    ->Args({1, 2})
+    ->Args({1, 4})
+    ->Args({1, 6})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 // The random targets on the recording with its index, or on its twin without.
 void seekRandomTargets(benchmark::State& state, bool indexed)
@@ -369,14 +584,9 @@ void BM_Play20x(benchmark::State& state)
         return;
     }
     constexpr double kWall = 30.0;
-    auto view = std::make_unique<HeadlessView>();
-    auto window = std::make_unique<BenchWindow>();
-    BenchPrompter prompter;
-    auto player = std::make_unique<FilePlayer>();
-    player->setSessionPlayer(window.get());
-    player->setDrawingScene(view.get());
-    player->setPrompter(&prompter);
-    player->start();
+    BenchPlayer bench;
+    auto& window = bench.window;
+    auto& player = bench.player;
     auto spin = [&](double seconds) {
         const double end = wallSeconds() + seconds;
         while (wallSeconds() < end) {
@@ -404,13 +614,69 @@ void BM_Play20x(benchmark::State& state)
         media = double(window->position - p0);
         player->stop();
     }
-    player->Thread::stop(true);
     state.counters["media_s"] = media;
     state.counters["clock_ratio"] = media / (20.0 * wall); // 1 = on its clock
     state.counters["busy_fraction"] = cpu / wall;
     state.counters["cpu_ms_per_media_s"] = media > 0 ? cpu * 1000 / media : 0;
 }
 BENCHMARK(BM_Play20x)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// Ten minutes of the demo with sound ("Cap" and "Spk"), played from the
+// start at speed state.range(0) (1 or 2; 2 time-stretches the speech) for
+// 20 s of wall time on the real player thread, with a sound device: the
+// player thread's CPU per second of media, the sound's feeding and
+// stretching included. Needs a PulseAudio server (scripts/av-sync runs it on
+// its own null sink).
+void BM_PlayWithSound(benchmark::State& state)
+{
+    app();
+    if (QMediaDevices::defaultAudioOutput().isNull()) {
+        state.SkipWithError("no audio output (start a PulseAudio server)");
+        return;
+    }
+    const QString path = QStringLiteral(SP_BENCH_DATA_DIR "/sound-10min.vro");
+    if (QFileInfo(path).size() < 100000) {
+        QProcess synth;
+        synth.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        synth.start(QStringLiteral(SESSIONTOOL_PATH),
+                    {QStringLiteral("synth"), QStringLiteral("-o"), path, QStringLiteral("--seconds"),
+                     QStringLiteral("600"), QStringLiteral("--audio")});
+        if (!synth.waitForFinished(-1) || synth.exitCode() != 0) {
+            state.SkipWithError("sessiontool synth failed");
+            return;
+        }
+    }
+    constexpr double kWall = 20.0;
+    const int speed = int(state.range(0));
+    BenchPlayer bench;
+    auto& window = bench.window;
+    auto& player = bench.player;
+    double cpu = 0, media = 0, wall = 0;
+    for (auto _ : state) {
+        if (!player->openFile(path)) {
+            state.SkipWithError("cannot open");
+            break;
+        }
+        player->setRequestedSpeed(speed);
+        player->play();
+        const pthread_t thread = static_cast<pthread_t>(player->getThreadId());
+        const double c0 = threadCpuSeconds(thread), w0 = wallSeconds();
+        const quint64 m0 = player->screenTimeMs();
+        while (wallSeconds() < w0 + kWall) {
+            QCoreApplication::processEvents();
+            Thread::sleep(10);
+        }
+        cpu = threadCpuSeconds(thread) - c0;
+        wall = wallSeconds() - w0;
+        media = (player->screenTimeMs() - m0) / 1000.0;
+        player->stop();
+    }
+    state.counters["media_s"] = media;
+    state.counters["clock_ratio"] = media / (std::max(1, speed) * wall);
+    state.counters["cpu_ms_per_media_s"] = media > 0 ? cpu * 1000 / media : 0;
+    state.counters["busy_fraction"] = cpu / wall;
+}
+BENCHMARK(BM_PlayWithSound)->Arg(1)->Arg(2)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 } // namespace
 

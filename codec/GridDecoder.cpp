@@ -420,26 +420,31 @@ bool GridDecoder::decodeBoxXColorsJPG(ByteReader& in, VideoFrame& box)
     if (!in.take(static_cast<int>(length), p))
         return false;
     // Length 0 carries no data: the JPEG output stays as it is.
-    if (length > 0)
-        m_jpeg.decodeRaw(p, static_cast<int>(length), m_jpegOutput);
+    if (length > 0) {
+        m_jpegBox.resize(kBoxSize, kBoxSize);
+        if (m_jpeg.decodeRaw(p, static_cast<int>(length),
+                             reinterpret_cast<int*>(m_jpegBox.pixels()), kBoxPixels))
+            m_jpegDecoded = true;
+    }
 
     box.resize(kBoxSize, kBoxSize);
-    unsigned int* out = box.pixels();
-    const int n = std::min(m_jpegOutput.count(), kBoxPixels);
-    const int* src = m_jpegOutput.data();
+    if (!m_jpegDecoded)
+        return true; // nothing decoded yet: the box buffer is shown as it is
     const unsigned int blend = m_debugColors[TintJPEG];
     if (blend == kOpaqueBlack) {
-        for (int i = 0; i < n; ++i)
-            out[i] = static_cast<unsigned int>(src[i]) | kOpaqueBlack;
-    } else {
-        const unsigned tr = (blend >> 16) & 0xFF, tg = (blend >> 8) & 0xFF, tb = blend & 0xFF;
-        for (int i = 0; i < n; ++i) {
-            const unsigned v = static_cast<unsigned int>(src[i]);
-            const unsigned r = (2 * ((v >> 16) & 0xFF) + tr) / 3;
-            const unsigned g = (2 * ((v >> 8) & 0xFF) + tg) / 3;
-            const unsigned b = (2 * (v & 0xFF) + tb) / 3;
-            out[i] = (r << 16) | (g << 8) | b;
-        }
+        // The decoder's pixels are opaque already: reported without a copy.
+        m_cachedBox = &m_jpegBox;
+        return true;
+    }
+    unsigned int* out = box.pixels();
+    const unsigned int* src = m_jpegBox.pixels();
+    const unsigned tr = (blend >> 16) & 0xFF, tg = (blend >> 8) & 0xFF, tb = blend & 0xFF;
+    for (int i = 0; i < kBoxPixels; ++i) {
+        const unsigned v = src[i];
+        const unsigned r = (2 * ((v >> 16) & 0xFF) + tr) / 3;
+        const unsigned g = (2 * ((v >> 8) & 0xFF) + tg) / 3;
+        const unsigned b = (2 * (v & 0xFF) + tb) / 3;
+        out[i] = (r << 16) | (g << 8) | b;
     }
     return true;
 }

@@ -154,7 +154,10 @@ private:
     bool m_passFlag = false;
     int m_reservedHeaderByte = 0;
 
-    Array<int, int> m_jpegOutput;
+    // The JPEG decoder's last output, decoded in place and reported as it
+    // is (a JPEG box of length 0 shows it again); valid once a box decoded.
+    VideoFrame m_jpegBox;
+    bool m_jpegDecoded = false;
     JPEGDecoder m_jpeg;
     BoxCache m_cache;
 };

@@ -8,6 +8,10 @@
 #include <stdexcept>
 #include <string>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 using namespace GridFormat;
 
 namespace {
@@ -27,6 +31,33 @@ bool sameBox(const unsigned int* __restrict a, const unsigned int* __restrict b,
     return acc == 0;
 }
 
+// Copies the 16 x 16 box at `b` (rows `stride` apart) over the packed box
+// `a` in one pass; true when `a` held those pixels already.
+bool copyIfDifferent(unsigned int* __restrict a, const unsigned int* __restrict b, int stride)
+{
+#if defined(__SSE2__)
+    __m128i acc = _mm_setzero_si128();
+    for (int r = 0; r < kBoxSize; ++r, a += kBoxSize, b += stride) {
+        __m128i* to = reinterpret_cast<__m128i*>(a);
+        const __m128i* from = reinterpret_cast<const __m128i*>(b);
+        for (int q = 0; q < 4; ++q) {
+            const __m128i v = _mm_loadu_si128(from + q);
+            acc = _mm_or_si128(acc, _mm_xor_si128(v, _mm_loadu_si128(to + q)));
+            _mm_storeu_si128(to + q, v);
+        }
+    }
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(acc, _mm_setzero_si128())) == 0xFFFF;
+#else
+    unsigned int acc = 0;
+    for (int r = 0; r < kBoxSize; ++r, a += kBoxSize, b += stride)
+        for (int c = 0; c < kBoxSize; ++c) {
+            acc |= a[c] ^ b[c];
+            a[c] = b[c];
+        }
+    return acc == 0;
+#endif
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -39,30 +70,95 @@ Box::Box()
 
 int Box::detectType()
 {
-    const unsigned int* px = m_frame.pixels();
+    return detectType(m_frame.pixels());
+}
+
+int Box::detectType(const unsigned int* px)
+{
     std::fill(m_colors, m_colors + 16, kOpaqueBlackInt);
+    auto photograph = [&]() {
+        m_colorCount = 17;
+        m_boxType = 6;
+        return m_boxType;
+    };
+
+#if defined(__SSE2__)
+    // Photographs show their seventeenth colour within the first rows: a
+    // short scan of them finds these boxes before any pass below.
+    {
+        unsigned int seen[16];
+        int count = 0;
+        unsigned int last = px[0] + 1;
+        for (int i = 0; i < 4 * kBoxSize; ++i) {
+            const unsigned int p = px[i];
+            if (p == last)
+                continue;
+            last = p;
+            int k = 0;
+            while (k < count && seen[k] != p)
+                ++k;
+            if (k == count) {
+                if (count == 16)
+                    return photograph();
+                seen[count++] = p;
+            }
+        }
+    }
+    // One pass per colour, in order of first appearance: the first pixel not
+    // yet placed gives the next colour, and all pixels from its group of 16
+    // on are compared with it, four at a time; the matches take its index.
+    std::memset(m_index, 0, sizeof m_index);
+    unsigned int placed[kBoxSize] = {}; // bit j of placed[g]: pixel 16 g + j
+    int count = 0;
+    for (int g = 0;;) {
+        while (g < kBoxSize && placed[g] == 0xFFFFu)
+            ++g;
+        if (g == kBoxSize)
+            break;
+        if (count == 16)
+            return photograph();
+        const unsigned int colour = px[g * kBoxSize + __builtin_ctz(~placed[g])];
+        m_colors[count] = static_cast<int>(colour);
+        const __m128i c = _mm_set1_epi32(static_cast<int>(colour));
+        const __m128i k = _mm_set1_epi8(static_cast<char>(count));
+        for (int h = g; h < kBoxSize; ++h) {
+            const __m128i* row = reinterpret_cast<const __m128i*>(px + h * kBoxSize);
+            const __m128i m0 = _mm_cmpeq_epi32(_mm_loadu_si128(row), c);
+            const __m128i m1 = _mm_cmpeq_epi32(_mm_loadu_si128(row + 1), c);
+            const __m128i m2 = _mm_cmpeq_epi32(_mm_loadu_si128(row + 2), c);
+            const __m128i m3 = _mm_cmpeq_epi32(_mm_loadu_si128(row + 3), c);
+            const __m128i bytes =
+                _mm_packs_epi16(_mm_packs_epi32(m0, m1), _mm_packs_epi32(m2, m3));
+            placed[h] |= static_cast<unsigned int>(_mm_movemask_epi8(bytes));
+            __m128i* index = reinterpret_cast<__m128i*>(m_index + h * kBoxSize);
+            _mm_storeu_si128(index, _mm_or_si128(_mm_loadu_si128(index), _mm_and_si128(bytes, k)));
+        }
+        ++count;
+    }
+#else
     unsigned int colors[16];
     int count = 0;
     unsigned int last = 0;
+    unsigned char lastIndex = 0;
     for (int i = 0; i < kBoxPixels; ++i) {
         const unsigned int p = px[i];
-        if (count > 0 && p == last)
-            continue;
-        int k = 0;
-        while (k < count && colors[k] != p)
-            ++k;
-        if (k == count) {
-            if (count == 16) {
-                m_colorCount = 17;
-                m_boxType = 6;
-                return m_boxType;
+        if (count == 0 || p != last) {
+            int k = 0;
+            while (k < count && colors[k] != p)
+                ++k;
+            if (k == count) {
+                if (count == 16)
+                    return photograph();
+                colors[count++] = p;
             }
-            colors[count++] = p;
+            last = p;
+            lastIndex = static_cast<unsigned char>(k);
         }
-        last = p;
+        m_index[i] = lastIndex;
     }
     for (int k = 0; k < count; ++k)
         m_colors[k] = static_cast<int>(colors[k]);
+#endif
     m_colorCount = count;
     m_boxType = count <= 1 ? 1 : count == 2 ? 2 : count <= 4 ? 3 : count <= 8 ? 4 : 5;
     return m_boxType;
@@ -151,71 +247,124 @@ GridEncoder::GridEncoder()
     m_jpeg.setScaleFactor(static_cast<unsigned char>(jpegScaleForQuality(m_quality)));
 }
 
-GridEncoder::~GridEncoder()
+GridEncoder::~GridEncoder() = default;
+
+void GridEncoder::setBoxReuse(bool on)
 {
-    clearJpegStore();
+    if (m_reuse && !on)
+        materialiseZeroedBoxes();
+    m_reuse = on;
+    m_boxesReused = 0;
+    resetStore();
 }
 
-void GridEncoder::setJpegReuse(bool on)
+void GridEncoder::resetStore()
 {
-    m_jpegReuse = on;
-    m_jpegBoxesReused = 0;
-    if (!on)
-        clearJpegStore();
-}
-
-void GridEncoder::clearJpegStore()
-{
-    for (int i = 0; i < m_jpegStore.count(); ++i)
-        delete m_jpegStore[i];
-    m_jpegStore.setCount(0);
-    m_storeColumns = m_storeRows = 0;
+    m_store.setCount(m_reuse ? m_map.m_boxCount : 0);
+    for (int i = 0; i < m_store.count(); ++i) {
+        StoredBox& s = m_store[i];
+        s.zeroed = false;
+        s.valid = false;
+        s.bytes.setCount(0);
+    }
     m_storeFactor = -1;
 }
 
-void GridEncoder::prepareJpegStore(int columns, int rows, unsigned char factor)
+void GridEncoder::clearBoxStore()
 {
-    if (!m_jpegReuse)
-        return;
-    if (columns != m_storeColumns || rows != m_storeRows || factor != m_storeFactor) {
-        clearJpegStore();
-        m_jpegStore.setCount(columns * rows);
-        for (int i = 0; i < m_jpegStore.count(); ++i)
-            m_jpegStore[i] = nullptr;
-        m_storeColumns = columns;
-        m_storeRows = rows;
-        m_storeFactor = factor;
+    // The lazy zeros are the map's content, not the store's: they stay.
+    for (int i = 0; i < m_store.count(); ++i) {
+        m_store[i].valid = false;
+        m_store[i].bytes.setCount(0);
+    }
+    m_storeFactor = -1;
+}
+
+void GridEncoder::materialiseZeroedBoxes()
+{
+    for (int i = 0; i < m_store.count() && i < m_map.m_boxes.count(); ++i) {
+        if (!m_store[i].zeroed)
+            continue;
+        VideoFrame& f = m_map.m_boxes[i].m_frame;
+        if (!f.isEmpty())
+            f.clear(0);
+        m_store[i].zeroed = false;
     }
 }
 
-const Array<unsigned char, int>* GridEncoder::storedJpeg(const Box& box) const
+GridEncoder::StoredBox* GridEncoder::storeFor(const Box& box)
 {
-    if (!m_jpegReuse || box.m_column >= m_storeColumns || box.m_row >= m_storeRows)
+    if (!m_reuse || m_store.count() != m_map.m_boxCount || box.m_column < 0
+        || box.m_column >= m_map.m_columns || box.m_row < 0 || box.m_row >= m_map.m_rows)
         return nullptr;
-    const StoredJpeg* e = m_jpegStore[box.m_row * m_storeColumns + box.m_column];
-    if (!e || std::memcmp(e->pixels, box.m_frame.pixels(), sizeof e->pixels) != 0)
-        return nullptr;
-    return &e->bytes;
+    return &m_store[box.m_row * m_map.m_columns + box.m_column];
 }
 
-void GridEncoder::storeJpeg(const Box& box)
+bool GridEncoder::classifyWithStore(Box& box, const unsigned int* src, int stride, bool knownSame)
 {
-    if (!m_jpegReuse || box.m_column >= m_storeColumns || box.m_row >= m_storeRows)
-        return;
-    StoredJpeg*& e = m_jpegStore[box.m_row * m_storeColumns + box.m_column];
-    if (!e)
-        e = new StoredJpeg;
-    std::memcpy(e->pixels, box.m_frame.pixels(), sizeof e->pixels);
-    e->bytes.setCount(0);
-    e->bytes.copy(m_jpegOutput);
+    const size_t rowBytes = kBoxSize * sizeof(unsigned int);
+    auto copyToBox = [&](const unsigned int* from, int fromStride) {
+        box.m_frame.resize(kBoxSize, kBoxSize);
+        unsigned int* dst = box.m_frame.pixels();
+        if (dst == from)
+            return;
+        for (int r = 0; r < kBoxSize; ++r)
+            std::memcpy(dst + r * kBoxSize, from + static_cast<size_t>(r) * fromStride, rowBytes);
+    };
+
+    StoredBox* s = storeFor(box);
+    VideoFrame* f = s ? m_map.mapFrame(box) : nullptr;
+    if (!f) {
+        copyToBox(src, stride);
+        box.detectType();
+        return true;
+    }
+    unsigned int* mine = f->pixels();
+    // The box's pixels go into the map as they are compared: a box handed
+    // to this function has mostly changed.
+    const bool same = (knownSame && s->valid) || copyIfDifferent(mine, src, stride);
+    if (same && !s->zeroed)
+        return false;
+    if (!same)
+        s->valid = false;
+    const bool wasZero = s->zeroed;
+    s->zeroed = false;
+    if (s->valid && (s->type == 1 || s->bytes.count() > 0)) {
+        box.m_boxType = s->type;
+        std::copy(s->colors, s->colors + 16, box.m_colors);
+        box.m_colorCount = s->colorCount;
+    } else {
+        // Classified from the map's copy; the JPEG coder takes the pixels
+        // from the box, the bitmap writer only the colours and indices.
+        box.detectType(mine);
+        if (box.m_boxType == 6)
+            copyToBox(mine, kBoxSize);
+        s->valid = true;
+        s->type = box.m_boxType;
+        std::copy(box.m_colors, box.m_colors + 16, s->colors);
+        s->colorCount = box.m_colorCount;
+        s->bytes.setCount(0);
+    }
+    // After a lazy zero only a box that is not all zero counts as changed.
+    return !(wasZero && box.m_boxType == 1 && box.m_colors[0] == 0);
 }
 
 void GridEncoder::setScreenDimension(int width, int height)
 {
     if (screenTooLarge(width, height))
         width = height = 0;
-    m_map.setSize(width, height);
     m_updates = nullptr;
+    if (m_reuse && m_map.m_boxCount > 0 && width == m_map.m_width && height == m_map.m_height
+        && m_store.count() == m_map.m_boxCount) {
+        // The same screen again: the boxes count as zero, their pixels stay
+        // for the comparison with the next encode's.
+        for (int i = 0; i < m_store.count(); ++i)
+            if (!m_map.m_boxes[i].m_frame.isEmpty())
+                m_store[i].zeroed = true;
+        return;
+    }
+    m_map.setSize(width, height);
+    resetStore();
 }
 
 bool GridEncoder::checkDimension(int width, int height)
@@ -226,6 +375,7 @@ bool GridEncoder::checkDimension(int width, int height)
 void GridEncoder::reset()
 {
     m_map.clear();
+    resetStore();
 }
 
 void GridEncoder::setQuality(int quality)
@@ -257,13 +407,27 @@ void GridEncoder::encode(VideoFrame* frame, int x, int y, int width, int height,
     if (m_eventListener)
         m_eventListener->onEncodeBegin();
     if (m_map.m_boxCount <= 0 || !frame || width <= 0 || height <= 0
-        || screenTooLarge(width, height))
+        || screenTooLarge(width, height)) {
+        m_unchanged = nullptr;
+        m_unchangedCount = 0;
         return;
+    }
 
     std::fill(m_lastPalette, m_lastPalette + 16, 0);
+    // Stored JPEG bytes hold for one factor. Dropped before the box map is
+    // built, which gives a box without stored bytes its pixels.
+    const unsigned char scale = static_cast<unsigned char>(jpegScaleForQuality(m_quality));
+    if (m_reuse && scale != m_storeFactor) {
+        for (int i = 0; i < m_store.count(); ++i)
+            if (m_store[i].type == 6)
+                m_store[i].bytes.setCount(0);
+        m_storeFactor = scale;
+    }
     try {
         generateBoxMap(frame, x, y, width, height);
     } catch (...) {
+        // Boxes the map did not reach may no longer match the frame.
+        clearBoxStore();
         const std::string address = std::to_string(reinterpret_cast<uintptr_t>(frame));
         logError1("GridEncoder::encode: calling generateBoxMap() : C Exception caught: %1",
                   address.c_str());
@@ -283,10 +447,8 @@ void GridEncoder::encode(VideoFrame* frame, int x, int y, int width, int height,
     // (26 stands for 89, but 89 maps to 29), and a reader that derives the
     // factor from the quality, as the index builder does for its key-frame
     // prefix, must find the JPEG boxes coded with exactly that factor.
-    const unsigned char scale = static_cast<unsigned char>(jpegScaleForQuality(m_quality));
     if (m_jpeg.getScaleFactor() != scale)
         m_jpeg.setScaleFactor(scale);
-    prepareJpegStore((width + kBoxSize - 1) / kBoxSize, (height + kBoxSize - 1) / kBoxSize, scale);
 
     for (int type = 1; type <= 6; ++type)
         encodeBoxes(type);
@@ -336,6 +498,10 @@ void GridEncoder::generateBoxMap(VideoFrame* frame, int x, int y, int width, int
     const unsigned int* pixels = frame->pixels();
     const int frameWidth = frame->width();
     const int frameHeight = frame->height();
+    const unsigned char* unchanged = m_reuse && !m_updates && m_unchangedCount == count
+        ? m_unchanged : nullptr;
+    m_unchanged = nullptr;
+    m_unchangedCount = 0;
 
     for (int row = 0, i = 0; row < rows; ++row) {
         for (int column = 0; column < columns; ++column, ++i) {
@@ -346,8 +512,14 @@ void GridEncoder::generateBoxMap(VideoFrame* frame, int x, int y, int width, int
             box.m_top = row * kBoxSize;
             box.m_right = std::min(box.m_left + kBoxSize, width) - 1;
             box.m_bottom = std::min(box.m_top + kBoxSize, height) - 1;
-            if (m_updates && !m_updateMask[i])
+            if (m_updates && !m_updateMask[i]) {
+                // Its map box keeps older pixels than the frame's: no
+                // caller's mark may vouch for it later.
+                if (StoredBox* s = storeFor(box))
+                    s->valid = false;
                 continue;
+            }
+            const bool knownSame = unchanged && unchanged[i];
 
             const long long srcX = static_cast<long long>(x) + box.m_left;
             const long long srcY = static_cast<long long>(y) + box.m_top;
@@ -358,7 +530,13 @@ void GridEncoder::generateBoxMap(VideoFrame* frame, int x, int y, int width, int
                 && srcX + kBoxSize <= frameWidth && srcY + kBoxSize <= frameHeight) {
                 // Whole box inside the frame: compare in place, copy only
                 // what changed.
-                changed = m_map.hasDifferences(box, pixels + srcY * frameWidth + srcX, frameWidth);
+                const unsigned int* src = pixels + srcY * frameWidth + srcX;
+                if (m_reuse) {
+                    box.m_boxType = classifyWithStore(box, src, frameWidth, knownSame)
+                        ? box.m_boxType : 0;
+                    continue;
+                }
+                changed = m_map.hasDifferences(box, src, frameWidth);
             } else {
                 box.m_frame.resize(kBoxSize, kBoxSize);
                 unsigned int* px = box.m_frame.pixels();
@@ -374,6 +552,11 @@ void GridEncoder::generateBoxMap(VideoFrame* frame, int x, int y, int width, int
                         std::fill(px + r * kBoxSize + padColumn, px + (r + 1) * kBoxSize, fill);
                 if (padBottom)
                     std::fill(px + padRow * kBoxSize, px + kBoxPixels, fill);
+                if (m_reuse) {
+                    box.m_boxType = classifyWithStore(box, px, kBoxSize, knownSame)
+                        ? box.m_boxType : 0;
+                    continue;
+                }
                 changed = m_map.hasDifferences(box);
             }
             if (changed)
@@ -452,46 +635,70 @@ void GridEncoder::encodeBitmap(const Box& box, int type, bool withPalette)
 {
     const int n = kBitmapColors[type];
     const int bits = type - 1; // 1, 2, 3 or 4 bits per pixel
-    ensureSpace(1 + 3 * n + 32 * bits);
+    const int size = 1 + 3 * n + 32 * bits;
 
-    // Palette index of every pixel (position of its colour in m_colors); runs
-    // of one colour are common, so the last match is tried first.
-    unsigned char index[kBoxPixels];
-    const unsigned int* px = box.m_frame.pixels();
-    unsigned int lastColor = static_cast<unsigned int>(box.m_colors[0]);
-    unsigned char lastIndex = 0;
-    for (int i = 0; i < kBoxPixels; ++i) {
-        const unsigned int p = px[i];
-        if (p != lastColor) {
-            int k = 0;
-            while (k < n - 1 && static_cast<unsigned int>(box.m_colors[k]) != p)
-                ++k;
-            lastColor = p;
-            lastIndex = static_cast<unsigned char>(k);
-        }
-        index[i] = lastIndex;
+    // The with-palette code, from the store or coded now (into the store
+    // when the box has a place there).
+    StoredBox* s = storeFor(box);
+    const unsigned char* code;
+    if (s && s->valid && s->type == type && s->bytes.count() == size) {
+        code = s->bytes.data();
+        ++m_boxesReused;
+    } else {
+        Array<unsigned char, int>& into = s && s->valid ? s->bytes : m_codeScratch;
+        into.setCount(size);
+        writeBitmapCode(box, type, into.data());
+        code = into.data();
     }
 
+    ensureSpace(size);
     m_lastCodePos = m_output.count();
-    put(static_cast<unsigned char>(withPalette ? type : type + kNoPalette));
-    if (withPalette)
-        for (int k = 0; k < n; ++k)
-            putColor(box.m_colors[k]);
+    if (withPalette) {
+        m_output.copy(m_output.count(), code, size);
+    } else {
+        put(static_cast<unsigned char>(type + kNoPalette));
+        m_output.copy(m_output.count(), code + 1 + 3 * n, 32 * bits);
+    }
+    std::copy(box.m_colors, box.m_colors + n, m_lastPalette);
+    m_lastCode = static_cast<unsigned char>(type);
+}
+
+void GridEncoder::writeBitmapCode(const Box& box, int type, unsigned char* code)
+{
+    const int n = kBitmapColors[type];
+    const int bits = type - 1;
+    const unsigned char* index = box.m_index; // from detectType
+
+    unsigned char* out = code;
+    *out++ = static_cast<unsigned char>(type);
+    for (int k = 0; k < n; ++k, out += 3)
+        pixelToTriple(static_cast<unsigned int>(box.m_colors[k]), out);
 
     switch (bits) {
     case 1:
+#if defined(__SSE2__)
+        // Bit j of a byte is pixel j: the sign bits of "index != 0".
+        for (int i = 0; i < kBoxPixels; i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(index + i));
+            const unsigned int set = ~static_cast<unsigned int>(
+                _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
+            *out++ = static_cast<unsigned char>(set);
+            *out++ = static_cast<unsigned char>(set >> 8);
+        }
+#else
         for (int i = 0; i < kBoxPixels; i += 8) {
             unsigned b = 0;
             for (int j = 0; j < 8; ++j)
                 b |= unsigned(index[i + j] != 0) << j;
-            put(static_cast<unsigned char>(b));
+            *out++ = static_cast<unsigned char>(b);
         }
+#endif
         break;
     case 2:
         for (int i = 0; i < kBoxPixels; i += 4)
-            put(static_cast<unsigned char>(kReverse2[index[i]] | kReverse2[index[i + 1]] << 2
-                                           | kReverse2[index[i + 2]] << 4
-                                           | kReverse2[index[i + 3]] << 6));
+            *out++ = static_cast<unsigned char>(kReverse2[index[i]] | kReverse2[index[i + 1]] << 2
+                                                | kReverse2[index[i + 2]] << 4
+                                                | kReverse2[index[i + 3]] << 6);
         break;
     case 3:
         // Eight 3-bit fields fill three bytes exactly.
@@ -499,45 +706,42 @@ void GridEncoder::encodeBitmap(const Box& box, int type, bool withPalette)
             unsigned v = 0;
             for (int j = 0; j < 8; ++j)
                 v |= unsigned(kReverse3[index[i + j]]) << (3 * j);
-            put(static_cast<unsigned char>(v));
-            put(static_cast<unsigned char>(v >> 8));
-            put(static_cast<unsigned char>(v >> 16));
+            *out++ = static_cast<unsigned char>(v);
+            *out++ = static_cast<unsigned char>(v >> 8);
+            *out++ = static_cast<unsigned char>(v >> 16);
         }
         break;
     default:
         for (int i = 0; i < kBoxPixels; i += 2)
-            put(static_cast<unsigned char>(kReverse4[index[i]] | kReverse4[index[i + 1]] << 4));
+            *out++ = static_cast<unsigned char>(kReverse4[index[i]] | kReverse4[index[i + 1]] << 4);
         break;
     }
-
-    std::copy(box.m_colors, box.m_colors + n, m_lastPalette);
-    m_lastCode = static_cast<unsigned char>(type);
 }
 
 void GridEncoder::encodeBoxJPEG(const Box& box)
 {
-    const Array<unsigned char, int>* stored = storedJpeg(box);
-    if (stored) {
-        m_jpegOutput.setCount(0);
-        m_jpegOutput.copy(*stored);
-        ++m_jpegBoxesReused;
+    StoredBox* s = storeFor(box);
+    const Array<unsigned char, int>* data = &m_jpegOutput;
+    if (s && s->valid && s->type == 6 && s->bytes.count() > 0) {
+        data = &s->bytes;
+        ++m_boxesReused;
     } else {
         m_jpeg.encodeRaw(reinterpret_cast<const int*>(box.m_frame.pixels()), kBoxSize, kBoxSize,
                          m_jpegOutput);
-        storeJpeg(box);
     }
-    const int length = m_jpegOutput.count();
+    const int length = data->count();
     if (length > 0xFFFF)
         throw std::length_error("JPEG box longer than its length field");
+    if (s && s->valid && data == &m_jpegOutput) {
+        s->bytes.setCount(0);
+        s->bytes.copy(m_jpegOutput);
+    }
     ensureSpace(3 + length);
     m_lastCodePos = m_output.count();
     put(JPEG);
     put(static_cast<unsigned char>(length >> 8));
     put(static_cast<unsigned char>(length));
-    const int at = m_output.count();
-    m_output.setCount(at + length);
-    if (length > 0)
-        std::memcpy(m_output.data() + at, m_jpegOutput.data(), static_cast<size_t>(length));
+    m_output.copy(m_output.count(), data->data(), length);
     m_lastCode = JPEG;
 }
 

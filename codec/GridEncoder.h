@@ -18,14 +18,18 @@ public:
     // 1 for one colour, 2 for two, 3 for up to four, 4 for up to eight, 5 for
     // up to sixteen; at the seventeenth distinct colour the scan stops with 6
     // (JPEG) and the colour list is not kept. Colours are compared as whole
-    // 32-bit values. Returns the type.
+    // 32-bit values. For types 1 to 5 m_index receives each pixel's position
+    // in m_colors. Returns the type. The second form classifies the 256
+    // pixels at `pixels` (rows of 16) instead of m_frame's.
     int detectType();
+    int detectType(const unsigned int* pixels);
 
     VideoFrame m_frame;  // the box's pixels, 16 x 16
     int m_boxType = 0;   // 0 unchanged, 1..5 palette kinds, 6 JPEG
     int m_colors[16];    // distinct colours in order of first appearance;
                          // entries past the count hold 0xFF000000
     int m_colorCount = 0;
+    unsigned char m_index[256]; // colour of each pixel (types 1 to 5)
     int m_column = 0;
     int m_row = 0;
     int m_left = 0;      // screen rectangle, right and bottom inclusive
@@ -63,7 +67,6 @@ public:
     int m_rows = 0;
     int m_boxCount = 0;
 
-private:
     // The map box at the grid position of `box`, made 16 x 16 (0xCC000000)
     // if it never held pixels; null outside the grid.
     VideoFrame* mapFrame(const Box& box);
@@ -133,21 +136,39 @@ public:
     int getQuality() const { return m_quality; }
     int getJPEGScaleFactor() const { return m_jpeg.getScaleFactor(); }
 
-    // Reuse of JPEG box bytes between encodes. Successive key frames of one
-    // screen share most of their photographic boxes, and coding a box is the
-    // costly part of an encode. With reuse on, the bytes of every JPEG box
-    // are kept with the box's pixels and scale factor, per grid position; a
-    // later encode of the same pixels at the same position and factor copies
-    // them instead of coding the box again. The output is byte for byte what
-    // coding gives (the JPEG coder starts afresh for every box). The store
-    // is dropped when the grid's size or the factor changes, when reuse is
-    // turned off, and by clearJpegStore() (for a caller that starts another
+    // Reuse of coded boxes between encodes of a whole screen, for a caller
+    // that encodes every key frame of one screen afresh (setScreenDimension,
+    // then encode of the same area): successive key frames share most of
+    // their boxes, and classifying and coding a box is the costly part of an
+    // encode. With reuse on, each grid position keeps the type and colours
+    // of the pixels it last held, and the bytes they were coded to: a bitmap
+    // box in its with-palette form (whether it is written with or without
+    // its palette depends on the boxes before it, and is decided anew), a
+    // JPEG box as the JPEG coder wrote it for the current factor. A box whose
+    // pixels are those of the previous encode is written from the store; the
+    // output is byte for byte what a fresh encoder writes (the JPEG coder
+    // starts afresh for every box; runs and skips are joined anew). A
+    // setScreenDimension of the same size then marks the remembered boxes as
+    // zero without overwriting their pixels. The JPEG bytes are dropped when
+    // the factor changes, everything when the grid's size changes, when reuse
+    // is turned off and by clearBoxStore() (a caller that starts another
     // screen of the same size). Off by default.
-    void setJpegReuse(bool on);
-    bool jpegReuse() const { return m_jpegReuse; }
-    void clearJpegStore();
-    // JPEG boxes taken from the store since reuse was turned on.
-    int jpegBoxesReused() const { return m_jpegBoxesReused; }
+    void setBoxReuse(bool on);
+    bool boxReuse() const { return m_reuse; }
+    void clearBoxStore();
+    // Bitmap and JPEG boxes written from the store since reuse was turned on.
+    int boxesReused() const { return m_boxesReused; }
+    // With reuse on: one byte per box of the next encode's area, row-major;
+    // non-zero marks a box whose pixels the caller knows to be those it had
+    // at the previous encode (of the same area), which is then not compared.
+    // A wrong mark writes the box as it was then. Null, a count other than
+    // the area's box count, or an update list set makes every box compared.
+    // Read by the next encode only; the array must live until then.
+    void setUnchangedBoxes(const unsigned char* unchanged, int count)
+    {
+        m_unchanged = unchanged;
+        m_unchangedCount = count;
+    }
 
     void setChunked(bool chunked) { m_chunked = chunked; }
     bool isChunked() const { return m_chunked; }
@@ -198,21 +219,34 @@ private:
     Array<QRect, int>* m_updates = nullptr;
     Array<unsigned char, int> m_updateMask; // one byte per box of the box map
 
-    // The JPEG store: per grid position of the last encodes' grid, the
-    // pixels a JPEG box was coded from and its bytes (empty: no entry).
-    struct StoredJpeg
+    // The box store: per grid position of the screen map, the map box's
+    // lazy zero and what its pixels were classified and coded as.
+    struct StoredBox
     {
-        unsigned int pixels[GridFormat::kBoxPixels];
+        // The map box counts as all zero while its pixels keep the content
+        // last seen (a setScreenDimension of the same size with reuse on).
+        bool zeroed = false;
+        // type, colours and bytes describe the map box's pixels.
+        bool valid = false;
+        int type = 0;
+        int colors[16];
+        int colorCount = 0;
+        // Bitmap kinds: the code with its palette; JPEG: the coded data.
+        // Empty until the box is written.
         Array<unsigned char, int> bytes;
     };
-    // The stored bytes of `box`, or null; coded boxes go in with storeJpeg.
-    const Array<unsigned char, int>* storedJpeg(const Box& box) const;
-    void storeJpeg(const Box& box);
-    void prepareJpegStore(int columns, int rows, unsigned char factor);
-    bool m_jpegReuse = false;
-    int m_jpegBoxesReused = 0;
-    Array<StoredJpeg*, int> m_jpegStore;
-    int m_storeColumns = 0;
-    int m_storeRows = 0;
-    int m_storeFactor = -1;
+    // Classifies `box` (pixels at `src`, rows `stride` apart) against the
+    // map and the store; returns whether it changed since the map's content.
+    bool classifyWithStore(Box& box, const unsigned int* src, int stride, bool knownSame);
+    StoredBox* storeFor(const Box& box);
+    void resetStore();
+    void materialiseZeroedBoxes();
+    void writeBitmapCode(const Box& box, int type, unsigned char* code);
+    bool m_reuse = false;
+    int m_boxesReused = 0;
+    Array<StoredBox, int> m_store;
+    int m_storeFactor = -1; // factor of the stored JPEG bytes
+    Array<unsigned char, int> m_codeScratch;
+    const unsigned char* m_unchanged = nullptr;
+    int m_unchangedCount = 0;
 };

@@ -88,8 +88,6 @@ using namespace JpegTables;
 
 namespace {
 
-constexpr int kFastBits = 9;
-
 // Baseline 8-bit JPEG never needs more: DC differences fit 11 bits, AC
 // values 10. Larger sizes only come from corrupt or hostile data.
 constexpr int kMaxDcSize = 11;
@@ -248,6 +246,22 @@ void JPEGDecoder::decodeRaw(const unsigned char* data, int length, Array<int, in
         decodeScan(m_raw, data, length, out.data());
     } catch (const DecoderException&) {
         // The image is abandoned; lastError() says why.
+    }
+}
+
+bool JPEGDecoder::decodeRaw(const unsigned char* data, int length, int* out, int capacity)
+{
+    m_lastError.clear();
+    m_damaged = false;
+    try {
+        if (!m_rawValid)
+            onError("Invalid raw image size");
+        if (!out || static_cast<long long>(m_raw.width) * m_raw.height > capacity)
+            onError("The raw image does not fit the output");
+        decodeScan(m_raw, data, length, out);
+        return true;
+    } catch (const DecoderException&) {
+        return false;
     }
 }
 

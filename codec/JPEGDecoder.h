@@ -99,6 +99,10 @@ public:
 
     // Never reads past data + length; on any error `out` is left unchanged.
     void decodeRaw(const unsigned char* data, int length, Array<int, int>& out);
+    // The same into `out`, which holds `capacity` pixels: refused (false,
+    // nothing written) when the raw image does not fit. Every pixel of the
+    // image is written, with an alpha of 0xFF.
+    bool decodeRaw(const unsigned char* data, int length, int* out, int capacity);
     // A whole JFIF stream. Its tables and sizes are used for this call only;
     // the raw-mode parameters stay as they were.
     void decode(const unsigned char* data, int length, Array<int, int>& out);
@@ -123,6 +127,10 @@ public:
     bool vectorised() const { return m_avx2; }
 
 private:
+    // Bits of Huffman look-ahead (at most 15: the AC entry keeps the bits it
+    // uses in 4 bits).
+    static constexpr int kFastBits = 9;
+
     struct HuffTable
     {
         bool defined = false;
@@ -131,10 +139,10 @@ private:
         int firstCode[18] = {};         // per length; lengths without codes
         int lastCode[18] = {};          // have last < first
         int symbolIndex[18] = {};       // index in symbols of firstCode
-        uint16_t fast[1 << 9] = {};     // 9-bit look-ahead: length << 8 | symbol
+        uint16_t fast[1 << kFastBits] = {}; // look-ahead: length << 8 | symbol
         // The same look-ahead for an AC symbol and its value bits together:
         // value * 256 + (run << 4 | bits used); 0 when they do not fit.
-        int fastAc[1 << 9] = {};
+        int fastAc[1 << kFastBits] = {};
     };
 
     struct Component

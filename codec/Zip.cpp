@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <libdeflate.h>
+#include <memory>
 #include <zlib.h>
 
 static std::atomic<int> s_maxUnzippedSize{Zip::DEFAULT_MAX_UNZIPPED_SIZE};
@@ -38,6 +40,37 @@ bool Zip::zipBuffer(const unsigned char* data, int length, Array<unsigned char, 
     }
     out.setCount(static_cast<int>(produced));
     return true;
+}
+
+bool Zip::zipBufferFast(const unsigned char* data, int length, Array<unsigned char, int>& out,
+                        int level)
+{
+    if (!data || length < 1)
+        return false;
+    level = std::clamp(level, 1, 12);
+    struct Free
+    {
+        void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+    };
+    thread_local std::unique_ptr<libdeflate_compressor, Free> compressors[13];
+    std::unique_ptr<libdeflate_compressor, Free>& c = compressors[level];
+    if (!c) {
+        c.reset(libdeflate_alloc_compressor(level));
+        if (!c) {
+            out.setCount(0);
+            return false;
+        }
+    }
+    const size_t bound = libdeflate_zlib_compress_bound(c.get(), static_cast<size_t>(length));
+    if (bound > static_cast<size_t>(INT32_MAX)) {
+        out.setCount(0);
+        return false;
+    }
+    out.setCount(static_cast<int>(bound));
+    const size_t produced =
+        libdeflate_zlib_compress(c.get(), data, static_cast<size_t>(length), out.data(), bound);
+    out.setCount(static_cast<int>(produced)); // 0: failed
+    return produced > 0;
 }
 
 bool Zip::zipBuffer(Array<unsigned char, int>& in, Array<unsigned char, int>& out, int level)

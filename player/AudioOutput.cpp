@@ -4,9 +4,9 @@
 #include <QMediaDevices>
 
 #include <algorithm>
+#include <cmath>
 
 #include "Log.h"
-#include "Thread.h"
 
 AudioOutput::AudioOutput(const char* name) : m_name(name) {}
 
@@ -15,14 +15,27 @@ AudioOutput::~AudioOutput()
     close();
 }
 
-bool AudioOutput::prepare(int channels, int unitBytes)
+bool AudioOutput::prepare(int channels)
 {
     if (m_format.sampleRate() == 0 || channels != m_format.channelCount())
-        m_ready = open(channels, unitBytes);
+        m_ready = open(channels);
     return m_ready;
 }
 
-bool AudioOutput::open(int channels, int unitBytes)
+QAudioDevice AudioOutput::outputDevice()
+{
+    // PULSE_SINK names the sink a PulseAudio client plays to; Qt's sink
+    // opens the device it is given (the server's default) and would not
+    // honour it, so it is looked up here.
+    const QByteArray wanted = qgetenv("PULSE_SINK");
+    if (!wanted.isEmpty())
+        for (const QAudioDevice& device : QMediaDevices::audioOutputs())
+            if (device.id() == wanted)
+                return device;
+    return QMediaDevices::defaultAudioOutput();
+}
+
+bool AudioOutput::open(int channels)
 {
     close();
     // The recorded format, kept for the channel-count comparison even when
@@ -32,7 +45,7 @@ bool AudioOutput::open(int channels, int unitBytes)
     m_format.setChannelCount(channels);
     m_format.setSampleFormat(QAudioFormat::Int16);
 
-    m_device = QMediaDevices::defaultAudioOutput();
+    m_device = outputDevice();
     if (m_device.isNull() || channels <= 0 || channels > 32) {
         logDebug2("Audio output %1 opened: %2", m_name, "no");
         return false;
@@ -49,45 +62,120 @@ bool AudioOutput::open(int channels, int unitBytes)
         if (!m_device.supportedSampleFormats().contains(QAudioFormat::Int16))
             used.setSampleFormat(preferred.sampleFormat());
     }
+    m_bytesPerFrame = 2 * channels;
 
     m_output = new QAudioSink(m_device, used);
-    // The output starts playing once its buffer is full, so the buffer is
-    // also the sound's delay: room for two units, within the bounds.
-    const qint64 minimum = used.bytesForDuration(qint64(kMinBufferMs) * 1000);
-    const qint64 maximum = used.bytesForDuration(qint64(kMaxBufferMs) * 1000);
-    m_output->setBufferSize(static_cast<qsizetype>(
-        std::min(maximum, std::max(minimum, 2 * static_cast<qint64>(unitBytes)))));
+    m_output->setBufferSize(static_cast<qsizetype>(used.bytesForDuration(qint64(kBufferMs) * 1000)));
+    m_output->setVolume(m_volume);
     m_sink = m_output->start();
     const bool ok = m_sink && m_output->error() == QAudio::NoError;
     logDebug2("Audio output %1 opened: %2", m_name, ok ? "yes" : "no");
     if (!ok)
         m_sink = nullptr;
+    m_written = 0;
+    m_segments.clear();
+    m_suspended = false;
     return ok;
 }
 
-void AudioOutput::write(const unsigned char* data, int size, const std::function<bool()>& giveUp)
+int AudioOutput::framesFree() const
 {
-    if (!m_sink || !data || size <= 0)
-        return;
-    const char* p = reinterpret_cast<const char*>(data);
-    qint64 written = std::max<qint64>(0, m_sink->write(p, size));
-    if (written >= size)
-        return;
-    // The buffer is full: give it the rest as it drains, for at most as long
-    // as that rest takes to play.
-    const qint64 bytesPerMs = m_output->format().bytesForDuration(1000);
-    const quint64 budget =
-        (bytesPerMs > 0 ? static_cast<quint64>((size - written) / bytesPerMs) : 0) + 50;
-    quint64 waited = 0;
-    while (written < size && waited < budget && !(giveUp && giveUp())) {
-        Thread::sleep(10);
-        waited += 10;
-        const qint64 n = m_sink->write(p + written, size - written);
-        if (n > 0)
-            written += n;
+    if (!m_sink || m_suspended || m_bytesPerFrame <= 0)
+        return 0;
+    return static_cast<int>(std::max<qsizetype>(0, m_output->bytesFree()) / m_bytesPerFrame);
+}
+
+int AudioOutput::write(const short* samples, int frames, double mediaMs, double msPerFrame)
+{
+    const int n = std::min(frames, framesFree());
+    if (n <= 0 || !samples)
+        return 0;
+    const qint64 took =
+        m_sink->write(reinterpret_cast<const char*>(samples), qint64(n) * m_bytesPerFrame);
+    // The free space was just asked for, so the sink takes whole frames.
+    const qint64 wrote = std::max<qint64>(0, took) / m_bytesPerFrame;
+    if (wrote <= 0)
+        return 0;
+    Segment* last = m_segments.empty() ? nullptr : &m_segments.back();
+    const double lastEnd = last ? last->mediaMs + last->frames * last->msPerFrame : 0;
+    if (last && last->msPerFrame == msPerFrame && std::abs(lastEnd - mediaMs) < 0.01)
+        last->frames += wrote;
+    else
+        m_segments.push_back({m_written, wrote, mediaMs, msPerFrame});
+    m_written += wrote;
+    m_writtenEnd = mediaMs + wrote * msPerFrame;
+    return static_cast<int>(wrote);
+}
+
+qint64 AudioOutput::framesHeard() const
+{
+    if (!m_output)
+        return 0;
+    return std::min(m_written, m_output->processedUSecs() * kRate / 1000000);
+}
+
+qint64 AudioOutput::framesQueued() const
+{
+    return m_written - framesHeard();
+}
+
+bool AudioOutput::heard(double& mediaMs)
+{
+    const qint64 heard = framesHeard();
+    if (m_segments.empty() || heard >= m_written)
+        return false;
+    // The segment being played: the last one that starts at or before it.
+    auto s = std::upper_bound(m_segments.begin(), m_segments.end(), heard,
+                              [](qint64 f, const Segment& seg) { return f < seg.firstFrame; });
+    if (s == m_segments.begin())
+        return false;
+    --s;
+    mediaMs = s->mediaMs + double(heard - s->firstFrame) * s->msPerFrame;
+    // Segments played to their end are not needed any more.
+    while (m_segments.size() > 1 && m_segments[1].firstFrame <= heard)
+        m_segments.pop_front();
+    return true;
+}
+
+void AudioOutput::suspend()
+{
+    if (m_output && !m_suspended) {
+        m_output->suspend();
+        m_suspended = true;
     }
-    if (written < size)
-        logDebug1("Audio: %1 bytes dropped", QByteArray::number(size - written).constData());
+}
+
+void AudioOutput::resume()
+{
+    if (m_output && m_suspended) {
+        m_output->resume();
+        m_suspended = false;
+    }
+}
+
+void AudioOutput::flush()
+{
+    m_written = 0;
+    m_segments.clear();
+    m_suspended = false;
+    if (!m_output || !m_ready)
+        return;
+    // reset() drops what the device holds at once (stop() would too);
+    // start() gives a new stream whose played position counts from zero.
+    m_output->reset();
+    m_sink = m_output->start();
+    m_output->setVolume(m_volume);
+    if (!m_sink || m_output->error() != QAudio::NoError) {
+        logDebug1("Audio output %1 lost", m_name);
+        m_sink = nullptr;
+    }
+}
+
+void AudioOutput::setVolume(double volume)
+{
+    m_volume = std::clamp(volume, 0.0, 1.0);
+    if (m_output)
+        m_output->setVolume(m_volume);
 }
 
 void AudioOutput::close()
@@ -99,5 +187,8 @@ void AudioOutput::close()
     }
     m_sink = nullptr;
     m_ready = false;
+    m_suspended = false;
     m_format = QAudioFormat();
+    m_written = 0;
+    m_segments.clear();
 }

@@ -35,12 +35,11 @@ FilePlayer::FilePlayer()
 {
     m_indexBuilder = new IndexBuilder();
     m_playhead.setDamageHandler([this](const RecordReader::Damage& d) { reportDamage(d); });
-    // Direct: the slots write the samples on the player thread while the
-    // payload buffer is still valid.
-    connect(this, SIGNAL(playCapSamples(byte*,int)), this, SLOT(onPlayCapSamples(byte*,int)),
-            Qt::DirectConnection);
-    connect(this, SIGNAL(playSpkSamples(byte*,int)), this, SLOT(onPlaySpkSamples(byte*,int)),
-            Qt::DirectConnection);
+    // The catch-up of a seek passes audio units: the sound may start reading
+    // at one of them when it starts again nearby.
+    m_playhead.setAudioObserver([this](int kind, qint64 offset, quint64 time) {
+        m_feed.noteUnit(kind, offset, time);
+    });
 }
 
 FilePlayer::~FilePlayer()
@@ -261,6 +260,8 @@ bool FilePlayer::stop()
             waitStep(20);
     }
 
+    // Also cuts short the sound playing out at the end of the recording.
+    m_cutDrain.store(true);
     setState(STATE_STOPPING);
     if (!threadRunning()) {
         // Nobody else will finish the stop.
@@ -332,8 +333,7 @@ void FilePlayer::run()
     std::lock_guard<std::mutex> lock(m_playbackMutex);
     closeFiles();
     // The outputs were opened on this thread; they are closed here too.
-    m_capOutput.close();
-    m_spkOutput.close();
+    m_feed.closeOutputs();
 }
 
 void FilePlayer::doWork()
@@ -393,6 +393,13 @@ void FilePlayer::buildIndex()
 
 void FilePlayer::finishStop()
 {
+    if (onPlayerThread()) {
+        // At the end of the recording what was written plays out; a stop
+        // silences it at once.
+        if (m_endReached)
+            drainSound();
+        m_feed.silence();
+    }
     if (m_view) {
         m_view->onStatusText(tr("STOPPED"));
         if (m_endReached)
@@ -431,9 +438,12 @@ void FilePlayer::doPlay()
         if (isStopRequested())
             throw ThreadStopException();
         if (state == STATE_PAUSED) {
-            Thread::sleep(200);
+            // Silent within milliseconds; resumed from the same sample.
+            m_feed.pause();
+            Thread::sleep(20);
             continue;
         }
+        m_feed.resume();
         try {
             // 3. A seek, or the next unit.
             if (state == STATE_SEEKING) {
@@ -465,8 +475,12 @@ void FilePlayer::doPlay()
 
 void FilePlayer::runSeek()
 {
+    // Silent while the catch-up runs; the sound starts again at the target.
+    m_feed.silence();
     updateGUI(static_cast<quint64>(m_seekTarget.load() / 1000));
     doSeek();
+    m_feed.restart(double(m_screenTime.load()), m_playhead.unitOffset());
+    m_feed.silence();
     if (static_cast<long long>(m_screenTime.load() / 1000) != m_position.load())
         updateGUI(m_screenTime.load() / 1000);
     if (m_view)
@@ -506,7 +520,6 @@ bool FilePlayer::doSeek()
     // the clock for the requested speed ("Speed has been changed 0 -> s").
     m_clock.start(currentTimeMs(), r.resumeTime, 0);
     m_pausedMs.store(0);
-    m_skipAudioUntil = 0;
     // The screen shows the target, or where a cancelled catch-up (or the
     // recording) ended.
     m_screenTime.store(std::min(static_cast<quint64>(target), r.resumeTime));
@@ -523,6 +536,44 @@ void FilePlayer::followClock()
                   num(requested).constData());
         m_clock.changeSpeed(now, requested);
     }
+    const bool stretch = m_stretchSpeech.load();
+    if (requested != m_soundSpeed || stretch != m_soundStretch) {
+        // What was written for the old speed is dropped; the sound starts
+        // again where the picture stands, at the new speed (or not at all).
+        m_soundSpeed = requested;
+        m_soundStretch = stretch;
+        m_feed.setSpeed(requested, stretch);
+        m_feed.restart(double(m_clock.mediaTime(now)), m_playhead.unitOffset());
+        m_feed.silence();
+    }
+}
+
+void FilePlayer::paceBySound(quint64 now)
+{
+    const double volume = m_muted.load() ? 0.0 : m_volume.load() / 100.0;
+    if (volume != m_appliedVolume) {
+        m_feed.setVolume(volume);
+        m_appliedVolume = volume;
+    }
+    m_feed.pump(double(m_clock.mediaTime(now)));
+    double heard = 0;
+    if (m_feed.heard(heard))
+        m_clock.follow(now, static_cast<quint64>(std::llround(std::max(0.0, heard))));
+}
+
+void FilePlayer::drainSound()
+{
+    const quint64 until = currentTimeMs() + 3000;
+    while (!m_feed.drained() && !m_cutDrain.load() && !isStopRequested()
+           && currentTimeMs() < until) {
+        paceBySound(currentTimeMs());
+        Thread::sleep(10);
+    }
+}
+
+void FilePlayer::setVolume(int percent)
+{
+    m_volume.store(std::clamp(percent, 0, 100));
 }
 
 bool FilePlayer::waitUntilDue()
@@ -530,9 +581,14 @@ bool FilePlayer::waitUntilDue()
     const quint64 unitTime = m_playhead.unitTime();
     const int speed = m_clock.speed();
     quint64 now = currentTimeMs();
+    paceBySound(now);
     // The sleep step follows from the whole wait, not from what remains.
+    // While sound plays it is at most 10 ms, to keep the outputs fed and
+    // the clock on what is heard, and no longer than what remains, so that
+    // the picture meets the sound it belongs to.
     const quint64 w = m_clock.waitFor(unitTime, now);
     const unsigned long long step = w >= 51 ? 50 : w >= 21 ? 20 : w >= 11 ? 10 : 0;
+    const bool sounding = m_feed.isActive();
     quint64 lastReport = now;
     for (;;) {
         skipIdleStretch(now);
@@ -543,8 +599,10 @@ bool FilePlayer::waitUntilDue()
         if (getState() != STATE_PLAYING || isStopRequested()
             || m_requestedSpeed.load() != speed)
             return false;
-        Thread::sleep(step);
+        Thread::sleep(sounding ? std::clamp<unsigned long long>(m_clock.waitFor(unitTime, now), 1, 10)
+                               : step);
         now = currentTimeMs();
+        paceBySound(now);
         if (now - lastReport > 300) {
             updateGUI(m_clock.mediaTime(now) / 1000);
             lastReport = now;
@@ -562,7 +620,9 @@ bool FilePlayer::skipIdleStretch(quint64 now)
     // Nothing changes on the screen in the stretch: moving the clock is
     // enough; the units inside it are due at once.
     m_clock.start(now, stretch.to, m_clock.speed());
-    m_skipAudioUntil = stretch.to;
+    // The sound goes on from the stretch's end too (what it held is quiet).
+    m_feed.restart(double(stretch.to), m_playhead.unitOffset());
+    m_feed.silence();
     logDebug2("Idle stretch skipped: %1 - %2 ms", QByteArray::number(stretch.from).constData(),
               QByteArray::number(stretch.to).constData());
     if (m_view)
@@ -587,39 +647,11 @@ void FilePlayer::dispatchUnit()
     case RecordUnitHeader::KIND_INFO:
         break;
     case RecordUnitHeader::KIND_AUDIO_CAP:
-        playAudioUnit(m_capOutput, &FilePlayer::playCapSamples);
-        break;
     case RecordUnitHeader::KIND_AUDIO_SPK:
-        playAudioUnit(m_spkOutput, &FilePlayer::playSpkSamples);
-        break;
+        break; // the AudioFeed has read it ahead and plays it
     default:
         throw IncorrectFormatException();
     }
     m_screenTime.store(unit.m_time);
     updateGUI();
-}
-
-// ---------------------------------------------------------------------------
-// Audio (player thread)
-
-void FilePlayer::playAudioUnit(AudioOutput& output, void (FilePlayer::*signal)(byte*, int))
-{
-    Array<unsigned char, int>& payload = m_playhead.payload();
-    // Sound of a skipped stretch (quiet by definition) would only delay
-    // what follows in the output's buffer.
-    if (m_playhead.unitTime() < m_skipAudioUntil)
-        return;
-    if (output.prepare(m_playhead.unit().m_channels, payload.count())
-        && m_requestedSpeed.load() == 1)
-        emit(this->*signal)(payload.data(), payload.count());
-}
-
-void FilePlayer::onPlayCapSamples(byte* data, int size)
-{
-    m_capOutput.write(data, size, [this]() { return isStopRequested(); });
-}
-
-void FilePlayer::onPlaySpkSamples(byte* data, int size)
-{
-    m_spkOutput.write(data, size, [this]() { return isStopRequested(); });
 }

@@ -11,7 +11,7 @@
 #include "Array.h"
 #include "ActivityMap.h"
 #include "ActivityScan.h"
-#include "AudioOutput.h"
+#include "AudioFeed.h"
 #include "IndexFileHeader.h"
 #include "PlaybackClock.h"
 #include "Playhead.h"
@@ -24,10 +24,6 @@ class IPlayerView;
 class IPlayerWindow;
 class IPrompter;
 class IndexBuilder;
-
-// The argument type of the audio signals; spelled the same way in the
-// declarations and in SIGNAL()/SLOT().
-typedef unsigned char byte;
 
 // The playback engine. It owns the open recording (its Playhead: the file,
 // the current unit and the screen rebuilt by the grid decoder), the loaded
@@ -46,12 +42,15 @@ typedef unsigned char byte;
 //
 // While playing the thread reads one unit at a time, waits until the unit is
 // due on the speed-scaled PlaybackClock, and hands it to the view (mouse and
-// cursor messages), the decoder (screen messages) or an AudioOutput. It
+// cursor messages) or the decoder (screen messages). The sound goes its own
+// way: the AudioFeed reads the audio units ahead, writes them to the two
+// AudioOutputs before their time, and tells what the listener hears, which
+// paces the clock while sound plays (the wall clock paces it otherwise). It
 // reports its state, its position in whole seconds and file-format errors
 // through queued signals. The play loop is split by concern: opening and the
 // first screen (FilePlayerOpening.cpp), the loop and the commands
 // (FilePlayer.cpp), the catch-up of a seek (Seeking), the clock
-// (PlaybackClock) and the sound (AudioOutput).
+// (PlaybackClock) and the sound (AudioFeed, AudioOutput).
 //
 // Threads. The window (GUI thread) calls setSessionPlayer, setDrawingScene,
 // setPrompter, openFile, play, pause, stop, seek and setRequestedSpeed. Every
@@ -125,6 +124,32 @@ typedef unsigned char byte;
 // - When playback ends, the position reported is where it stands: the
 //   recording's duration after its last unit, 0 after a stop (play() starts
 //   from the beginning).
+// - Sound in step with the picture. Writing each audio unit when it is due
+//   and trusting the device to play it at once left the sound a device
+//   buffer behind the picture (90 ms with 100 ms units, 260 ms with 250 ms
+//   ones here; over a second and a half with larger buffers), and the
+//   outputs were never paused or flushed, so sound went on under "PAUSE"
+//   and after a seek or stop. Now the sound is read ahead by its own reader
+//   (AudioFeed), written before its time, and what the listener hears paces
+//   the picture: "Spk" while it sounds, else "Cap", else the wall clock.
+//   Pause suspends the outputs (silent within milliseconds; resume goes on
+//   from the same sample); stop, a seek and a change of speed flush them,
+//   and the sound of the new position starts in step. The streams, their
+//   format and channel handling and the rule that only the player thread
+//   touches the outputs are kept; the samples no longer pass through the
+//   playCapSamples/playSpkSamples signals, since the writer must learn how
+//   much the device took.
+// - Audio units are passed over by the play loop, the seek's catch-up and the
+//   first screen without reading or inflating their payloads: a unit of any
+//   size holds neither the picture nor a command up. A compressed audio
+//   unit that does not inflate is now skipped (logged) instead of ending
+//   playback with "Unknown Data Compression format": the picture goes on.
+// - Sound at other speeds: 1/2x, 2x and 3x play time-stretched with the
+//   pitch kept (SoundTouch) unless setSpeechAtOtherSpeeds(false); faster
+//   speeds are silent. (Playing sound at normal speed only is the behaviour
+//   this replaces.)
+// - At the end of the recording the sound already written plays out (at
+//   most a few seconds; a stop cuts it) before "STOPPED".
 // - Damaged recordings (hosts crash, disks fill up, copies break): the one
 //   unit reader passes over damaged stretches and goes on at the next
 //   plausible unit, so playback never waits for the time of a damaged unit
@@ -202,6 +227,16 @@ public:
     // Written by the window (GUI thread), read by the player thread.
     void setRequestedSpeed(int speed) { m_requestedSpeed.store(speed); }
     int getRequestedSpeed() const { return m_requestedSpeed.load(); }
+    // Volume of both streams in per cent (clamped to 0..100), and mute; the
+    // player thread applies them within a polling step. Any thread.
+    void setVolume(int percent);
+    int volume() const { return m_volume.load(); }
+    void setMuted(bool muted) { m_muted.store(muted); }
+    bool isMuted() const { return m_muted.load(); }
+    // Sound at 1/2x, 2x and 3x (time-stretched); on unless switched off.
+    // Any thread; takes effect at once while playing.
+    void setSpeechAtOtherSpeeds(bool on) { m_stretchSpeech.store(on); }
+    bool speechAtOtherSpeeds() const { return m_stretchSpeech.load(); }
 
     // Skipping idle stretches while playing: every stretch longer than
     // 3 s without a screen change, a pointer move or sound, as activity()
@@ -259,14 +294,6 @@ signals:
     // An idle stretch was skipped: the play clock went from inside it to
     // `toMs` (player thread).
     void idleSkipped(quint64 fromMs, quint64 toMs);
-    void playCapSamples(byte* data, int size);
-    void playSpkSamples(byte* data, int size);
-
-public slots:
-    // Direct connections from the signals above: the samples are written on
-    // the player thread while the payload is valid.
-    void onPlayCapSamples(byte* data, int size);
-    void onPlaySpkSamples(byte* data, int size);
 
 protected:
     // The thread's main loop over the states (the table above).
@@ -332,8 +359,12 @@ private:
     // Leaves playback when there is nothing (more) to play; true then.
     bool playbackEnds(int state);
     void runSeek();
-    // Re-bases the clock for a pause that ended and for a new speed.
+    // Re-bases the clock for a pause that ended and for a new speed (the
+    // sound starts again where the picture is, at the new speed).
     void followClock();
+    // One step of the sound: volume, feeding the outputs, and the clock
+    // following what is heard.
+    void paceBySound(quint64 now);
     // Waits until the current unit is due; false when a command ended the
     // wait first (the unit stays pending).
     bool waitUntilDue();
@@ -341,7 +372,8 @@ private:
     // skipping is on; true when it did.
     bool skipIdleStretch(quint64 now);
     void dispatchUnit();
-    void playAudioUnit(AudioOutput& output, void (FilePlayer::*signal)(byte*, int));
+    // The sound already written plays out at the end of the recording.
+    void drainSound();
     void buildIndex();
     void finishStop();
 
@@ -394,10 +426,12 @@ private:
     QFile m_indexFile;                   // read-only while an index is loaded
     Array<IndexEntryPoint, int> m_index;
     unsigned char m_keyFrameFlags = 0;   // flags of the loaded index
-    AudioOutput m_capOutput{"Cap"};      // player thread only
-    AudioOutput m_spkOutput{"Spk"};
+    // The sound; its outputs are the player thread's only (see AudioFeed).
+    AudioFeed m_feed;
+    int m_soundSpeed = 1;                // the speed the feed plays sound for
+    bool m_soundStretch = true;          // ... and whether it stretches
+    double m_appliedVolume = -1;         // player thread
     bool m_endReached = false;           // playback ran to the end of the recording
-    quint64 m_skipAudioUntil = 0;        // the sound of a skipped stretch stays silent
 
     // Reports for the window: written with m_playbackMutex held, read by any
     // thread.
@@ -412,6 +446,11 @@ private:
     // Commands from the window (GUI thread) to the player thread.
     std::atomic<int> m_requestedSpeed{1};
     std::atomic<bool> m_skipIdle{false};
+    std::atomic<int> m_volume{100};
+    std::atomic<bool> m_muted{false};
+    std::atomic<bool> m_stretchSpeech{true};
+    // stop() while the sound plays out at the end cuts it short.
+    std::atomic<bool> m_cutDrain{false};
     // pause() stores when the pause began (GUI thread only); play() adds the
     // pause's length to m_pausedMs, which the player thread takes over into
     // the clock.

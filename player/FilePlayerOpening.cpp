@@ -287,13 +287,19 @@ bool FilePlayer::startFromBeginning(QString& message)
     if (m_controller)
         m_controller->setVisible(true);
     m_endReached = false;
-    m_skipAudioUntil = 0;
     m_screenTime.store(0);
     m_pauseStart.store(0);
     m_pausedMs.store(0);
     // The clock starts now at the requested speed, not at the speed of the
-    // last playback.
+    // last playback; so does the sound (the outputs are flushed on the
+    // player thread, before it writes).
     m_clock.start(currentTimeMs(), 0, m_requestedSpeed.load());
+    m_soundSpeed = m_requestedSpeed.load();
+    m_soundStretch = m_stretchSpeech.load();
+    m_feed.setSpeed(m_soundSpeed, m_soundStretch);
+    m_feed.open(path);
+    m_feed.restart(0, RecordReader::FIRST_UNIT_OFFSET);
+    m_cutDrain.store(false);
     return true;
 }
 
@@ -390,6 +396,7 @@ void FilePlayer::forgetRecording()
 void FilePlayer::closeFiles()
 {
     m_playhead.close();
+    m_feed.close();
     if (m_indexFile.isOpen())
         m_indexFile.close();
 }

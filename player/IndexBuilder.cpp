@@ -2,10 +2,11 @@
 
 #include <QDateTime>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 
 #include "Exception.h"
 #include "IndexFile.h"
@@ -23,12 +24,19 @@ quint64 nowMs()
     return static_cast<quint64>(QDateTime::currentMSecsSinceEpoch());
 }
 
+// A key frame failed on the writer's thread: the build fails here.
+[[noreturn]] void throwWriterFailure(const KeyFrameWriter& writer)
+{
+    FileCantWriteException e;
+    e.setReason(writer.failure());
+    throw e;
+}
+
 } // namespace
 
 IndexBuilder::IndexBuilder()
 {
     m_decoder.m_listener = this;
-    m_encoder.setQuality(kInitialQuality);
     m_recordingScale = GridFormat::jpegScaleForQuality(kInitialQuality);
     m_payload.setGrowBy(1024 * 1024);
 }
@@ -51,22 +59,37 @@ int IndexBuilder::qualityForScale(int scale)
     return best;
 }
 
-int IndexBuilder::prepareEncoderScale(int scale)
-{
-    // The encoder derives its factor from the quality on every encode.
-    const int quality = qualityForScale(scale);
-    m_encoder.setQuality(quality);
-    return GridFormat::jpegScaleForQuality(quality);
-}
-
 void IndexBuilder::onScreenDimension(int width, int height)
 {
     m_frame.onScreenDimension(width, height);
+    // Cleared: only what is painted from now on needs handing over.
+    m_columns = (m_frame.width() + GridFormat::kBoxSize - 1) / GridFormat::kBoxSize;
+    const int rows = (m_frame.height() + GridFormat::kBoxSize - 1) / GridFormat::kBoxSize;
+    m_painted.setCount(m_columns * rows);
+    std::fill(m_painted.data(), m_painted.data() + m_painted.count(), 0);
+    m_newScreen = true;
 }
 
 void IndexBuilder::onBoxDecoded(VideoFrame* box, int x, int y, int width, int height)
 {
     m_frame.onBoxDecoded(box, x, y, width, height);
+    constexpr int b = GridFormat::kBoxSize;
+    // The decoder's boxes lie on the grid: one mark.
+    if (box && x >= 0 && y >= 0 && x % b == 0 && y % b == 0 && x < m_frame.width()
+        && y < m_frame.height() && width > 0 && height > 0 && width <= b && height <= b) {
+        m_painted[y / b * m_columns + x / b] = 1;
+        return;
+    }
+    // Any other rectangle: every box of the frame it touches (the frame
+    // clips it).
+    const long long x0 = std::max(0, x), y0 = std::max(0, y);
+    const long long x1 = std::min<long long>(static_cast<long long>(x) + width, m_frame.width());
+    const long long y1 = std::min<long long>(static_cast<long long>(y) + height, m_frame.height());
+    if (!box || x0 >= x1 || y0 >= y1)
+        return;
+    for (long long row = y0 / b; row <= (y1 - 1) / b; ++row)
+        for (long long column = x0 / b; column <= (x1 - 1) / b; ++column)
+            m_painted[static_cast<int>(row * m_columns + column)] = 1;
 }
 
 RecordReader::Result IndexBuilder::readInputUnit()
@@ -146,8 +169,10 @@ bool IndexBuilder::makeIndex(const QString& fileName, int interval)
         ok = doWork();
         if (!ok)
             fail(QStringLiteral("cancelled"));
-    } catch (const FileCantWriteException&) {
-        fail(QStringLiteral("cannot write the index: ") + m_indexFile.errorString());
+    } catch (const FileCantWriteException& e) {
+        // The reason is the device's, or the key-frame writer's own.
+        fail(QStringLiteral("cannot write the index: ")
+             + (e.getReason().isEmpty() ? m_indexFile.errorString() : e.getReason()));
         ok = false;
     } catch (const FileCantReadException& e) {
         fail(QStringLiteral("cannot read the recording: ") + e.getReason());
@@ -194,7 +219,6 @@ bool IndexBuilder::makeIndex(const QString& fileName, int interval)
     }
     // A stop that came after the build ended must not cancel the next one.
     m_cancel.store(false);
-    m_entries.setCount(0);
     return ok;
 }
 
@@ -228,24 +252,32 @@ bool IndexBuilder::doWork()
             left -= static_cast<quint64>(n);
         }
     }
-    m_entries.setCount(0);
-    m_entries.setGrowBy(64);
+    // The second thread; stopped when this function leaves, whichever way.
+    KeyFrameWriter writer(&m_indexFile);
+    writer.setHook(m_keyFrameHook);
+    m_taken = 0;
 
     if (!m_frame.isEmpty())
         m_frame.resize(0, 0);
+    m_painted.setCount(0);
+    m_columns = 0;
+    m_newScreen = true;
     m_decoder.reset();
     m_recordingScale = GridFormat::jpegScaleForQuality(kInitialQuality);
     quint64 lastReport = nowMs();
 
+    writer.begin();
     RecordReader::Result r = readInputUnit();
     quint64 lastTime = 0;
     quint64 prev = 0;
     quint64 acc = 0;
     bool started = false;
     bool inFrame = false; // a frame's first parts are applied, its end is still to come
-    while (r == RecordReader::Unit && static_cast<quint64>(m_entries.count()) < m_count) {
+    while (r == RecordReader::Unit && m_taken < m_count) {
         if (m_cancel.load())
             return false;
+        if (writer.failed())
+            throwWriterFailure(writer);
         const quint64 time = m_unitHeader.m_time;
         lastTime = time;
 
@@ -280,7 +312,7 @@ bool IndexBuilder::doWork()
         // damage it is where the reader resynchronised, not where the read
         // began.
         if (acc >= static_cast<quint64>(m_interval) && !inFrame) {
-            takeKeyFrame(time, static_cast<quint64>(m_reader.unitPos()));
+            takeKeyFrame(writer, time, static_cast<quint64>(m_reader.unitPos()));
             acc = 0;
         }
 
@@ -295,6 +327,11 @@ bool IndexBuilder::doWork()
     }
     if (m_cancel.load())
         return false;
+    if (!writer.finish())
+        throwWriterFailure(writer);
+    // A cancel that came while the last key frames were written holds too.
+    if (m_cancel.load())
+        return false;
 
     emit idxPositionChanged(lastTime / 1000);
 
@@ -307,51 +344,66 @@ bool IndexBuilder::doWork()
     if (!m_header.write(m_indexFile))
         throw FileCantWriteException();
     Array<unsigned char, int> raw;
-    for (int i = 0; i < m_entries.count(); ++i) {
-        m_entries[i].composeHeaderData(raw);
+    const Array<IndexEntryPoint, int>& entries = writer.entries();
+    for (int i = 0; i < entries.count(); ++i) {
+        entries[i].composeHeaderData(raw);
         writeOrThrow(raw.data(), raw.count());
     }
     return true;
 }
 
-void IndexBuilder::takeKeyFrame(quint64 unitTime, quint64 unitPos)
+void IndexBuilder::takeKeyFrame(KeyFrameWriter& writer, quint64 unitTime, quint64 unitPos)
 {
+    KeyFrameWriter::KeyFrame* k = writer.slot();
+    if (!k)
+        throwWriterFailure(writer);
     const int width = m_frame.width();
     const int height = m_frame.height();
-    const int scale = m_recordingScale;
+    k->time = unitTime;
+    k->filePos = unitPos;
+    k->width = width;
+    k->height = height;
+    // The prefix names the recording's factor; only a factor that no
+    // quality gives differs from the one the encoder uses (see the header).
+    k->scale = m_recordingScale;
+    k->quality = qualityForScale(m_recordingScale);
+    k->newScreen = m_newScreen;
 
-    const unsigned char* data = nullptr;
-    int length = 0;
-    // A frame with nothing to paint (no screen yet) is the parameter code
-    // alone: the encoder writes nothing for an empty screen.
-    static const unsigned char emptyFrame[2] = {GridFormat::PARAMETERS, 0};
-    if (width > 0 && height > 0) {
-        // Only a factor that no quality gives differs from the one the
-        // encoder uses; the prefix still names the recording's factor (see
-        // the header).
-        prepareEncoderScale(scale);
-        m_encoder.setScreenDimension(width, height);
-        m_encoder.m_output.setCount(0);
-        m_encoder.encode(&m_frame, 0, 0, width, height, m_keyFrame);
-        data = m_encoder.m_output.data();
-        length = m_encoder.m_output.count();
+    // The painted boxes, copied: this thread paints on at once.
+    constexpr int b = GridFormat::kBoxSize;
+    int n = 0;
+    for (int i = 0; i < m_painted.count(); ++i)
+        n += m_painted[i] != 0;
+    // Grown geometrically, so that fresh pages are not touched at every
+    // key frame that paints a few more boxes than the ones before.
+    if (k->pixels.capacity() < n * GridFormat::kBoxPixels) {
+        const int room = std::min(std::max(n, 2 * k->boxes.capacity()), m_painted.count());
+        k->boxes.reallocate(room);
+        k->pixels.reallocate(room * GridFormat::kBoxPixels);
     }
-    if (length <= 0) {
-        data = emptyFrame;
-        length = 2;
+    k->boxes.setCount(n);
+    k->pixels.setCount(n * GridFormat::kBoxPixels);
+    for (int i = 0, j = 0; i < m_painted.count(); ++i) {
+        if (!m_painted[i])
+            continue;
+        const int x = i % m_columns * b;
+        const int y = i / m_columns * b;
+        const int w = std::min(b, width - x);
+        const int h = std::min(b, height - y);
+        const unsigned int* src = m_frame.pixels() + static_cast<size_t>(y) * width + x;
+        unsigned int* dst = k->pixels.data() + static_cast<size_t>(j) * GridFormat::kBoxPixels;
+        if (w == b) {
+            for (int r = 0; r < h; ++r) // a fixed size: copied inline
+                std::memcpy(dst + r * b, src + static_cast<size_t>(r) * width, sizeof(unsigned int) * b);
+        } else {
+            for (int r = 0; r < h; ++r)
+                std::memcpy(dst + r * b, src + static_cast<size_t>(r) * width,
+                            static_cast<size_t>(w) * sizeof(unsigned int));
+        }
+        k->boxes[j++] = i;
+        m_painted[i] = 0;
     }
-
-    unsigned char prefix[IndexEntryPoint::PREFIX_SIZE];
-    IndexFile::composeKeyFramePrefix(width, height, scale, prefix);
-    if (!Zip::zipBuffer(data, length, m_keyFrame, Zip::COMPRESSION_DEFAULT))
-        throw DecompressionException();
-
-    IndexEntryPoint entry;
-    entry.m_time = unitTime;
-    entry.m_filePos = unitPos;
-    entry.m_indexPos = static_cast<quint64>(m_indexFile.pos());
-    entry.m_size = static_cast<quint64>(m_keyFrame.count());
-    writeOrThrow(prefix, IndexEntryPoint::PREFIX_SIZE);
-    writeOrThrow(m_keyFrame.data(), m_keyFrame.count());
-    m_entries.append(entry);
+    m_newScreen = false;
+    writer.submit(k);
+    ++m_taken;
 }

@@ -6,12 +6,13 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 
 #include "Array.h"
 #include "GridDecoder.h"
-#include "GridEncoder.h"
 #include "IDecoder.h"
 #include "IndexFileHeader.h"
+#include "KeyFrameWriter.h"
 #include "RecordFileHeader.h"
 #include "RecordReader.h"
 #include "ScreenFrame.h"
@@ -26,9 +27,13 @@ class IPlayerWindow;
 //
 // It runs on the calling thread (the player thread in the product,
 // sessiontool's main thread) and returns when the index is complete, failed
-// or cancelled. cancel() may be called from any thread; the build polls it
-// once per unit. Progress is emitted as idxPositionChanged(seconds of
-// recording time) at most every 200 ms.
+// or cancelled. The key frames are encoded, compressed and written by a
+// KeyFrameWriter on a second thread, started and stopped within makeIndex,
+// while the calling thread goes on decoding; the calling thread hands each
+// one over as the boxes painted since the previous one. cancel() may be
+// called from any thread; the build polls it once per unit. Progress is
+// emitted as idxPositionChanged(seconds of recording time) at most every
+// 200 ms.
 //
 // Robustness:
 // - The index is written to a temporary file beside the index's place
@@ -37,7 +42,8 @@ class IPlayerWindow;
 //   loads as an index. A failed or cancelled build deletes the temporary file
 //   and any index file of that name: afterwards there is no index.
 // - Every exception raised while reading, decoding, encoding or writing ends
-//   the build like a failure (makeIndex returns false).
+//   the build like a failure (makeIndex returns false), on either thread;
+//   the second thread has stopped before makeIndex returns.
 // - The table has duration / interval + 1 entries, bounded by what the file
 //   can hold (one key frame per unit at most: file size / 24 + 1), so a
 //   hostile duration cannot demand gigabytes of placeholder entries. Memory
@@ -108,7 +114,13 @@ public:
     // is nearest.
     static int qualityForScale(int scale);
 
-    // IDecoderListener: the builder's own frame follows the decoder.
+    // Called on the key-frame writer's thread before each key frame is
+    // encoded, with its number from 0; an exception thrown there fails the
+    // build. Tests hold or fail the second thread with it.
+    void setKeyFrameHook(std::function<void(int)> hook) { m_keyFrameHook = std::move(hook); }
+
+    // IDecoderListener: the builder's own frame follows the decoder, and the
+    // boxes it paints are noted for the next key frame.
     void onScreenDimension(int width, int height) override;
     void onBoxDecoded(VideoFrame* box, int x, int y, int width, int height) override;
     void onDecodePassCompleted() override {}
@@ -121,11 +133,8 @@ protected:
     bool doWork();
     // Reads one unit exactly as the player does, on the builder's own file.
     RecordReader::Result readInputUnit();
-    // Encodes the frame as the next key frame, for the unit at `unitPos`.
-    void takeKeyFrame(quint64 unitTime, quint64 unitPos);
-    // Sets the encoder up so that its JPEG boxes use exactly `scale` when a
-    // quality gives it; returns the factor the encoder will use.
-    int prepareEncoderScale(int scale);
+    // Hands the frame over as the next key frame, for the unit at `unitPos`.
+    void takeKeyFrame(KeyFrameWriter& writer, quint64 unitTime, quint64 unitPos);
     void writeOrThrow(const unsigned char* data, qint64 length);
     // Keeps the first failure's text.
     void fail(const QString& what);
@@ -146,16 +155,20 @@ private:
     Array<unsigned char, int> m_payload;
     Array<unsigned char, int> m_packed;
     IndexFileHeader m_header;
-    Array<IndexEntryPoint, int> m_entries; // the key frames taken, in order
-    Array<unsigned char, int> m_keyFrame;
     GridDecoder m_decoder;
     ScreenFrame m_frame;
-    GridEncoder m_encoder;
     IPlayerWindow* m_controller = nullptr;
+    std::function<void(int)> m_keyFrameHook;
 
     QString m_failure;
     QList<RecordReader::Damage> m_damage;
 
     int m_recordingScale = 0;  // JPEG factor of the recording's last screen header
     quint64 m_count = 0;       // entries in the table
+    quint64 m_taken = 0;       // key frames handed over
+    // Boxes of m_frame painted since the last handover (one byte per box of
+    // its grid), and whether the frame was sized or cleared since.
+    Array<unsigned char, int> m_painted;
+    int m_columns = 0;
+    bool m_newScreen = true;
 };

@@ -15,9 +15,14 @@
 //
 //     media time at `now` = scale(now - base, speed)
 //
-// A wall time before the base counts as the base. Every other time source
-// the play loop may follow (a sound device's played position, say) reaches
-// the clock the same way: start() puts a media time at a wall time.
+// A wall time before the base counts as the base.
+//
+// While sound plays, the play loop follows what the listener hears: follow()
+// puts the media time heard at the wall time it was heard, and the clock runs
+// on from there at the wall clock's pace until the next report, so the
+// picture keeps time with the sound (a device clock that runs a little fast
+// or slow, a device that starts late, a pause the device took). Without
+// reports (no sound, or a speed without sound) it is the wall clock alone.
 class PlaybackClock
 {
 public:
@@ -35,6 +40,9 @@ public:
     void changeSpeed(quint64 now, int speed);
     // `wallMs` of wall time pass without media time (a pause).
     void hold(quint64 wallMs) { m_base += static_cast<qint64>(wallMs); }
+    // Media time `mediaMs` is being heard at wall time `now`: the clock
+    // follows the sound from here on, at its speed.
+    void follow(quint64 now, quint64 mediaMs) { start(now, mediaMs, m_speed); }
 
     quint64 mediaTime(quint64 now) const;
     // Wall time from `now` until media time reaches `mediaMs`, 0 once it has:

@@ -57,7 +57,18 @@ void Playhead::restart()
 bool Playhead::readUnit()
 {
     for (;;) {
-        const RecordReader::Result r = m_reader.readUnit(m_unit, m_payload, m_packed);
+        RecordReader::Result r = m_reader.readUnitHeader(m_unit);
+        if (r == RecordReader::Unit) {
+            const int kind = m_unit.kind();
+            if (kind == RecordUnitHeader::KIND_AUDIO_CAP || kind == RecordUnitHeader::KIND_AUDIO_SPK) {
+                m_payload.setCount(0);
+                m_reader.skipPayload(m_unit);
+                if (m_audioObserver)
+                    m_audioObserver(kind, m_reader.unitPos(), m_unit.m_time);
+                return true;
+            }
+            r = m_reader.readPayload(m_unit, m_payload, m_packed);
+        }
         if (r == RecordReader::NotOpen)
             throw 1;
         if (r != RecordReader::Damaged)

@@ -69,7 +69,20 @@ public:
     // damage: "Invalid File format"), 1 (an int) when the recording is not
     // open, the report the play loop ignores, and FileCantReadException on a
     // read error. The unit read is current, not yet pending.
+    //
+    // Audio units are passed over with their header only (the payload stays
+    // empty and is never read or inflated): the AudioFeed reads sound on its
+    // own, ahead of the picture, so an audio unit of any size costs the
+    // picture nothing. The audio observer hears of each one passed.
     bool readUnit();
+    // Called with the kind, the header's file offset and the time of every
+    // audio unit readUnit() passes over (may be empty).
+    void setAudioObserver(std::function<void(int, qint64, quint64)> observer)
+    {
+        m_audioObserver = std::move(observer);
+    }
+    // File offset of the current unit's header.
+    qint64 unitOffset() const { return m_reader.unitPos(); }
     const RecordUnitHeader& unit() const { return m_unit; }
     quint64 unitTime() const { return m_unit.m_time; }
     Array<unsigned char, int>& payload() { return m_payload; }
@@ -96,5 +109,6 @@ private:
     GridDecoder m_decoder;
     IPlayerView* m_view = nullptr;
     bool m_screenStarted = false;         // a screen header was decoded
+    std::function<void(int, qint64, quint64)> m_audioObserver;
     DamageHandler m_onDamage;
 };

@@ -275,12 +275,19 @@ TEST_F(CommandsFixture, MenuButton)
     // A checkable item reaches its slot, and shows the window's state when
     // the menu opens.
     window->setSkipIdle(false);
-    ASSERT_TRUE(menu->item("skipIdle")->isEnabled());
+    window->setSpeechAtOtherSpeeds(true);
+    menu->refreshChecks();
+    for (const char* name : {"skipIdle", "speech"})
+        ASSERT_TRUE(menu->item(name)->isEnabled()) << name;
     menu->item("skipIdle")->trigger();
+    menu->item("speech")->trigger();
     EXPECT_TRUE(window->skipIdle());
+    EXPECT_FALSE(window->speechAtOtherSpeeds());
     window->setSkipIdle(false);
+    window->setSpeechAtOtherSpeeds(true);
     bar()->m_btnMenu->click();
     EXPECT_FALSE(menu->item("skipIdle")->isChecked());
+    EXPECT_TRUE(menu->item("speech")->isChecked());
     menu->close();
 
     menu->item("keyHelp")->trigger();

@@ -324,6 +324,17 @@ TEST_F(GridDecoderTest, JPEGBoxes)
     Array<unsigned char, int> jpeg;
     encoder.encodeRaw(pixels, 16, 16, jpeg);
 
+    // Length 0 before any JPEG box was decoded: the box shows what the code
+    // before it painted.
+    {
+        Bytes bitmap = {2, 1, 2, 3, 4, 5, 6};
+        bitmap.resize(bitmap.size() + 32, 0x3C);
+        append(bitmap, {6, 0, 0});
+        const auto& first = decode(bitmap);
+        ASSERT_EQ(first.size(), 2u);
+        EXPECT_EQ(first[1].pixels, first[0].pixels);
+    }
+
     // Two colours first: the JPEG boxes leave the palette as it is, so the
     // 2-colour bitmap after them paints with those colours.
     Bytes data = {2, 1, 2, 3, 4, 5, 6};

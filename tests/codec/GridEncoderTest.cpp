@@ -258,57 +258,78 @@ TEST(GridEncoderTest, JPEGBoxesUseTheFactorOfTheQuality)
     }
 }
 
-TEST(GridEncoderTest, ReusedJpegBoxesAreTheBytesOfAFreshEncode)
+TEST(GridEncoderTest, KeyFramesFromTheBoxStoreAreTheBytesOfAFreshEncode)
 {
-    // Key frames as the index builder takes them: a new screen map every
-    // time, so every box is written. Six photographic boxes (the top row)
-    // and flat ones below.
-    VideoFrame f = frameOf(96, 32, kBlue);
-    auto paintPhoto = [&](int seed) {
-        for (int y = 0; y < 16; ++y)
-            for (int x = 0; x < 96; ++x)
-                f.pixels()[y * 96 + x] = 0xFF000000u | unsigned((x * 7 + y * 13 + seed) & 0xFF) << 16
-                                         | unsigned((x * 3 + seed) & 0xFF) << 8 | unsigned(y * 9);
+    // Key frames as the index builder takes them: setScreenDimension of the
+    // same screen, then an encode of all of it. A 100 x 50 screen (edge
+    // boxes padded) of 7 x 4 boxes, each repainted now and then with one of
+    // the kinds: all zero, one colour, 2, 4, 8, 16 colours, photographic. The
+    // reusing encoder must write what an encoder without the store writes
+    // for the same calls (all-zero boxes are left out once the map has held
+    // pixels), with and without the caller's marks of unchanged boxes,
+    // across factor changes and a cleared store.
+    constexpr int kW = 100, kH = 50, kColumns = 7, kRows = 4;
+    VideoFrame f = frameOf(kW, kH, 0);
+    unsigned int seed = 7;
+    auto next = [&]() { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+    auto paintBox = [&](int column, int row, int kind) {
+        const unsigned int palette[16] = {0xFF102030, 0xFFFFFFFF, 0xFF000000, 0xFF808080,
+                                          0xFFAA0000, 0xFF00AA00, 0xFF0000AA, 0xFF123456,
+                                          0xFF654321, 0xFF0F0F0F, 0xFFF0F0F0, 0xFF777777,
+                                          0xFF00FFFF, 0xFFFF00FF, 0xFFFFFF00, 0xFFABCDEF};
+        const int colours[] = {0, 1, 2, 4, 8, 16, 0};
+        const unsigned int salt = next();
+        for (int y = row * 16; y < std::min(row * 16 + 16, kH); ++y)
+            for (int x = column * 16; x < std::min(column * 16 + 16, kW); ++x) {
+                unsigned int& p = f.pixels()[y * kW + x];
+                if (kind == 0)
+                    p = 0;
+                else if (kind == 6)
+                    p = 0xFF000000u | ((x * 37 + y * 11 + salt) & 0xFFFFFFu);
+                else
+                    p = palette[(x * 3 + y * 5 + salt) % colours[kind]] ^ (salt & 0x10);
+            }
     };
-    paintPhoto(0);
-    GridEncoder reusing;
-    reusing.setJpegReuse(true);
-    auto keyFrame = [&](GridEncoder& enc) {
-        enc.setScreenDimension(f.width(), f.height());
-        return encodeOnce(enc, f);
-    };
-    auto fresh = [&](int quality) {
-        GridEncoder enc;
-        enc.setQuality(quality);
-        return keyFrame(enc);
-    };
+    for (int row = 0; row < kRows; ++row)
+        for (int column = 0; column < kColumns; ++column)
+            paintBox(column, row, (row * kColumns + column) % 7);
 
-    EXPECT_EQ(keyFrame(reusing), fresh(90));
-    EXPECT_EQ(reusing.jpegBoxesReused(), 0);
-    EXPECT_EQ(keyFrame(reusing), fresh(90));
-    EXPECT_EQ(reusing.jpegBoxesReused(), 6);
+    for (bool marks : {false, true}) {
+        SCOPED_TRACE(marks ? "with marks" : "comparing every box");
+        GridEncoder reusing, plain;
+        reusing.setBoxReuse(true);
+        std::vector<unsigned char> unchanged(kColumns * kRows, 1);
+        for (int frame = 0; frame < 40; ++frame) {
+            const int quality = frame < 20 ? 90 : 70 + (frame / 5) % 2 * 20;
+            if (frame == 30)
+                reusing.clearBoxStore();
+            for (int k = 0; k < 3 && frame > 0; ++k) {
+                const int box = static_cast<int>(next() % (kColumns * kRows));
+                paintBox(box % kColumns, box / kColumns, static_cast<int>(next() % 7));
+                unchanged[box] = 0;
+            }
+            reusing.setQuality(quality);
+            reusing.setScreenDimension(kW, kH);
+            if (marks)
+                reusing.setUnchangedBoxes(unchanged.data(), static_cast<int>(unchanged.size()));
+            const Bytes got = encodeOnce(reusing, f);
+            std::fill(unchanged.begin(), unchanged.end(), 1);
 
-    // One pixel of box 2 changes: that box is coded again.
-    f.pixels()[2 * 16 + 5] ^= 0x00010000u;
-    EXPECT_EQ(keyFrame(reusing), fresh(90));
-    EXPECT_EQ(reusing.jpegBoxesReused(), 11);
+            plain.setQuality(quality);
+            plain.setScreenDimension(kW, kH);
+            ASSERT_EQ(got, encodeOnce(plain, f)) << "key frame " << frame;
+        }
+        EXPECT_GT(reusing.boxesReused(), 200);
 
-    // Another factor drops the store; so does a cleared store.
-    reusing.setQuality(70);
-    EXPECT_EQ(keyFrame(reusing), fresh(70));
-    EXPECT_EQ(reusing.jpegBoxesReused(), 11);
-    reusing.clearJpegStore();
-    EXPECT_EQ(keyFrame(reusing), fresh(70));
-    EXPECT_EQ(reusing.jpegBoxesReused(), 11);
-    EXPECT_EQ(keyFrame(reusing), fresh(70));
-    EXPECT_EQ(reusing.jpegBoxesReused(), 17);
-
-    // Another grid: nothing stored for it, and the boxes of the old grid are
-    // never taken for the new positions.
-    VideoFrame wide = frameOf(112, 32, kBlue);
-    for (int y = 0; y < 16; ++y)
-        std::copy(f.pixels() + y * 96, f.pixels() + y * 96 + 96, wide.pixels() + y * 112 + 16);
-    std::swap(f, wide);
-    EXPECT_EQ(keyFrame(reusing), fresh(70));
-    EXPECT_EQ(reusing.jpegBoxesReused(), 17);
+        // The map under the store still makes the encoder differential: a
+        // changed box, and the same with reuse turned off between.
+        paintBox(3, 1, 6);
+        EXPECT_EQ(encodeOnce(reusing, f), encodeOnce(plain, f));
+        reusing.setBoxReuse(false);
+        paintBox(3, 2, 2);
+        EXPECT_EQ(encodeOnce(reusing, f), encodeOnce(plain, f));
+        reusing.setScreenDimension(kW, kH);
+        plain.setScreenDimension(kW, kH);
+        EXPECT_EQ(encodeOnce(reusing, f), encodeOnce(plain, f));
+    }
 }

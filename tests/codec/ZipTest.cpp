@@ -28,6 +28,19 @@ TEST(ZipTest, RoundTripsAndDamagedStreams)
     ASSERT_TRUE(Zip::unzipBuffer(packed, plain));
     EXPECT_EQ(bytesOf(plain), big);
 
+    // The fast compressor writes the same format: zlib itself reads it, at
+    // every level (out of range ones clamped); an empty input is refused.
+    for (int level : {-1, 1, 2, 6, 12, 99}) {
+        ASSERT_TRUE(Zip::zipBufferFast(big.data(), int(big.size()), packed, level)) << level;
+        EXPECT_EQ(packed[0], 0x78) << level;
+        Bytes inflated(big.size() + 1);
+        uLongf n = inflated.size();
+        ASSERT_EQ(uncompress(inflated.data(), &n, packed.data(), uLong(packed.count())), Z_OK);
+        inflated.resize(n);
+        EXPECT_EQ(inflated, big) << level;
+    }
+    EXPECT_FALSE(Zip::zipBufferFast(big.data(), 0, packed, 1));
+
     // Garbage and every kind of truncation fail with an empty output.
     Bytes data(3000);
     for (size_t i = 0; i < data.size(); ++i)

@@ -111,6 +111,96 @@ TEST_F(IndexBuilderTest, KeyFramesNameTheRecordingsOwnJpegFactor)
     }
 }
 
+TEST_F(IndexBuilderTest, EachKeyFrameIsTheFreshEncodeOfTheScreenAfterItsUnit)
+{
+    // A screen on which a few boxes change every 250 ms, photographs among
+    // them, and another screen size from 35 s on. The key frames are
+    // encoded on the second thread from the boxes handed over, with the
+    // encoder's box store: each must be byte for byte what an encoder
+    // without the store writes for the screen a straight decode shows after
+    // the entry's unit, fed those screens in turn.
+    const QString p = write("changes.vro", 70000, [](RecordingWriter& w) {
+        VideoFrame f = paintScreen(100, 60, 0);
+        for (int step = 0; step * 250 <= 70000; ++step) {
+            if (step * 250 == 35000)
+                f = paintScreen(72, 40, 1);
+            const int columns = (f.width() + 15) / 16;
+            const int boxes = columns * ((f.height() + 15) / 16);
+            for (int k = 0; k < 2; ++k) {
+                const int box = (step * 7 + k * 11) % boxes;
+                const int x0 = box % columns * 16, y0 = box / columns * 16;
+                for (int y = y0; y < std::min(y0 + 16, f.height()); ++y)
+                    for (int x = x0; x < std::min(x0 + 16, f.width()); ++x)
+                        f.pixels()[y * f.width() + x] = 0xFF000000u
+                            | (step % 3 ? unsigned(step * 0x10203 + (x & k) * 0x404040)
+                                        : unsigned(x * 37 + y * 11 + step * 5));
+            }
+            w.writeScreenFrame(quint64(step) * 250, f);
+        }
+    });
+    ASSERT_TRUE(builder.makeIndex(p, 10000));
+
+    LoadedIndex l = loadIndex(p);
+    ASSERT_TRUE(l.ok);
+    ASSERT_EQ(l.entries.count(), 7);
+    GridEncoder plain;
+    for (int e = 0; e < l.entries.count(); ++e) {
+        IndexFile::KeyFrame kf;
+        ASSERT_TRUE(l.readKeyFrame(e, kf));
+        const qint64 pos = qint64(l.entries[e].m_filePos);
+        VideoFrame screen =
+            straightDecodeWhile(p, [=](const RecordUnitHeader&, qint64 at) { return at <= pos; });
+        ASSERT_EQ(kf.width, screen.width()) << e;
+        plain.setQuality(IndexBuilder::qualityForScale(kf.jpegScale));
+        plain.setScreenDimension(screen.width(), screen.height());
+        Array<unsigned char, int> unused;
+        plain.encode(&screen, 0, 0, screen.width(), screen.height(), unused);
+        EXPECT_TRUE(std::equal(kf.data, kf.data + kf.length, plain.output().data(),
+                               plain.output().data() + plain.output().count()))
+            << "key frame " << e;
+    }
+}
+
+TEST_F(IndexBuilderTest, AFailureOrACancelWhileTheWriterWorksLeavesNoIndex)
+{
+    // An old index goes too. The second thread's hook runs before each key
+    // frame is encoded. The cancel comes from there, so it reaches the
+    // building thread wherever it is: reading, waiting for a free key frame,
+    // or waiting for the writer to finish.
+    const QString p = write("sound.vro", 60000, screenUnits(48, 32, 500, 60000));
+    const struct {
+        const char* what;
+        std::function<void(int)> hook;
+        const char* failure;
+    } cases[] = {
+        {"the writer fails",
+         [](int n) {
+             if (n == 1)
+                 throw std::runtime_error("planted");
+         },
+         "cannot write the index: key frame 1: planted"},
+        {"a cancel while the writer works",
+         [this](int n) {
+             if (n == 1)
+                 builder.cancel();
+         },
+         "cancelled"},
+    };
+    const QString index = IndexFile::indexFileName(p);
+    for (const auto& c : cases) {
+        ASSERT_TRUE(writeFile(index, QByteArray("an old index")));
+        builder.setKeyFrameHook(c.hook);
+        EXPECT_FALSE(builder.makeIndex(p, 10000)) << c.what;
+        EXPECT_EQ(builder.failure(), c.failure) << c.what;
+        EXPECT_FALSE(QFile::exists(index)) << c.what;
+        EXPECT_FALSE(QFile::exists(IndexBuilder::tempFileName(index))) << c.what;
+    }
+    // The builder is ready for the next build.
+    builder.setKeyFrameHook(nullptr);
+    EXPECT_TRUE(builder.makeIndex(p, 10000));
+    EXPECT_TRUE(builder.failure().isEmpty());
+}
+
 TEST_F(IndexBuilderTest, AFailureLeavesNoIndexAndSaysWhatHappened)
 {
     // The index cannot be written: its temporary name is taken by a folder.

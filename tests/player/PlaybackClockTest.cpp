@@ -67,3 +67,40 @@ TEST(PlaybackClockTest, SpeedChangesAndPausesKeepMediaTimeContinuous)
     }
     EXPECT_EQ(clock.speed(), 1);
 }
+
+TEST(PlaybackClockTest, FollowsWhatIsHeardAndTheWallClockBetweenReports)
+{
+    // One clock through playback with sound: at each wall time an action
+    // and the media time the clock must read then. Reports of what is
+    // heard move it (back or forth); between them, and without sound, the
+    // wall clock paces it at its speed.
+    enum Action { None, Heard, Hold, Speed, Seek };
+    PlaybackClock clock;
+    clock.start(1000, 0, 1);
+    const struct { quint64 now; Action action; quint64 value, media; } steps[] = {
+        {1100, Heard, 60, 60},     // the device started 40 ms late
+        {1150, None, 0, 110},      // wall pace between reports
+        {1200, Heard, 155, 155},   // a device clock a little slow
+        {1300, Heard, 255, 255},   // paused here: the device stops, no reports
+        {1800, Hold, 500, 255},    // resumed after 500 ms: nothing passed
+        {1800, Heard, 255, 255},   // the device goes on from the same sample
+        {2000, Speed, 2, 454},     // 2x, continuous to the ms (455 halves to 227)
+        {2100, None, 0, 654},
+        {2100, Heard, 640, 640},   // the stretched sound is a little behind
+        {2150, None, 0, 740},      // still 2x between reports
+        {2200, Seek, 10000, 10000}, // a seek: speed 0 until the loop re-bases
+        {2300, None, 0, 10100},
+        {2300, Speed, 4, 10100},   // 4x: no sound, the wall clock alone
+        {2400, None, 0, 10500},
+    };
+    for (const auto& s : steps) {
+        switch (s.action) {
+        case Heard: clock.follow(s.now, s.value); break;
+        case Hold: clock.hold(s.value); break;
+        case Speed: clock.changeSpeed(s.now, int(s.value)); break;
+        case Seek: clock.start(s.now, s.value, 0); break;
+        case None: break;
+        }
+        EXPECT_EQ(clock.mediaTime(s.now), s.media) << "at " << s.now;
+    }
+}

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "GridEncoder.h"
+#include "Thread.h"
 #include "UnitDispatch.h"
 
 // The engine's signals are queued to the thread that runs the event loop, so
@@ -81,6 +82,17 @@ bool waitFor(const std::function<bool()>& done, int timeoutMs)
             return false;
         QThread::msleep(5);
     }
+}
+
+bool waitForStopRequest(int timeoutMs)
+{
+    const quint64 end = nowMs() + static_cast<quint64>(timeoutMs);
+    while (!Thread::getCurrentThread()->isStopRequested()) {
+        if (nowMs() >= end)
+            return false;
+        Thread::sleep(2);
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------------------

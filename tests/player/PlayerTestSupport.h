@@ -245,6 +245,9 @@ private:
 
 // Processes events until `done` holds or `timeoutMs` passes; true when it held.
 bool waitFor(const std::function<bool()>& done, int timeoutMs);
+// On a thread of the system's own (the key-frame writer's): waits until its
+// owner asks it to stop, without touching Qt's events. False on time-out.
+bool waitForStopRequest(int timeoutMs);
 // Processes events for about `ms`.
 inline void pump(int ms)
 {

@@ -1,0 +1,215 @@
+#include "KeyFrameWriter.h"
+
+#include <QIODevice>
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+#include "Exception.h"
+#include "GridFormat.h"
+#include "IndexFile.h"
+#include "Zip.h"
+
+using GridFormat::kBoxPixels;
+using GridFormat::kBoxSize;
+
+KeyFrameWriter::KeyFrameWriter(QIODevice* index) : m_index(index)
+{
+    m_encoder.setBoxReuse(true);
+    m_entries.setGrowBy(64);
+    for (KeyFrame& k : m_slots)
+        m_free.push_back(&k);
+}
+
+KeyFrameWriter::~KeyFrameWriter()
+{
+    abort();
+}
+
+void KeyFrameWriter::begin()
+{
+    m_started = true;
+    start();
+}
+
+KeyFrameWriter::KeyFrame* KeyFrameWriter::slot()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_changed.wait(lock, [&] { return !m_free.empty() || m_failed || m_stop; });
+    if (m_failed || m_stop)
+        return nullptr;
+    KeyFrame* k = m_free.front();
+    m_free.pop_front();
+    return k;
+}
+
+void KeyFrameWriter::submit(KeyFrame* keyFrame)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_queue.push_back(keyFrame);
+    }
+    m_changed.notify_all();
+}
+
+bool KeyFrameWriter::finish()
+{
+    stopThread(false);
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return !m_failed;
+}
+
+void KeyFrameWriter::abort()
+{
+    stopThread(true);
+}
+
+void KeyFrameWriter::stopThread(bool discard)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+        m_discard = m_discard || discard;
+    }
+    m_changed.notify_all();
+    if (m_started) {
+        Thread::stop(true);
+        m_started = false;
+    }
+}
+
+bool KeyFrameWriter::failed() const
+{
+    return m_failedFlag.load();
+}
+
+QString KeyFrameWriter::failure() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_failure;
+}
+
+void KeyFrameWriter::run()
+{
+    for (;;) {
+        KeyFrame* k = nullptr;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_changed.wait(lock, [&] { return !m_queue.empty() || m_stop; });
+            if (m_discard || m_queue.empty())
+                return;
+            k = m_queue.front();
+        }
+        QString failure;
+        try {
+            write(*k);
+        } catch (const Exception& e) {
+            failure = e.getErrorMessage() + QLatin1Char(' ') + e.getReason();
+        } catch (const std::exception& e) {
+            failure = QString::fromLocal8Bit(e.what());
+        } catch (...) {
+            failure = QStringLiteral("unknown failure");
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_queue.pop_front();
+            m_free.push_back(k);
+            if (!failure.isEmpty()) {
+                m_failed = true;
+                m_failedFlag.store(true);
+                m_failure = QStringLiteral("key frame %1: %2").arg(m_written).arg(failure);
+            }
+        }
+        m_changed.notify_all();
+        if (!failure.isEmpty())
+            return;
+        ++m_written;
+    }
+}
+
+void KeyFrameWriter::applyBoxes(const KeyFrame& k)
+{
+    if (k.newScreen || m_screen.width() != k.width || m_screen.height() != k.height) {
+        m_screen.resize(k.width, k.height);
+        m_screen.clear(0);
+        m_encoder.clearBoxStore();
+        const int columns = (k.width + kBoxSize - 1) / kBoxSize;
+        const int rows = (k.height + kBoxSize - 1) / kBoxSize;
+        m_unchanged.setCount(columns * rows);
+        std::fill(m_unchanged.data(), m_unchanged.data() + m_unchanged.count(), 0);
+    }
+    const int columns = (k.width + kBoxSize - 1) / kBoxSize;
+    const int boxCount = m_unchanged.count();
+    if (k.pixels.count() < k.boxes.count() * kBoxPixels)
+        throw IncorrectFileException();
+    for (int j = 0; j < k.boxes.count(); ++j) {
+        const int i = k.boxes[j];
+        if (i < 0 || i >= boxCount)
+            throw IncorrectFileException();
+        const int x = i % columns * kBoxSize;
+        const int y = i / columns * kBoxSize;
+        const int w = std::min(kBoxSize, k.width - x);
+        const int h = std::min(kBoxSize, k.height - y);
+        const unsigned int* src = k.pixels.data() + static_cast<size_t>(j) * kBoxPixels;
+        unsigned int* dst = m_screen.pixels() + static_cast<size_t>(y) * k.width + x;
+        if (w == kBoxSize) {
+            for (int r = 0; r < h; ++r) // a fixed size: copied inline
+                std::memcpy(dst + static_cast<size_t>(r) * k.width, src + r * kBoxSize,
+                            sizeof(unsigned int) * kBoxSize);
+        } else {
+            for (int r = 0; r < h; ++r)
+                std::memcpy(dst + static_cast<size_t>(r) * k.width, src + r * kBoxSize,
+                            static_cast<size_t>(w) * sizeof(unsigned int));
+        }
+        m_unchanged[i] = 0;
+    }
+}
+
+void KeyFrameWriter::write(KeyFrame& k)
+{
+    applyBoxes(k);
+    if (m_hook)
+        m_hook(m_written);
+
+    const unsigned char* data = nullptr;
+    int length = 0;
+    // A frame with nothing to paint (no screen yet) is the parameter code
+    // alone: the encoder writes nothing for an empty screen.
+    static const unsigned char emptyFrame[2] = {GridFormat::PARAMETERS, 0};
+    if (k.width > 0 && k.height > 0) {
+        m_encoder.setQuality(k.quality);
+        m_encoder.setScreenDimension(k.width, k.height);
+        m_encoder.setUnchangedBoxes(m_unchanged.data(), m_unchanged.count());
+        m_encoder.m_output.setCount(0);
+        Array<unsigned char, int> unused;
+        m_encoder.encode(&m_screen, 0, 0, k.width, k.height, unused);
+        data = m_encoder.m_output.data();
+        length = m_encoder.m_output.count();
+        std::fill(m_unchanged.data(), m_unchanged.data() + m_unchanged.count(), 1);
+    }
+    if (length <= 0) {
+        data = emptyFrame;
+        length = 2;
+    }
+
+    unsigned char prefix[IndexEntryPoint::PREFIX_SIZE];
+    IndexFile::composeKeyFramePrefix(k.width, k.height, k.scale, prefix);
+    if (!Zip::zipBufferFast(data, length, m_packed, kCompressionLevel))
+        throw DecompressionException();
+
+    IndexEntryPoint entry;
+    entry.m_time = k.time;
+    entry.m_filePos = k.filePos;
+    entry.m_indexPos = static_cast<quint64>(m_index->pos());
+    entry.m_size = static_cast<quint64>(m_packed.count());
+    if (m_index->write(reinterpret_cast<const char*>(prefix), IndexEntryPoint::PREFIX_SIZE)
+            != IndexEntryPoint::PREFIX_SIZE
+        || m_index->write(reinterpret_cast<const char*>(m_packed.data()), m_packed.count())
+            != m_packed.count()) {
+        FileCantWriteException e;
+        e.setReason(m_index->errorString());
+        throw e;
+    }
+    m_entries.append(entry);
+}

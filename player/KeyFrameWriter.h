@@ -1,0 +1,127 @@
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+
+#include "Array.h"
+#include "GridEncoder.h"
+#include "IndexFileHeader.h"
+#include "Thread.h"
+#include "VideoFrame.h"
+
+class QIODevice;
+
+// The second half of an index build: encodes, compresses and writes the key
+// frames on a thread of its own while the building thread goes on decoding.
+//
+// The building thread hands a key frame over as the boxes of its screen that
+// were painted since the previous handover, copied (it paints on at once).
+// The writer keeps its own copy of the screen that takes these boxes, so each
+// key frame is the building thread's screen at the moment of its handover,
+// box for box. Its grid encoder keeps the coded boxes between key frames and
+// is told which boxes were not handed over, so an unchanged box is neither
+// compared nor coded again. The records are appended to the index device at
+// its current position, in handover order, compressed with
+// Zip::zipBufferFast; entries() lists them.
+//
+// Threads: begin(), slot(), submit(), finish() and abort() are called by the
+// building thread only; failed() and failure() by any. Two key frames can be
+// in hand at once; slot() blocks while both are. The index device is used
+// by the writer's thread alone between begin() and the end of finish() or
+// abort(). The destructor aborts.
+class KeyFrameWriter : public Thread
+{
+public:
+    // libdeflate's level for the key frames (bench/README.md: size and time).
+    static constexpr int kCompressionLevel = 2;
+
+    // One handover. The building thread fills every field.
+    struct KeyFrame
+    {
+        quint64 time = 0;      // of the unit after which it was taken
+        quint64 filePos = 0;   // of that unit's header in the recording
+        int width = 0;         // the screen (0 x 0: no screen yet)
+        int height = 0;
+        int scale = 0;         // JPEG factor named in the record's prefix
+        int quality = 0;       // of the encoder's JPEG boxes
+        // The screen was sized or cleared since the previous handover: the
+        // writer's copy starts as a black width x height screen and the
+        // encoder forgets its coded boxes.
+        bool newScreen = false;
+        // Grid indices (row-major, 16 x 16 boxes) of the boxes painted since
+        // the previous handover, and their pixels: 256 per box, rows of 16;
+        // the part of an edge box beyond the screen is not read.
+        Array<int, int> boxes;
+        Array<unsigned int, int> pixels;
+    };
+
+    explicit KeyFrameWriter(QIODevice* index);
+    ~KeyFrameWriter() override;
+
+    KeyFrameWriter(const KeyFrameWriter&) = delete;
+    KeyFrameWriter& operator=(const KeyFrameWriter&) = delete;
+
+    void begin();
+    // A free handover to fill, or null once the writer has failed or
+    // stopped. Blocks while two key frames are in hand.
+    KeyFrame* slot();
+    // Hands the slot over, to be written after those before it.
+    void submit(KeyFrame* keyFrame);
+    // Waits until every key frame handed over is written and stops the
+    // thread. False when one failed (failure() says why).
+    bool finish();
+    // Stops the thread without writing what is still in hand (a cancel, or
+    // a failure of the building thread); waits until it has stopped.
+    void abort();
+
+    bool failed() const;
+    QString failure() const;
+    // The records written, in order; complete after finish().
+    const Array<IndexEntryPoint, int>& entries() const { return m_entries; }
+
+    // Called on the writer's thread before each key frame is encoded, with
+    // its number from 0; an exception thrown there fails the key frame.
+    // Tests hold or fail the writer with it. Set before begin().
+    void setHook(std::function<void(int)> hook) { m_hook = std::move(hook); }
+
+    void run() override;
+    bool autoDelete() override { return false; }
+
+private:
+    void write(KeyFrame& k);
+    void applyBoxes(const KeyFrame& k);
+    void stopThread(bool discard);
+
+    QIODevice* m_index;
+    std::function<void(int)> m_hook;
+
+    // Handover state, under m_mutex.
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    KeyFrame m_slots[2];
+    std::deque<KeyFrame*> m_free;
+    std::deque<KeyFrame*> m_queue;  // handed over, oldest first; the writer
+                                    // works on the front one
+    bool m_stop = false;            // no more key frames come
+    bool m_discard = false;         // drop what is in hand
+    bool m_failed = false;
+    bool m_started = false;
+    // m_failed for the building thread's poll once per unit, without the
+    // lock; written under it.
+    std::atomic<bool> m_failedFlag{false};
+    QString m_failure;
+
+    // The writer thread's own (the building thread reads m_entries after
+    // the thread has stopped).
+    VideoFrame m_screen;
+    Array<unsigned char, int> m_unchanged; // one byte per box: 1 = not handed over
+    GridEncoder m_encoder;
+    Array<unsigned char, int> m_packed;
+    Array<IndexEntryPoint, int> m_entries;
+    int m_written = 0;
+};
