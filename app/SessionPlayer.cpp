@@ -151,16 +151,16 @@ SessionPlayer::SessionPlayer(QWidget* parent)
     setAcceptDrops(true);
     // Drops arrive at the viewport, which hands them to this view.
     viewport()->setAcceptDrops(true);
-    // Black from the first frame: the window, the viewport and the view
-    // around the scene, before any picture (the palette's light grey and
-    // white would show while the recording opens).
+    // Black from the first frame: the window and the viewport around the
+    // scene, before any picture (the palette's light grey and white would
+    // show while the recording opens). Not the view's background brush: it
+    // would replace the scene's drawBackground, which paints the picture.
     QPalette black = palette();
     for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base})
         black.setColor(role, Qt::black);
     setPalette(black);
     viewport()->setPalette(black);
     viewport()->setAutoFillBackground(true);
-    setBackgroundBrush(Qt::black);
     setStyleSheet(QStringLiteral("border: none; background: black;"));
 
     // Any mouse move over the picture shows the bar.

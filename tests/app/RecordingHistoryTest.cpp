@@ -1,6 +1,6 @@
 // Where recordings were left and which were opened lately, in the
-// application's settings: bounded, keyed by path and size, and careful with
-// what it reads back.
+// application's settings: bounded and careful with what it reads back (the
+// window's tests cover resuming itself: margins, --at, another size).
 
 #include "RecordingHistory.h"
 
@@ -36,29 +36,6 @@ protected:
 };
 
 } // namespace
-
-TEST_F(RecordingHistoryTest, ResumesAwayFromBothEndsAndOnlyTheSameFile)
-{
-    const QString a = file("a.vro");
-    struct Row { unsigned long long position, duration, resumed; };
-    const Row rows[] = {{42, 60, 42}, {10, 60, 10}, {50, 60, 50}, {9, 60, 0}, {51, 60, 0}, {0, 60, 0},
-                        {42, 0, 0}, {15, 20, 0}};
-    for (const Row& row : rows) {
-        history.setPosition(a, row.position);
-        EXPECT_EQ(history.resumePosition(a, row.duration), row.resumed)
-            << row.position << " of " << row.duration;
-    }
-    // Opening it again keeps the position; another file does not share it;
-    // the same path with another size is a new recording.
-    history.setPosition(a, 42);
-    history.touch(a);
-    EXPECT_EQ(history.resumePosition(a, 60), 42u);
-    EXPECT_EQ(history.resumePosition(file("b.vro"), 60), 0u);
-    file("a.vro", 11);
-    EXPECT_EQ(history.resumePosition(a, 60), 0u);
-    history.touch(a);
-    EXPECT_EQ(history.resumePosition(a, 60), 0u);
-}
 
 TEST_F(RecordingHistoryTest, KeepsTheMostRecentAndListsThoseThatExist)
 {
