@@ -14,22 +14,15 @@
 #include "ControlBar.h"
 #include "Log.h"
 #include "SessionPlayer.h"
-#include "VtrCursor.h"
 
 DrawingScene::DrawingScene(SessionPlayer* view, QObject* parent)
     : QGraphicsScene(parent)
     , m_font(QStringLiteral("Verdana"), 60)
     , m_messageFont(QStringLiteral("Verdana"), 14, QFont::Bold)
     , m_sessionPlayer(view)
+    , m_defaultCursor(QStringLiteral(":/images/cursor_pointer.png"), "PNG")
+    , m_pointer(m_defaultCursor, kDefaultHotX, kDefaultHotY)
 {
-    m_defaultCursor.load(QStringLiteral(":/images/cursor_pointer.png"), "PNG");
-    if (!m_defaultCursor.isNull()) {
-        // Only its serialised form is needed: it is what the cache keeps for
-        // every cursor id the recording never described.
-        VtrCursor arrow(&m_defaultCursor, kDefaultHotX, kDefaultHotY);
-        if (!arrow.serialize(m_defaultCursorRecord))
-            m_defaultCursorRecord.clear();
-    }
     // Mouse moves arrive on the player thread; the automatic connection queues
     // them over to the GUI thread, where the scene lives.
     connect(this, SIGNAL(redrawMouse(int,int,int)), this, SLOT(onRedrawMouse(int,int,int)));
@@ -84,7 +77,7 @@ void DrawingScene::reset()
             m_infoText.clear();
     }
     m_infoShown.store(false);
-    m_cursors.clear();
+    m_pointer.clear();
     redraw();
 }
 
@@ -136,12 +129,7 @@ QString DrawingScene::message() const
 
 void DrawingScene::onMousePos(int x, int y, unsigned long cursorId, bool)
 {
-    if (m_cursors.getLastActivatedCursor() != cursorId && !m_cursors.getCursor(cursorId)
-        && !m_defaultCursorRecord.isEmpty()) {
-        m_cursors.cacheCursor(cursorId,
-                              reinterpret_cast<const unsigned char*>(m_defaultCursorRecord.constData()),
-                              static_cast<int>(m_defaultCursorRecord.size()), false);
-    }
+    m_pointer.onMousePos(cursorId);
     emit redrawMouse(x, y, static_cast<int>(cursorId));
 }
 
@@ -149,7 +137,7 @@ void DrawingScene::onMouseCursor(unsigned long cursorId, unsigned char* data, in
 {
     // The cache refuses a record that does not fit `length`; the id then
     // keeps what it showed before.
-    if (!m_cursors.cacheCursor(cursorId, data, length, false)) {
+    if (!m_pointer.onMouseCursor(cursorId, data, length)) {
         logDebug1("Mouse cursor refused: %1",
                   QString::number(cursorId, 16).toLatin1().constData());
         return;
@@ -454,20 +442,36 @@ void DrawingScene::drawMouse(QPainter* painter)
             y = static_cast<int>(static_cast<int>(m_mouseY * s) + r.y());
         }
     }
-    const bool cached = m_cursors.withCursor(
-        static_cast<unsigned long>(static_cast<unsigned int>(m_cursorId)),
-        [&](const VtrCursor& cursor) {
-            if (!stretched) {
-                cursor.draw(painter, x, y);
-                return;
-            }
-            int w = cursor.width();
-            int h = cursor.height();
-            screen2drawDimension(w, h);
-            cursor.stretch(painter, x, y, w, h);
-        });
-    if (!cached)
-        painter->drawImage(x, y, m_defaultCursor);
+    const unsigned long id = static_cast<unsigned long>(static_cast<unsigned int>(m_cursorId));
+    if (!stretched) {
+        m_pointer.draw(painter, x, y, id);
+        return;
+    }
+    m_pointer.draw(painter, x, y, id, [this](QSize size) {
+        int w = size.width();
+        int h = size.height();
+        screen2drawDimension(w, h);
+        return QSize(w, h);
+    });
+}
+
+QImage DrawingScene::picture(bool withPointer)
+{
+    QImage image;
+    {
+        std::lock_guard<std::mutex> lock(m_frameMutex);
+        if (m_frame.isEmpty())
+            return QImage();
+        image = QImage(reinterpret_cast<const uchar*>(m_frame.pixels()), m_frame.width(),
+                       m_frame.height(), m_frame.width() * 4, QImage::Format_RGB32)
+                    .copy();
+    }
+    if (withPointer && m_mouseX >= 0 && m_mouseY >= 0) {
+        QPainter painter(&image);
+        m_pointer.draw(&painter, m_mouseX, m_mouseY,
+                       static_cast<unsigned long>(static_cast<unsigned int>(m_cursorId)));
+    }
+    return image;
 }
 
 void DrawingScene::drawInfoText(QPainter* painter)

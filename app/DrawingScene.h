@@ -12,8 +12,8 @@
 #include <functional>
 #include <mutex>
 
-#include "CursorsEngine.h"
 #include "IPlayerView.h"
+#include "PointerPainter.h"
 #include "VideoFrame.h"
 
 class ControlBar;
@@ -114,6 +114,11 @@ public:
     void setPaintHook(std::function<void(const QPixmap&)> hook) { m_paintHook = std::move(hook); }
 
     // Window side (GUI thread).
+
+    // The remote screen as it stands, at its own size, with the pointer
+    // drawn unscaled where it is when `withPointer` (no texts, no bar):
+    // what Save frame and Copy frame give. Null before the first screen.
+    QImage picture(bool withPointer = true);
     // A black picture of the frame's size, the text and cursors cleared: the
     // window without a recording. The player must not be drawing (idle).
     void clearPicture();
@@ -178,10 +183,10 @@ private:
     QDeadlineTimer m_messageUntil;           // guarded by m_textMutex
     QFont m_font;
     QFont m_messageFont;
-    CursorsEngine m_cursors;                 // has its own lock
     SessionPlayer* m_sessionPlayer;
     QImage m_defaultCursor;
-    QByteArray m_defaultCursorRecord;        // m_defaultCursor serialised, hot spot (2, 2)
+    // The cursor cache and the pointer's drawing; the cache has its own lock.
+    PointerPainter m_pointer;
 
     std::atomic<bool> m_infoShown{false};       // player thread writes, either reads
     std::atomic<bool> m_firstDimension{true};   // player writes, GUI step reads and clears

@@ -1,17 +1,23 @@
 #include "SessionPlayer.h"
 
+#include <QAction>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDragLeaveEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QGraphicsProxyWidget>
 #include <QKeyEvent>
 #include <QMimeData>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPolygon>
+#include <QProgressDialog>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QScrollBar>
@@ -29,6 +35,8 @@
 #include "ActivityStrip.h"
 #include "ControlBar.h"
 #include "DrawingScene.h"
+#include "ExportDialog.h"
+#include "ExportJob.h"
 #include "FileTypeAccess.h"
 #include "KeyHelpOverlay.h"
 #include "Log.h"
@@ -36,6 +44,7 @@
 #include "StartOptions.h"
 #include "PositionPreview.h"
 #include "PreviewPopup.h"
+#include "RangeMarks.h"
 #include "Thread.h"
 
 namespace {
@@ -180,6 +189,7 @@ SessionPlayer::SessionPlayer(QWidget* parent)
     connect(this, SIGNAL(goNormalScreen()), this, SLOT(onGoNormalScreen()),
             Qt::QueuedConnection);
 
+    createExportActions();
     registerFileExtension();
 
     setWindowFlags(windowFlags() | kWindowFlags);
@@ -275,6 +285,12 @@ void SessionPlayer::setFileInfo()
     m_durationText = sec2str(static_cast<int>(m_durationSec));
     m_controlBar->setProgressbarMaxValue(static_cast<int>(m_durationSec));
 
+    // The in and out points belong to the recording they were set in.
+    if (m_player.getFileName() != m_markedFile) {
+        m_markedFile = m_player.getFileName();
+        m_inMs = m_outMs = -1;
+    }
+    showRangeMarks();
     onPlayerPositionChanged(0);
 }
 
@@ -454,6 +470,7 @@ void SessionPlayer::onPlayerDurationChanged(quint64)
     m_durationSec = m_player.getDuration() / 1000;
     m_durationText = sec2str(static_cast<int>(m_durationSec));
     m_controlBar->setProgressbarMaxValue(static_cast<int>(m_durationSec));
+    showRangeMarks();
     onPlayerPositionChanged(m_positionSec);
     const int state = m_player.getState();
     if (state != FilePlayer::STATE_INDEXING && state != FilePlayer::STATE_SEEKING)
@@ -888,4 +905,179 @@ void SessionPlayer::onBtnFullScreenClicked()
     }
     if (m_stretched)
         calcFullscreenStretched();
+}
+
+// ---- Export, Save frame, Copy frame ----
+
+void SessionPlayer::createExportActions()
+{
+    auto make = [this](const QString& text, const QKeySequence& keys, void (SessionPlayer::*slot)()) {
+        auto* action = new QAction(text, this);
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        connect(action, &QAction::triggered, this, slot);
+        addAction(action);
+        return action;
+    };
+    m_exportAction = make(tr("Export clip…"), QKeySequence(Qt::CTRL | Qt::Key_E),
+                          &SessionPlayer::exportClip);
+    m_saveFrameAction = make(tr("Save frame…"), QKeySequence(Qt::CTRL | Qt::Key_S),
+                             &SessionPlayer::saveFrame);
+    m_copyFrameAction = make(tr("Copy frame"), QKeySequence(Qt::CTRL | Qt::Key_C),
+                             &SessionPlayer::copyFrame);
+    m_inAction = make(tr("Set in point"), QKeySequence(Qt::Key_I), &SessionPlayer::setInPoint);
+    m_outAction = make(tr("Set out point"), QKeySequence(Qt::Key_O), &SessionPlayer::setOutPoint);
+    m_rangeMarks = new RangeMarks(m_controlBar->m_progressBar);
+}
+
+ExportDialog* SessionPlayer::exportDialog() const
+{
+    return m_exportDialog;
+}
+
+ExportJob* SessionPlayer::exportJob() const
+{
+    return m_exportJob;
+}
+
+QProgressDialog* SessionPlayer::exportProgress() const
+{
+    return m_exportProgress;
+}
+
+quint64 SessionPlayer::positionMs() const
+{
+    return m_positionSec * 1000;
+}
+
+void SessionPlayer::showRangeMarks()
+{
+    m_rangeMarks->setMarks(m_inMs, m_outMs, m_player.getDuration());
+}
+
+void SessionPlayer::setInPoint()
+{
+    if (!isLoaded())
+        return;
+    m_inMs = static_cast<qint64>(positionMs());
+    if (m_outMs >= 0 && m_outMs <= m_inMs)
+        m_outMs = -1;
+    showRangeMarks();
+}
+
+void SessionPlayer::setOutPoint()
+{
+    if (!isLoaded())
+        return;
+    m_outMs = static_cast<qint64>(positionMs());
+    if (m_inMs >= 0 && m_inMs >= m_outMs)
+        m_inMs = -1;
+    showRangeMarks();
+}
+
+void SessionPlayer::exportClip()
+{
+    if (!isLoaded() || m_exportDialog)
+        return;
+    if (m_exportJob) {
+        if (m_exportProgress)
+            m_exportProgress->raise();
+        return;
+    }
+    const quint64 duration = m_player.getDuration();
+    const quint64 from = m_inMs >= 0 ? static_cast<quint64>(m_inMs) : 0;
+    const quint64 to = m_outMs >= 0 ? static_cast<quint64>(m_outMs) : duration;
+    m_exportDialog = new ExportDialog(m_player.getFileName(), duration, from, to, this);
+    m_exportDialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_exportDialog, &QDialog::accepted, this, &SessionPlayer::startExport);
+    // Window-modal and not blocking: the player goes on playing meanwhile.
+    m_exportDialog->open();
+}
+
+void SessionPlayer::startExport()
+{
+    if (!m_exportDialog || m_exportJob)
+        return;
+    const ExportSettings settings = m_exportDialog->settings();
+    m_lastExportText.clear();
+    m_exportJob = new ExportJob(settings, this);
+    m_exportProgress = new QProgressDialog(tr("Exporting %1…").arg(QFileInfo(settings.output).fileName()),
+                                           tr("Cancel"), 0, 1000, this);
+    m_exportProgress->setWindowTitle(tr("Export clip"));
+    m_exportProgress->setAttribute(Qt::WA_DeleteOnClose);
+    m_exportProgress->setWindowModality(Qt::NonModal);
+    m_exportProgress->setAutoClose(false);
+    m_exportProgress->setAutoReset(false);
+    m_exportProgress->setMinimumDuration(0);
+    m_exportProgress->setValue(0);
+    ExportJob* job = m_exportJob;
+    connect(m_exportProgress, &QProgressDialog::canceled, job, &ExportJob::cancel);
+    connect(job, &ExportJob::progress, this, [this](int permille) {
+        if (m_exportProgress)
+            m_exportProgress->setValue(permille);
+    });
+    connect(job, &ExportJob::notice, this, [this](const QString& text) {
+        m_drawingScene->showMessage(text);
+    });
+    connect(job, &ExportJob::finished, this, &SessionPlayer::exportFinished);
+    m_exportProgress->show();
+    job->start();
+}
+
+void SessionPlayer::exportFinished(bool completed, const QString& message)
+{
+    const QString output = m_exportJob ? m_exportJob->settings().output : QString();
+    if (m_exportJob)
+        m_exportJob->deleteLater();
+    m_exportJob = nullptr;
+    if (m_exportProgress)
+        m_exportProgress->close();
+    if (completed) {
+        m_lastExportText = tr("Exported to %1").arg(QFileInfo(output).fileName());
+        m_drawingScene->showMessage(m_lastExportText);
+    } else if (message.isEmpty()) {
+        m_lastExportText = tr("Export cancelled");
+    } else {
+        m_lastExportText = tr("The clip was not exported: %1").arg(message);
+        auto* box = new QMessageBox(QMessageBox::Warning, tr("Export clip"), m_lastExportText,
+                                    QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    }
+}
+
+bool SessionPlayer::saveFrameTo(const QString& path)
+{
+    const QImage image = m_drawingScene->picture(true);
+    if (image.isNull() || !image.save(path, "PNG")) {
+        auto* box = new QMessageBox(QMessageBox::Warning, tr("Save frame"),
+                                    image.isNull() ? tr("There is no picture to save.")
+                                                   : tr("%1 could not be written.").arg(path),
+                                    QMessageBox::Ok, this);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+        return false;
+    }
+    return true;
+}
+
+void SessionPlayer::saveFrame()
+{
+    if (!isLoaded())
+        return;
+    const QFileInfo source(m_player.getFileName());
+    const QString suggested = source.absoluteDir().filePath(
+        QStringLiteral("%1-%2.png").arg(source.completeBaseName(),
+                                        sec2str(static_cast<int>(m_positionSec)).replace(':', '.')));
+    const QString path = QFileDialog::getSaveFileName(this, tr("Save frame"), suggested,
+                                                      tr("PNG image (*.png)"));
+    if (!path.isEmpty())
+        saveFrameTo(path);
+}
+
+void SessionPlayer::copyFrame()
+{
+    const QImage image = m_drawingScene->picture(true);
+    if (!image.isNull())
+        QGuiApplication::clipboard()->setImage(image);
 }

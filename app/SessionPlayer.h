@@ -5,6 +5,8 @@
 #include <QSize>
 #include <QString>
 
+#include <QPointer>
+
 #include <atomic>
 #include <optional>
 
@@ -20,6 +22,11 @@ class PlayerMenu;
 class StartOptions;
 class DrawingScene;
 class PositionPreview;
+class ExportDialog;
+class ExportJob;
+class QAction;
+class QProgressDialog;
+class RangeMarks;
 class QCloseEvent;
 class QDragEnterEvent;
 class QDragLeaveEvent;
@@ -174,6 +181,30 @@ public:
     // running index build; the player then goes on.
     bool shutdownPlayer();
 
+    // Export, Save frame and Copy frame. The actions carry the keys
+    // (Control+E, Control+S, Control+C, I and O) and are the window's, so
+    // that a menu can list them too.
+    QAction* exportAction() const { return m_exportAction; }
+    QAction* saveFrameAction() const { return m_saveFrameAction; }
+    QAction* copyFrameAction() const { return m_copyFrameAction; }
+    QAction* inPointAction() const { return m_inAction; }
+    QAction* outPointAction() const { return m_outAction; }
+    // The in and out points in ms, -1 when not set; kept until set again or
+    // another recording opens.
+    qint64 inPointMs() const { return m_inMs; }
+    qint64 outPointMs() const { return m_outMs; }
+    RangeMarks* rangeMarks() const { return m_rangeMarks; }
+    // The open export dialog, the running export and its progress dialog;
+    // null when there is none.
+    ExportDialog* exportDialog() const;
+    ExportJob* exportJob() const;
+    QProgressDialog* exportProgress() const;
+    // The last export's outcome in words ("" while none has ended).
+    QString lastExportText() const { return m_lastExportText; }
+    // Writes the current picture, with the pointer, as PNG; false (and a
+    // box saying why) when it cannot.
+    bool saveFrameTo(const QString& path);
+
 signals:
     void goFullScreen();
     void goNormalScreen();
@@ -215,6 +246,16 @@ public slots:
     void setSkipIdle(bool on);
     // Speech at other speeds on or off, remembered and said on screen.
     void setSpeechAtOtherSpeeds(bool on);
+    // "Export clip…": the dialog (not blocking the window), then the export
+    // on its own thread with a progress dialog and Cancel. One at a time.
+    void exportClip();
+    // "Save frame…": asks for a PNG file and writes the current picture.
+    void saveFrame();
+    // "Copy frame": the current picture, with the pointer, to the clipboard.
+    void copyFrame();
+    // I and O: the in and out points at the current position.
+    void setInPoint();
+    void setOutPoint();
 
 protected:
     bool event(QEvent* e) override;
@@ -264,6 +305,12 @@ private:
     void setStretchedState(bool stretched);
     QRect availableRect() const;
     QSize decorationSize() const;
+    void createExportActions();
+    void startExport();
+    void exportFinished(bool completed, const QString& message);
+    void showRangeMarks();
+    // The position in ms, as the position bar shows it.
+    quint64 positionMs() const;
 
     // Declared before the player, which points at them, so they outlive it.
     WindowBridge m_bridge;
@@ -308,4 +355,17 @@ private:
         QString message;
     };
     std::optional<PendingStart> m_pendingStart;
+    QAction* m_exportAction = nullptr;
+    QAction* m_saveFrameAction = nullptr;
+    QAction* m_copyFrameAction = nullptr;
+    QAction* m_inAction = nullptr;
+    QAction* m_outAction = nullptr;
+    qint64 m_inMs = -1;
+    qint64 m_outMs = -1;
+    QString m_markedFile;                   // the recording the points belong to
+    RangeMarks* m_rangeMarks = nullptr;     // owned by the position bar
+    QPointer<ExportDialog> m_exportDialog;
+    QPointer<ExportJob> m_exportJob;
+    QPointer<QProgressDialog> m_exportProgress;
+    QString m_lastExportText;
 };

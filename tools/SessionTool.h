@@ -21,6 +21,7 @@ int frame(const QStringList& args);
 int synth(const QStringList& args);
 int check(const QStringList& args);
 int repair(const QStringList& args);
+int exportVideo(const QStringList& args);
 
 // Parses the arguments of `command` with `parser`, whose options are already
 // added (--help is added here). Returns -1 when the command goes on, or the

@@ -22,6 +22,9 @@ const char kUsage[] =
     "                                     write a demo recording\n"
     "  check FILE... [--json]             what is damaged in recordings\n"
     "  repair IN -o OUT                   a copy without the damaged parts\n"
+    "  export FILE -o OUT.mp4|OUT.webm [--from S] [--to S] [--fps N]\n"
+    "         [--height N | --size WxH] [--no-cursor] [--no-sound] [--crf N]\n"
+    "                                     the recording as a video with its sound\n"
     "\n"
     "Options:\n"
     "  --help                             show this text\n"
@@ -65,6 +68,8 @@ int main(int argc, char** argv)
         return SessionTool::check(args);
     if (command == QLatin1String("repair"))
         return SessionTool::repair(args);
+    if (command == QLatin1String("export"))
+        return SessionTool::exportVideo(args);
     SessionTool::printError(QStringLiteral("unknown command '%1' (try --help)").arg(command));
     return SessionTool::ExitUsage;
 }

@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QFile>
 #include <QMessageBox>
 #include <QSettings>
@@ -289,6 +290,12 @@ TEST_F(CommandsFixture, MenuButton)
     EXPECT_FALSE(menu->item("skipIdle")->isChecked());
     EXPECT_TRUE(menu->item("speech")->isChecked());
     menu->close();
+
+    // An item of another part reaches its slot: Copy frame.
+    ASSERT_TRUE(open(record("m.vro", 64, 48)));
+    QGuiApplication::clipboard()->clear();
+    menu->item("copyFrame")->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->image().size(), QSize(64, 48));
 
     menu->item("keyHelp")->trigger();
     EXPECT_TRUE(window->keyHelp()->isVisible());

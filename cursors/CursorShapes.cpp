@@ -19,6 +19,31 @@ QImage fromMap(const char* const* rows, int count)
     return image;
 }
 
+// The arrow shown for a cursor the recording never described: the window's
+// own arrow (a black arrow with a white rim, its tip at (2, 2), the hot
+// spot), pixel for pixel.
+const char* const kStandardArrow[] = {
+    "...........",
+    "...........",
+    "..#........",
+    "..##.......",
+    "..#X#......",
+    "..#XX#.....",
+    "..#XXX#....",
+    "..#XXXX#...",
+    "..#XXXXX#..",
+    "..#XXXXXX#.",
+    "..#XXXXXXX#",
+    "..#XXXX####",
+    "..#XX#XX#..",
+    "..#X#.#XX#.",
+    "..##..#XX#.",
+    "..#....#XX#",
+    ".......#XX#",
+    "........##.",
+    "...........",
+};
+
 const char* const kArrow[] = {
     "X..........",
     "XX.........",
@@ -114,7 +139,7 @@ namespace CursorShapes {
 
 QImage standardArrow()
 {
-    return fromMap(kArrow);
+    return fromMap(kStandardArrow);
 }
 
 QImage arrow()

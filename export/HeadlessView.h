@@ -2,19 +2,20 @@
 
 #include <QImage>
 
-#include "CursorsEngine.h"
 #include "IPlayerView.h"
+#include "PointerPainter.h"
 #include "ScreenFrame.h"
 
 // A view without a window: the screen as a VideoFrame and the pointer as the
-// player's view keeps it (last position, last cursor id, the cursor cache).
-// sessiontool rebuilds screens into it with the player's own dispatch and
-// seek functions and writes them as images. One thread.
+// player's view keeps it (last position, last cursor id, the cursor cache of
+// a PointerPainter). sessiontool and the export rebuild screens into it with
+// the player's own dispatch and seek functions. One thread.
 //
 // It behaves as the drawing scene does where that shows in a picture: a new
 // screen size resizes and clears the frame, reset() forgets the information
 // text and the cached cursors, a mouse position with a cursor id that is not
-// cached caches the standard arrow under that id (hot spot (2, 2)).
+// cached caches the standard arrow under that id (hot spot (2, 2)). Texts
+// ("PAUSE", "STOPPED") are never part of its picture.
 class HeadlessView : public IPlayerView
 {
 public:
@@ -52,18 +53,29 @@ public:
     int mouseX() const { return m_mouseX; }
     int mouseY() const { return m_mouseY; }
     unsigned long cursorId() const { return m_cursorId; }
+    // Count the changes of the screen (boxes, a new size, a clear, pixels
+    // set) and of the pointer (a move, another cursor, a cursor record, a
+    // reset): a caller that compares them with earlier values knows whether
+    // the picture may have changed.
+    quint64 screenChanges() const { return m_screenChanges; }
+    quint64 pointerChanges() const { return m_pointerChanges; }
 
     // A copy of the screen as an RGB32 image (null for an empty screen).
     QImage image() const;
     // Draws the pointer into `image` as the player's view does: the cursor
     // of the last id at the last position, nothing before the first position.
-    void drawPointer(QImage& image);
+    void drawPointer(QImage& image) const;
+    // The part of the picture drawPointer paints, clipped to the screen
+    // (empty when it paints nothing there).
+    QRect pointerRect() const;
 
 private:
     ScreenFrame m_frame;
-    CursorsEngine m_cursors;
+    PointerPainter m_pointer;
     bool m_infoShown = false;
     int m_mouseX = -1;
     int m_mouseY = -1;
     unsigned long m_cursorId = 0;
+    quint64 m_screenChanges = 0;
+    quint64 m_pointerChanges = 0;
 };

@@ -7,9 +7,10 @@
 // that `sessiontool synth` records. All are ARGB32 with full or no alpha.
 namespace CursorShapes {
 
-// The standard arrow, 11 x 19, its tip at (0, 0). A viewer that meets an
-// unknown cursor id caches this image with the hot spot (2, 2), as the
-// player's view does with its own arrow.
+// The standard arrow, 11 x 19: the same pixels as the window's own arrow
+// (resources/images/cursor_pointer.png), its tip at the hot spot (2, 2). A
+// viewer that meets an unknown cursor id draws this image, so the window,
+// `sessiontool frame --cursor` and the export show the same pointer.
 QImage standardArrow();
 constexpr int kStandardHotX = 2;
 constexpr int kStandardHotY = 2;

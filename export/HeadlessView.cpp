@@ -1,10 +1,6 @@
 #include "HeadlessView.h"
 
-#include <QByteArray>
 #include <QPainter>
-
-#include "CursorShapes.h"
-#include "VtrCursor.h"
 
 HeadlessView::HeadlessView() = default;
 
@@ -13,17 +9,20 @@ HeadlessView::~HeadlessView() = default;
 void HeadlessView::onScreenDimension(int width, int height)
 {
     m_frame.onScreenDimension(width, height);
+    ++m_screenChanges;
 }
 
 void HeadlessView::onBoxDecoded(VideoFrame* box, int x, int y, int width, int height)
 {
     m_frame.onBoxDecoded(box, x, y, width, height);
+    ++m_screenChanges;
 }
 
 void HeadlessView::reset()
 {
     m_infoShown = false;
-    m_cursors.clear();
+    m_pointer.clear();
+    ++m_pointerChanges;
 }
 
 void HeadlessView::onPause(bool)
@@ -38,14 +37,9 @@ void HeadlessView::onStatusText(const QString&)
 
 void HeadlessView::onMousePos(int x, int y, unsigned long cursorId, bool)
 {
-    if (m_cursors.getLastActivatedCursor() != cursorId && !m_cursors.getCursor(cursorId)) {
-        QImage arrow = CursorShapes::standardArrow();
-        VtrCursor standard(&arrow, CursorShapes::kStandardHotX, CursorShapes::kStandardHotY);
-        QByteArray bytes;
-        if (standard.serialize(bytes))
-            m_cursors.cacheCursor(cursorId, reinterpret_cast<const unsigned char*>(bytes.constData()),
-                                  static_cast<int>(bytes.size()), false);
-    }
+    m_pointer.onMousePos(cursorId);
+    if (x != m_mouseX || y != m_mouseY || cursorId != m_cursorId)
+        ++m_pointerChanges;
     m_mouseX = x;
     m_mouseY = y;
     m_cursorId = cursorId;
@@ -53,7 +47,8 @@ void HeadlessView::onMousePos(int x, int y, unsigned long cursorId, bool)
 
 void HeadlessView::onMouseCursor(unsigned long cursorId, unsigned char* data, int length)
 {
-    m_cursors.cacheCursor(cursorId, data, length, false);
+    if (m_pointer.onMouseCursor(cursorId, data, length))
+        ++m_pointerChanges;
 }
 
 void HeadlessView::getImageSize(int& width, int& height)
@@ -65,11 +60,13 @@ void HeadlessView::getImageSize(int& width, int& height)
 void HeadlessView::clearScreen()
 {
     m_frame.clear(0);
+    ++m_screenChanges;
 }
 
 void HeadlessView::setScreenPixels(const unsigned int* pixels, int width, int height)
 {
     m_frame.setPixels(pixels, width, height);
+    ++m_screenChanges;
 }
 
 QImage HeadlessView::image() const
@@ -81,14 +78,18 @@ QImage HeadlessView::image() const
     return wrapped.copy();
 }
 
-void HeadlessView::drawPointer(QImage& image)
+void HeadlessView::drawPointer(QImage& image) const
 {
     if (m_mouseX < 0 || m_mouseY < 0 || image.isNull())
         return;
     QPainter painter(&image);
-    if (!m_cursors.withCursor(m_cursorId, [&](const VtrCursor& c) { c.draw(&painter, m_mouseX, m_mouseY); })) {
-        // Never reached through onMousePos, which caches the arrow; kept for
-        // a view that was given a position some other way.
-        painter.drawImage(m_mouseX, m_mouseY, CursorShapes::standardArrow());
-    }
+    m_pointer.draw(&painter, m_mouseX, m_mouseY, m_cursorId);
+}
+
+QRect HeadlessView::pointerRect() const
+{
+    if (m_mouseX < 0 || m_mouseY < 0 || m_frame.isEmpty())
+        return QRect();
+    return m_pointer.bounds(m_mouseX, m_mouseY, m_cursorId)
+        .intersected(QRect(0, 0, m_frame.width(), m_frame.height()));
 }
