@@ -266,14 +266,23 @@ void DrawingScene::clearPicture()
     }
     m_imageDirty.store(true);
     m_mouseX = m_mouseY = m_cursorId = -1;
+    m_seekMoved = false;
     reset();
 }
 
 void DrawingScene::setSeeking(bool seeking)
 {
     const bool was = m_seeking.exchange(seeking);
+    if (seeking && !was)
+        m_seekMoved = false;
     if (!was || seeking)
         return;
+    if (m_seekMoved) {
+        m_mouseX = m_seekMouse[0];
+        m_mouseY = m_seekMouse[1];
+        m_cursorId = m_seekMouse[2];
+        m_seekMoved = false;
+    }
     // The boxes a seek decoded were never marked for painting; show them now
     // rather than with the next decode pass, which a seek that ends paused
     // never gets.
@@ -289,8 +298,15 @@ void DrawingScene::setSeeking(bool seeking)
 
 void DrawingScene::onRedrawMouse(int x, int y, int cursorId)
 {
-    if (m_seeking.load())
+    // A seek replays the pointer's moves between the key frame and the
+    // target; the last one is where the pointer stands when the seek ends.
+    // It is kept aside until then, so that a paint during the seek does not
+    // show the new pointer over the old picture.
+    if (m_seeking.load()) {
+        m_seekMouse = {x, y, cursorId};
+        m_seekMoved = true;
         return;
+    }
     m_mouseX = x;
     m_mouseY = y;
     m_cursorId = cursorId;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+
 #include <QByteArray>
 #include <QDeadlineTimer>
 #include <QFont>
@@ -201,6 +203,8 @@ private:
     int m_mouseX = -1;                          // GUI thread (onRedrawMouse)
     int m_mouseY = -1;
     int m_cursorId = -1;
+    std::array<int, 3> m_seekMouse{};           // GUI thread: the last move a seek replayed
+    bool m_seekMoved = false;                   // GUI thread
     QSize m_stretchedSize{0, 0};                // GUI thread
     std::function<void(const QPixmap&)> m_paintHook; // GUI thread
 };

@@ -168,18 +168,23 @@ TEST_F(DrawingSceneTest, NothingRepaintedWhileSeeking)
     box.resize(16, 16);
     box.clear(0xFF00FF00);
 
+    redCursor(0x99, 4, 4, 0, 0);
     scene()->setSeeking(true);
     scene()->onBoxDecoded(&box, 0, 0, 16, 16);
     scene()->onDecodePassCompleted();
     scene()->onDecodeCompleted();
-    scene()->onMousePos(10, 10, 0x99, false);
+    scene()->onMousePos(30, 30, 0x99, false);
+    scene()->onMousePos(40, 20, 0x99, false);
     EXPECT_EQ(render(), before);
 
-    // The seek's end shows what it decoded.
+    // The seek's end shows what it decoded, and the pointer where the last
+    // move it replayed left it.
     scene()->setSeeking(false);
     const QImage after = render();
     EXPECT_EQ(after.pixel(15, 15) & 0xFFFFFF, 0x00FF00u);
     EXPECT_EQ(after.pixel(16, 16), before.pixel(16, 16));
+    EXPECT_TRUE(isRed(after.pixel(40, 20)));
+    EXPECT_FALSE(isRed(after.pixel(30, 30)));
 }
 
 TEST_F(DrawingSceneTest, PlayerThreadDimensionReachesTheWindowQueued)
