@@ -20,7 +20,7 @@ static void initSessionPlayerResources()
 namespace {
 
 const int kFadeTickMs = 50;
-const int kHideDelayMs = 4000;
+const int kHideDelayMs = 3000;
 
 const QString kPlayIcon = QStringLiteral(":/images/btn_play.png");
 const QString kPauseIcon = QStringLiteral(":/images/btn_pause.png");
@@ -66,6 +66,7 @@ ControlBar::ControlBar(QObject* controller, QWidget* parent)
         connectButton(m_btnForward, SLOT(onBtnForwardClicked()));
         connectButton(m_btnZoom, SLOT(onBtnZoomClicked()));
         connectButton(m_btnFullScreen, SLOT(onBtnFullScreenClicked()));
+        connectButton(m_btnMenu, SLOT(onBtnMenuClicked()));
     }
     connect(&m_hideTimer, SIGNAL(timeout()), this, SLOT(hideFading()));
 
@@ -100,6 +101,7 @@ void ControlBar::setIcons()
         {m_btnForward, ":/images/btn_stepforward.png", 16},
         {m_btnZoom, ":/images/btn_zoom_a.png", 18},
         {m_btnFullScreen, ":/images/btn_fullscreen_a.png", 18},
+        {m_btnMenu, ":/images/btn_menu.png", 16},
     };
     for (const ButtonIcon& b : icons) {
         b.button->setIcon(QIcon(QString::fromLatin1(b.path)));
@@ -224,6 +226,11 @@ int ControlBar::positionAt(const QProgressBar* bar, int x)
 
 bool ControlBar::eventFilter(QObject* watched, QEvent* e)
 {
+    if (watched == m_mouseArea && m_mouseArea) {
+        if (e->type() == QEvent::MouseMove)
+            showForMovement();
+        return false;
+    }
     if (watched != m_progressBar)
         return false;
     const QEvent::Type type = e->type();
@@ -274,19 +281,44 @@ void ControlBar::paintEvent(QPaintEvent* e)
 
 // ---- Fading ----------------------------------------------------------------
 
+void ControlBar::watchMouseOver(QWidget* area)
+{
+    if (m_mouseArea)
+        m_mouseArea->removeEventFilter(this);
+    m_mouseArea = area;
+    if (area) {
+        // Moves without a button pressed arrive only with tracking on.
+        area->setMouseTracking(true);
+        area->installEventFilter(this);
+    }
+}
+
+void ControlBar::fadeIn()
+{
+    m_fadingIn = true;
+    if (m_opacity != 1.0 && m_fadeTimerId == -1)
+        m_fadeTimerId = startTimer(kFadeTickMs);
+}
+
+void ControlBar::showForMovement()
+{
+    fadeIn();
+    // Over the bar it stays; the hover's leave arms the delay.
+    if (m_pointerOver)
+        m_hideTimer.stop();
+    else
+        m_hideTimer.start();
+}
+
 bool ControlBar::event(QEvent* e)
 {
     if (e->type() == QEvent::HoverEnter) {
-        if (m_hideTimer.isActive())
-            m_hideTimer.stop();
-        m_fadingIn = true;
-        if (m_opacity != 1.0 && m_fadeTimerId == -1)
-            m_fadeTimerId = startTimer(kFadeTickMs);
+        m_pointerOver = true;
+        m_hideTimer.stop();
+        fadeIn();
     } else if (e->type() == QEvent::HoverLeave) {
-        if (m_fadeTimerId == -1)
-            m_hideTimer.start();
-        else
-            m_fadingIn = false; // the running animation turns round at once
+        m_pointerOver = false;
+        m_hideTimer.start();
     }
     return QFrame::event(e);
 }

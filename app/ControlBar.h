@@ -23,8 +23,9 @@ class QTimerEvent;
 // - each button's clicked() is connected with the string-based form to the
 //   controller's slot onBtnOpenClicked(), onBtnStopClicked(),
 //   onBtnPlayClicked(), onBtnDecSpeedClicked(), onBtnIncSpeedClicked(),
-//   onBtnBackwordClicked(), onBtnForwardClicked(), onBtnZoomClicked() or
-//   onBtnFullScreenClicked();
+//   onBtnBackwordClicked(), onBtnForwardClicked(), onBtnZoomClicked(),
+//   onBtnFullScreenClicked() or onBtnMenuClicked() (the menu button at the
+//   right end, which the controller answers with its menu);
 // - a left click on the position bar (press and release; a drag seeks
 //   where it is released, the press alone does nothing) calls the
 //   controller's setPlayerPos(unsigned long long seconds) through
@@ -33,13 +34,16 @@ class QTimerEvent;
 // A null controller leaves the buttons unconnected; the position press and
 // release are still consumed.
 //
-// Fading: the bar fades in over 0.5 s when the mouse enters it and, 4 s after
-// the mouse has left it, fades out over 2 s, in 50 ms steps of its window
-// opacity (which its proxy in the scene paints it with).
+// Fading: any movement of the mouse over the watched area (the view's
+// viewport, watchMouseOver) or over the bar fades the bar in over 0.5 s;
+// 3 s after the mouse stopped it fades out over 2 s, in 50 ms steps of its
+// window opacity (which its proxy in the scene paints it with). While the
+// pointer is over the bar it stays. A fade-in that runs when the pointer
+// leaves the bar goes on; the 3 s start from the leave.
 //
 // Accessibility: every button has a tooltip and an accessible name
 // ("Open", "Stop", "Play", "Slower", "Faster", "Back", "Forward", "Zoom",
-// "Full screen"), translated with the form's context "ControlBarClass"; the
+// "Full screen", "Menu"), translated with the form's context "ControlBarClass"; the
 // play button's name and tooltip follow its icon ("Play" / "Pause").
 //
 // Everything here runs on the GUI thread.
@@ -86,6 +90,12 @@ public:
     // index is built.
     static QString getProgbarStylesheet(bool indexing);
 
+    // Mouse moves over `area` (without a button held, too) show the bar and
+    // restart its hide delay. Null stops watching.
+    void watchMouseOver(QWidget* area);
+    // What a mouse move does: fade in, hide 3 s later unless over the bar.
+    void showForMovement();
+
     // Registers the compiled-in resources (style sheet and images) once.
     // The constructor calls it; code that needs the resources before any
     // bar exists (or a test) may call it too.
@@ -105,13 +115,16 @@ private:
     void setIcons();
     void setPlayIcon(bool pause);
     void connectButton(QObject* button, const char* slot);
+    void fadeIn();
 
     QObject* m_controller;
-    QTimer m_hideTimer;      // single shot, 4000 ms; its timeout fades out
+    QTimer m_hideTimer;      // single shot, 3000 ms; its timeout fades out
     int m_fadeTimerId = -1;  // the running 50 ms animation timer, -1 when none
     bool m_fadingIn = false; // direction of the animation
     double m_opacity = 1.0;
     int m_fadeInMs = 500;
     int m_fadeOutMs = 2000;
+    bool m_pointerOver = false;    // between the bar's hover enter and leave
+    QWidget* m_mouseArea = nullptr; // watched for moves; outlives the bar
     bool m_scrubbing = false; // the left button went down on the position bar
 };

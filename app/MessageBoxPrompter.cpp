@@ -1,5 +1,6 @@
 #include "MessageBoxPrompter.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFileDialog>
@@ -33,6 +34,16 @@ void MessageBoxPrompter::serve(Request& r)
         const QMessageBox::StandardButton b = QMessageBox::question(
             nullptr, r.title, r.text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         r.answer = b == QMessageBox::Yes ? Yes : b == QMessageBox::No ? No : Cancel;
+        break;
+    }
+    case Request::IndexQuestion: {
+        QMessageBox box(QMessageBox::Question, r.title, r.text,
+                        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        auto* always = new QCheckBox(tr("Always build the index without asking"));
+        box.setCheckBox(always);
+        const int b = box.exec();
+        r.answer = b == QMessageBox::Yes ? Yes : b == QMessageBox::No ? No : Cancel;
+        r.always = always->isChecked();
         break;
     }
     case Request::Warning: {
@@ -141,6 +152,20 @@ IPrompter::Answer MessageBoxPrompter::question(const QString& title, const QStri
     if (IPrompter* delegate = m_delegate.load())
         return delegate->question(title, text);
     return askBox(Request::Question, title, text, Cancel);
+}
+
+IPrompter::Answer MessageBoxPrompter::indexQuestion(const QString& title, const QString& text,
+                                                    bool* always)
+{
+    if (IPrompter* delegate = m_delegate.load())
+        return delegate->indexQuestion(title, text, always);
+    Request r;
+    r.kind = Request::IndexQuestion;
+    r.title = title;
+    r.text = text;
+    ask(r);
+    *always = r.answer == Yes && r.always;
+    return r.answer;
 }
 
 IPrompter::Answer MessageBoxPrompter::warning(const QString& title, const QString& text)

@@ -54,6 +54,7 @@ public:
 
     void critical(const QString& title, const QString& text) override;
     Answer question(const QString& title, const QString& text) override;
+    Answer indexQuestion(const QString& title, const QString& text, bool* always) override;
     Answer warning(const QString& title, const QString& text) override;
     QString getOpenFileName(const QString& caption, const QString& folder,
                             const QString& filter) override;
@@ -62,12 +63,13 @@ public:
 private:
     struct Request
     {
-        enum Kind { Critical, Question, Warning, OpenFile } kind = Critical;
+        enum Kind { Critical, Question, IndexQuestion, Warning, OpenFile } kind = Critical;
         QString title;
         QString text;
         QString folder;
         QString filter;
         Answer answer = Cancel;
+        bool always = false; // the index question's check box
         QString fileName;
         std::atomic<bool> taken{false};
         std::atomic<bool> done{false};

@@ -27,13 +27,21 @@
 
 #include <algorithm>
 
+#if SP_HAVE_XCB
+#include <QtGui/qguiapplication_platform.h>
+#include <xcb/xcb.h>
+#endif
+
 #include "ActivityStrip.h"
 #include "ControlBar.h"
 #include "DrawingScene.h"
 #include "ExportDialog.h"
 #include "ExportJob.h"
 #include "FileTypeAccess.h"
+#include "KeyHelpOverlay.h"
 #include "Log.h"
+#include "PlayerMenu.h"
+#include "StartOptions.h"
 #include "PositionPreview.h"
 #include "PreviewPopup.h"
 #include "RangeMarks.h"
@@ -61,6 +69,27 @@ QString droppedFile(const QMimeData* data)
         return QString();
     const QString local = urls.first().toLocalFile();
     return local.isEmpty() ? QString() : QFileInfo(local).absoluteFilePath();
+}
+
+// Under X11 the server fills what a resize uncovers with the window's own
+// background before the window has painted there; Qt leaves that background
+// unset, so the window manager's frame colour (white) showed while a
+// recording opened. Black, like the picture. Nothing elsewhere.
+void paintUncoveredBlack(QWidget* window)
+{
+#if SP_HAVE_XCB
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return;
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
+    const uint32_t black = screen ? screen->black_pixel : 0;
+    xcb_change_window_attributes(connection, static_cast<xcb_window_t>(window->winId()),
+                                 XCB_CW_BACK_PIXEL, &black);
+    xcb_flush(connection);
+#else
+    (void)window;
+#endif
 }
 
 QString speedLabel(int step)
@@ -131,7 +160,22 @@ SessionPlayer::SessionPlayer(QWidget* parent)
     setAcceptDrops(true);
     // Drops arrive at the viewport, which hands them to this view.
     viewport()->setAcceptDrops(true);
-    setStyleSheet(QStringLiteral("border: none;"));
+    // Black from the first frame: the window and the viewport around the
+    // scene, before any picture (the palette's light grey and white would
+    // show while the recording opens). Not the view's background brush: it
+    // would replace the scene's drawBackground, which paints the picture.
+    QPalette black = palette();
+    for (QPalette::ColorRole role : {QPalette::Window, QPalette::Base})
+        black.setColor(role, Qt::black);
+    setPalette(black);
+    viewport()->setPalette(black);
+    viewport()->setAutoFillBackground(true);
+    setStyleSheet(QStringLiteral("border: none; background: black;"));
+
+    // Any mouse move over the picture shows the bar.
+    m_controlBar->watchMouseOver(viewport());
+    m_menu = new PlayerMenu(this, nullptr);
+    m_keyHelp = new KeyHelpOverlay(viewport());
 
     // The bar keeps its place at the bottom of the visible part when the
     // view scrolls.
@@ -149,6 +193,8 @@ SessionPlayer::SessionPlayer(QWidget* parent)
     registerFileExtension();
 
     setWindowFlags(windowFlags() | kWindowFlags);
+    // After the flags, which make the native window anew.
+    paintUncoveredBlack(this);
 }
 
 SessionPlayer::~SessionPlayer()
@@ -158,6 +204,9 @@ SessionPlayer::~SessionPlayer()
     m_prompter.setDelegate(nullptr);
     m_prompter.setUnattended(true);
     shutdownPlayer();
+    delete m_menu;
+    m_menu = nullptr;
+    m_controlBar->watchMouseOver(nullptr);
     delete m_positionPreview;
     m_positionPreview = nullptr;
     // Cleared before the deletes: tearing the scene down moves the scroll
@@ -207,30 +256,17 @@ QSize SessionPlayer::decorationSize() const
 
 void SessionPlayer::checkAutoPlay()
 {
-    const QStringList arguments = QCoreApplication::arguments();
-    if (arguments.size() < 2)
-        return;
-    openAndPlay(arguments.at(1));
+    const StartOptions options = StartOptions::parse(QCoreApplication::arguments());
+    if (options.result() == StartOptions::Start)
+        start(options);
 }
 
 void SessionPlayer::openAndPlay(const QString& path)
 {
-    if (!m_player.openFile(path))
-        return;
-    setFileInfo();
-    const int state = m_player.getState();
-    if (state != FilePlayer::STATE_INDEXING) {
-        if (state == FilePlayer::STATE_PLAYING) {
-            m_player.pause();
-        } else {
-            m_ctrlPressed = false;
-            m_player.play();
-        }
-    } else {
-        // Played as soon as its index is built.
-        m_playOnOpen.store(true);
-    }
-    QTimer::singleShot(100, this, SLOT(onSetButtonIconAutoPlay()));
+    m_playOnOpen.store(true);
+    openRecording(path);
+    if (isLoaded())
+        QTimer::singleShot(100, this, SLOT(onSetButtonIconAutoPlay()));
 }
 
 void SessionPlayer::setFileInfo()
@@ -280,7 +316,8 @@ void SessionPlayer::afterOpen()
 
 void SessionPlayer::onBtnOpenClicked()
 {
-    m_playOnOpen.store(false);
+    // Like a drop and the command line: what opens, plays.
+    m_playOnOpen.store(true);
     openRecording(QString());
 }
 
@@ -316,6 +353,15 @@ void SessionPlayer::registerFileExtension()
 void SessionPlayer::onPlayerStatus(int status)
 {
     m_statusSeen = true;
+    // The start that waited for the index build: once it has succeeded.
+    if (m_pendingStart && status != FilePlayer::STATE_INDEXING
+        && m_player.getState() != FilePlayer::STATE_INDEXING) {
+        const PendingStart pending = *m_pendingStart;
+        m_pendingStart.reset();
+        if ((status == FilePlayer::STATE_PLAYING || status == FilePlayer::STATE_IDLE)
+            && m_player.isIndexLoaded() && m_player.getState() == status)
+            begin(pending.seconds, pending.paused, pending.message);
+    }
     switch (status) {
     case FilePlayer::STATE_IDLE:
     case FilePlayer::STATE_STOPPING:
@@ -444,6 +490,8 @@ void SessionPlayer::onPlayerPositionChanged(quint64 seconds)
 
 void SessionPlayer::keyPressEvent(QKeyEvent* e)
 {
+    if (handleShortcutKey(e))
+        return;
     const int state = m_player.getState();
     switch (e->key()) {
     case Qt::Key_Space:
@@ -451,6 +499,8 @@ void SessionPlayer::keyPressEvent(QKeyEvent* e)
             m_player.play();
         else if (state == FilePlayer::STATE_PLAYING)
             m_player.pause();
+        else if (state == FilePlayer::STATE_IDLE && isLoaded())
+            onBtnPlayClicked(); // stopped, or at its end: from the start
         break;
     case Qt::Key_Escape:
         if (isFullScreen())
@@ -515,10 +565,19 @@ void SessionPlayer::toggleMute()
 
 void SessionPlayer::toggleSpeechAtOtherSpeeds()
 {
-    const bool on = !m_player.speechAtOtherSpeeds();
+    setSpeechAtOtherSpeeds(!m_player.speechAtOtherSpeeds());
+}
+
+void SessionPlayer::setSpeechAtOtherSpeeds(bool on)
+{
     m_player.setSpeechAtOtherSpeeds(on);
     QSettings().setValue(QLatin1String(kSpeechKey), on);
     m_drawingScene->showMessage(on ? tr("Speech at 1/2x to 3x on") : tr("Speech at 1/2x to 3x off"));
+}
+
+bool SessionPlayer::speechAtOtherSpeeds() const
+{
+    return m_player.speechAtOtherSpeeds();
 }
 
 void SessionPlayer::keyReleaseEvent(QKeyEvent* e)
@@ -586,15 +645,19 @@ void SessionPlayer::openDropped(const QString& path)
     openRecording(path);
 }
 
-void SessionPlayer::openRecording(const QString& path)
+void SessionPlayer::openRecording(const QString& path, std::optional<long long> at, bool paused)
 {
+    savePosition();
+    m_pendingStart.reset();
     // The player checks the new file before it stops the recording that
     // plays: a wrong file leaves that one playing. A recording that fails
     // after the check (its first screen) is gone: the window shows none.
-    if (m_player.openFile(path))
+    if (m_player.openFile(path)) {
         afterOpen();
-    else if (!isLoaded())
+        startOpened(at, paused);
+    } else if (!isLoaded()) {
         showNoRecording();
+    }
 }
 
 void SessionPlayer::showNoRecording()
@@ -626,6 +689,7 @@ bool SessionPlayer::event(QEvent* e)
 
 void SessionPlayer::closeEvent(QCloseEvent* e)
 {
+    savePosition();
     if (!shutdownPlayer()) {
         e->ignore();
         return;

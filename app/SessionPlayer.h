@@ -8,13 +8,18 @@
 #include <QPointer>
 
 #include <atomic>
+#include <optional>
 
 #include "FilePlayer.h"
 #include "MessageBoxPrompter.h"
+#include "RecordingHistory.h"
 #include "WindowBridge.h"
 
 class ActivityStrip;
 class ControlBar;
+class KeyHelpOverlay;
+class PlayerMenu;
+class StartOptions;
 class DrawingScene;
 class PositionPreview;
 class ExportDialog;
@@ -79,6 +84,20 @@ class QResizeEvent;
 //   scaled picture size.
 // - The pause icon armed for a command-line start shows only if the player
 //   still plays (or builds the index it will play) when the timer fires.
+// - Every open (button, drop, Recent, command line) starts playback, also
+//   after No to the index question; after Yes, once the index is built.
+//   A recording opened again resumes where it was left (RecordingHistory),
+//   saying "Resumed at 0:42"; --at wins over that. Where playback starts
+//   elsewhere than at 0 while the index is built, the seek waits for the
+//   build's end.
+// - The position kept for a recording is the one shown when another is
+//   opened or the window closes (0 after a stop, the end after the end: no
+//   resume then); never a position of the index build.
+// - Page Up goes forward a minute, Page Down back; End goes to the last
+//   whole second that has something to show. The keys of buttons act only
+//   when their button is usable (Control+O not while an index is built).
+// - The window and the view are black before the first picture, so no
+//   white shows while the recording opens.
 // - Sound: Up and Down change the volume of both streams by kVolumeStep per
 //   cent (a change ends a mute), M mutes and unmutes, S switches speech at
 //   1/2x, 2x and 3x off and on; each says what it did in the on-screen
@@ -101,6 +120,10 @@ public:
 
     // Opens and plays command-line argument 1, if there is one.
     void checkAutoPlay();
+    // What the command line asks for (main has checked it): full screen,
+    // speed, skip idle, then the file, opened zoomed or not, started at
+    // --at (the last second when beyond the end) or paused.
+    void start(const StartOptions& options);
     // What checkAutoPlay does with its argument: open `path` and play it.
     void openAndPlay(const QString& path);
     // Title, session id, duration and position of the recording just opened.
@@ -131,8 +154,12 @@ public:
     QString sessionId() const { return m_sessionId; }
     QString durationText() const { return m_durationText; }
     // Whether idle stretches are skipped while playing (remembered).
-    bool skipIdle() const;
+    Q_INVOKABLE bool skipIdle() const;
+    // Whether speech plays at 1/2x to 3x (remembered; the key S, the menu).
+    Q_INVOKABLE bool speechAtOtherSpeeds() const;
 
+    PlayerMenu* menu() const { return m_menu; }
+    KeyHelpOverlay* keyHelp() const { return m_keyHelp; }
     FilePlayer& player() { return m_player; }
     DrawingScene* drawingScene() const { return m_drawingScene; }
     ControlBar* controlBar() const { return m_controlBar; }
@@ -206,9 +233,19 @@ public slots:
     // when the window is not already on that side.
     void onGoFullScreen();
     void onGoNormalScreen();
+    // The menu button: the menu of everything without a button, above it.
+    void onBtnMenuClicked();
+    // Opens a recording of the Recent menu and plays it.
+    void openRecentFile(const QString& path);
+    // The list of keys over the picture, shown or hidden again.
+    void showKeyHelp();
+    // The version in a box that does not block.
+    void showAbout();
     // Turns skipping idle stretches on or off and remembers the choice
     // (setting "skip_idle"; the key K, the menu, the command line).
     void setSkipIdle(bool on);
+    // Speech at other speeds on or off, remembered and said on screen.
+    void setSpeechAtOtherSpeeds(bool on);
     // "Export clip…": the dialog (not blocking the window), then the export
     // on its own thread with a progress dialog and Cancel. One at a time.
     void exportClip();
@@ -246,8 +283,22 @@ private:
     // The open of a dropped file, run right after the drop event.
     void openDropped(const QString& path);
     // Opens `path` (asks for a file when empty) and shows the result: the
-    // new recording, the one that still plays, or none.
-    void openRecording(const QString& path);
+    // new recording, the one that still plays, or none. A recording that
+    // opened starts: at `at` seconds when given (the last second at most),
+    // else where it was left; paused there, or playing.
+    void openRecording(const QString& path, std::optional<long long> at = std::nullopt,
+                       bool paused = false);
+    // The start of a recording just opened (see openRecording).
+    void startOpened(std::optional<long long> at, bool paused);
+    // Plays (or pauses) from `seconds`, with an on-screen message.
+    void begin(unsigned long long seconds, bool paused, const QString& message);
+    // The keys beyond Space, Escape, the arrows and Control+F11/F12; true
+    // when the key was taken.
+    bool handleShortcutKey(QKeyEvent* e);
+    // Keeps where the open recording stands, for a later open.
+    void savePosition();
+    // The last whole second with something to show (0 for an empty one).
+    unsigned long long lastSecond() const;
     // Title, texts, buttons and picture of a window without a recording.
     void showNoRecording();
     // Both zoom flags and the zoom icon.
@@ -293,6 +344,17 @@ private:
     QRect m_availableOverride;
     QSize m_decorationOverride;
 
+    PlayerMenu* m_menu = nullptr;          // owned
+    KeyHelpOverlay* m_keyHelp = nullptr;   // a child of the viewport
+    RecordingHistory m_history;
+    // A start that waits for the index build's end (see begin()).
+    struct PendingStart
+    {
+        unsigned long long seconds = 0;
+        bool paused = false;
+        QString message;
+    };
+    std::optional<PendingStart> m_pendingStart;
     QAction* m_exportAction = nullptr;
     QAction* m_saveFrameAction = nullptr;
     QAction* m_copyFrameAction = nullptr;

@@ -4,36 +4,33 @@
 #include <QIcon>
 
 #include <cstdio>
-#include <cstring>
 
 #include "ControlBar.h"
 #include "FileTypeAccess.h"
 #include "SessionPlayer.h"
+#include "StartOptions.h"
 #include "Version.h"
 
 namespace {
 
-// --version and --help, answered before the application object exists, so
-// they need no display. Returns the exit status, or -1 when the window is to
-// start (any other first argument is the recording to open).
-int answerInfoOption(int argc, char** argv)
+// --help, --version and a wrong command line, answered before the
+// application object exists, so they need no display. Returns the exit
+// status, or -1 when the window is to start.
+int answerWithoutWindow(const StartOptions& options)
 {
-    if (argc != 2)
-        return -1;
-    if (std::strcmp(argv[1], "--version") == 0) {
+    switch (options.result()) {
+    case StartOptions::ShowVersion:
         std::printf("SessionPlayer %s\n", kSessionPlayerVersion);
         return 0;
-    }
-    if (std::strcmp(argv[1], "--help") == 0) {
-        std::printf("Usage: %s [FILE]\n"
-                    "\n"
-                    "Plays a recorded session (.vro or .vr4); FILE is opened and played at start.\n"
-                    "\n"
-                    "Options:\n"
-                    "  --help     show this text\n"
-                    "  --version  print the version\n",
-                    argv[0]);
+    case StartOptions::ShowHelp:
+        std::fputs(options.usage().toLocal8Bit().constData(), stdout);
         return 0;
+    case StartOptions::Error:
+        std::fprintf(stderr, "SessionPlayer: %s\n\n%s", options.error().toLocal8Bit().constData(),
+                     options.usage().toLocal8Bit().constData());
+        return StartOptions::kUsageExitStatus;
+    case StartOptions::Start:
+        break;
     }
     return -1;
 }
@@ -42,7 +39,11 @@ int answerInfoOption(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    if (const int status = answerInfoOption(argc, argv); status >= 0)
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const StartOptions options = StartOptions::parse(arguments);
+    if (const int status = answerWithoutWindow(options); status >= 0)
         return status;
 
     QApplication app(argc, argv);
@@ -60,7 +61,7 @@ int main(int argc, char** argv)
 
     SessionPlayer window(nullptr);
     window.show();
-    window.checkAutoPlay();
+    window.start(options);
 
     QString styleSheet;
     QFile file(QStringLiteral(":/SessionPlayer/style.qss"));

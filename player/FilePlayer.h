@@ -191,6 +191,8 @@ public:
     enum SeekMode { SEEK_ABSOLUTE = 1, SEEK_RELATIVE = 2 };
 
     static constexpr int kIndexInterval = 10000;
+    // The setting (bool) that answers the index question Yes without asking.
+    static constexpr const char* kAlwaysIndexKey = "always_build_index";
 
     FilePlayer();
     ~FilePlayer() override;
@@ -323,7 +325,9 @@ private:
     // and loads the first valid one; m_indexFileName names where it is (or
     // the place beside the recording when there is none).
     void findIndex(QString* failure);
-    // The index question for a recording without an index.
+    // The index question for a recording without an index; answered Yes
+    // without a box once the user ticked "Always build the index without
+    // asking" (the setting kAlwaysIndexKey).
     void askForIndex();
     // Opens the recording read-only and shows its first complete frame;
     // the failure's message, or the empty text.

@@ -129,13 +129,21 @@ void FilePlayer::findIndex(QString* failure)
 void FilePlayer::askForIndex()
 {
     IPrompter* prompter = m_prompter.load();
-    const IPrompter::Answer answer = prompter
-        ? prompter->question(
-              tr("Index missing"),
-              tr("It is recommended that you select to index your recorded file. Indexing "
-                 "the file can provide faster playback, especially for larger files above a "
-                 "few minutes.\r\n\r\nClick Yes to create an index now."))
-        : IPrompter::No;
+    QSettings settings;
+    bool always = settings.value(QLatin1String(kAlwaysIndexKey), false).toBool();
+    IPrompter::Answer answer = IPrompter::Yes;
+    if (!always) {
+        answer = prompter
+            ? prompter->indexQuestion(
+                  tr("Index missing"),
+                  tr("It is recommended that you select to index your recorded file. Indexing "
+                     "the file can provide faster playback, especially for larger files above a "
+                     "few minutes.\r\n\r\nClick Yes to create an index now."),
+                  &always)
+            : IPrompter::No;
+        if (answer == IPrompter::Yes && always)
+            settings.setValue(QLatin1String(kAlwaysIndexKey), true);
+    }
     if (answer != IPrompter::Yes) {
         m_indexDeclined.store(answer == IPrompter::No);
         return;

@@ -17,6 +17,14 @@ public:
     virtual void critical(const QString& title, const QString& text) = 0;
     // A question with Yes, No and Cancel; closing the box counts as Cancel.
     virtual Answer question(const QString& title, const QString& text) = 0;
+    // The index question: a question as above, with a check box "Always
+    // build the index without asking"; *always tells whether it was ticked
+    // (it counts only with Yes). Prompters without the box ask question().
+    virtual Answer indexQuestion(const QString& title, const QString& text, bool* always)
+    {
+        *always = false;
+        return question(title, text);
+    }
     // A warning with Yes and No; closing the box counts as No.
     virtual Answer warning(const QString& title, const QString& text) = 0;
     // The open-file dialog; the empty text when the user cancelled.

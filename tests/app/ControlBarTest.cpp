@@ -34,6 +34,7 @@ public slots:
     void onBtnForwardClicked() { calls << "Forward"; }
     void onBtnZoomClicked() { calls << "Zoom"; }
     void onBtnFullScreenClicked() { calls << "Full screen"; }
+    void onBtnMenuClicked() { calls << "Menu"; }
 };
 
 class ControlBarTest : public ::testing::Test
@@ -74,7 +75,7 @@ TEST_F(ControlBarTest, EveryButtonReachesItsSlotByNameAndIsNamed)
         EXPECT_EQ(button->toolTip(), button->accessibleName());
         names << button->accessibleName();
     }
-    EXPECT_EQ(names.join(','), "Open,Stop,Play,Slower,Faster,Back,Forward,Zoom,Full screen");
+    EXPECT_EQ(names.join(','), "Open,Stop,Play,Slower,Faster,Back,Forward,Zoom,Full screen,Menu");
     EXPECT_EQ(controller.calls, names);
 }
 
@@ -110,39 +111,59 @@ TEST_F(ControlBarTest, PositionPressesReachTheControllerAtBothEnds)
     EXPECT_TRUE(QCoreApplication::sendEvent(lone.m_progressBar, &release));
 }
 
-TEST_F(ControlBarTest, FadesOutAfterLeavingAndInOnEntering)
+// Any move over the picture shows the bar; 3 s after the mouse stopped it
+// fades out over 2 s, unless the pointer rests on the bar.
+TEST_F(ControlBarTest, MovesShowTheBarWhichFadesThreeSecondsAfterTheMouseStops)
 {
     const double step = 1.0 / 255; // a widget keeps its opacity in these steps
-
-    // Leaving arms the 4 s delay; its end fades out by 0.025 a tick.
-    hover(QEvent::HoverLeave);
+    QWidget picture;
+    bar.watchMouseOver(&picture);
+    auto move = [&] {
+        QMouseEvent e(QEvent::MouseMove, QPointF(5, 5), QPointF(5, 5), Qt::NoButton, Qt::NoButton,
+                      Qt::NoModifier);
+        QCoreApplication::sendEvent(&picture, &e);
+    };
     auto* hideTimer = bar.findChild<QTimer*>();
-    ASSERT_TRUE(hideTimer && hideTimer->isActive() && hideTimer->isSingleShot());
-    EXPECT_EQ(hideTimer->interval(), 4000);
-    EXPECT_EQ(ticks(1), 0);
+    ASSERT_TRUE(hideTimer && hideTimer->isSingleShot());
+    EXPECT_TRUE(picture.hasMouseTracking()); // moves without a button count
+
+    // A move arms the 3 s delay; its end fades out by 0.025 a tick.
+    move();
+    EXPECT_TRUE(hideTimer->isActive());
+    EXPECT_EQ(hideTimer->interval(), 3000);
+    EXPECT_EQ(ticks(1), 0); // opaque already: no animation
     bar.hideFading();
     ticks(1);
     EXPECT_NEAR(bar.windowOpacity(), 0.975, step);
     EXPECT_NEAR(ticks(), 39, 1); // 2 s in all
     EXPECT_EQ(bar.windowOpacity(), 0.0);
 
-    // Entering fades in by 0.1 a tick; leaving meanwhile turns round at once.
-    hover(QEvent::HoverEnter);
+    // Hidden, a move fades it in by 0.1 a tick and arms the delay again.
+    move();
+    EXPECT_TRUE(hideTimer->isActive());
     EXPECT_EQ(ticks(2), 2);
     EXPECT_NEAR(bar.windowOpacity(), 0.2, step);
-    hover(QEvent::HoverLeave);
-    EXPECT_FALSE(hideTimer->isActive());
-    ticks(1);
-    EXPECT_NEAR(bar.windowOpacity(), 0.175, step);
 
-    // Entering while fading out turns round too, up to exactly 1; entering
-    // cancels a pending fade-out.
+    // On the bar it stays, whatever the moves; leaving it goes on fading in
+    // and arms the delay.
     hover(QEvent::HoverEnter);
-    EXPECT_NEAR(ticks(), 9, 1);
-    EXPECT_EQ(bar.windowOpacity(), 1.0);
+    move();
+    EXPECT_FALSE(hideTimer->isActive());
     hover(QEvent::HoverLeave);
+    EXPECT_TRUE(hideTimer->isActive());
+    ticks(1);
+    EXPECT_NEAR(bar.windowOpacity(), 0.3, step);
+    EXPECT_NEAR(ticks(), 7, 1);
+    EXPECT_EQ(bar.windowOpacity(), 1.0);
+
+    // Entering while fading out turns round.
+    bar.hideFading();
+    ticks(4);
     hover(QEvent::HoverEnter);
     EXPECT_FALSE(hideTimer->isActive());
+    EXPECT_NEAR(ticks(), 1, 1);
+    EXPECT_EQ(bar.windowOpacity(), 1.0);
+    bar.watchMouseOver(nullptr);
 }
 
 TEST(ControlBarResources, StyleSheetAndImages)

@@ -37,17 +37,17 @@ TEST_F(WindowFixture, StateTableDrivesTheControlBar)
         }
         return names.join(',');
     };
-    EXPECT_EQ(usable(), "Open,Zoom,Full screen"); // nothing loaded
+    EXPECT_EQ(usable(), "Open,Zoom,Full screen,Menu"); // nothing loaded
     ASSERT_TRUE(open(record("a.vro")));
 
     // Idle at position 0: nothing to stop. Seeking, errors and unknown
     // states keep the look before them.
-    const QString steps = "Slower,Faster,Back,Forward,Zoom,Full screen";
+    const QString steps = "Slower,Faster,Back,Forward,Zoom,Full screen,Menu";
     struct Row { int status; QString buttons; const char* timeText; bool seeking; };
     const Row rows[] = {
-        {FilePlayer::STATE_INDEXING, "Stop,Zoom,Full screen", "Now indexing:", false},
+        {FilePlayer::STATE_INDEXING, "Stop,Zoom,Full screen,Menu", "Now indexing:", false},
         {FilePlayer::STATE_IDLE, "Open,Play," + steps, "Time:", false},
-        {FilePlayer::STATE_INDEXING, "Stop,Zoom,Full screen", "Now indexing:", false},
+        {FilePlayer::STATE_INDEXING, "Stop,Zoom,Full screen,Menu", "Now indexing:", false},
         {FilePlayer::STATE_STOPPING, "Open,Stop,Play," + steps, "Time:", false},
         {FilePlayer::STATE_PLAYING, "Open,Stop,Pause," + steps, "Time:", false},
         {FilePlayer::STATE_SEEKING, "Open,Stop,Pause," + steps, "Time:", true},
@@ -346,9 +346,9 @@ TEST_F(WindowFixture, DropsAndDoubleClicks)
     EXPECT_EQ(player().getFileName(), first);
     ASSERT_TRUE(waitFor([&] { return window->size() == QSize(640, 480); }));
 
-    // Drops that carry no local file leave the playing recording alone and
-    // ask for nothing: an empty URL list, a web address.
-    window->onBtnPlayClicked();
+    // What is dropped plays, also after No to the index question. Drops
+    // that carry no local file leave it alone and ask for nothing: an empty
+    // URL list, a web address.
     ASSERT_TRUE(waitState(FilePlayer::STATE_PLAYING));
     QMimeData emptyList, web;
     emptyList.setData(QStringLiteral("text/uri-list"), QByteArray());
@@ -646,10 +646,10 @@ TEST_F(WindowFixture, RandomCommandsKeepTheBarAndThePlayerInStep)
                 return -1;
         }
     };
-    const QString steps = ",Slower,Faster,Back,Forward,Zoom,Full screen";
+    const QString steps = ",Slower,Faster,Back,Forward,Zoom,Full screen,Menu";
     auto buttons = [&](int state) { // what the bar enables in a state
         const bool stop = state != 0 || bar()->m_progressBar->value() != 0;
-        return state == 4 ? "Stop,Zoom,Full screen"
+        return state == 4 ? "Stop,Zoom,Full screen,Menu"
                           : "Open" + QString(stop ? ",Stop" : "") + (state == 1 ? ",Pause" : ",Play")
                 + steps;
     };

@@ -5,6 +5,7 @@
 #include <QThread>
 
 #include "RecordingWriter.h"
+#include "StartOptions.h"
 
 bool waitFor(const std::function<bool()>& done, int timeoutMs)
 {
@@ -71,6 +72,6 @@ bool WindowFixture::open(const QString& path, IPrompter::Answer answer)
 {
     prompter.openAnswer = path;
     prompter.questionAnswer = answer;
-    window->onBtnOpenClicked();
+    window->start(StartOptions::parse({QStringLiteral("SessionPlayer"), QStringLiteral("--paused"), path}));
     return player().getFileName() == path;
 }

@@ -41,6 +41,11 @@ class ScriptedPrompter : public IPrompter
 public:
     void critical(const QString&, const QString& text) override { keep(text); }
     Answer question(const QString&, const QString& text) override { keep(text); return questionAnswer; }
+    Answer indexQuestion(const QString& title, const QString& text, bool* always) override
+    {
+        *always = alwaysAnswer;
+        return question(title, text);
+    }
     Answer warning(const QString&, const QString& text) override
     {
         keep(text);
@@ -61,6 +66,8 @@ public:
 
     std::atomic<Answer> questionAnswer{Cancel};
     std::atomic<Answer> warningAnswer{No};
+    // The index question's "Always build the index without asking".
+    std::atomic<bool> alwaysAnswer{false};
     QString openAnswer;
     std::atomic<int> openRequests{0};
     // Runs while a warning is "on screen", before it is answered (GUI thread).
@@ -86,7 +93,8 @@ protected:
     // position every `stepMs` ms.
     QString record(const QString& name, int w = 64, int h = 48, quint64 lastMs = 20000,
                    quint64 stepMs = 500, const char* sessionId = "123456789");
-    // Opens through the Open button, answering the index question.
+    // Opens as `SessionPlayer --paused path` does (the first picture, not
+    // playing), answering the index question.
     bool open(const QString& path, IPrompter::Answer answer = IPrompter::No);
     bool waitState(int state, int timeoutMs = 10000)
     {

@@ -116,6 +116,15 @@ void drawPause(QPainter& p)
     p.drawRoundedRect(QRectF(9.3, 3, 3.2, 10), 1, 1);
 }
 
+// Three bars: the menu of everything that has no button.
+void drawMenu(QPainter& p)
+{
+    p.setPen(Qt::NoPen);
+    p.setBrush(kInk);
+    for (double y : {3.5, 7.0, 10.5})
+        p.drawRoundedRect(QRectF(2.5, y, 11, 2.2), 1, 1);
+}
+
 // Two triangles pointing right (faster); mirrored for slower.
 const QPolygonF kFastA{QPointF(1.8, 3.8), QPointF(7.8, 8), QPointF(1.8, 12.2)};
 const QPolygonF kFastB{QPointF(8.2, 3.8), QPointF(14.2, 8), QPointF(8.2, 12.2)};
@@ -301,6 +310,7 @@ int main(int argc, char** argv)
     save("btn_speedup.png", 16, 16, drawSpeedUp);
     save("btn_stepback.png", 16, 16, drawStepBack);
     save("btn_stepforward.png", 16, 16, drawStepForward);
+    save("btn_menu.png", 16, 16, drawMenu);
     save("btn_zoom.png", 18, 18, drawZoom);
     save("btn_zoom_a.png", 18, 18, drawZoomActive);
     save("btn_fullscreen.png", 18, 18, [](QPainter& p) { drawCorners(p, false); });
