@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs at install time (install(SCRIPT)): writes the desktop entry with the
 # program's path under the prefix actually installed to (cmake --install
 # --prefix may differ from the configured one) and, for an install straight

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // SessionPlayer: the command line, the start of a recording just opened
 // (resume, --at, --paused), the keys beyond those of the buttons' first
 // design, the menu button's menu, the key list and the About box.

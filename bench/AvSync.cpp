@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The A/V measurement that scripts/av-sync runs on a virtual display with a
 // null sink: how far the sound of a flash-and-beep recording lies from its
 // picture, and how long sound goes on after a pause.

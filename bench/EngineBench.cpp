@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The playback engine on a one-hour 1920 x 1080 demo recording: the walk over
 // its unit headers that finds its real end, building its index side by side
 // with a straight decode of the same hour, seeking with and without the index

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The export on a ten-minute 1920 x 1080 demo recording with sound, at the
 // defaults (H.264 with x264's "veryfast" preset, crf 23, at most 15 pictures
 // a second, AAC): media seconds per wall second, against FFmpeg's own

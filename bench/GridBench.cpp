@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Speed of the grid codec on synthetic 1920 x 1080 screens: decoding a whole
 // screen of one kind of box, with a listener that copies every box into a
 // screen frame as the player does, and encoding a whole screen the way the

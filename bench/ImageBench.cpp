@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Image scaling: the ratio dispatcher on a full-HD frame, to the two sizes a
 // thumbnail or export tool asks for most (1280 x 720 takes bilinear zoom,
 // 960 x 540 the exact 2 x 2 halving), and the other resamplers at the same

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One photographic 16 x 16 JPEG box, decoded and encoded by our codec and by
 // libjpeg-turbo side by side. All contenders work on the very same scan:
 // ours as raw data, libjpeg-turbo as a complete JFIF stream (tjDecompress2)

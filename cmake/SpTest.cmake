@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # sp_add_test_suite(<name> SOURCES ... LIBS ...)
 # One GoogleTest executable per source folder; every TEST becomes a CTest test.
 function(sp_add_test_suite name)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "ScreenFrame.h"
 
 void ScreenFrame::onScreenDimension(int width, int height)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Colour routines: grey scales, sepia, colour reduction, brightness,
 // contrast, gamma, blur and posterising. Results carry alpha 0.
 

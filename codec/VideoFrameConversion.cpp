@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Conversions between the frame format and other pixel layouts: bottom-up
 // bitmaps, YUY2 and packed 3-byte pixels.
 

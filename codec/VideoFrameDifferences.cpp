@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The difference-run codec: runs of changed pixels between two frames, their
 // byte form and their application to a frame.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ordered (4 x 4 pattern) and Floyd-Steinberg dithering. Results carry
 // alpha 0.
 

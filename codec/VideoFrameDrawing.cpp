@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pixel access and drawing primitives: lines, rectangles, flood fill,
 // circles and ellipses. Everything is clipped to the image; coordinates are
 // carried in 64 bits so that points near the int limits cannot overflow.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bitmap font and the text and number drawing built on it.
 
 #include "VideoFrame.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Orientation changes: mirroring, quarter turns and rotation by any angle.
 
 #include "VideoFrame.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Line-by-line scalers: nearest neighbour with quotient and remainder
 // stepping, and the smoothed form that mixes in the right neighbour when a
 // sample falls past the middle of its source pixel.

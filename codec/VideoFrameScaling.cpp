@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Resamplers of the image library: the ratio dispatcher, fixed-point zoom,
 // area averaging, 2 x 2 halving and the nearest-neighbour and box-filter
 // shrinkers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary bytes to the grid decoder: the first six bytes as a screen
 // header, the rest as box data. The screen paints every box as the player's
 // view does, after checking what the decoder promises: boxes are 16 x 16,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary bytes as the index of a small valid recording: the loader
 // (IndexFile::load, as the player's loadIndex calls it), then, for a few seek
 // targets, the player's own entry choice, key-frame restore and a short

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary bytes to the JFIF decoder. A refused stream must leave the
 // output untouched; an accepted one must produce exactly the picture its
 // header announced, within the decoder's size limits.

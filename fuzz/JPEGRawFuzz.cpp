@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary bytes to the raw-mode JPEG decoder, as the grid decoder does
 // with the JPEG boxes of a recording. Byte 0 is the scale factor, byte 1
 // picks the image size (16 x 16, the size the grid codec uses, for most

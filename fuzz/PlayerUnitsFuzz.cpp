@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary bytes as a whole recording through the player's reading and
 // dispatch, headless: the one unit reader (as the player's readUnit uses it,
 // passing over damaged stretches) and the unit dispatch the play loop, the

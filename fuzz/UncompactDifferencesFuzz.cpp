@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzzes the difference-run decoder. Input layout: frame width - 1, frame
 // height - 1 (one byte each), then the run bytes. A decoded run list must
 // apply cleanly to a frame of exactly that size and encode back to the very

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // VideoFrame::copy with any int offsets and sizes between two small images
 // held in buffers of exactly their size (so AddressSanitizer sees any byte
 // outside them). Every destination pixel must end up as the pixel-by-pixel

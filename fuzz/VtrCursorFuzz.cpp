@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary bytes to the cursor record reader. A record it accepts must
 // have stayed within the input, must draw without fault, and must survive a
 // write and re-read unchanged.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FilePlayer: opening a recording, its first screen, its index, the start of
 // playback from the beginning, the messages of failures, and what the window
 // reads of the opened recording.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sessiontool check: reads every unit of recordings as the player would and
 // reports what is damaged, one line each, with a summary.
 

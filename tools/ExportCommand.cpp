@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sessiontool export: a recording, or a range of it, as an MP4 or WebM video
 // with its sound.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sessiontool frame: the screen at a moment of a recording, as a PNG image,
 // reached the way the player reaches it after a seek.
 

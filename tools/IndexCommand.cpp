@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sessiontool index: builds the index of recordings with the player's own
 // IndexBuilder and key-frame interval.
 

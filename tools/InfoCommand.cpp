@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sessiontool info: what a recording holds, as text or JSON.
 
 #include <QCommandLineParser>

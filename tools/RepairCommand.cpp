@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sessiontool repair: a copy of a recording without its damaged parts.
 
 #include <QCommandLineParser>

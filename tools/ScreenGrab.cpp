@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // screengrab OUT.png: saves the whole X screen of $DISPLAY as a PNG. Used by
 // the screenshot test and scripts/run-demo to picture the player running on a
 // virtual display (Xvfb); the player itself has no screenshot feature.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sessiontool synth: writes a demo recording of a desktop session.
 
 #include <QCommandLineParser>

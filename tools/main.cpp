@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sessiontool: a command-line companion of the player, built from the same
 // libraries. It needs no display.
 

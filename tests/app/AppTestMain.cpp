@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The GUI tests need a QApplication (widgets, the offscreen platform) whose
 // events they process while they wait. Before it exists, the XDG folders
 // point into a private temporary folder, so no test can touch the user's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scene rendered into images: the decoded screen, the pointer with its
 // hot spot zoomed and unzoomed, the standard arrow, the information band and
 // the suppressed repaints of a seek; the player thread's calls reaching the

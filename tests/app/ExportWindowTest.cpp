@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's Export clip, Save frame and Copy frame over the real engine
 // and encoder: the in and out points and their marks, the dialog's
 // defaults, the export on its thread with its progress dialog and Cancel,

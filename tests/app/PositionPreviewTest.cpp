@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Previews on the position bar, scrubbing, the activity strip and the skip-
 // idle switch, on the real window over the real engine (offscreen). The
 // pointer reaches the bar as a user's does: through the view, the scene and

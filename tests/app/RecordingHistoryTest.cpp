@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where recordings were left and which were opened lately, in the
 // application's settings: bounded and careful with what it reads back (the
 // window's tests cover resuming itself: margins, --at, another size).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window beyond its buttons, over the real engine: the keys, Space on a
 // stopped or ended recording, what an open starts, the index question's
 // "Always", the command line, resuming, the Recent menu and the menu

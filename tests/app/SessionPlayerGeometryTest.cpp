@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Window geometry with a fixed desktop of 1440 x 878 below a 22-pixel bar and
 // a 22-pixel title: first sizing, zoom, the fitted and scaled picture sizes
 // and the bar's place after scrolling. Full screen, maximise and resizing

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window over the real engine: state table, keys, speed ladder,
 // time text, session ids, opening what cannot be played, drops, double
 // clicks, the close sequence, the index question and where the index goes,

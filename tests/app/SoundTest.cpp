@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Real sound through the real window: each case loads a null sink of its own
 // on the PulseAudio server that scripts/test starts, plays to it through
 // PULSE_SINK, and listens to its monitor (parec, chunks stamped on arrival,

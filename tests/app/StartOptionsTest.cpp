@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line: what each option gives, what is refused, and that a
 // refusal ends the program with status 2 and the usage before any window.
 

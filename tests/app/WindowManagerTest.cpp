@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Full screen, maximise and resize under openbox on a 1600 x 1000 screen
 // (WindowManagerTestMain.cpp starts both): after each step the window's
 // geometry, and the picture as the X server shows it, compared box by box

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window under a real window manager: this program starts its own X
 // server (Xvfb, on a free display it picks itself and reports through
 // -displayfd) with a 1600 x 1000 screen and an openbox on it, runs the tests

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The real window over the real engine, for the GUI tests: a SessionPlayer

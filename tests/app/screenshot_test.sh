@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The player window on a virtual X display: plays the demo recording (made
 # once in BUILD_DIR/demo with `sessiontool synth --audio`, and indexed, so
 # that no index question covers the picture) and writes a screenshot of the

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Runs the window-manager tests (they start their own Xvfb and openbox).
 # Usage: window_manager_test.sh PROGRAM [ARGS...]
 # In the sanitizer build: libxkbcommon-x11 strndup()s a counted name that has

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Screens encoded with GridEncoder and decoded with GridDecoder come back
 // exactly for palette boxes and within JPEG tolerance for photographic ones.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bitmap import, YUY2 and packed 3-byte pixels.
 
 #include "VideoFrame.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Test images and the libjpeg-turbo judge shared by the JPEG decoder and

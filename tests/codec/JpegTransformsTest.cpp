@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The AVX2 forms of the decoder's transforms against the portable ones, byte
 // for byte: which one a processor runs must never show in a picture.
 #include "JpegTransforms.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The export from the outside: `sessiontool export` (and ClipExporter for a
 // cancel at a known point) writes files that Debian's ffprobe and ffmpeg
 // judge: streams, timestamps, pictures against `sessiontool frame --cursor`,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // The judge of what an export wrote: Debian's ffprobe and ffmpeg, never our

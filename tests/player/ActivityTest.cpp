@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The activity of a recording as the walk over its units finds it (busy and
 // still stretches, sound, pointer moves, damage), and the player skipping
 // the idle stretches on its real thread.

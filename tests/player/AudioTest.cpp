@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Playback without a sound device: this case runs in a CTest entry whose
 // PULSE_SERVER points nowhere, and playback must go on to the end, paced by
 // the wall clock, without a sound or a message. (Sound through a device is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The player on its real thread over recordings damaged on purpose: it never
 // waits for a damaged unit, ends where the file ends, says what it skipped
 // and when a recording ends early, takes the real end for the length, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The player on its real thread: opening (read-only), the first screen, paced
 // playback, pause, speed and stop during a wait, the end of a recording and
 // the errors that reach the user.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Bytes of recordings and indexes written out by hand, to pin the formats

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The index builder on real recordings: the entry table, the key frames it
 // stores and what a failure leaves (a cancel: SeekTest).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Index files written out by hand: loading and validating the table, and key
 // frames that cannot be read. (Good key frames: the builder's own files, in
 // IndexBuilderTest and SeekTest.)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where indexes are looked for and written: beside the recording, in the
 // cache folder under a name that follows the recording, nowhere when neither
 // can be written; the cache trimmed least recently used first.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The key-frame writer on its own thread, driven by the test as the building
 // thread: what it writes for a sequence of handovers, and how it stops.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The speed-scaled clock as tables of hand-worked times.
 
 #include "PlaybackClock.h"

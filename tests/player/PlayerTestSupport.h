@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Test doubles for the player's window, view and prompter, a sink that keeps

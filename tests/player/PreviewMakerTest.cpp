@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Preview pictures from an index's key frames on the maker's own thread:
 // the latest request wins, the cache stays within its bound, and without a
 // usable index the picture is null. (What the pictures show is checked on

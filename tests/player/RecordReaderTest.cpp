@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one unit reader: plausible units, resynchronisation past damage, cut-off
 // tails; and the header walk that finds where a recording really ends.
 

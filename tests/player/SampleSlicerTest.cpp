@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An audio unit's samples a slice at a time, stored or compressed, whole,
 // broken and hostile, out of a buffer with other bytes around the payload.
 

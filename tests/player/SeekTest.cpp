@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Seeking on the real player thread: key-frame restore with the index the
 // player built itself (replacing an invalid one, loaded again on the next
 // open), replay from the start without one, a seek from idle, the catch-up

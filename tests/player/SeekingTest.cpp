@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The seek's entry choice and key-frame restore, shared by the player and
 // sessiontool, and its catch-up on a playhead of its own over recordings that
 // send a frame in several parts.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the player does with screen and control payloads, including messages
 // cut shorter than their layout.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // Recordings for judging sound against picture: a dark 320 x 240 screen that

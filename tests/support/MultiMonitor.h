@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 // A session recorded from five 3840 x 2160 monitors side by side: one screen

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sessiontool check and repair on recordings damaged on purpose: check names
 // exactly the stretches that were broken, repair removes exactly those and
 // nothing else, and what it writes checks clean.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // `sessiontool frame` against a straight decode of a `synth` recording, with
 // and without its index.
 

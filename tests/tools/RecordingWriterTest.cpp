@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What RecordingWriter writes reads back through RecordReader exactly, and its
 // screen units rebuild the frames they were made from.
 

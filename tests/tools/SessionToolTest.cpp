@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // sessiontool's commands from the outside: usage and errors, info against
 // golden files, index over several files, synth's determinism.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // make-icons: draws the player's images (control-bar buttons, position-bar
 // tiles, the standard arrow pointer and the application icons) and writes
 // them as PNG files into the folder given as the only argument, normally
