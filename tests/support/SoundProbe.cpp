@@ -198,10 +198,10 @@ int64_t MonitorCapture::frameAt(double ms) const
 bool MonitorCapture::calibrate(const QString& sink, QString* error)
 {
     const int rate = kRate;
-    pa_sample_spec spec;
-    spec.format = PA_SAMPLE_S16LE;
-    spec.rate = rate;
-    spec.channels = 2;
+    pa_sample_spec sampleFormat;
+    sampleFormat.format = PA_SAMPLE_S16LE;
+    sampleFormat.rate = rate;
+    sampleFormat.channels = 2;
     pa_buffer_attr attr;
     attr.maxlength = uint32_t(-1);
     attr.tlength = uint32_t(rate / 1000 * 4 * 5); // 5 ms
@@ -211,7 +211,7 @@ bool MonitorCapture::calibrate(const QString& sink, QString* error)
     int err = 0;
     const QByteArray device = sink.toLocal8Bit();
     pa_simple* s = pa_simple_new(nullptr, "sound-probe", PA_STREAM_PLAYBACK, device.constData(),
-                                 "calibration click", &spec, nullptr, &attr, &err);
+                                 "calibration click", &sampleFormat, nullptr, &attr, &err);
     if (!s) {
         *error = QStringLiteral("calibration stream: %1").arg(QString::fromLocal8Bit(pa_strerror(err)));
         return false;
