@@ -108,11 +108,19 @@ int main(int argc, char** argv)
         QApplication app(argc, argv);
         QCoreApplication::setOrganizationName(QStringLiteral("Vantorel"));
         QCoreApplication::setApplicationName(QStringLiteral("SessionPlayerTests"));
-        // The window manager is ready once it frames a window.
+        // The window manager is ready once it frames a window. A probe
+        // mapped while it is still starting may never be framed (seen on a
+        // loaded machine), so the probe is mapped again until one is.
         QWidget probe;
         probe.resize(200, 100);
-        probe.show();
-        if (!waitFor([&] { return !probe.windowHandle()->frameMargins().isNull(); }, 20000)) {
+        bool framed = false;
+        for (int attempt = 0; attempt < 10 && !framed; ++attempt) {
+            probe.show();
+            framed = waitFor([&] { return !probe.windowHandle()->frameMargins().isNull(); }, 3000);
+            if (!framed)
+                probe.hide();
+        }
+        if (!framed) {
             QFile log(QString::fromStdString(logs + "/openbox.log"));
             log.open(QIODevice::ReadOnly);
             std::fprintf(stderr, "openbox does not frame windows (scripts/setup-deps installs it)\n%s",
