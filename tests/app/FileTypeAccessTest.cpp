@@ -11,23 +11,12 @@
 
 #include <gtest/gtest.h>
 
+#include "FileBytes.h"
+
 #include <map>
 #include <optional>
 
 namespace {
-
-QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
 
 const QString kDesktop = QStringLiteral("applications/vantorel-sessionplayer.desktop");
 const char* const kType = "application/x-vantorel-recorded-session";
@@ -90,11 +79,11 @@ protected:
 // The desktop entry, MIME package and icons of `access` under `share`.
 void expectAssociation(const QString& share, const FileTypeAccess& access)
 {
-    EXPECT_EQ(readFile(share + kDesktop), access.desktopEntry());
-    EXPECT_EQ(readFile(share + "mime/packages/vantorel-sessionplayer.xml"), access.mimePackage());
+    EXPECT_EQ(readBytes(share + kDesktop), access.desktopEntry());
+    EXPECT_EQ(readBytes(share + "mime/packages/vantorel-sessionplayer.xml"), access.mimePackage());
     for (int size : {16, 48}) {
-        EXPECT_EQ(readFile(share + QStringLiteral("icons/hicolor/%1x%1/apps/vantorel-sessionplayer.png").arg(size)),
-                  readFile(QStringLiteral(":/images/icon_%1x%1.png").arg(size)));
+        EXPECT_EQ(readBytes(share + QStringLiteral("icons/hicolor/%1x%1/apps/vantorel-sessionplayer.png").arg(size)),
+                  readBytes(QStringLiteral(":/images/icon_%1x%1.png").arg(size)));
     }
 }
 
@@ -118,9 +107,9 @@ TEST_F(FileTypeAccessTest, RecordingsOpenWithTheProgramThroughTheirOwnMimeType)
     // The caches know the type once the tools ran; the entry is valid.
     auto missing = [](const char* tool) { return QStandardPaths::findExecutable(tool).isEmpty(); };
     EXPECT_TRUE(missing("update-mime-database")
-                || readFile(path("mime/globs2")).contains(QByteArray(kType) + ":*.vr4"));
+                || readBytes(path("mime/globs2")).contains(QByteArray(kType) + ":*.vr4"));
     EXPECT_TRUE(missing("update-desktop-database")
-                || readFile(path("applications/mimeinfo.cache"))
+                || readBytes(path("applications/mimeinfo.cache"))
                        .contains(QByteArray(kType) + "=vantorel-sessionplayer.desktop"));
     EXPECT_TRUE(missing("desktop-file-validate")
                 || QProcess::execute("desktop-file-validate", {path(kDesktop)}) == 0);
@@ -131,7 +120,7 @@ TEST_F(FileTypeAccessTest, WritesOnlyWhatIsMissingOrDifferent)
     FileTypeAccess access = FileTypeAccess::forRecordings("/usr/bin/SessionPlayer");
     ASSERT_TRUE(access.regSetAllInfo());
     // Age every file, and add one that is not ours.
-    writeFile(path("applications/other.desktop"), "[Desktop Entry]\n");
+    ASSERT_TRUE(writeBytes(path("applications/other.desktop"), "[Desktop Entry]\n"));
     const QDateTime old = QDateTime::currentDateTime().addDays(-100);
     for (const auto& [file, time] : filesWithTimes()) {
         QFile f(file);
@@ -145,9 +134,9 @@ TEST_F(FileTypeAccessTest, WritesOnlyWhatIsMissingOrDifferent)
 
     // An entry changed by someone else is put back; only it (and the desktop
     // cache) are rewritten.
-    writeFile(path(kDesktop), "[Desktop Entry]\nExec=/elsewhere %f\n");
+    ASSERT_TRUE(writeBytes(path(kDesktop), "[Desktop Entry]\nExec=/elsewhere %f\n"));
     ASSERT_TRUE(access.regSetAllInfo());
-    EXPECT_EQ(readFile(path(kDesktop)), access.desktopEntry());
+    EXPECT_EQ(readBytes(path(kDesktop)), access.desktopEntry());
     for (const auto& [file, time] : filesWithTimes()) {
         EXPECT_TRUE(file == path(kDesktop) || file == path("applications/mimeinfo.cache")
                     || time == before.at(file)) << qPrintable(file);
@@ -181,25 +170,25 @@ TEST_F(FileTypeAccessTest, StepsAsideOnceInstalledForTheWholeSystem)
     // per-user entry follows the program that runs now.
     QDir(m_system.path()).mkpath("applications");
     QDir(m_system.path()).mkpath("mime/packages");
-    writeFile(m_system.filePath("applications/vantorel-sessionplayer.desktop"), installed.desktopEntry());
+    ASSERT_TRUE(writeBytes(m_system.filePath("applications/vantorel-sessionplayer.desktop"), installed.desktopEntry()));
     EXPECT_FALSE(FileTypeAccess::installedSystemWide());
     ASSERT_TRUE(installed.regSetAllInfo());
-    EXPECT_EQ(readFile(path(kDesktop)), installed.desktopEntry());
+    EXPECT_EQ(readBytes(path(kDesktop)), installed.desktopEntry());
 
     // The whole install: the files written earlier go, an icon the user
     // replaced with their own stays, and the user's caches forget the type.
     const QString userIcon = path("icons/hicolor/48x48/apps/vantorel-sessionplayer.png");
-    writeFile(userIcon, "mine");
-    writeFile(m_system.filePath("mime/packages/vantorel-sessionplayer.xml"), installed.mimePackage());
+    ASSERT_TRUE(writeBytes(userIcon, "mine"));
+    ASSERT_TRUE(writeBytes(m_system.filePath("mime/packages/vantorel-sessionplayer.xml"), installed.mimePackage()));
     EXPECT_TRUE(FileTypeAccess::installedSystemWide());
     ASSERT_TRUE(installed.regSetAllInfo());
     std::map<QString, QDateTime> left = filesWithTimes();
     for (const auto& [file, time] : left) {
         const bool cache = !file.contains("/packages/") && !file.contains("/icons/") && !file.endsWith(".desktop");
         EXPECT_TRUE(file == userIcon || cache) << qPrintable(file);
-        EXPECT_FALSE(readFile(file).contains(kType)) << qPrintable(file);
+        EXPECT_FALSE(readBytes(file).contains(kType)) << qPrintable(file);
     }
-    EXPECT_EQ(readFile(userIcon), "mine");
+    EXPECT_EQ(readBytes(userIcon), "mine");
 
     // Later starts leave everything as it is.
     ASSERT_TRUE(installed.regSetAllInfo());
@@ -219,13 +208,13 @@ TEST_F(FileTypeAccessTest, KeepsEntriesTheUserChangedAndNeverTakesTheirFolderFor
 
     // An entry the user edited (here: hidden from menus) is theirs to keep.
     const QByteArray edited = access.desktopEntry() + "NoDisplay=true\n";
-    writeFile(path(kDesktop), edited);
+    ASSERT_TRUE(writeBytes(path(kDesktop), edited));
     QDir(m_system.path()).mkpath("applications");
     QDir(m_system.path()).mkpath("mime/packages");
-    writeFile(m_system.filePath("applications/vantorel-sessionplayer.desktop"), "[Desktop Entry]\n");
-    writeFile(m_system.filePath("mime/packages/vantorel-sessionplayer.xml"), "<mime-info/>\n");
+    ASSERT_TRUE(writeBytes(m_system.filePath("applications/vantorel-sessionplayer.desktop"), "[Desktop Entry]\n"));
+    ASSERT_TRUE(writeBytes(m_system.filePath("mime/packages/vantorel-sessionplayer.xml"), "<mime-info/>\n"));
     ASSERT_TRUE(access.regSetAllInfo());
-    EXPECT_EQ(readFile(path(kDesktop)), edited);
+    EXPECT_EQ(readBytes(path(kDesktop)), edited);
     EXPECT_FALSE(QFileInfo::exists(path("mime/packages/vantorel-sessionplayer.xml")));
 }
 

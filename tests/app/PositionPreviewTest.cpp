@@ -14,6 +14,7 @@
 #include "PreviewPopup.h"
 #include "RecordingWriter.h"
 #include "WindowTestSupport.h"
+#include "FileBytes.h"
 
 namespace {
 
@@ -113,10 +114,7 @@ TEST_F(PositionPreviewTest, WithoutAnIndexOrWithAnInvalidOneTheTimeAlone)
 {
     const QString plain = record(QStringLiteral("plain.vro"), 320, 240, 30000, 5000);
     const QString broken = record(QStringLiteral("broken.vro"), 320, 240, 30000, 5000);
-    QFile junk(broken + QLatin1Char('x'));
-    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
-    junk.write(QByteArray(300, '\x7F'));
-    junk.close();
+    ASSERT_TRUE(writeBytes(broken + QLatin1Char('x'), QByteArray(300, '\x7F')));
     for (const QString& path : {plain, broken}) {
         ASSERT_TRUE(open(path, IPrompter::No));
         ASSERT_TRUE(waitFor([&] { return progress()->maximum() == 30; }));

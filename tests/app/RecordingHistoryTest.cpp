@@ -4,6 +4,7 @@
 // window's tests cover resuming itself: margins, --at, another size).
 
 #include "RecordingHistory.h"
+#include "FileBytes.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,9 +27,7 @@ protected:
     QString file(const QString& name, int size = 10)
     {
         const QString path = dir.filePath(name);
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(QByteArray(size, 'x'));
+        EXPECT_TRUE(writeBytes(path, QByteArray(size, 'x')));
         return path;
     }
 

@@ -30,15 +30,7 @@
 
 TEST_F(WindowFixture, StateTableDrivesTheControlBar)
 {
-    auto usable = [&] {
-        QStringList names;
-        for (QPushButton* b : bar()->findChildren<QPushButton*>()) {
-            if (b->isEnabled())
-                names << b->accessibleName();
-        }
-        return names.join(',');
-    };
-    EXPECT_EQ(usable(), "Open,Zoom,Full screen,Menu"); // nothing loaded
+    EXPECT_EQ(usableButtons(), "Open,Zoom,Full screen,Menu"); // nothing loaded
     ASSERT_TRUE(open(record("a.vro")));
 
     // Idle at position 0: nothing to stop. Seeking, errors and unknown
@@ -59,7 +51,7 @@ TEST_F(WindowFixture, StateTableDrivesTheControlBar)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.status);
         window->onPlayerStatus(row.status);
-        EXPECT_EQ(usable(), row.buttons);
+        EXPECT_EQ(usableButtons(), row.buttons);
         EXPECT_EQ(bar()->m_lblTimeText->text(), QLatin1String(row.timeText));
         EXPECT_EQ(scene()->isSeeking(), row.seeking);
     }
@@ -103,14 +95,6 @@ TEST_F(WindowFixture, BarTextsTitleSessionIdTimesAndSpeeds)
 TEST_F(WindowFixture, AFileThatDoesNotOpenLeavesOneConsistentWindow)
 {
     QSettings settings;
-    auto usable = [&] {
-        QStringList names;
-        for (QPushButton* b : bar()->findChildren<QPushButton*>()) {
-            if (b->isEnabled())
-                names << b->accessibleName();
-        }
-        return names.join(',');
-    };
     auto lastPath = [&] {
         settings.sync();
         return settings.value(QStringLiteral("last_path")).toString();
@@ -123,7 +107,7 @@ TEST_F(WindowFixture, AFileThatDoesNotOpenLeavesOneConsistentWindow)
     window->onBtnPlayClicked();
     ASSERT_TRUE(waitState(FilePlayer::STATE_PLAYING));
     const QString title = window->windowTitle(), session = bar()->m_lblSessionID->text();
-    const QString playing = usable();
+    const QString playing = usableButtons();
 
     ASSERT_TRUE(QDir().mkpath(dir.filePath("other")));
     const QString notes = dir.filePath("other/notes.txt"), wrong = dir.filePath("other/wrong.vro");
@@ -151,7 +135,7 @@ TEST_F(WindowFixture, AFileThatDoesNotOpenLeavesOneConsistentWindow)
         EXPECT_EQ(player().getFileName(), good);
         EXPECT_EQ(window->windowTitle(), title);
         EXPECT_EQ(bar()->m_lblSessionID->text(), session);
-        EXPECT_EQ(usable(), playing);
+        EXPECT_EQ(usableButtons(), playing);
     }
     EXPECT_EQ(lastPath(), QDir::toNativeSeparators(dir.path()) + QDir::separator());
 
@@ -654,13 +638,6 @@ TEST_F(WindowFixture, RandomCommandsKeepTheBarAndThePlayerInStep)
                           : "Open" + QString(stop ? ",Stop" : "") + (state == 1 ? ",Pause" : ",Play")
                 + steps;
     };
-    auto enabled = [&] {
-        QStringList names;
-        for (QPushButton* b : bar()->findChildren<QPushButton*>())
-            if (b->isEnabled())
-                names << b->accessibleName();
-        return names.join(',');
-    };
 
     HangGuard guard(used);
     std::string done; // the last commands, with the states they came in
@@ -731,7 +708,7 @@ TEST_F(WindowFixture, RandomCommandsKeepTheBarAndThePlayerInStep)
         const int state = settle();
         ASSERT_GE(state, 0) << "the player's state never settled";
         if (state <= FilePlayer::STATE_PAUSED || state == FilePlayer::STATE_INDEXING) {
-            EXPECT_EQ(enabled().toStdString(), buttons(state).toStdString()) << "in state " << state;
+            EXPECT_EQ(usableButtons().toStdString(), buttons(state).toStdString()) << "in state " << state;
         }
     }
 }

@@ -7,6 +7,7 @@
 // and recordings written into a temporary folder.
 
 #include <QGraphicsProxyWidget>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -105,6 +106,17 @@ protected:
     bool waitTime(const QString& text)
     {
         return waitFor([&] { return bar()->m_lblTime->text().startsWith(text); });
+    }
+
+    // The accessible names of the enabled bar buttons, in the form's order.
+    QString usableButtons()
+    {
+        QStringList names;
+        for (QPushButton* b : bar()->findChildren<QPushButton*>()) {
+            if (b->isEnabled())
+                names << b->accessibleName();
+        }
+        return names.join(',');
     }
 
     FilePlayer& player() { return window->player(); }

@@ -26,6 +26,7 @@
 #include "ToolTestSupport.h"
 #include "VideoFrame.h"
 #include "VideoJudge.h"
+#include "FileBytes.h"
 
 namespace {
 
@@ -463,9 +464,7 @@ TEST_P(ExportBadInputTest, FailsInOneLineAndLeavesNothing)
         readOnly = std::make_unique<ReadOnlyFolder>(folder);
         ASSERT_TRUE(readOnly->ok());
     } else {
-        QFile old(out("clip.mp4"));
-        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
-        old.write("an older video");
+        ASSERT_TRUE(writeBytes(out("clip.mp4"), "an older video"));
     }
     const QStringList before = filesIn(folder);
     QStringList args{"export", demo()};
@@ -491,11 +490,8 @@ TEST_P(ExportBadInputTest, FailsInOneLineAndLeavesNothing)
     EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
     EXPECT_TRUE(err.contains(QLatin1String(c.said))) << err.toStdString();
     EXPECT_EQ(filesIn(folder), before);
-    if (!readOnly) {
-        QFile old(out("clip.mp4"));
-        ASSERT_TRUE(old.open(QIODevice::ReadOnly));
-        EXPECT_EQ(old.readAll(), "an older video");
-    }
+    if (!readOnly)
+        EXPECT_EQ(readBytes(out("clip.mp4")), "an older video");
     EXPECT_EQ(hashOf(demo()), recording);
 }
 
@@ -529,10 +525,7 @@ TEST_F(ExportTest, DamagedRecordingsExportAndSayWhatWasPassedOver)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const QString path = out(QStringLiteral("%1.rec").arg(c.name));
-        QFile f(path);
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(c.bytes);
-        f.close();
+        ASSERT_TRUE(writeBytes(path, c.bytes));
         const QString video = out(QStringLiteral("%1.mp4").arg(c.name));
         const ToolRun r = exportRun({path, "-o", video});
         EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();

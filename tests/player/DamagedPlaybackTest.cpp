@@ -45,8 +45,8 @@ TEST_P(DamagedPlayback, NeverHangsAndShowsWhatTheRepairedFileShows)
     const SampleRecording s = writeSample(GetParam().compressed);
     const Damaged d = GetParam().make(s);
     const QString damaged = dir.filePath("damaged.vro"), mended = dir.filePath("mended.vro");
-    ASSERT_TRUE(writeFile(damaged, d.bytes));
-    ASSERT_TRUE(writeFile(mended, repaired(s, d)));
+    ASSERT_TRUE(writeBytes(damaged, d.bytes));
+    ASSERT_TRUE(writeBytes(mended, repaired(s, d)));
 
     // What the player says of each stretch it passes over, in order.
     auto clock = [](quint64 ms) {

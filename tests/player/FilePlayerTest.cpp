@@ -41,7 +41,7 @@ TEST_F(FilePlayerTest, OpensReadOnlyShowsTheFirstScreenAndPlaysToTheEnd)
 {
     // The last unit, a mouse position, is cut short: that is the end.
     const QString p = dir.filePath("a.vro");
-    ASSERT_TRUE(writeFile(p, recordingBytes(600, screenUnits(64, 48, 100, 600)).chopped(3)));
+    ASSERT_TRUE(writeBytes(p, recordingBytes(600, screenUnits(64, 48, 100, 600)).chopped(3)));
     ASSERT_TRUE(open(p));
     EXPECT_TRUE(sameScreen(view.frame(), straightDecode(p, 0)));
 

@@ -72,7 +72,7 @@ TEST_F(IndexBuilderTest, TheEntryCountComesFromTheDurationWithinWhatTheFileHolds
     for (const auto& [duration, count] : cases) {
         // The writer takes durations up to 2^63; a hostile one is patched in.
         const QString p = dir.filePath("d.vro");
-        ASSERT_TRUE(writeFile(p, bytes.left(8) + le(duration, 8) + bytes.mid(16)));
+        ASSERT_TRUE(writeBytes(p, bytes.left(8) + le(duration, 8) + bytes.mid(16)));
         ASSERT_TRUE(builder.makeIndex(p, 10000)) << duration;
         const LoadedIndex l = loadIndex(p);
         EXPECT_EQ(l.header.m_count, count) << duration;
@@ -189,7 +189,7 @@ TEST_F(IndexBuilderTest, AFailureOrACancelWhileTheWriterWorksLeavesNoIndex)
     };
     const QString index = IndexFile::indexFileName(p);
     for (const auto& c : cases) {
-        ASSERT_TRUE(writeFile(index, QByteArray("an old index")));
+        ASSERT_TRUE(writeBytes(index, QByteArray("an old index")));
         builder.setKeyFrameHook(c.hook);
         EXPECT_FALSE(builder.makeIndex(p, 10000)) << c.what;
         EXPECT_EQ(builder.failure(), c.failure) << c.what;
@@ -216,7 +216,7 @@ TEST_F(IndexBuilderTest, AFailureLeavesNoIndexAndSaysWhatHappened)
 
     EXPECT_FALSE(builder.makeIndex(dir.filePath("missing.vro"), 10000));
     EXPECT_EQ(builder.failure(), "cannot open the recording: No such file or directory");
-    ASSERT_TRUE(writeFile(dir.filePath("junk.vro"), QByteArray(100, 'j')));
+    ASSERT_TRUE(writeBytes(dir.filePath("junk.vro"), QByteArray(100, 'j')));
     EXPECT_FALSE(builder.makeIndex(dir.filePath("junk.vro"), 10000));
     EXPECT_EQ(builder.failure(), "not a recorded session");
 }

@@ -14,15 +14,11 @@
 
 #include <gtest/gtest.h>
 
+#include "FileBytes.h"
+
 #include "ReadOnlyFolder.h"
 
 namespace {
-
-bool writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
 
 bool setAge(const QString& path, int secondsAgo)
 {

@@ -131,12 +131,6 @@ QByteArray recordingBytes(quint64 duration, const Units& units)
     return bytes;
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
-
 Units mouseUnits(const std::vector<quint64>& times)
 {
     return [=](RecordingWriter& w) {

@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "FileBytes.h"
 #include "FilePlayer.h"
 #include "IPlayerView.h"
 #include "IPlayerWindow.h"
@@ -269,7 +270,6 @@ QByteArray screenHeader(int width, int height, int jpegScale);
 // set to `duration`.
 using Units = std::function<void(RecordingWriter&)>;
 QByteArray recordingBytes(quint64 duration, const Units& units);
-bool writeFile(const QString& path, const QByteArray& bytes);
 
 // Mouse positions at the given times (x = index), nothing else.
 Units mouseUnits(const std::vector<quint64>& times);
@@ -315,7 +315,7 @@ protected:
 
     QString write(const QString& name, quint64 duration, const Units& units)
     {
-        EXPECT_TRUE(writeFile(dir.filePath(name), recordingBytes(duration, units)));
+        EXPECT_TRUE(writeBytes(dir.filePath(name), recordingBytes(duration, units)));
         return dir.filePath(name);
     }
     // Opens a recording, answering the index question with `answer`.

@@ -22,7 +22,7 @@ protected:
         ASSERT_TRUE(dir.isValid());
         // Frames every 5 s for 60 s: key frames near 10, 20, ... 60 s.
         recording = dir.filePath(QStringLiteral("p.vro"));
-        ASSERT_TRUE(writeFile(recording, recordingBytes(60000, screenUnits(320, 240, 5000, 60000))));
+        ASSERT_TRUE(writeBytes(recording, recordingBytes(60000, screenUnits(320, 240, 5000, 60000))));
         index = recording + QLatin1Char('x');
         QObject::connect(&maker, &PreviewMaker::previewReady, &maker,
                          [&](quint64 ms, quint64 keyMs, const QImage& image) {
@@ -92,7 +92,7 @@ TEST_F(PreviewMakerTest, WithoutAUsableIndexThePictureIsNull)
     ASSERT_TRUE(ask(12000));
     EXPECT_TRUE(results.back().image.isNull());
 
-    ASSERT_TRUE(writeFile(index, QByteArray(200, 'x')));
+    ASSERT_TRUE(writeBytes(index, QByteArray(200, 'x')));
     maker.setSource(recording, index);
     ASSERT_TRUE(ask(12000));
     EXPECT_TRUE(results.back().image.isNull());

@@ -43,7 +43,7 @@ TEST_F(SeekTest, WithTheIndexSeeksRestoreTheLastKeyFrameBeforeTheTarget)
     // A 35 s recording with a unit every 500 ms: its index gets key frames at
     // 10, 20 and 30 s. An invalid index is deleted and a new one offered.
     const QString p = write("s.vro", 35000, screenUnits(48, 32, 500, 35000));
-    ASSERT_TRUE(writeFile(p + "x", QByteArray(100, 'z')));
+    ASSERT_TRUE(writeBytes(p + "x", QByteArray(100, 'z')));
     ASSERT_TRUE(openIndexed(p));
     EXPECT_TRUE(prompter.last().startsWith("question|Index missing|"));
     EXPECT_EQ(player.getIndexEntryCount(), 3);

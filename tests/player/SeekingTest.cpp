@@ -62,7 +62,7 @@ protected:
     {
         ASSERT_TRUE(dir.isValid());
         path = dir.filePath("chunked.vro");
-        ASSERT_TRUE(writeFile(path, recordingBytes(35000, chunkedUnits(640, 480, 500, 500, 35000))));
+        ASSERT_TRUE(writeBytes(path, recordingBytes(35000, chunkedUnits(640, 480, 500, 500, 35000))));
         playhead.setView(&view);
         RecordFileHeader header;
         playhead.open(path, header);

@@ -12,22 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include "FileBytes.h"
+
 #include "DamagedRecordings.h"
 #include "ToolTestSupport.h"
 
 namespace {
-
-QByteArray readBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
 
 class CheckRepair : public ::testing::TestWithParam<DamageCase>
 {

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "FileBytes.h"
+
 #include "IndexFile.h"
 #include "IndexLocation.h"
 #include "ReadOnlyFolder.h"
@@ -16,12 +18,6 @@
 #include "ToolTestSupport.h"
 
 namespace {
-
-bool writeBytes(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
-}
 
 // Compares `actual` with the golden file `name`; on a mismatch the failure
 // shows a unified diff. SP_UPDATE_GOLDEN=1 rewrites the golden file instead.
