@@ -23,17 +23,6 @@ namespace {
 
 constexpr int kMinuteSeconds = 60;
 
-// m:ss, or h:mm:ss from an hour on, as the on-screen messages write times.
-QString shortTime(unsigned long long s)
-{
-    if (s >= 3600)
-        return QStringLiteral("%1:%2:%3")
-            .arg(s / 3600)
-            .arg((s / 60) % 60, 2, 10, QLatin1Char('0'))
-            .arg(s % 60, 2, 10, QLatin1Char('0'));
-    return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
-}
-
 } // namespace
 
 void SessionPlayer::start(const StartOptions& options)
@@ -78,7 +67,7 @@ void SessionPlayer::startOpened(std::optional<long long> at, bool paused)
     } else {
         seconds = m_history.resumePosition(file, m_player.getDuration() / 1000);
         if (seconds > 0)
-            message = tr("Resumed at %1").arg(shortTime(seconds));
+            message = tr("Resumed at %1").arg(FilePlayer::clockText(seconds * 1000));
     }
     if (m_player.getState() == FilePlayer::STATE_INDEXING) {
         // Played from the start once built (m_playOnOpen); the seek then.

@@ -180,6 +180,9 @@ class FilePlayer : public QObject, public Thread
     Q_OBJECT
 
 public:
+    // A media time as the window shows short times: m:ss, or h:mm:ss.
+    static QString clockText(quint64 ms);
+
     enum State {
         STATE_IDLE = 0,
         STATE_PLAYING = 1,
@@ -359,8 +362,6 @@ private:
     // "Damaged part skipped (...)" for a stretch the reader passed over
     // (whichever thread reads).
     void reportDamage(const RecordReader::Damage& damage);
-    // A media time as the window shows short times: m:ss, or h:mm:ss.
-    static QString clockText(quint64 ms);
     void closeFiles();
 
     // ---- The play loop (FilePlayer.cpp); player thread ----
