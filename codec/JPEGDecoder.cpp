@@ -121,10 +121,10 @@ void JPEGDecoder::init()
     std::memset(m_quant, 0, sizeof(m_quant));
     std::memset(m_rawQuant, 0, sizeof(m_rawQuant));
 
-    buildHuffTable(m_stdHuff[0], kDcLumCounts, kDcLumSymbols);
-    buildHuffTable(m_stdHuff[1], kAcLumCounts, kAcLumSymbols);
-    buildHuffTable(m_stdHuff[2], kDcChromCounts, kDcChromSymbols);
-    buildHuffTable(m_stdHuff[3], kAcChromCounts, kAcChromSymbols);
+    buildHuffTable(m_stdHuff[0], kDcLumCounts, kDcLumSymbols, false);
+    buildHuffTable(m_stdHuff[1], kAcLumCounts, kAcLumSymbols, true);
+    buildHuffTable(m_stdHuff[2], kDcChromCounts, kDcChromSymbols, false);
+    buildHuffTable(m_stdHuff[3], kAcChromCounts, kAcChromSymbols, true);
 
     // Ready for the grid decoder's boxes until it says otherwise.
     setRawImageFormat(70, 16, 16);
@@ -138,7 +138,8 @@ void JPEGDecoder::onError(const char* text)
     throw e;
 }
 
-bool JPEGDecoder::buildHuffTable(HuffTable& t, const uint8_t* counts, const uint8_t* symbols)
+bool JPEGDecoder::buildHuffTable(HuffTable& t, const uint8_t* counts, const uint8_t* symbols,
+                                 bool ac)
 {
     int total = 0;
     for (int l = 0; l < 16; ++l)
@@ -171,17 +172,23 @@ bool JPEGDecoder::buildHuffTable(HuffTable& t, const uint8_t* counts, const uint
         code = (code + n) << 1;
         index += n;
     }
-    // AC symbols whose value bits fit in the look-ahead too: decoded whole.
+    // Symbols whose value bits fit in the look-ahead too: decoded whole.
     for (int i = 0; i < (1 << kFastBits); ++i) {
         const int length = t.fast[i] >> 8;
-        const int run = (t.fast[i] >> 4) & 15;
-        const int size = t.fast[i] & 15;
-        if (length == 0 || size == 0 || length + size > kFastBits)
+        const int symbol = t.fast[i] & 0xFF;
+        const int run = ac ? symbol >> 4 : 0;
+        const int size = ac ? symbol & 15 : symbol;
+        if (length == 0 || length + size > kFastBits)
             continue;
+        if (size == 0) {
+            if (!ac || symbol == 0)     // a DC difference of 0, an end of block
+                t.fastValue[i] = length;
+            continue;
+        }
         int value = (i >> (kFastBits - length - size)) & ((1 << size) - 1);
         if (value < (1 << (size - 1)))
             value -= (1 << size) - 1;
-        t.fastAc[i] = value * 256 + (run << 4 | (length + size));
+        t.fastValue[i] = value * 256 + (run << 4 | (length + size));
     }
     t.defined = true;
     return true;
@@ -401,7 +408,7 @@ void JPEGDecoder::parseJPEGHeader(const unsigned char* data, int length, int& sc
                 if (!seg.take(total, symbols))
                     onError("Invalid DHT header size");
                 HuffTable& t = (classId >> 4) ? m_acTables[classId & 15] : m_dcTables[classId & 15];
-                if (!buildHuffTable(t, counts, symbols))
+                if (!buildHuffTable(t, counts, symbols, classId >> 4))
                     onError("Invalid Huffman table: code lengths overflow");
             }
             break;
@@ -502,11 +509,12 @@ void JPEGDecoder::parseJPEGHeader(const unsigned char* data, int length, int& sc
 // ---------------------------------------------------------------------------
 // Entropy-coded data
 
-void JPEGDecoder::fillBits()
+inline void JPEGDecoder::fillBits()
 {
     // Fast path: eight bytes without a 0xFF among them need no stuffing or
     // marker check, so as many whole bytes as the buffer has room for go in
-    // at once.
+    // at once. The rest of the word lands below m_bitCount: those are the
+    // bits of the next bytes, which the next fill puts in the same place.
     if (!m_atMarker && m_in.has(8)) {
         const unsigned char* p = m_in.current();
         uint64_t w = 0;
@@ -516,14 +524,18 @@ void JPEGDecoder::fillBits()
         const bool hasFF =
             ((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) != 0;
         if (!hasFF) {
-            const int n = (64 - m_bitCount) >> 3;
-            const int bits = 8 * n;
-            m_bitBuf |= (bits == 64 ? w : (w >> (64 - bits))) << (64 - bits - m_bitCount);
-            m_bitCount += bits;
+            const int n = (63 - m_bitCount) >> 3;
+            m_bitBuf |= w >> m_bitCount;
+            m_bitCount += 8 * n;
             m_in.skip(n);
             return;
         }
     }
+    fillBitsSlow();
+}
+
+void JPEGDecoder::fillBitsSlow()
+{
     while (m_bitCount <= 56) {
         unsigned b = 0;
         if (!m_atMarker && m_in.peekU8(0, b)) {
@@ -583,7 +595,7 @@ inline int JPEGDecoder::receiveExtend(int s)
 bool JPEGDecoder::decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pred, short* coef)
 {
     std::memset(coef, 0, 64 * sizeof(short));
-    m_acPresent = false;
+    m_lastAc = 0;
     if (m_corrupt) {
         coef[0] = static_cast<short>(pred);
         return false;
@@ -594,27 +606,43 @@ bool JPEGDecoder::decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pre
     // keeps the buffer above that.
     if (m_bitCount < 32)
         fillBits();
-    const int s = decodeHuffman(dc);
-    bool ok = s >= 0 && s <= kMaxDcSize;
+    bool ok = true;
+    int diff = 0;
+    const int dcWhole = dc.fastValue[m_bitBuf >> (64 - kFastBits)];
+    if (dcWhole != 0) {
+        const int bits = dcWhole & 15;
+        m_bitBuf <<= bits;
+        m_bitCount -= bits;
+        diff = dcWhole >> 8;
+    } else {
+        const int s = decodeHuffman(dc);
+        ok = s >= 0 && s <= kMaxDcSize;
+        if (ok)
+            diff = receiveExtend(s);
+    }
     if (ok) {
         // The predictor is 16 bits wide; wrap rather than overflow.
-        pred = static_cast<short>(pred + receiveExtend(s));
+        pred = static_cast<short>(pred + diff);
         coef[0] = static_cast<short>(pred);
+        int last = 0;
         for (int k = 1; k < 64;) {
             if (m_bitCount < 32)
                 fillBits();
-            const int whole = ac.fastAc[m_bitBuf >> (64 - kFastBits)];
+            const int whole = ac.fastValue[m_bitBuf >> (64 - kFastBits)];
             if (whole != 0) {
                 const int bits = whole & 15;
+                m_bitBuf <<= bits;
+                m_bitCount -= bits;
+                const int value = whole >> 8;
+                if (value == 0)
+                    break;          // end of block
                 k += (whole >> 4) & 15;
                 if (k > 63) {
                     ok = false;
                     break;
                 }
-                m_bitBuf <<= bits;
-                m_bitCount -= bits;
-                coef[kNaturalOrder[k]] = static_cast<short>(whole >> 8);
-                m_acPresent = true;
+                coef[kNaturalOrder[k]] = static_cast<short>(value);
+                last = k;
                 ++k;
                 continue;
             }
@@ -637,9 +665,10 @@ bool JPEGDecoder::decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pre
                 break;
             }
             coef[kNaturalOrder[k]] = static_cast<short>(receiveExtend(size));
-            m_acPresent = true;
+            last = k;
             ++k;
         }
+        m_lastAc = last;
     }
     // Bits past the end of the data are zeros we made up: the data was cut.
     if (ok && m_fakeBits > m_bitCount)
@@ -650,7 +679,7 @@ bool JPEGDecoder::decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pre
         pred = oldPred;
         std::memset(coef, 0, 64 * sizeof(short));
         coef[0] = static_cast<short>(pred);
-        m_acPresent = false;
+        m_lastAc = 0;
     }
     return ok;
 }
@@ -686,7 +715,7 @@ void JPEGDecoder::idctBlock(const short* coef, const float* quant, uint8_t* dst,
 {
     // Without AC terms every column, and then every row, is constant: the
     // full transform would give this same value everywhere.
-    if (!m_acPresent) {
+    if (m_lastAc == 0) {
         const uint8_t* limit = JpegTransforms::colourTables().limit() + 128;
         const uint8_t v = limit[((static_cast<int>(coef[0] * quant[0]) + 4) >> 3) & 0x3FF];
         for (int r = 0; r < 8; ++r)
@@ -762,7 +791,7 @@ void JPEGDecoder::decodeScan(const Frame& f, const unsigned char* data, int leng
                 bool ac[3];
                 for (int c = 0; c < 3; ++c) {
                     decodeBlock(*f.dc[c], *f.ac[c], m_pred[c], m_mcuCoef[c]);
-                    ac[c] = m_acPresent;
+                    ac[c] = m_lastAc != 0;
                 }
                 JpegTransforms::mcu444Avx2(m_mcuCoef, f.quant, ac,
                                            out + (8LL * my) * f.width + 8 * mx, f.width);

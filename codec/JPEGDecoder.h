@@ -141,9 +141,12 @@ private:
         int lastCode[18] = {};          // have last < first
         int symbolIndex[18] = {};       // index in symbols of firstCode
         uint16_t fast[1 << kFastBits] = {}; // look-ahead: length << 8 | symbol
-        // The same look-ahead for an AC symbol and its value bits together:
-        // value * 256 + (run << 4 | bits used); 0 when they do not fit.
-        int fastAc[1 << kFastBits] = {};
+        // The same look-ahead for a symbol and its value bits together, 0
+        // when they do not fit: value * 256 + (run << 4 | bits used). For a
+        // DC table the run is 0 and the value the difference (0 for size 0);
+        // in an AC table the end of block is the one entry with value 0 and
+        // run 0 (zero runs of 16 are left to the slower path).
+        int fastValue[1 << kFastBits] = {};
     };
 
     struct Component
@@ -172,7 +175,9 @@ private:
 
     // False when the table declares more than 256 symbols or more codes of
     // some length than that many bits can hold.
-    static bool buildHuffTable(HuffTable& t, const uint8_t* counts, const uint8_t* symbols);
+    // `ac` says which kind of fastValue entries to build.
+    static bool buildHuffTable(HuffTable& t, const uint8_t* counts, const uint8_t* symbols,
+                               bool ac);
     void parseJPEGHeader(const unsigned char* data, int length, int& scanStart);
 
     void decodeScan(const Frame& f, const unsigned char* data, int length, int* out);
@@ -183,8 +188,11 @@ private:
 
     // Bit reader over the scan data in m_in. Stops feeding real bytes at the
     // first marker or at the end of the data and feeds zero bits after it;
-    // m_fakeBits counts those so that consuming them is noticed.
+    // m_fakeBits counts those so that consuming them is noticed. fillBits()
+    // leaves at least 56 bits in the buffer; the bits below m_bitCount may
+    // hold the next bytes of the data already (never anything else).
     void fillBits();
+    void fillBitsSlow();
     int decodeHuffman(const HuffTable& t);
     int receiveExtend(int s);
 
@@ -218,7 +226,9 @@ private:
     alignas(32) uint8_t m_planeCb[64];
     alignas(32) uint8_t m_planeCr[64];
     int m_pred[3] = {};
-    bool m_acPresent = false;           // the last decoded block has AC terms
+    // Zigzag position of the last decoded block's last non-zero AC term; 0
+    // when it has none.
+    int m_lastAc = 0;
 
     QString m_lastError;
     bool m_damaged = false;
