@@ -788,12 +788,12 @@ void JPEGDecoder::decodeScan(const Frame& f, const unsigned char* data, int leng
             // the fused vector transform straight into the output.
             if (m_avx2 && f.maxH == 1 && f.maxV == 1 && 8 * mx + 8 <= f.width
                 && 8 * my + 8 <= f.height) {
-                bool ac[3];
+                int last[3];
                 for (int c = 0; c < 3; ++c) {
                     decodeBlock(*f.dc[c], *f.ac[c], m_pred[c], m_mcuCoef[c]);
-                    ac[c] = m_lastAc != 0;
+                    last[c] = m_lastAc;
                 }
-                JpegTransforms::mcu444Avx2(m_mcuCoef, f.quant, ac,
+                JpegTransforms::mcu444Avx2(m_mcuCoef, f.quant, last,
                                            out + (8LL * my) * f.width + 8 * mx, f.width);
                 continue;
             }
