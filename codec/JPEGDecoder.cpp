@@ -120,6 +120,10 @@ void JPEGDecoder::init()
     // (JpegTransforms::colourTables), built on first use.
     std::memset(m_quant, 0, sizeof(m_quant));
     std::memset(m_rawQuant, 0, sizeof(m_rawQuant));
+    // decodeBlock() writes into all-zero coefficients; the transforms clear
+    // what they read.
+    std::memset(m_coef, 0, sizeof(m_coef));
+    std::memset(m_mcuCoef, 0, sizeof(m_mcuCoef));
 
     buildHuffTable(m_stdHuff[0], kDcLumCounts, kDcLumSymbols, false);
     buildHuffTable(m_stdHuff[1], kAcLumCounts, kAcLumSymbols, true);
@@ -509,12 +513,12 @@ void JPEGDecoder::parseJPEGHeader(const unsigned char* data, int length, int& sc
 // ---------------------------------------------------------------------------
 // Entropy-coded data
 
-inline void JPEGDecoder::fillBits()
+inline void JPEGDecoder::fillBits(uint64_t& buf, int& count)
 {
     // Fast path: eight bytes without a 0xFF among them need no stuffing or
     // marker check, so as many whole bytes as the buffer has room for go in
-    // at once. The rest of the word lands below m_bitCount: those are the
-    // bits of the next bytes, which the next fill puts in the same place.
+    // at once. The rest of the word lands below `count`: those are the bits
+    // of the next bytes, which the next fill puts in the same place.
     if (!m_atMarker && m_in.has(8)) {
         const unsigned char* p = m_in.current();
         uint64_t w = 0;
@@ -524,14 +528,18 @@ inline void JPEGDecoder::fillBits()
         const bool hasFF =
             ((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) != 0;
         if (!hasFF) {
-            const int n = (63 - m_bitCount) >> 3;
-            m_bitBuf |= w >> m_bitCount;
-            m_bitCount += 8 * n;
+            const int n = (63 - count) >> 3;
+            buf |= w >> count;
+            count += 8 * n;
             m_in.skip(n);
             return;
         }
     }
+    m_bitBuf = buf;
+    m_bitCount = count;
     fillBitsSlow();
+    buf = m_bitBuf;
+    count = m_bitCount;
 }
 
 void JPEGDecoder::fillBitsSlow()
@@ -560,79 +568,87 @@ void JPEGDecoder::fillBitsSlow()
     }
 }
 
-inline int JPEGDecoder::decodeHuffman(const HuffTable& t)
+// Codes longer than the look-ahead; -1 when none of 16 bits matches.
+int JPEGDecoder::decodeHuffmanSlow(const HuffTable& t, uint64_t& buf, int& count)
 {
-    const unsigned fast = t.fast[m_bitBuf >> (64 - kFastBits)];
-    if (fast != 0) {
-        const int l = static_cast<int>(fast >> 8);
-        m_bitBuf <<= l;
-        m_bitCount -= l;
-        return static_cast<int>(fast & 0xFF);
-    }
     for (int l = kFastBits + 1; l <= 16; ++l) {
-        const int code = static_cast<int>(m_bitBuf >> (64 - l));
+        const int code = static_cast<int>(buf >> (64 - l));
         if (code <= t.lastCode[l]) {
-            m_bitBuf <<= l;
-            m_bitCount -= l;
+            buf <<= l;
+            count -= l;
             return t.symbols[t.symbolIndex[l] + code - t.firstCode[l]];
         }
     }
     return -1;
 }
 
-inline int JPEGDecoder::receiveExtend(int s)
+inline int JPEGDecoder::decodeHuffman(const HuffTable& t, uint64_t& buf, int& count)
+{
+    const unsigned fast = t.fast[buf >> (64 - kFastBits)];
+    if (fast != 0) {
+        const int l = static_cast<int>(fast >> 8);
+        buf <<= l;
+        count -= l;
+        return static_cast<int>(fast & 0xFF);
+    }
+    return decodeHuffmanSlow(t, buf, count);
+}
+
+inline int JPEGDecoder::receiveExtend(int s, uint64_t& buf, int& count)
 {
     if (s == 0)
         return 0;
-    int v = static_cast<int>(m_bitBuf >> (64 - s));
-    m_bitBuf <<= s;
-    m_bitCount -= s;
+    int v = static_cast<int>(buf >> (64 - s));
+    buf <<= s;
+    count -= s;
     if (v < (1 << (s - 1)))
         v -= (1 << s) - 1;
     return v;
 }
 
-bool JPEGDecoder::decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pred, short* coef)
+inline int JPEGDecoder::decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pred,
+                                    short* coef)
 {
-    std::memset(coef, 0, 64 * sizeof(short));
-    m_lastAc = 0;
     if (m_corrupt) {
         coef[0] = static_cast<short>(pred);
-        return false;
+        return 0;
     }
     const int oldPred = pred;
+    // The bit buffer lives in registers while the block is decoded.
+    uint64_t buf = m_bitBuf;
+    int count = m_bitCount;
 
     // Each symbol with its value takes at most 32 bits; refilling before each
     // keeps the buffer above that.
-    if (m_bitCount < 32)
-        fillBits();
+    if (count < 32)
+        fillBits(buf, count);
     bool ok = true;
     int diff = 0;
-    const int dcWhole = dc.fastValue[m_bitBuf >> (64 - kFastBits)];
+    const int dcWhole = dc.fastValue[buf >> (64 - kFastBits)];
     if (dcWhole != 0) {
         const int bits = dcWhole & 15;
-        m_bitBuf <<= bits;
-        m_bitCount -= bits;
+        buf <<= bits;
+        count -= bits;
         diff = dcWhole >> 8;
     } else {
-        const int s = decodeHuffman(dc);
+        const int s = decodeHuffman(dc, buf, count);
         ok = s >= 0 && s <= kMaxDcSize;
         if (ok)
-            diff = receiveExtend(s);
+            diff = receiveExtend(s, buf, count);
     }
+    int last = 0;
     if (ok) {
         // The predictor is 16 bits wide; wrap rather than overflow.
         pred = static_cast<short>(pred + diff);
         coef[0] = static_cast<short>(pred);
-        int last = 0;
         for (int k = 1; k < 64;) {
-            if (m_bitCount < 32)
-                fillBits();
-            const int whole = ac.fastValue[m_bitBuf >> (64 - kFastBits)];
+            if (count < 32)
+                fillBits(buf, count);
+            const int whole = ac.fastValue[buf >> (64 - kFastBits)];
             if (whole != 0) {
                 const int bits = whole & 15;
-                m_bitBuf <<= bits;
-                m_bitCount -= bits;
+                buf <<= bits;
+                count -= bits;
                 const int value = whole >> 8;
                 if (value == 0)
                     break;          // end of block
@@ -646,7 +662,7 @@ bool JPEGDecoder::decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pre
                 ++k;
                 continue;
             }
-            const int rs = decodeHuffman(ac);
+            const int rs = decodeHuffman(ac, buf, count);
             if (rs < 0) {
                 ok = false;
                 break;
@@ -664,14 +680,15 @@ bool JPEGDecoder::decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pre
                 ok = false;
                 break;
             }
-            coef[kNaturalOrder[k]] = static_cast<short>(receiveExtend(size));
+            coef[kNaturalOrder[k]] = static_cast<short>(receiveExtend(size, buf, count));
             last = k;
             ++k;
         }
-        m_lastAc = last;
     }
+    m_bitBuf = buf;
+    m_bitCount = count;
     // Bits past the end of the data are zeros we made up: the data was cut.
-    if (ok && m_fakeBits > m_bitCount)
+    if (ok && m_fakeBits > count)
         ok = false;
     if (!ok) {
         m_corrupt = true;
@@ -679,9 +696,9 @@ bool JPEGDecoder::decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pre
         pred = oldPred;
         std::memset(coef, 0, 64 * sizeof(short));
         coef[0] = static_cast<short>(pred);
-        m_lastAc = 0;
+        last = 0;
     }
-    return ok;
+    return last;
 }
 
 bool JPEGDecoder::restartScan()
@@ -711,21 +728,23 @@ bool JPEGDecoder::restartScan()
 // ---------------------------------------------------------------------------
 // Inverse DCT and colour conversion
 
-void JPEGDecoder::idctBlock(const short* coef, const float* quant, uint8_t* dst, int stride)
+void JPEGDecoder::idctBlock(short* coef, int last, const float* quant, uint8_t* dst, int stride)
 {
     // Without AC terms every column, and then every row, is constant: the
     // full transform would give this same value everywhere.
-    if (m_lastAc == 0) {
+    if (last == 0) {
         const uint8_t* limit = JpegTransforms::colourTables().limit() + 128;
         const uint8_t v = limit[((static_cast<int>(coef[0] * quant[0]) + 4) >> 3) & 0x3FF];
         for (int r = 0; r < 8; ++r)
             std::memset(dst + r * stride, v, 8);
+        coef[0] = 0;
         return;
     }
     if (m_avx2)
         JpegTransforms::idctAvx2(coef, quant, dst, stride);
     else
         JpegTransforms::idct(coef, quant, dst, stride);
+    std::memset(coef, 0, 64 * sizeof(short));
 }
 
 void JPEGDecoder::storeMcu(const Frame& f, int mcuX, int mcuY, int* out)
@@ -789,24 +808,22 @@ void JPEGDecoder::decodeScan(const Frame& f, const unsigned char* data, int leng
             if (m_avx2 && f.maxH == 1 && f.maxV == 1 && 8 * mx + 8 <= f.width
                 && 8 * my + 8 <= f.height) {
                 int last[3];
-                for (int c = 0; c < 3; ++c) {
-                    decodeBlock(*f.dc[c], *f.ac[c], m_pred[c], m_mcuCoef[c]);
-                    last[c] = m_lastAc;
-                }
+                for (int c = 0; c < 3; ++c)
+                    last[c] = decodeBlock(*f.dc[c], *f.ac[c], m_pred[c], m_mcuCoef[c]);
                 JpegTransforms::mcu444Avx2(m_mcuCoef, f.quant, last,
                                            out + (8LL * my) * f.width + 8 * mx, f.width);
                 continue;
             }
             for (int by = 0; by < f.maxV; ++by) {
                 for (int bx = 0; bx < f.maxH; ++bx) {
-                    decodeBlock(*f.dc[0], *f.ac[0], m_pred[0], m_coef);
-                    idctBlock(m_coef, f.quant[0], m_planeY + by * 8 * 16 + bx * 8, 16);
+                    const int last = decodeBlock(*f.dc[0], *f.ac[0], m_pred[0], m_coef);
+                    idctBlock(m_coef, last, f.quant[0], m_planeY + by * 8 * 16 + bx * 8, 16);
                 }
             }
-            decodeBlock(*f.dc[1], *f.ac[1], m_pred[1], m_coef);
-            idctBlock(m_coef, f.quant[1], m_planeCb, 8);
-            decodeBlock(*f.dc[2], *f.ac[2], m_pred[2], m_coef);
-            idctBlock(m_coef, f.quant[2], m_planeCr, 8);
+            int last = decodeBlock(*f.dc[1], *f.ac[1], m_pred[1], m_coef);
+            idctBlock(m_coef, last, f.quant[1], m_planeCb, 8);
+            last = decodeBlock(*f.dc[2], *f.ac[2], m_pred[2], m_coef);
+            idctBlock(m_coef, last, f.quant[2], m_planeCr, 8);
 
             storeMcu(f, mx, my, out);
         }

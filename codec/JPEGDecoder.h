@@ -181,20 +181,28 @@ private:
     void parseJPEGHeader(const unsigned char* data, int length, int& scanStart);
 
     void decodeScan(const Frame& f, const unsigned char* data, int length, int* out);
-    bool decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pred, short* coef);
-    void idctBlock(const short* coef, const float* quant, uint8_t* dst, int stride);
+    // Decodes one block into `coef`, which must be all zero, and returns the
+    // zigzag position of its last non-zero AC coefficient (0 when it has
+    // none). Corrupt data leaves the flat block described above.
+    int decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pred, short* coef);
+    // The samples of a decoded block (`last` as decodeBlock returned it);
+    // clears coef for the next block.
+    void idctBlock(short* coef, int last, const float* quant, uint8_t* dst, int stride);
     void storeMcu(const Frame& f, int mcuX, int mcuY, int* out);
     bool restartScan();
 
     // Bit reader over the scan data in m_in. Stops feeding real bytes at the
     // first marker or at the end of the data and feeds zero bits after it;
-    // m_fakeBits counts those so that consuming them is noticed. fillBits()
-    // leaves at least 56 bits in the buffer; the bits below m_bitCount may
-    // hold the next bytes of the data already (never anything else).
-    void fillBits();
+    // m_fakeBits counts those so that consuming them is noticed. The hot
+    // loop keeps the buffer and its count in locals (`buf`, `count`, the
+    // next bit in bit 63) and stores them in m_bitBuf and m_bitCount between
+    // blocks. fillBits() leaves at least 56 bits; the bits below the count
+    // may hold the next bytes of the data already (never anything else).
+    void fillBits(uint64_t& buf, int& count);
     void fillBitsSlow();
-    int decodeHuffman(const HuffTable& t);
-    int receiveExtend(int s);
+    int decodeHuffman(const HuffTable& t, uint64_t& buf, int& count);
+    int decodeHuffmanSlow(const HuffTable& t, uint64_t& buf, int& count);
+    int receiveExtend(int s, uint64_t& buf, int& count);
 
     ByteReader m_in{nullptr, 0};
     uint64_t m_bitBuf = 0;              // next bit is bit 63
@@ -226,9 +234,6 @@ private:
     alignas(32) uint8_t m_planeCb[64];
     alignas(32) uint8_t m_planeCr[64];
     int m_pred[3] = {};
-    // Zigzag position of the last decoded block's last non-zero AC term; 0
-    // when it has none.
-    int m_lastAc = 0;
 
     QString m_lastError;
     bool m_damaged = false;

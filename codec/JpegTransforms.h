@@ -53,8 +53,9 @@ void convert8x8Avx2(const uint8_t* y, int yStride, const uint8_t* cb, const uint
 // position (JpegTables::kNaturalOrder) of block c's last non-zero AC
 // coefficient, 0 when it has none; coefficients after it must be zero (those
 // of a block without AC terms are not read at all). The same bytes as idct
-// into three planes, then convert8x8.
-void mcu444Avx2(const int16_t coef[3][64], const float* const quant[3], const int last[3],
+// into three planes, then convert8x8. Leaves coef all zero, ready for the
+// next MCU of a scan.
+void mcu444Avx2(int16_t coef[3][64], const float* const quant[3], const int last[3],
                 int* out, int outStride);
 
 } // namespace JpegTransforms

@@ -251,11 +251,13 @@ SP_AVX2 void convertBlockAvx2(const uint8_t* y, int yStride, const uint8_t* cb, 
 // each 0..255 as the range-limit look-up gives it. `last` is the zigzag
 // position of the last non-zero AC coefficient (0: none); the coefficients
 // after it are zero, so the transform can leave out what they would add.
-SP_AVX2 inline void blockColumns(const int16_t* coef, const float* quant, int last, __m256i v[8])
+// What it reads it sets to zero again.
+SP_AVX2 inline void blockColumns(int16_t* coef, const float* quant, int last, __m256i v[8])
 {
     if (last == 0) {
         // Without AC terms the transform leaves coef[0] * quant[0] everywhere.
         const __m256i flat = rangeLimit(_mm256_set1_ps(coef[0] * quant[0]));
+        coef[0] = 0;
         for (int c = 0; c < 8; ++c)
             v[c] = flat;
         return;
@@ -269,6 +271,7 @@ SP_AVX2 inline void blockColumns(const int16_t* coef, const float* quant, int la
         const float a0 = coef[0] * quant[0];
         const float b0 = coef[8] * quant[8];
         const float a1 = coef[1] * quant[1];
+        coef[0] = coef[1] = coef[8] = 0;
         const OddTerms o = oddTerms(_mm256_set1_ps(b0));
         // Lanes 0..7: t7, t6, t5, -t4, t4, -t5, -t6, -t7.
         __m256 odd = _mm256_blend_ps(o.t7, o.t6, 0x42);
@@ -294,8 +297,9 @@ SP_AVX2 inline void blockColumns(const int16_t* coef, const float* quant, int la
         // have zeros in inputs 4..7 (after the column pass, columns 4..7
         // are still zero).
         for (int r = 0; r < 4; ++r) {
-            const __m256i c = _mm256_cvtepi16_epi32(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 8 * r)));
+            __m128i* row = reinterpret_cast<__m128i*>(coef + 8 * r);
+            const __m256i c = _mm256_cvtepi16_epi32(_mm_loadu_si128(row));
+            _mm_storeu_si128(row, _mm_setzero_si128());
             f[r] = _mm256_mul_ps(_mm256_cvtepi32_ps(c), _mm256_loadu_ps(quant + 8 * r));
         }
         halfButterflies(f);   // columns
@@ -303,8 +307,9 @@ SP_AVX2 inline void blockColumns(const int16_t* coef, const float* quant, int la
         halfButterflies(f);   // rows; f[c] is now column c
     } else {
         for (int r = 0; r < 8; ++r) {
-            const __m256i c = _mm256_cvtepi16_epi32(
-                _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 8 * r)));
+            __m128i* row = reinterpret_cast<__m128i*>(coef + 8 * r);
+            const __m256i c = _mm256_cvtepi16_epi32(_mm_loadu_si128(row));
+            _mm_storeu_si128(row, _mm_setzero_si128());
             f[r] = _mm256_mul_ps(_mm256_cvtepi32_ps(c), _mm256_loadu_ps(quant + 8 * r));
         }
         butterflies(f);   // columns
@@ -320,7 +325,7 @@ SP_AVX2 inline __m256i clampByte(__m256i v)
     return _mm256_min_epi32(_mm256_max_epi32(v, _mm256_setzero_si256()), _mm256_set1_epi32(255));
 }
 
-SP_AVX2 void mcu444Block(const int16_t coef[3][64], const float* const quant[3], const int last[3],
+SP_AVX2 void mcu444Block(int16_t coef[3][64], const float* const quant[3], const int last[3],
                          int* out, int outStride)
 {
     __m256i y[8], cb[8], cr[8];
@@ -389,7 +394,7 @@ void convert8x8Avx2(const uint8_t* y, int yStride, const uint8_t* cb, const uint
 #endif
 }
 
-void mcu444Avx2(const int16_t coef[3][64], const float* const quant[3], const int last[3],
+void mcu444Avx2(int16_t coef[3][64], const float* const quant[3], const int last[3],
                 int* out, int outStride)
 {
 #if SP_JPEG_X86

@@ -135,6 +135,9 @@ TEST_F(JpegTransformsTest, FusedMcuGivesWhatThePlanesAndTheConversionGive)
         JpegTransforms::mcu444Avx2(coef, quant, last, fused, 8);
         ASSERT_EQ(std::memcmp(expected, fused, sizeof fused), 0)
             << "MCU " << i << ", last " << last[0] << " " << last[1] << " " << last[2];
+        // Ready for the next MCU: nothing left behind.
+        const int16_t zeros[3][64] = {};
+        ASSERT_EQ(std::memcmp(coef, zeros, sizeof zeros), 0) << "MCU " << i;
     }
 }
 
@@ -143,7 +146,7 @@ TEST_F(JpegTransformsTest, BlocksWithoutAcTermsGiveTheFullTransformForEveryDcAnd
     // A flat block is filled from coef[0] * quant[0] directly: every DC value
     // a scan can hold, with every first quantisation step (its AAN factor is
     // 1), against the full transform of the same block.
-    alignas(32) int16_t coef[3][64] = {};
+    alignas(32) int16_t dcs[3][64] = {}, coef[3][64];
     alignas(32) float tables[3][64] = {};
     const float* quant[3] = {tables[0], tables[1], tables[2]};
     const int flat[3] = {0, 0, 0};
@@ -152,11 +155,13 @@ TEST_F(JpegTransformsTest, BlocksWithoutAcTermsGiveTheFullTransformForEveryDcAnd
         for (int c = 0; c < 3; ++c)
             tables[c][0] = static_cast<float>(step);
         for (int dc = -32768; dc <= 32767; dc += 3) {
-            coef[0][0] = static_cast<int16_t>(dc);
-            coef[1][0] = static_cast<int16_t>(dc + 1 <= 32767 ? dc + 1 : dc);
-            coef[2][0] = static_cast<int16_t>(dc + 2 <= 32767 ? dc + 2 : dc);
+            dcs[0][0] = static_cast<int16_t>(dc);
+            dcs[1][0] = static_cast<int16_t>(dc + 1 <= 32767 ? dc + 1 : dc);
+            dcs[2][0] = static_cast<int16_t>(dc + 2 <= 32767 ? dc + 2 : dc);
             int a[64], b[64];
+            std::memcpy(coef, dcs, sizeof coef);
             JpegTransforms::mcu444Avx2(coef, quant, flat, a, 8);
+            std::memcpy(coef, dcs, sizeof coef);
             JpegTransforms::mcu444Avx2(coef, quant, full, b, 8);
             ASSERT_EQ(std::memcmp(a, b, sizeof a), 0) << "DC " << dc << " step " << step;
         }
