@@ -157,12 +157,12 @@ SP_AVX2 inline void transpose(__m256 v[8])
 // The range-limit look-up of the portable path for a row of eight results:
 // u = (((x + 4) >> 3) + 128) & 0x3FF gives u below 256, 255 up to 639, and 0
 // from 640 on (the table's identity run, its 255 run and its zero run).
+// Adding 4 + 128 * 8 before the shift is the same in the ten bits kept.
 SP_AVX2 inline __m256i rangeLimit(__m256 row)
 {
     const __m256i x = _mm256_srai_epi32(_mm256_add_epi32(_mm256_cvttps_epi32(row),
-                                                         _mm256_set1_epi32(4)), 3);
-    const __m256i u = _mm256_and_si256(_mm256_add_epi32(x, _mm256_set1_epi32(128)),
-                                       _mm256_set1_epi32(0x3FF));
+                                                         _mm256_set1_epi32(4 + 128 * 8)), 3);
+    const __m256i u = _mm256_and_si256(x, _mm256_set1_epi32(0x3FF));
     const __m256i keep = _mm256_cmpgt_epi32(_mm256_set1_epi32(640), u);
     return _mm256_and_si256(_mm256_min_epi32(u, _mm256_set1_epi32(255)), keep);
 }
@@ -320,11 +320,6 @@ SP_AVX2 inline void blockColumns(int16_t* coef, const float* quant, int last, __
         v[c] = rangeLimit(f[c]);
 }
 
-SP_AVX2 inline __m256i clampByte(__m256i v)
-{
-    return _mm256_min_epi32(_mm256_max_epi32(v, _mm256_setzero_si256()), _mm256_set1_epi32(255));
-}
-
 SP_AVX2 void mcu444Block(int16_t coef[3][64], const float* const quant[3], const int last[3],
                          int* out, int outStride)
 {
@@ -338,19 +333,23 @@ SP_AVX2 void mcu444Block(int16_t coef[3][64], const float* const quant[3], const
     const __m256i kCbG = _mm256_set1_epi32(-721713);
     const __m256i kCrG = _mm256_set1_epi32(-1497661);
     const __m256i k128 = _mm256_set1_epi32(128);
-    const __m256i alpha = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+    const __m256i alpha = _mm256_set1_epi32(255);
+    // Bytes B0..B3 G0..G3 R0..R3 A0..A3 of each half to four pixels.
+    const __m256i interleave = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15,
+                                                0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
     __m256 px[8];
     for (int c = 0; c < 8; ++c) {
         const __m256i b = _mm256_sub_epi32(cb[c], k128);
         const __m256i r = _mm256_sub_epi32(cr[c], k128);
-        const __m256i red = clampByte(_mm256_add_epi32(y[c], truncScaled(_mm256_mullo_epi32(r, kCrR))));
-        const __m256i green = clampByte(_mm256_add_epi32(
+        const __m256i red = _mm256_add_epi32(y[c], truncScaled(_mm256_mullo_epi32(r, kCrR)));
+        const __m256i green = _mm256_add_epi32(
             y[c], truncScaled(_mm256_add_epi32(_mm256_mullo_epi32(b, kCbG),
-                                               _mm256_mullo_epi32(r, kCrG)))));
-        const __m256i blue = clampByte(_mm256_add_epi32(y[c], truncScaled(_mm256_mullo_epi32(b, kCbB))));
-        px[c] = _mm256_castsi256_ps(_mm256_or_si256(
-            _mm256_or_si256(alpha, _mm256_slli_epi32(red, 16)),
-            _mm256_or_si256(_mm256_slli_epi32(green, 8), blue)));
+                                               _mm256_mullo_epi32(r, kCrG))));
+        const __m256i blue = _mm256_add_epi32(y[c], truncScaled(_mm256_mullo_epi32(b, kCbB)));
+        // The saturating packs clamp each channel to 0..255 on the way.
+        const __m256i bytes = _mm256_packus_epi16(_mm256_packus_epi32(blue, green),
+                                                  _mm256_packus_epi32(red, alpha));
+        px[c] = _mm256_castsi256_ps(_mm256_shuffle_epi8(bytes, interleave));
     }
     transpose(px);    // columns back to rows
     for (int r = 0; r < 8; ++r)
