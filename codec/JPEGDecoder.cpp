@@ -515,24 +515,35 @@ void JPEGDecoder::parseJPEGHeader(const unsigned char* data, int length, int& sc
 
 inline void JPEGDecoder::fillBits(uint64_t& buf, int& count)
 {
-    // Fast path: eight bytes without a 0xFF among them need no stuffing or
-    // marker check, so as many whole bytes as the buffer has room for go in
-    // at once. The rest of the word lands below `count`: those are the bits
-    // of the next bytes, which the next fill puts in the same place.
-    if (!m_atMarker && m_in.has(8)) {
+    // Fast path: up to eight bytes without a 0xFF among them need no
+    // stuffing or marker check, so as many whole bytes as the buffer has room
+    // for go in at once. The rest of the word lands below `count`: those are
+    // the bits of the next bytes, which the next fill puts in the same place
+    // (zeros past the end of the data).
+    const int avail = m_atMarker ? 0 : m_in.remaining();
+    if (avail > 0) {
         const unsigned char* p = m_in.current();
         uint64_t w = 0;
-        for (int i = 0; i < 8; ++i)
-            w = w << 8 | p[i];
+        if (avail >= 8) {
+            for (int i = 0; i < 8; ++i)
+                w = w << 8 | p[i];
+        } else {
+            for (int i = 0; i < avail; ++i)
+                w |= static_cast<uint64_t>(p[i]) << (56 - 8 * i);
+        }
         const uint64_t inverted = ~w; // a 0xFF byte is a zero byte here
         const bool hasFF =
             ((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) != 0;
         if (!hasFF) {
-            const int n = (63 - count) >> 3;
+            int n = (63 - count) >> 3;
+            if (n > avail)
+                n = avail;
             buf |= w >> count;
             count += 8 * n;
             m_in.skip(n);
-            return;
+            if (count > 56)
+                return;
+            // The data ended first: the slow path adds the zero bits.
         }
     }
     m_bitBuf = buf;
@@ -568,30 +579,30 @@ void JPEGDecoder::fillBitsSlow()
     }
 }
 
-// Codes longer than the look-ahead; -1 when none of 16 bits matches.
-int JPEGDecoder::decodeHuffmanSlow(const HuffTable& t, uint64_t& buf, int& count)
+// Codes longer than the look-ahead, read from the top of `buf` without
+// consuming them: length << 8 | symbol, or -1 when none of 16 bits matches.
+int JPEGDecoder::decodeHuffmanSlow(const HuffTable& t, uint64_t buf)
 {
     for (int l = kFastBits + 1; l <= 16; ++l) {
         const int code = static_cast<int>(buf >> (64 - l));
-        if (code <= t.lastCode[l]) {
-            buf <<= l;
-            count -= l;
-            return t.symbols[t.symbolIndex[l] + code - t.firstCode[l]];
-        }
+        if (code <= t.lastCode[l])
+            return l << 8 | t.symbols[t.symbolIndex[l] + code - t.firstCode[l]];
     }
     return -1;
 }
 
 inline int JPEGDecoder::decodeHuffman(const HuffTable& t, uint64_t& buf, int& count)
 {
-    const unsigned fast = t.fast[buf >> (64 - kFastBits)];
-    if (fast != 0) {
-        const int l = static_cast<int>(fast >> 8);
-        buf <<= l;
-        count -= l;
-        return static_cast<int>(fast & 0xFF);
+    int fast = t.fast[buf >> (64 - kFastBits)];
+    if (fast == 0) {
+        fast = decodeHuffmanSlow(t, buf);
+        if (fast < 0)
+            return -1;
     }
-    return decodeHuffmanSlow(t, buf, count);
+    const int l = fast >> 8;
+    buf <<= l;
+    count -= l;
+    return fast & 0xFF;
 }
 
 inline int JPEGDecoder::receiveExtend(int s, uint64_t& buf, int& count)

@@ -201,7 +201,7 @@ private:
     void fillBits(uint64_t& buf, int& count);
     void fillBitsSlow();
     int decodeHuffman(const HuffTable& t, uint64_t& buf, int& count);
-    int decodeHuffmanSlow(const HuffTable& t, uint64_t& buf, int& count);
+    static int decodeHuffmanSlow(const HuffTable& t, uint64_t buf);
     int receiveExtend(int s, uint64_t& buf, int& count);
 
     ByteReader m_in{nullptr, 0};
