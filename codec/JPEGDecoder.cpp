@@ -543,8 +543,15 @@ inline void JPEGDecoder::fillBits(uint64_t& buf, int& count)
             m_in.skip(n);
             if (count > 56)
                 return;
-            // The data ended first: the slow path adds the zero bits.
         }
+    }
+    if (m_atMarker || m_in.atEnd()) {
+        // Nothing left to read: zero bytes up to the fill the slow path
+        // would reach, counted as made up.
+        const int n = (64 - count) >> 3;
+        m_fakeBits += 8 * n;
+        count += 8 * n;
+        return;
     }
     m_bitBuf = buf;
     m_bitCount = count;
