@@ -154,17 +154,26 @@ SP_AVX2 inline void transpose(__m256 v[8])
     v[7] = _mm256_permute2f128_ps(b3, b7, 0x31);
 }
 
-// The range-limit look-up of the portable path for a row of eight results:
-// u = (((x + 4) >> 3) + 128) & 0x3FF gives u below 256, 255 up to 639, and 0
-// from 640 on (the table's identity run, its 255 run and its zero run).
-// Adding 4 + 128 * 8 before the shift is the same in the ten bits kept.
+// The range-limit look-up of the portable path for a row of eight results,
+// less its level shift of 128: -128..127. The look-up takes u = (((x + 4)
+// >> 3) + 128) & 0x3FF and gives u below 256, 255 up to 639 and 0 from 640
+// on (the table's identity run, its 255 run and its zero run). With v the
+// ten bits ((x + 4) >> 3) & 0x3FF read as a signed number, -512..511, u is
+// v + 128 taken modulo 1024, so those three runs are v from -128 to 127,
+// from 128 up and below -128: the look-up is v clamped to -128..127, plus
+// 128. The shifts pick and sign-extend the ten bits.
+SP_AVX2 inline __m256i centredLevels(__m256 row)
+{
+    const __m256i x = _mm256_add_epi32(_mm256_cvttps_epi32(row), _mm256_set1_epi32(4));
+    const __m256i v = _mm256_srai_epi32(_mm256_slli_epi32(x, 19), 22);
+    return _mm256_min_epi32(_mm256_max_epi32(v, _mm256_set1_epi32(-128)),
+                            _mm256_set1_epi32(127));
+}
+
+// The look-up itself: 0..255.
 SP_AVX2 inline __m256i rangeLimit(__m256 row)
 {
-    const __m256i x = _mm256_srai_epi32(_mm256_add_epi32(_mm256_cvttps_epi32(row),
-                                                         _mm256_set1_epi32(4 + 128 * 8)), 3);
-    const __m256i u = _mm256_and_si256(x, _mm256_set1_epi32(0x3FF));
-    const __m256i keep = _mm256_cmpgt_epi32(_mm256_set1_epi32(640), u);
-    return _mm256_and_si256(_mm256_min_epi32(u, _mm256_set1_epi32(255)), keep);
+    return _mm256_add_epi32(centredLevels(row), _mm256_set1_epi32(128));
 }
 
 // Four rows of eight 0..255 values to 32 bytes, row after row.
@@ -248,15 +257,15 @@ SP_AVX2 void convertBlockAvx2(const uint8_t* y, int yStride, const uint8_t* cb, 
 }
 
 // The samples of one block, transposed: v[c] holds column c, lane r row r,
-// each 0..255 as the range-limit look-up gives it. `last` is the zigzag
-// position of the last non-zero AC coefficient (0: none); the coefficients
-// after it are zero, so the transform can leave out what they would add.
-// What it reads it sets to zero again.
+// each as the range-limit look-up gives it less 128 (centredLevels). `last`
+// is the zigzag position of the last non-zero AC coefficient (0: none); the
+// coefficients after it are zero, so the transform can leave out what they
+// would add. What it reads it sets to zero again.
 SP_AVX2 inline void blockColumns(int16_t* coef, const float* quant, int last, __m256i v[8])
 {
     if (last == 0) {
         // Without AC terms the transform leaves coef[0] * quant[0] everywhere.
-        const __m256i flat = rangeLimit(_mm256_set1_ps(coef[0] * quant[0]));
+        const __m256i flat = centredLevels(_mm256_set1_ps(coef[0] * quant[0]));
         coef[0] = 0;
         for (int c = 0; c < 8; ++c)
             v[c] = flat;
@@ -281,14 +290,14 @@ SP_AVX2 inline void blockColumns(int16_t* coef, const float* quant, int last, __
                                      0, 0, 0, INT32_MIN, 0, INT32_MIN, INT32_MIN, INT32_MIN)));
         const __m256 column = _mm256_add_ps(_mm256_set1_ps(a0), odd);
         const OddTerms r = oddTerms(_mm256_set1_ps(a1));
-        v[0] = rangeLimit(_mm256_add_ps(column, r.t7));
-        v[7] = rangeLimit(_mm256_sub_ps(column, r.t7));
-        v[1] = rangeLimit(_mm256_add_ps(column, r.t6));
-        v[6] = rangeLimit(_mm256_sub_ps(column, r.t6));
-        v[2] = rangeLimit(_mm256_add_ps(column, r.t5));
-        v[5] = rangeLimit(_mm256_sub_ps(column, r.t5));
-        v[4] = rangeLimit(_mm256_add_ps(column, r.t4));
-        v[3] = rangeLimit(_mm256_sub_ps(column, r.t4));
+        v[0] = centredLevels(_mm256_add_ps(column, r.t7));
+        v[7] = centredLevels(_mm256_sub_ps(column, r.t7));
+        v[1] = centredLevels(_mm256_add_ps(column, r.t6));
+        v[6] = centredLevels(_mm256_sub_ps(column, r.t6));
+        v[2] = centredLevels(_mm256_add_ps(column, r.t5));
+        v[5] = centredLevels(_mm256_sub_ps(column, r.t5));
+        v[4] = centredLevels(_mm256_add_ps(column, r.t4));
+        v[3] = centredLevels(_mm256_sub_ps(column, r.t4));
         return;
     }
     __m256 f[8];
@@ -317,7 +326,7 @@ SP_AVX2 inline void blockColumns(int16_t* coef, const float* quant, int last, __
         butterflies(f);   // rows; f[c] is now column c
     }
     for (int c = 0; c < 8; ++c)
-        v[c] = rangeLimit(f[c]);
+        v[c] = centredLevels(f[c]);
 }
 
 SP_AVX2 void mcu444Block(int16_t coef[3][64], const float* const quant[3], const int last[3],
@@ -334,18 +343,21 @@ SP_AVX2 void mcu444Block(int16_t coef[3][64], const float* const quant[3], const
     const __m256i kCrG = _mm256_set1_epi32(-1497661);
     const __m256i k128 = _mm256_set1_epi32(128);
     const __m256i alpha = _mm256_set1_epi32(255);
+    // y[c] + 128 is the luminance; cb[c] and cr[c] are already the
+    // differences from 128 that the conversion needs.
     // Bytes B0..B3 G0..G3 R0..R3 A0..A3 of each half to four pixels.
     const __m256i interleave = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15,
                                                 0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
     __m256 px[8];
     for (int c = 0; c < 8; ++c) {
-        const __m256i b = _mm256_sub_epi32(cb[c], k128);
-        const __m256i r = _mm256_sub_epi32(cr[c], k128);
-        const __m256i red = _mm256_add_epi32(y[c], truncScaled(_mm256_mullo_epi32(r, kCrR)));
+        const __m256i l = _mm256_add_epi32(y[c], k128);
+        const __m256i b = cb[c];
+        const __m256i r = cr[c];
+        const __m256i red = _mm256_add_epi32(l, truncScaled(_mm256_mullo_epi32(r, kCrR)));
         const __m256i green = _mm256_add_epi32(
-            y[c], truncScaled(_mm256_add_epi32(_mm256_mullo_epi32(b, kCbG),
-                                               _mm256_mullo_epi32(r, kCrG))));
-        const __m256i blue = _mm256_add_epi32(y[c], truncScaled(_mm256_mullo_epi32(b, kCbB)));
+            l, truncScaled(_mm256_add_epi32(_mm256_mullo_epi32(b, kCbG),
+                                            _mm256_mullo_epi32(r, kCrG))));
+        const __m256i blue = _mm256_add_epi32(l, truncScaled(_mm256_mullo_epi32(b, kCbB)));
         // The saturating packs clamp each channel to 0..255 on the way.
         const __m256i bytes = _mm256_packus_epi16(_mm256_packus_epi32(blue, green),
                                                   _mm256_packus_epi32(red, alpha));
