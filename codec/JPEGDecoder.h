@@ -197,7 +197,8 @@ private:
     // loop keeps the buffer and its count in locals (`buf`, `count`, the
     // next bit in bit 63) and stores them in m_bitBuf and m_bitCount between
     // blocks. fillBits() leaves at least 56 bits; the bits below the count
-    // may hold the next bytes of the data already (never anything else).
+    // may hold the next bytes of the data already, or zeros past its end
+    // (never anything else).
     void fillBits(uint64_t& buf, int& count);
     void fillBitsSlow();
     int decodeHuffman(const HuffTable& t, uint64_t& buf, int& count);
