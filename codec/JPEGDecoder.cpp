@@ -120,11 +120,15 @@ void JPEGDecoder::init()
     // (JpegTransforms::colourTables), built on first use.
     std::memset(m_quant, 0, sizeof(m_quant));
     std::memset(m_rawQuant, 0, sizeof(m_rawQuant));
+    // decodeBlock() writes into all-zero coefficients; the transforms clear
+    // what they read.
+    std::memset(m_coef, 0, sizeof(m_coef));
+    std::memset(m_mcuCoef, 0, sizeof(m_mcuCoef));
 
-    buildHuffTable(m_stdHuff[0], kDcLumCounts, kDcLumSymbols);
-    buildHuffTable(m_stdHuff[1], kAcLumCounts, kAcLumSymbols);
-    buildHuffTable(m_stdHuff[2], kDcChromCounts, kDcChromSymbols);
-    buildHuffTable(m_stdHuff[3], kAcChromCounts, kAcChromSymbols);
+    buildHuffTable(m_stdHuff[0], kDcLumCounts, kDcLumSymbols, false);
+    buildHuffTable(m_stdHuff[1], kAcLumCounts, kAcLumSymbols, true);
+    buildHuffTable(m_stdHuff[2], kDcChromCounts, kDcChromSymbols, false);
+    buildHuffTable(m_stdHuff[3], kAcChromCounts, kAcChromSymbols, true);
 
     // Ready for the grid decoder's boxes until it says otherwise.
     setRawImageFormat(70, 16, 16);
@@ -138,7 +142,8 @@ void JPEGDecoder::onError(const char* text)
     throw e;
 }
 
-bool JPEGDecoder::buildHuffTable(HuffTable& t, const uint8_t* counts, const uint8_t* symbols)
+bool JPEGDecoder::buildHuffTable(HuffTable& t, const uint8_t* counts, const uint8_t* symbols,
+                                 bool ac)
 {
     int total = 0;
     for (int l = 0; l < 16; ++l)
@@ -171,17 +176,23 @@ bool JPEGDecoder::buildHuffTable(HuffTable& t, const uint8_t* counts, const uint
         code = (code + n) << 1;
         index += n;
     }
-    // AC symbols whose value bits fit in the look-ahead too: decoded whole.
+    // Symbols whose value bits fit in the look-ahead too: decoded whole.
     for (int i = 0; i < (1 << kFastBits); ++i) {
         const int length = t.fast[i] >> 8;
-        const int run = (t.fast[i] >> 4) & 15;
-        const int size = t.fast[i] & 15;
-        if (length == 0 || size == 0 || length + size > kFastBits)
+        const int symbol = t.fast[i] & 0xFF;
+        const int run = ac ? symbol >> 4 : 0;
+        const int size = ac ? symbol & 15 : symbol;
+        if (length == 0 || length + size > kFastBits)
             continue;
+        if (size == 0) {
+            if (!ac || symbol == 0)     // a DC difference of 0, an end of block
+                t.fastValue[i] = length;
+            continue;
+        }
         int value = (i >> (kFastBits - length - size)) & ((1 << size) - 1);
         if (value < (1 << (size - 1)))
             value -= (1 << size) - 1;
-        t.fastAc[i] = value * 256 + (run << 4 | (length + size));
+        t.fastValue[i] = value * 256 + (run << 4 | (length + size));
     }
     t.defined = true;
     return true;
@@ -401,7 +412,7 @@ void JPEGDecoder::parseJPEGHeader(const unsigned char* data, int length, int& sc
                 if (!seg.take(total, symbols))
                     onError("Invalid DHT header size");
                 HuffTable& t = (classId >> 4) ? m_acTables[classId & 15] : m_dcTables[classId & 15];
-                if (!buildHuffTable(t, counts, symbols))
+                if (!buildHuffTable(t, counts, symbols, classId >> 4))
                     onError("Invalid Huffman table: code lengths overflow");
             }
             break;
@@ -502,28 +513,55 @@ void JPEGDecoder::parseJPEGHeader(const unsigned char* data, int length, int& sc
 // ---------------------------------------------------------------------------
 // Entropy-coded data
 
-void JPEGDecoder::fillBits()
+inline void JPEGDecoder::fillBits(uint64_t& buf, int& count)
 {
-    // Fast path: eight bytes without a 0xFF among them need no stuffing or
-    // marker check, so as many whole bytes as the buffer has room for go in
-    // at once.
-    if (!m_atMarker && m_in.has(8)) {
+    // Fast path: up to eight bytes without a 0xFF among them need no
+    // stuffing or marker check, so as many whole bytes as the buffer has room
+    // for go in at once. The rest of the word lands below `count`: those are
+    // the bits of the next bytes, which the next fill puts in the same place
+    // (zeros past the end of the data).
+    const int avail = m_atMarker ? 0 : m_in.remaining();
+    if (avail > 0) {
         const unsigned char* p = m_in.current();
         uint64_t w = 0;
-        for (int i = 0; i < 8; ++i)
-            w = w << 8 | p[i];
+        if (avail >= 8) {
+            for (int i = 0; i < 8; ++i)
+                w = w << 8 | p[i];
+        } else {
+            for (int i = 0; i < avail; ++i)
+                w |= static_cast<uint64_t>(p[i]) << (56 - 8 * i);
+        }
         const uint64_t inverted = ~w; // a 0xFF byte is a zero byte here
         const bool hasFF =
             ((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) != 0;
         if (!hasFF) {
-            const int n = (64 - m_bitCount) >> 3;
-            const int bits = 8 * n;
-            m_bitBuf |= (bits == 64 ? w : (w >> (64 - bits))) << (64 - bits - m_bitCount);
-            m_bitCount += bits;
+            int n = (63 - count) >> 3;
+            if (n > avail)
+                n = avail;
+            buf |= w >> count;
+            count += 8 * n;
             m_in.skip(n);
-            return;
+            if (count > 56)
+                return;
         }
     }
+    if (m_atMarker || m_in.atEnd()) {
+        // Nothing left to read: zero bytes up to the fill the slow path
+        // would reach, counted as made up.
+        const int n = (64 - count) >> 3;
+        m_fakeBits += 8 * n;
+        count += 8 * n;
+        return;
+    }
+    m_bitBuf = buf;
+    m_bitCount = count;
+    fillBitsSlow();
+    buf = m_bitBuf;
+    count = m_bitCount;
+}
+
+void JPEGDecoder::fillBitsSlow()
+{
     while (m_bitCount <= 56) {
         unsigned b = 0;
         if (!m_atMarker && m_in.peekU8(0, b)) {
@@ -548,77 +586,101 @@ void JPEGDecoder::fillBits()
     }
 }
 
-inline int JPEGDecoder::decodeHuffman(const HuffTable& t)
+// Codes longer than the look-ahead, read from the top of `buf` without
+// consuming them: length << 8 | symbol, or -1 when none of 16 bits matches.
+int JPEGDecoder::decodeHuffmanSlow(const HuffTable& t, uint64_t buf)
 {
-    const unsigned fast = t.fast[m_bitBuf >> (64 - kFastBits)];
-    if (fast != 0) {
-        const int l = static_cast<int>(fast >> 8);
-        m_bitBuf <<= l;
-        m_bitCount -= l;
-        return static_cast<int>(fast & 0xFF);
-    }
     for (int l = kFastBits + 1; l <= 16; ++l) {
-        const int code = static_cast<int>(m_bitBuf >> (64 - l));
-        if (code <= t.lastCode[l]) {
-            m_bitBuf <<= l;
-            m_bitCount -= l;
-            return t.symbols[t.symbolIndex[l] + code - t.firstCode[l]];
-        }
+        const int code = static_cast<int>(buf >> (64 - l));
+        if (code <= t.lastCode[l])
+            return l << 8 | t.symbols[t.symbolIndex[l] + code - t.firstCode[l]];
     }
     return -1;
 }
 
-inline int JPEGDecoder::receiveExtend(int s)
+inline int JPEGDecoder::decodeHuffman(const HuffTable& t, uint64_t& buf, int& count)
+{
+    int fast = t.fast[buf >> (64 - kFastBits)];
+    if (fast == 0) {
+        fast = decodeHuffmanSlow(t, buf);
+        if (fast < 0)
+            return -1;
+    }
+    const int l = fast >> 8;
+    buf <<= l;
+    count -= l;
+    return fast & 0xFF;
+}
+
+inline int JPEGDecoder::receiveExtend(int s, uint64_t& buf, int& count)
 {
     if (s == 0)
         return 0;
-    int v = static_cast<int>(m_bitBuf >> (64 - s));
-    m_bitBuf <<= s;
-    m_bitCount -= s;
+    int v = static_cast<int>(buf >> (64 - s));
+    buf <<= s;
+    count -= s;
     if (v < (1 << (s - 1)))
         v -= (1 << s) - 1;
     return v;
 }
 
-bool JPEGDecoder::decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pred, short* coef)
+inline int JPEGDecoder::decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pred,
+                                    short* coef)
 {
-    std::memset(coef, 0, 64 * sizeof(short));
-    m_acPresent = false;
     if (m_corrupt) {
         coef[0] = static_cast<short>(pred);
-        return false;
+        return 0;
     }
     const int oldPred = pred;
+    // The bit buffer lives in registers while the block is decoded.
+    uint64_t buf = m_bitBuf;
+    int count = m_bitCount;
 
     // Each symbol with its value takes at most 32 bits; refilling before each
     // keeps the buffer above that.
-    if (m_bitCount < 32)
-        fillBits();
-    const int s = decodeHuffman(dc);
-    bool ok = s >= 0 && s <= kMaxDcSize;
+    if (count < 32)
+        fillBits(buf, count);
+    bool ok = true;
+    int diff = 0;
+    const int dcWhole = dc.fastValue[buf >> (64 - kFastBits)];
+    if (dcWhole != 0) {
+        const int bits = dcWhole & 15;
+        buf <<= bits;
+        count -= bits;
+        diff = dcWhole >> 8;
+    } else {
+        const int s = decodeHuffman(dc, buf, count);
+        ok = s >= 0 && s <= kMaxDcSize;
+        if (ok)
+            diff = receiveExtend(s, buf, count);
+    }
+    int last = 0;
     if (ok) {
         // The predictor is 16 bits wide; wrap rather than overflow.
-        pred = static_cast<short>(pred + receiveExtend(s));
+        pred = static_cast<short>(pred + diff);
         coef[0] = static_cast<short>(pred);
         for (int k = 1; k < 64;) {
-            if (m_bitCount < 32)
-                fillBits();
-            const int whole = ac.fastAc[m_bitBuf >> (64 - kFastBits)];
+            if (count < 32)
+                fillBits(buf, count);
+            const int whole = ac.fastValue[buf >> (64 - kFastBits)];
             if (whole != 0) {
                 const int bits = whole & 15;
+                buf <<= bits;
+                count -= bits;
+                const int value = whole >> 8;
+                if (value == 0)
+                    break;          // end of block
                 k += (whole >> 4) & 15;
                 if (k > 63) {
                     ok = false;
                     break;
                 }
-                m_bitBuf <<= bits;
-                m_bitCount -= bits;
-                coef[kNaturalOrder[k]] = static_cast<short>(whole >> 8);
-                m_acPresent = true;
+                coef[kNaturalOrder[k]] = static_cast<short>(value);
+                last = k;
                 ++k;
                 continue;
             }
-            const int rs = decodeHuffman(ac);
+            const int rs = decodeHuffman(ac, buf, count);
             if (rs < 0) {
                 ok = false;
                 break;
@@ -636,13 +698,15 @@ bool JPEGDecoder::decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pre
                 ok = false;
                 break;
             }
-            coef[kNaturalOrder[k]] = static_cast<short>(receiveExtend(size));
-            m_acPresent = true;
+            coef[kNaturalOrder[k]] = static_cast<short>(receiveExtend(size, buf, count));
+            last = k;
             ++k;
         }
     }
+    m_bitBuf = buf;
+    m_bitCount = count;
     // Bits past the end of the data are zeros we made up: the data was cut.
-    if (ok && m_fakeBits > m_bitCount)
+    if (ok && m_fakeBits > count)
         ok = false;
     if (!ok) {
         m_corrupt = true;
@@ -650,9 +714,9 @@ bool JPEGDecoder::decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pre
         pred = oldPred;
         std::memset(coef, 0, 64 * sizeof(short));
         coef[0] = static_cast<short>(pred);
-        m_acPresent = false;
+        last = 0;
     }
-    return ok;
+    return last;
 }
 
 bool JPEGDecoder::restartScan()
@@ -682,21 +746,23 @@ bool JPEGDecoder::restartScan()
 // ---------------------------------------------------------------------------
 // Inverse DCT and colour conversion
 
-void JPEGDecoder::idctBlock(const short* coef, const float* quant, uint8_t* dst, int stride)
+void JPEGDecoder::idctBlock(short* coef, int last, const float* quant, uint8_t* dst, int stride)
 {
     // Without AC terms every column, and then every row, is constant: the
     // full transform would give this same value everywhere.
-    if (!m_acPresent) {
+    if (last == 0) {
         const uint8_t* limit = JpegTransforms::colourTables().limit() + 128;
         const uint8_t v = limit[((static_cast<int>(coef[0] * quant[0]) + 4) >> 3) & 0x3FF];
         for (int r = 0; r < 8; ++r)
             std::memset(dst + r * stride, v, 8);
+        coef[0] = 0;
         return;
     }
     if (m_avx2)
         JpegTransforms::idctAvx2(coef, quant, dst, stride);
     else
         JpegTransforms::idct(coef, quant, dst, stride);
+    std::memset(coef, 0, 64 * sizeof(short));
 }
 
 void JPEGDecoder::storeMcu(const Frame& f, int mcuX, int mcuY, int* out)
@@ -759,25 +825,23 @@ void JPEGDecoder::decodeScan(const Frame& f, const unsigned char* data, int leng
             // the fused vector transform straight into the output.
             if (m_avx2 && f.maxH == 1 && f.maxV == 1 && 8 * mx + 8 <= f.width
                 && 8 * my + 8 <= f.height) {
-                bool ac[3];
-                for (int c = 0; c < 3; ++c) {
-                    decodeBlock(*f.dc[c], *f.ac[c], m_pred[c], m_mcuCoef[c]);
-                    ac[c] = m_acPresent;
-                }
-                JpegTransforms::mcu444Avx2(m_mcuCoef, f.quant, ac,
+                int last[3];
+                for (int c = 0; c < 3; ++c)
+                    last[c] = decodeBlock(*f.dc[c], *f.ac[c], m_pred[c], m_mcuCoef[c]);
+                JpegTransforms::mcu444Avx2(m_mcuCoef, f.quant, last,
                                            out + (8LL * my) * f.width + 8 * mx, f.width);
                 continue;
             }
             for (int by = 0; by < f.maxV; ++by) {
                 for (int bx = 0; bx < f.maxH; ++bx) {
-                    decodeBlock(*f.dc[0], *f.ac[0], m_pred[0], m_coef);
-                    idctBlock(m_coef, f.quant[0], m_planeY + by * 8 * 16 + bx * 8, 16);
+                    const int last = decodeBlock(*f.dc[0], *f.ac[0], m_pred[0], m_coef);
+                    idctBlock(m_coef, last, f.quant[0], m_planeY + by * 8 * 16 + bx * 8, 16);
                 }
             }
-            decodeBlock(*f.dc[1], *f.ac[1], m_pred[1], m_coef);
-            idctBlock(m_coef, f.quant[1], m_planeCb, 8);
-            decodeBlock(*f.dc[2], *f.ac[2], m_pred[2], m_coef);
-            idctBlock(m_coef, f.quant[2], m_planeCr, 8);
+            int last = decodeBlock(*f.dc[1], *f.ac[1], m_pred[1], m_coef);
+            idctBlock(m_coef, last, f.quant[1], m_planeCb, 8);
+            last = decodeBlock(*f.dc[2], *f.ac[2], m_pred[2], m_coef);
+            idctBlock(m_coef, last, f.quant[2], m_planeCr, 8);
 
             storeMcu(f, mx, my, out);
         }

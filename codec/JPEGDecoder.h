@@ -141,9 +141,12 @@ private:
         int lastCode[18] = {};          // have last < first
         int symbolIndex[18] = {};       // index in symbols of firstCode
         uint16_t fast[1 << kFastBits] = {}; // look-ahead: length << 8 | symbol
-        // The same look-ahead for an AC symbol and its value bits together:
-        // value * 256 + (run << 4 | bits used); 0 when they do not fit.
-        int fastAc[1 << kFastBits] = {};
+        // The same look-ahead for a symbol and its value bits together, 0
+        // when they do not fit: value * 256 + (run << 4 | bits used). For a
+        // DC table the run is 0 and the value the difference (0 for size 0);
+        // in an AC table the end of block is the one entry with value 0 and
+        // run 0 (zero runs of 16 are left to the slower path).
+        int fastValue[1 << kFastBits] = {};
     };
 
     struct Component
@@ -172,21 +175,35 @@ private:
 
     // False when the table declares more than 256 symbols or more codes of
     // some length than that many bits can hold.
-    static bool buildHuffTable(HuffTable& t, const uint8_t* counts, const uint8_t* symbols);
+    // `ac` says which kind of fastValue entries to build.
+    static bool buildHuffTable(HuffTable& t, const uint8_t* counts, const uint8_t* symbols,
+                               bool ac);
     void parseJPEGHeader(const unsigned char* data, int length, int& scanStart);
 
     void decodeScan(const Frame& f, const unsigned char* data, int length, int* out);
-    bool decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pred, short* coef);
-    void idctBlock(const short* coef, const float* quant, uint8_t* dst, int stride);
+    // Decodes one block into `coef`, which must be all zero, and returns the
+    // zigzag position of its last non-zero AC coefficient (0 when it has
+    // none). Corrupt data leaves the flat block described above.
+    int decodeBlock(const HuffTable& dc, const HuffTable& ac, int& pred, short* coef);
+    // The samples of a decoded block (`last` as decodeBlock returned it);
+    // clears coef for the next block.
+    void idctBlock(short* coef, int last, const float* quant, uint8_t* dst, int stride);
     void storeMcu(const Frame& f, int mcuX, int mcuY, int* out);
     bool restartScan();
 
     // Bit reader over the scan data in m_in. Stops feeding real bytes at the
     // first marker or at the end of the data and feeds zero bits after it;
-    // m_fakeBits counts those so that consuming them is noticed.
-    void fillBits();
-    int decodeHuffman(const HuffTable& t);
-    int receiveExtend(int s);
+    // m_fakeBits counts those so that consuming them is noticed. The hot
+    // loop keeps the buffer and its count in locals (`buf`, `count`, the
+    // next bit in bit 63) and stores them in m_bitBuf and m_bitCount between
+    // blocks. fillBits() leaves at least 56 bits; the bits below the count
+    // may hold the next bytes of the data already, or zeros past its end
+    // (never anything else).
+    void fillBits(uint64_t& buf, int& count);
+    void fillBitsSlow();
+    int decodeHuffman(const HuffTable& t, uint64_t& buf, int& count);
+    static int decodeHuffmanSlow(const HuffTable& t, uint64_t buf);
+    int receiveExtend(int s, uint64_t& buf, int& count);
 
     ByteReader m_in{nullptr, 0};
     uint64_t m_bitBuf = 0;              // next bit is bit 63
@@ -218,7 +235,6 @@ private:
     alignas(32) uint8_t m_planeCb[64];
     alignas(32) uint8_t m_planeCr[64];
     int m_pred[3] = {};
-    bool m_acPresent = false;           // the last decoded block has AC terms
 
     QString m_lastError;
     bool m_damaged = false;

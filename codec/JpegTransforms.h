@@ -49,10 +49,13 @@ void idctAvx2(const int16_t* coef, const float* quant, uint8_t* dst, int stride)
 void convert8x8Avx2(const uint8_t* y, int yStride, const uint8_t* cb, const uint8_t* cr, int* out,
                     int outStride);
 // One 4:4:4 MCU at once: the Y, Cb and Cr blocks of coef with their tables
-// (ac[c] false: the block has no AC terms, only coef[c][0] counts) to 8 rows
-// of 8 pixels, `outStride` pixels apart. The same bytes as idct (or the flat
-// fill of a block without AC terms) into three planes, then convert8x8.
-void mcu444Avx2(const int16_t coef[3][64], const float* const quant[3], const bool ac[3],
+// to 8 rows of 8 pixels, `outStride` pixels apart. last[c] is the zigzag
+// position (JpegTables::kNaturalOrder) of block c's last non-zero AC
+// coefficient, 0 when it has none; coefficients after it must be zero (those
+// of a block without AC terms are not read at all). The same bytes as idct
+// into three planes, then convert8x8. Leaves coef all zero, ready for the
+// next MCU of a scan.
+void mcu444Avx2(int16_t coef[3][64], const float* const quant[3], const int last[3],
                 int* out, int outStride);
 
 } // namespace JpegTransforms

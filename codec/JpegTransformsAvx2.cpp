@@ -8,6 +8,7 @@
 #define SP_JPEG_X86 0
 #endif
 
+#include <cstdint>
 #include <cstdlib>
 
 #if SP_JPEG_X86
@@ -60,6 +61,71 @@ SP_AVX2 inline void butterflies(__m256 v[8])
     v[3] = _mm256_sub_ps(t3, t4);
 }
 
+// butterflies() for v[4..7] all zero, the operations with a zero operand
+// left out. x + 0, x - 0 and 0 + x give x exactly, 0 - x gives -x, and only
+// the sign of a zero can differ from the full form, which no later
+// operation or the truncation to integer can see: the results are the same.
+SP_AVX2 inline void halfButterflies(__m256 v[8])
+{
+    const __m256 k1414 = _mm256_set1_ps(1.414213562f);
+    const __m256 k1847 = _mm256_set1_ps(1.847759065f);
+    const __m256 k1082 = _mm256_set1_ps(1.082392200f);
+    const __m256 k2613 = _mm256_set1_ps(2.613125930f);
+
+    // Even part: t2 = t3 = 0, so t10 = t11 = v[0], t13 = v[2].
+    const __m256 t10 = v[0];
+    const __m256 t13 = v[2];
+    const __m256 t12 = _mm256_sub_ps(_mm256_mul_ps(t13, k1414), t13);
+    const __m256 t0 = _mm256_add_ps(t10, t13);
+    const __m256 t3 = _mm256_sub_ps(t10, t13);
+    const __m256 t1 = _mm256_add_ps(t10, t12);
+    const __m256 t2 = _mm256_sub_ps(t10, t12);
+
+    // Odd part: t6 = t7 = 0, so z13 = v[3], z10 = -v[3], z11 = z12 = v[1];
+    // z10 + z12 is v[1] - v[3], and -2.61 * -v[3] is 2.61 * v[3].
+    const __m256 z11 = v[1];
+    const __m256 z13 = v[3];
+    const __m256 t7 = _mm256_add_ps(z11, z13);
+    const __m256 diff = _mm256_sub_ps(z11, z13);
+    const __m256 t11 = _mm256_mul_ps(diff, k1414);
+    const __m256 z5 = _mm256_mul_ps(diff, k1847);
+    const __m256 t10o = _mm256_sub_ps(_mm256_mul_ps(k1082, z11), z5);
+    const __m256 t12o = _mm256_add_ps(_mm256_mul_ps(k2613, z13), z5);
+    const __m256 t6 = _mm256_sub_ps(t12o, t7);
+    const __m256 t5 = _mm256_sub_ps(t11, t6);
+    const __m256 t4 = _mm256_add_ps(t10o, t5);
+
+    v[0] = _mm256_add_ps(t0, t7);
+    v[7] = _mm256_sub_ps(t0, t7);
+    v[1] = _mm256_add_ps(t1, t6);
+    v[6] = _mm256_sub_ps(t1, t6);
+    v[2] = _mm256_add_ps(t2, t5);
+    v[5] = _mm256_sub_ps(t2, t5);
+    v[4] = _mm256_add_ps(t3, t4);
+    v[3] = _mm256_sub_ps(t3, t4);
+}
+
+// The odd outputs of butterflies() when v[1] = b is the only non-zero odd
+// input (halfButterflies() with v[3] = 0), b in every lane: t7 = b and the
+// t6, t5, t4 that are added to or taken from the even part.
+struct OddTerms
+{
+    __m256 t7, t6, t5, t4;
+};
+
+SP_AVX2 inline OddTerms oddTerms(__m256 b)
+{
+    const __m256 t11 = _mm256_mul_ps(b, _mm256_set1_ps(1.414213562f));
+    const __m256 z5 = _mm256_mul_ps(b, _mm256_set1_ps(1.847759065f));
+    const __m256 t10 = _mm256_sub_ps(_mm256_mul_ps(_mm256_set1_ps(1.082392200f), b), z5);
+    OddTerms o;
+    o.t7 = b;
+    o.t6 = _mm256_sub_ps(z5, b);
+    o.t5 = _mm256_sub_ps(t11, o.t6);
+    o.t4 = _mm256_add_ps(t10, o.t5);
+    return o;
+}
+
 SP_AVX2 inline void transpose(__m256 v[8])
 {
     const __m256 a0 = _mm256_unpacklo_ps(v[0], v[1]);
@@ -88,17 +154,26 @@ SP_AVX2 inline void transpose(__m256 v[8])
     v[7] = _mm256_permute2f128_ps(b3, b7, 0x31);
 }
 
-// The range-limit look-up of the portable path for a row of eight results:
-// u = (((x + 4) >> 3) + 128) & 0x3FF gives u below 256, 255 up to 639, and 0
-// from 640 on (the table's identity run, its 255 run and its zero run).
+// The range-limit look-up of the portable path for a row of eight results,
+// less its level shift of 128: -128..127. The look-up takes u = (((x + 4)
+// >> 3) + 128) & 0x3FF and gives u below 256, 255 up to 639 and 0 from 640
+// on (the table's identity run, its 255 run and its zero run). With v the
+// ten bits ((x + 4) >> 3) & 0x3FF read as a signed number, -512..511, u is
+// v + 128 taken modulo 1024, so those three runs are v from -128 to 127,
+// from 128 up and below -128: the look-up is v clamped to -128..127, plus
+// 128. The shifts pick and sign-extend the ten bits.
+SP_AVX2 inline __m256i centredLevels(__m256 row)
+{
+    const __m256i x = _mm256_add_epi32(_mm256_cvttps_epi32(row), _mm256_set1_epi32(4));
+    const __m256i v = _mm256_srai_epi32(_mm256_slli_epi32(x, 19), 22);
+    return _mm256_min_epi32(_mm256_max_epi32(v, _mm256_set1_epi32(-128)),
+                            _mm256_set1_epi32(127));
+}
+
+// The look-up itself: 0..255.
 SP_AVX2 inline __m256i rangeLimit(__m256 row)
 {
-    const __m256i x = _mm256_srai_epi32(_mm256_add_epi32(_mm256_cvttps_epi32(row),
-                                                         _mm256_set1_epi32(4)), 3);
-    const __m256i u = _mm256_and_si256(_mm256_add_epi32(x, _mm256_set1_epi32(128)),
-                                       _mm256_set1_epi32(0x3FF));
-    const __m256i keep = _mm256_cmpgt_epi32(_mm256_set1_epi32(640), u);
-    return _mm256_and_si256(_mm256_min_epi32(u, _mm256_set1_epi32(255)), keep);
+    return _mm256_add_epi32(centredLevels(row), _mm256_set1_epi32(128));
 }
 
 // Four rows of eight 0..255 values to 32 bytes, row after row.
@@ -182,60 +257,111 @@ SP_AVX2 void convertBlockAvx2(const uint8_t* y, int yStride, const uint8_t* cb, 
 }
 
 // The samples of one block, transposed: v[c] holds column c, lane r row r,
-// each 0..255 as the range-limit look-up gives it.
-SP_AVX2 inline void blockColumns(const int16_t* coef, const float* quant, bool ac, __m256i v[8])
+// each as the range-limit look-up gives it less 128 (centredLevels). `last`
+// is the zigzag position of the last non-zero AC coefficient (0: none); the
+// coefficients after it are zero, so the transform can leave out what they
+// would add. What it reads it sets to zero again.
+SP_AVX2 inline void blockColumns(int16_t* coef, const float* quant, int last, __m256i v[8])
 {
-    if (!ac) {
+    if (last == 0) {
         // Without AC terms the transform leaves coef[0] * quant[0] everywhere.
-        const __m256i flat = rangeLimit(_mm256_set1_ps(coef[0] * quant[0]));
+        const __m256i flat = centredLevels(_mm256_set1_ps(coef[0] * quant[0]));
+        coef[0] = 0;
         for (int c = 0; c < 8; ++c)
             v[c] = flat;
         return;
     }
-    __m256 f[8];
-    for (int r = 0; r < 8; ++r) {
-        const __m256i c = _mm256_cvtepi16_epi32(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 8 * r)));
-        f[r] = _mm256_mul_ps(_mm256_cvtepi32_ps(c), _mm256_loadu_ps(quant + 8 * r));
+    if (last <= 2) {
+        // Only coef[0], coef[1] and coef[8]. The column pass turns column 0
+        // (rows 0 and 1) into the even value a0 plus or minus the odd terms
+        // of b0 (row r of the result in lane r), and leaves a1 everywhere in
+        // column 1; the row pass then adds to or takes from every row the
+        // odd terms of a1, the same for each row.
+        const float a0 = coef[0] * quant[0];
+        const float b0 = coef[8] * quant[8];
+        const float a1 = coef[1] * quant[1];
+        coef[0] = coef[1] = coef[8] = 0;
+        const OddTerms o = oddTerms(_mm256_set1_ps(b0));
+        // Lanes 0..7: t7, t6, t5, -t4, t4, -t5, -t6, -t7.
+        __m256 odd = _mm256_blend_ps(o.t7, o.t6, 0x42);
+        odd = _mm256_blend_ps(odd, o.t5, 0x24);
+        odd = _mm256_blend_ps(odd, o.t4, 0x18);
+        odd = _mm256_xor_ps(odd, _mm256_castsi256_ps(_mm256_setr_epi32(
+                                     0, 0, 0, INT32_MIN, 0, INT32_MIN, INT32_MIN, INT32_MIN)));
+        const __m256 column = _mm256_add_ps(_mm256_set1_ps(a0), odd);
+        const OddTerms r = oddTerms(_mm256_set1_ps(a1));
+        v[0] = centredLevels(_mm256_add_ps(column, r.t7));
+        v[7] = centredLevels(_mm256_sub_ps(column, r.t7));
+        v[1] = centredLevels(_mm256_add_ps(column, r.t6));
+        v[6] = centredLevels(_mm256_sub_ps(column, r.t6));
+        v[2] = centredLevels(_mm256_add_ps(column, r.t5));
+        v[5] = centredLevels(_mm256_sub_ps(column, r.t5));
+        v[4] = centredLevels(_mm256_add_ps(column, r.t4));
+        v[3] = centredLevels(_mm256_sub_ps(column, r.t4));
+        return;
     }
-    butterflies(f);   // columns
-    transpose(f);
-    butterflies(f);   // rows; f[c] is now column c
+    __m256 f[8];
+    if (last <= 9) {
+        // Zigzag positions up to 9 lie in rows and columns 0..3: both passes
+        // have zeros in inputs 4..7 (after the column pass, columns 4..7
+        // are still zero).
+        for (int r = 0; r < 4; ++r) {
+            __m128i* row = reinterpret_cast<__m128i*>(coef + 8 * r);
+            const __m256i c = _mm256_cvtepi16_epi32(_mm_loadu_si128(row));
+            _mm_storeu_si128(row, _mm_setzero_si128());
+            f[r] = _mm256_mul_ps(_mm256_cvtepi32_ps(c), _mm256_loadu_ps(quant + 8 * r));
+        }
+        halfButterflies(f);   // columns
+        transpose(f);
+        halfButterflies(f);   // rows; f[c] is now column c
+    } else {
+        for (int r = 0; r < 8; ++r) {
+            __m128i* row = reinterpret_cast<__m128i*>(coef + 8 * r);
+            const __m256i c = _mm256_cvtepi16_epi32(_mm_loadu_si128(row));
+            _mm_storeu_si128(row, _mm_setzero_si128());
+            f[r] = _mm256_mul_ps(_mm256_cvtepi32_ps(c), _mm256_loadu_ps(quant + 8 * r));
+        }
+        butterflies(f);   // columns
+        transpose(f);
+        butterflies(f);   // rows; f[c] is now column c
+    }
     for (int c = 0; c < 8; ++c)
-        v[c] = rangeLimit(f[c]);
+        v[c] = centredLevels(f[c]);
 }
 
-SP_AVX2 inline __m256i clampByte(__m256i v)
-{
-    return _mm256_min_epi32(_mm256_max_epi32(v, _mm256_setzero_si256()), _mm256_set1_epi32(255));
-}
-
-SP_AVX2 void mcu444Block(const int16_t coef[3][64], const float* const quant[3], const bool ac[3],
+SP_AVX2 void mcu444Block(int16_t coef[3][64], const float* const quant[3], const int last[3],
                          int* out, int outStride)
 {
     __m256i y[8], cb[8], cr[8];
-    blockColumns(coef[0], quant[0], ac[0], y);
-    blockColumns(coef[1], quant[1], ac[1], cb);
-    blockColumns(coef[2], quant[2], ac[2], cr);
+    blockColumns(coef[0], quant[0], last[0], y);
+    blockColumns(coef[1], quant[1], last[1], cb);
+    blockColumns(coef[2], quant[2], last[2], cr);
 
     const __m256i kCrR = _mm256_set1_epi32(2940143);
     const __m256i kCbB = _mm256_set1_epi32(3716089);
     const __m256i kCbG = _mm256_set1_epi32(-721713);
     const __m256i kCrG = _mm256_set1_epi32(-1497661);
     const __m256i k128 = _mm256_set1_epi32(128);
-    const __m256i alpha = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+    const __m256i alpha = _mm256_set1_epi32(255);
+    // y[c] + 128 is the luminance; cb[c] and cr[c] are already the
+    // differences from 128 that the conversion needs.
+    // Bytes B0..B3 G0..G3 R0..R3 A0..A3 of each half to four pixels.
+    const __m256i interleave = _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15,
+                                                0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
     __m256 px[8];
     for (int c = 0; c < 8; ++c) {
-        const __m256i b = _mm256_sub_epi32(cb[c], k128);
-        const __m256i r = _mm256_sub_epi32(cr[c], k128);
-        const __m256i red = clampByte(_mm256_add_epi32(y[c], truncScaled(_mm256_mullo_epi32(r, kCrR))));
-        const __m256i green = clampByte(_mm256_add_epi32(
-            y[c], truncScaled(_mm256_add_epi32(_mm256_mullo_epi32(b, kCbG),
-                                               _mm256_mullo_epi32(r, kCrG)))));
-        const __m256i blue = clampByte(_mm256_add_epi32(y[c], truncScaled(_mm256_mullo_epi32(b, kCbB))));
-        px[c] = _mm256_castsi256_ps(_mm256_or_si256(
-            _mm256_or_si256(alpha, _mm256_slli_epi32(red, 16)),
-            _mm256_or_si256(_mm256_slli_epi32(green, 8), blue)));
+        const __m256i l = _mm256_add_epi32(y[c], k128);
+        const __m256i b = cb[c];
+        const __m256i r = cr[c];
+        const __m256i red = _mm256_add_epi32(l, truncScaled(_mm256_mullo_epi32(r, kCrR)));
+        const __m256i green = _mm256_add_epi32(
+            l, truncScaled(_mm256_add_epi32(_mm256_mullo_epi32(b, kCbG),
+                                            _mm256_mullo_epi32(r, kCrG))));
+        const __m256i blue = _mm256_add_epi32(l, truncScaled(_mm256_mullo_epi32(b, kCbB)));
+        // The saturating packs clamp each channel to 0..255 on the way.
+        const __m256i bytes = _mm256_packus_epi16(_mm256_packus_epi32(blue, green),
+                                                  _mm256_packus_epi32(red, alpha));
+        px[c] = _mm256_castsi256_ps(_mm256_shuffle_epi8(bytes, interleave));
     }
     transpose(px);    // columns back to rows
     for (int r = 0; r < 8; ++r)
@@ -279,13 +405,13 @@ void convert8x8Avx2(const uint8_t* y, int yStride, const uint8_t* cb, const uint
 #endif
 }
 
-void mcu444Avx2(const int16_t coef[3][64], const float* const quant[3], const bool ac[3],
+void mcu444Avx2(int16_t coef[3][64], const float* const quant[3], const int last[3],
                 int* out, int outStride)
 {
 #if SP_JPEG_X86
-    mcu444Block(coef, quant, ac, out, outStride);
+    mcu444Block(coef, quant, last, out, outStride);
 #else
-    (void)coef, (void)quant, (void)ac, (void)out, (void)outStride;
+    (void)coef, (void)quant, (void)last, (void)out, (void)outStride;
     std::abort();
 #endif
 }

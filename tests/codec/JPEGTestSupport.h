@@ -43,11 +43,12 @@ inline std::vector<int> photoImage(int w, int h, unsigned seed = 1, bool noise =
     return px;
 }
 
-// Baseline JFIF written by libjpeg-turbo with the standard Huffman tables;
-// Y sampled hs x vs, chroma 1 x 1. Our inputs are always valid, so a
-// libjpeg error ends the test program (its default handler).
+// Baseline JFIF written by libjpeg-turbo with the standard Huffman tables
+// (or, `optimize`, tables fitted to the image); Y sampled hs x vs, chroma
+// 1 x 1. Our inputs are always valid, so a libjpeg error ends the test
+// program (its default handler).
 inline Bytes libjpegEncode(const std::vector<int>& px, int w, int h, int quality, int hs = 1,
-                           int vs = 1, int restartInterval = 0)
+                           int vs = 1, int restartInterval = 0, bool optimize = false)
 {
     std::vector<unsigned char> rgb(static_cast<size_t>(w) * h * 3);
     for (size_t i = 0; i < px.size(); ++i) {
@@ -71,6 +72,7 @@ inline Bytes libjpegEncode(const std::vector<int>& px, int w, int h, int quality
     c.comp_info[0].h_samp_factor = hs;
     c.comp_info[0].v_samp_factor = vs;
     c.restart_interval = static_cast<unsigned>(restartInterval);
+    c.optimize_coding = optimize ? TRUE : FALSE;
     jpeg_start_compress(&c, TRUE);
     while (c.next_scanline < c.image_height) {
         JSAMPROW row = rgb.data() + static_cast<size_t>(c.next_scanline) * w * 3;

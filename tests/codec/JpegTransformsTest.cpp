@@ -93,30 +93,78 @@ TEST_F(JpegTransformsTest, VectorColourConversionGivesThePortablePixelsForEveryT
 
 TEST_F(JpegTransformsTest, FusedMcuGivesWhatThePlanesAndTheConversionGive)
 {
+    // The fused transform leaves out what the coefficients after the last
+    // non-zero one would add: blocks ending at every zigzag position, with
+    // coefficients up to the extremes a scan can produce (DC anywhere in 16
+    // bits, AC to the baseline limit and beyond), must give the bytes of the
+    // full portable transform.
     std::mt19937 rng(9);
     alignas(32) int16_t coef[3][64];
     alignas(32) float tables[3][64];
     const float* quant[3] = {tables[0], tables[1], tables[2]};
-    const JpegTransforms::ColourTables& t = JpegTransforms::colourTables();
-    for (int i = 0; i < 5000; ++i) {
-        bool ac[3];
+    const int extremes[] = {-32768, 32767, -1024, 1023, -2047, 2047, -1, 1};
+    for (int i = 0; i < 30000; ++i) {
+        int last[3];
         alignas(32) uint8_t planes[3][64];
         for (int c = 0; c < 3; ++c) {
-            const bool wild = (i + c) % 5 == 0;
-            coefficients(rng, wild, coef[c]);
-            quantTable(rng, wild ? 255 : 60, tables[c]);
-            ac[c] = (i + c) % 3 != 0;
-            if (ac[c]) {
-                JpegTransforms::idct(coef[c], quant[c], planes[c], 8);
-            } else {
-                const int v = ((static_cast<int>(coef[c][0] * quant[c][0]) + 4) >> 3) & 0x3FF;
-                std::memset(planes[c], t.limit()[128 + v], 64);
+            const int kind = (i + c) % 6;
+            quantTable(rng, kind == 5 ? 255 : 60, tables[c]);
+            // Last position 0 (no AC terms), up to 2, up to 9, or anywhere.
+            last[c] = kind == 0 ? 0
+                    : kind == 1 ? 1 + static_cast<int>(rng() % 2)
+                    : kind == 2 ? 3 + static_cast<int>(rng() % 7)
+                    : 1 + static_cast<int>(rng() % 63);
+            std::memset(coef[c], 0, sizeof coef[c]);
+            for (int k = 0; k <= last[c]; ++k) {
+                const int nat = JpegTables::kNaturalOrder[k];
+                if (k == last[c] || (k == 0 ? true : rng() % 3 == 0)) {
+                    int value = 0;
+                    if (rng() % 8 == 0)
+                        value = extremes[rng() % 8];
+                    else
+                        value = static_cast<int>(rng() % (k == 0 ? 2048 : 128)) - (k == 0 ? 1024 : 64);
+                    coef[c][nat] = static_cast<int16_t>(value);
+                }
             }
+            if (last[c] > 0 && coef[c][JpegTables::kNaturalOrder[last[c]]] == 0)
+                coef[c][JpegTables::kNaturalOrder[last[c]]] = 1;
+            JpegTransforms::idct(coef[c], quant[c], planes[c], 8);
         }
         int expected[64], fused[64];
         JpegTransforms::convert8x8(planes[0], 8, planes[1], planes[2], expected, 8);
-        JpegTransforms::mcu444Avx2(coef, quant, ac, fused, 8);
-        ASSERT_EQ(std::memcmp(expected, fused, sizeof fused), 0) << "MCU " << i;
+        JpegTransforms::mcu444Avx2(coef, quant, last, fused, 8);
+        ASSERT_EQ(std::memcmp(expected, fused, sizeof fused), 0)
+            << "MCU " << i << ", last " << last[0] << " " << last[1] << " " << last[2];
+        // Ready for the next MCU: nothing left behind.
+        const int16_t zeros[3][64] = {};
+        ASSERT_EQ(std::memcmp(coef, zeros, sizeof zeros), 0) << "MCU " << i;
+    }
+}
+
+TEST_F(JpegTransformsTest, BlocksWithoutAcTermsGiveTheFullTransformForEveryDcAndStep)
+{
+    // A flat block is filled from coef[0] * quant[0] directly: every DC value
+    // a scan can hold, with every first quantisation step (its AAN factor is
+    // 1), against the full transform of the same block.
+    alignas(32) int16_t dcs[3][64] = {}, coef[3][64];
+    alignas(32) float tables[3][64] = {};
+    const float* quant[3] = {tables[0], tables[1], tables[2]};
+    const int flat[3] = {0, 0, 0};
+    const int full[3] = {63, 63, 63};
+    for (int step = 1; step <= 255; ++step) {
+        for (int c = 0; c < 3; ++c)
+            tables[c][0] = static_cast<float>(step);
+        for (int dc = -32768; dc <= 32767; dc += 3) {
+            dcs[0][0] = static_cast<int16_t>(dc);
+            dcs[1][0] = static_cast<int16_t>(dc + 1 <= 32767 ? dc + 1 : dc);
+            dcs[2][0] = static_cast<int16_t>(dc + 2 <= 32767 ? dc + 2 : dc);
+            int a[64], b[64];
+            std::memcpy(coef, dcs, sizeof coef);
+            JpegTransforms::mcu444Avx2(coef, quant, flat, a, 8);
+            std::memcpy(coef, dcs, sizeof coef);
+            JpegTransforms::mcu444Avx2(coef, quant, full, b, 8);
+            ASSERT_EQ(std::memcmp(a, b, sizeof a), 0) << "DC " << dc << " step " << step;
+        }
     }
 }
 
