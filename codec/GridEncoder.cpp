@@ -293,14 +293,6 @@ void GridEncoder::materialiseZeroedBoxes()
     }
 }
 
-GridEncoder::StoredBox* GridEncoder::storeFor(const Box& box)
-{
-    if (!m_reuse || m_store.count() != m_map.m_boxCount || box.m_column < 0
-        || box.m_column >= m_map.m_columns || box.m_row < 0 || box.m_row >= m_map.m_rows)
-        return nullptr;
-    return &m_store[box.m_row * m_map.m_columns + box.m_column];
-}
-
 bool GridEncoder::classifyWithStore(Box& box, const unsigned int* src, int stride, bool knownSame)
 {
     const size_t rowBytes = kBoxSize * sizeof(unsigned int);
@@ -314,16 +306,19 @@ bool GridEncoder::classifyWithStore(Box& box, const unsigned int* src, int strid
     };
 
     StoredBox* s = storeFor(box);
-    VideoFrame* f = s ? m_map.mapFrame(box) : nullptr;
-    if (!f) {
+    // A box the caller vouches for, whose entry is valid, already has its
+    // map frame: it is neither compared nor looked up.
+    const bool vouched = knownSame && s && s->valid;
+    VideoFrame* f = vouched ? nullptr : s ? m_map.mapFrame(box) : nullptr;
+    if (!f && !vouched) {
         copyToBox(src, stride);
         box.detectType();
         return true;
     }
-    unsigned int* mine = f->pixels();
+    unsigned int* mine = f ? f->pixels() : nullptr;
     // The box's pixels go into the map as they are compared: a box handed
     // to this function has mostly changed.
-    const bool same = (knownSame && s->valid) || copyIfDifferent(mine, src, stride);
+    const bool same = vouched || copyIfDifferent(mine, src, stride);
     if (same && !s->zeroed)
         return false;
     if (!same)
@@ -336,7 +331,11 @@ bool GridEncoder::classifyWithStore(Box& box, const unsigned int* src, int strid
         box.m_colorCount = s->colorCount;
     } else {
         // Classified from the map's copy; the JPEG coder takes the pixels
-        // from the box, the bitmap writer only the colours and indices.
+        // from the box, the bitmap writer only the colours and indices. (A
+        // vouched box gets here when its JPEG bytes were dropped for a new
+        // factor: its map frame holds its pixels.)
+        if (!mine)
+            mine = m_map.mapFrame(box)->pixels();
         box.detectType(mine);
         if (box.m_boxType == 6)
             copyToBox(mine, kBoxSize);
@@ -451,6 +450,10 @@ void GridEncoder::encode(VideoFrame* frame, int x, int y, int width, int height,
     if (m_jpeg.getScaleFactor() != scale)
         m_jpeg.setScaleFactor(scale);
 
+    const int boxes = m_boxMap.count();
+    m_types.setCount(boxes);
+    for (int i = 0; i < boxes; ++i)
+        m_types[i] = static_cast<unsigned char>(m_boxMap[i].m_boxType);
     for (int type = 1; type <= 6; ++type)
         encodeBoxes(type);
 
@@ -574,12 +577,16 @@ void GridEncoder::encodeBoxes(int type)
 
     int pending = 0;
     const int count = m_boxMap.count();
+    // The six passes read the types from one byte per box rather than from
+    // the boxes themselves, several hundred bytes apart: a pass over a whole
+    // screen then touches a few cache lines instead of one per box.
+    const unsigned char* types = m_types.data();
     for (int i = 0; i < count; ++i) {
-        const Box& box = m_boxMap[i];
-        if (box.m_boxType != type) {
+        if (types[i] != type) {
             ++pending;
             continue;
         }
+        const Box& box = m_boxMap[i];
         try {
             if (pending > 0) {
                 m_lastCode = kNoCode;

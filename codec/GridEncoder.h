@@ -212,6 +212,7 @@ private:
     ScreenMap m_map;
     Array<unsigned char, int> m_jpegOutput;
     Array<Box, int> m_boxMap;
+    Array<unsigned char, int> m_types; // m_boxMap's types, for the passes
     int m_lastPalette[16];
     JPEGEncoder m_jpeg;
     int m_quality = 90;
@@ -239,7 +240,15 @@ private:
     // Classifies `box` (pixels at `src`, rows `stride` apart) against the
     // map and the store; returns whether it changed since the map's content.
     bool classifyWithStore(Box& box, const unsigned int* src, int stride, bool knownSame);
-    StoredBox* storeFor(const Box& box);
+    // The box's entry, or null when reuse is off or the box lies outside
+    // the grid.
+    StoredBox* storeFor(const Box& box)
+    {
+        if (!m_reuse || m_store.count() != m_map.m_boxCount || box.m_column < 0
+            || box.m_column >= m_map.m_columns || box.m_row < 0 || box.m_row >= m_map.m_rows)
+            return nullptr;
+        return &m_store[box.m_row * m_map.m_columns + box.m_column];
+    }
     void resetStore();
     void materialiseZeroedBoxes();
     void writeBitmapCode(const Box& box, int type, unsigned char* code);
