@@ -19,8 +19,6 @@ KeyFrameWriter::KeyFrameWriter(QIODevice* index) : m_index(index)
 {
     m_encoder.setBoxReuse(true);
     m_entries.setGrowBy(64);
-    for (KeyFrame& k : m_slots)
-        m_free.push_back(&k);
 }
 
 KeyFrameWriter::~KeyFrameWriter()
@@ -37,12 +35,23 @@ void KeyFrameWriter::begin()
 KeyFrameWriter::KeyFrame* KeyFrameWriter::slot()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [&] { return !m_free.empty() || m_failed || m_stop; });
+    m_changed.wait(lock, [&] { return m_inHand < inHandLimit() || m_failed || m_stop; });
     if (m_failed || m_stop)
         return nullptr;
+    ++m_inHand;
+    if (m_free.empty()) {
+        m_slots.push_back(std::make_unique<KeyFrame>());
+        return m_slots.back().get();
+    }
     KeyFrame* k = m_free.front();
     m_free.pop_front();
     return k;
+}
+
+int KeyFrameWriter::inHandLimit() const
+{
+    const qint64 fit = kInHandPixels / std::max<qint64>(m_screenPixels, 1);
+    return static_cast<int>(std::clamp<qint64>(fit, kMinInHand, kMaxInHand));
 }
 
 void KeyFrameWriter::submit(KeyFrame* keyFrame)
@@ -50,6 +59,7 @@ void KeyFrameWriter::submit(KeyFrame* keyFrame)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_queue.push_back(keyFrame);
+        m_screenPixels = static_cast<qint64>(keyFrame->width) * keyFrame->height;
     }
     m_changed.notify_all();
 }
@@ -115,7 +125,16 @@ void KeyFrameWriter::run()
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_queue.pop_front();
-            m_free.push_back(k);
+            --m_inHand;
+            // The most recently written slot is handed out next (its room is
+            // warm and sized); a slot beyond what the screen allows in hand
+            // gives its room back, so that a big screen never leaves more
+            // than that many slots sized for it.
+            if (m_inHand + static_cast<int>(m_free.size()) >= inHandLimit()) {
+                k->boxes.reallocate(0);
+                k->pixels.reallocate(0);
+            }
+            m_free.push_front(k);
             if (!failure.isEmpty()) {
                 m_failed = true;
                 m_failedFlag.store(true);

@@ -7,7 +7,9 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 #include "Array.h"
 #include "GridEncoder.h"
@@ -31,8 +33,14 @@ class QIODevice;
 // Zip::zipBufferFast; entries() lists them.
 //
 // Threads: begin(), slot(), submit(), finish() and abort() are called by the
-// building thread only; failed() and failure() by any. Two key frames can be
-// in hand at once; slot() blocks while both are. The index device is used
+// building thread only; failed() and failure() by any. Several key frames can
+// be in hand at once (handed out by slot() and not yet written), so that the
+// two threads rarely wait for each other when key frames vary in cost: as
+// many as fit kInHandPixels for the screen last handed over, between
+// kMinInHand and kMaxInHand. slot() blocks while that many are. Each slot
+// keeps the room its biggest handover needed, at most a whole screen, so the
+// memory held stays under kMaxInHand screens, and under kInHandPixels
+// pixels plus two screens for big ones. The index device is used
 // by the writer's thread alone between begin() and the end of finish() or
 // abort(). The destructor aborts.
 class KeyFrameWriter : public Thread
@@ -40,6 +48,11 @@ class KeyFrameWriter : public Thread
 public:
     // libdeflate's level for the key frames (bench/README.md: size and time).
     static constexpr int kCompressionLevel = 2;
+    // Key frames in hand at once: 8 for screens up to 2 Mpixel (1080p),
+    // fewer for bigger ones, never under 2.
+    static constexpr int kMinInHand = 2;
+    static constexpr int kMaxInHand = 8;
+    static constexpr qint64 kInHandPixels = 16 * 1024 * 1024;
 
     // One handover. The building thread fills every field.
     struct KeyFrame
@@ -69,7 +82,8 @@ public:
 
     void begin();
     // A free handover to fill, or null once the writer has failed or
-    // stopped. Blocks while two key frames are in hand.
+    // stopped. Blocks while as many key frames are in hand as the screen
+    // allows.
     KeyFrame* slot();
     // Hands the slot over, to be written after those before it.
     void submit(KeyFrame* keyFrame);
@@ -104,8 +118,11 @@ private:
     // Handover state, under m_mutex.
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
-    KeyFrame m_slots[2];
+    int inHandLimit() const;
+    std::vector<std::unique_ptr<KeyFrame>> m_slots; // made as needed
     std::deque<KeyFrame*> m_free;
+    int m_inHand = 0;               // handed out by slot(), not yet written
+    qint64 m_screenPixels = 0;      // of the last key frame handed over
     std::deque<KeyFrame*> m_queue;  // handed over, oldest first; the writer
                                     // works on the front one
     bool m_stop = false;            // no more key frames come
