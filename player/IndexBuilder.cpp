@@ -13,7 +13,6 @@
 #include "IndexFile.h"
 #include "IndexLocation.h"
 #include "Log.h"
-#include "RecordScan.h"
 #include "Thread.h"
 #include "UnitDispatch.h"
 #include "Zip.h"
@@ -161,7 +160,8 @@ bool IndexBuilder::makeIndex(const QString& fileName, int interval)
             throw FileCantCreateException();
         }
         m_indexFile.setFileName(m_tempFileName);
-        if (!m_indexFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        // Read too: a table that grows at the end moves the key frames.
+        if (!m_indexFile.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
             fail(QStringLiteral("cannot create the index %1: %2")
                      .arg(m_tempFileName, m_indexFile.errorString()));
             throw FileCantCreateException();
@@ -235,13 +235,12 @@ bool IndexBuilder::doWork()
     // One entry per interval over the header's duration, or over the real
     // end when the header says less (an unfinished recording says 0), but
     // never more than the file can hold key frames for: each needs a unit of
-    // at least 24 bytes.
-    const RecordScan::Result extent = RecordScan::scanFile(m_fileName, &m_cancel);
-    const quint64 length = std::max<quint64>(m_fileHeader.m_duration, extent.realEnd);
-    const quint64 wanted = length / static_cast<quint64>(m_interval) + 1;
-    const quint64 fileBound = static_cast<quint64>(m_file.size()) / RecordUnitHeader::SIZE + 1;
-    const quint64 intBound = static_cast<quint64>(INT_MAX);
-    m_count = std::min(wanted, std::min(fileBound, intBound));
+    // at least 24 bytes. The real end is the latest unit time the build
+    // itself meets: the table is made for the header's duration now and
+    // grown at the end when the units went further (finishTable), rather
+    // than walking over every unit header first on this thread.
+    m_count = tableSizeFor(m_fileHeader.m_duration);
+    const quint64 placeholders = m_count;
 
     // Placeholder entries (zeros), written in blocks.
     {
@@ -270,17 +269,21 @@ bool IndexBuilder::doWork()
     writer.begin();
     RecordReader::Result r = readInputUnit();
     quint64 lastTime = 0;
+    quint64 realEnd = 0;
     quint64 prev = 0;
     quint64 acc = 0;
     bool started = false;
     bool inFrame = false; // a frame's first parts are applied, its end is still to come
-    while (r == RecordReader::Unit && m_taken < m_count) {
+    // Every unit is read, for the real end; at most one key frame is taken
+    // per unit, so their number stays within the file's bound.
+    while (r == RecordReader::Unit) {
         if (m_cancel.load())
             return false;
         if (writer.failed())
             throwWriterFailure(writer);
         const quint64 time = m_unitHeader.m_time;
         lastTime = time;
+        realEnd = std::max(realEnd, time);
 
         // The frame is rebuilt exactly as playback paints it.
         if (m_unitHeader.kind() == RecordUnitHeader::KIND_SCREEN) {
@@ -335,22 +338,91 @@ bool IndexBuilder::doWork()
         return false;
 
     emit idxPositionChanged(lastTime / 1000);
+    finishTable(writer.entries(), placeholders,
+                tableSizeFor(std::max<quint64>(m_fileHeader.m_duration, realEnd)));
+    return true;
+}
 
-    // Final header and the filled entries; the rest of the table stays zero.
+quint64 IndexBuilder::tableSizeFor(quint64 length) const
+{
+    const quint64 wanted = length / static_cast<quint64>(m_interval) + 1;
+    const quint64 fileBound = static_cast<quint64>(m_file.size()) / RecordUnitHeader::SIZE + 1;
+    const quint64 intBound = static_cast<quint64>(INT_MAX);
+    return std::min(wanted, std::min(fileBound, intBound));
+}
+
+void IndexBuilder::finishTable(const Array<IndexEntryPoint, int>& written, quint64 placeholders,
+                               quint64 count)
+{
+    constexpr quint64 entrySize = IndexEntryPoint::SIZE;
+    const quint64 oldStart = IndexFileHeader::SIZE + placeholders * entrySize;
+    Array<IndexEntryPoint, int> entries;
+    entries.copy(written);
+
+    // Key frames past the table's size (a recording whose times step back
+    // accumulates more intervals than its real end holds) are dropped with
+    // their records.
+    if (static_cast<quint64>(entries.count()) > count) {
+        const quint64 kept = count;
+        const quint64 end = kept == 0 ? oldStart
+            : entries[static_cast<int>(kept) - 1].m_indexPos + IndexEntryPoint::PREFIX_SIZE
+                + entries[static_cast<int>(kept) - 1].m_size;
+        entries.setCount(static_cast<int>(kept));
+        if (!m_indexFile.flush() || !m_indexFile.resize(static_cast<qint64>(end)))
+            throw FileCantWriteException();
+    }
+
+    // A table that grew: the key frames move up to make room. Copied from the
+    // end backwards in blocks, so each block is read before it is written
+    // over.
+    if (count > placeholders) {
+        const quint64 shift = (count - placeholders) * entrySize;
+        if (!m_indexFile.flush())
+            throw FileCantWriteException();
+        const quint64 size = static_cast<quint64>(m_indexFile.size());
+        constexpr quint64 kBlock = 1 << 20;
+        Array<unsigned char, int> block;
+        block.setCount(static_cast<int>(kBlock));
+        for (quint64 at = size; at > oldStart;) {
+            const quint64 n = std::min(kBlock, at - oldStart);
+            at -= n;
+            if (!m_indexFile.seek(static_cast<qint64>(at))
+                || m_indexFile.read(reinterpret_cast<char*>(block.data()), static_cast<qint64>(n))
+                    != static_cast<qint64>(n)
+                || !m_indexFile.seek(static_cast<qint64>(at + shift)))
+                throw FileCantWriteException();
+            writeOrThrow(block.data(), static_cast<qint64>(n));
+        }
+        for (int i = 0; i < entries.count(); ++i)
+            entries[i].m_indexPos += shift;
+    }
+
+    // The header and the filled entries. The rest of the table is the
+    // placeholders' zeros, and where it grew, zeros written now over what
+    // the key frames left there.
     if (!m_indexFile.seek(0))
         throw FileCantWriteException();
     m_header.m_magic = IndexFileHeader::MAGIC;
-    m_header.m_count = m_count;
+    m_header.m_count = count;
     m_header.m_flags = m_flags;
     if (!m_header.write(m_indexFile))
         throw FileCantWriteException();
     Array<unsigned char, int> raw;
-    const Array<IndexEntryPoint, int>& entries = writer.entries();
     for (int i = 0; i < entries.count(); ++i) {
         entries[i].composeHeaderData(raw);
         writeOrThrow(raw.data(), raw.count());
     }
-    return true;
+    if (count > placeholders) {
+        const quint64 from = std::max<quint64>(static_cast<quint64>(entries.count()), placeholders);
+        static const unsigned char zeros[64 * 1024] = {};
+        if (!m_indexFile.seek(static_cast<qint64>(IndexFileHeader::SIZE + from * entrySize)))
+            throw FileCantWriteException();
+        for (quint64 left = (count - from) * entrySize; left > 0;) {
+            const quint64 n = std::min<quint64>(left, sizeof zeros);
+            writeOrThrow(zeros, static_cast<qint64>(n));
+            left -= n;
+        }
+    }
 }
 
 void IndexBuilder::takeKeyFrame(KeyFrameWriter& writer, quint64 unitTime, quint64 unitPos)

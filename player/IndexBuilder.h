@@ -53,7 +53,9 @@ class IPlayerWindow;
 //   one unit reader resynchronises); damage() lists them. Where nothing
 //   plausible follows, the index covers what lies before.
 // - The table is sized for the header's duration, or for the recording's
-//   real end (a walk over its unit headers) when the header says less.
+//   real end (the latest unit time the build meets) when the header says
+//   less; then the key frames written meanwhile are moved up at the end to
+//   make room for the larger table.
 // - A unit time below the previous one counts as no time passing.
 // - Screen units go through UnitDispatch, as in playback. Key frames are
 //   taken between frames only, never after a part of a frame (0xEA/0xEC)
@@ -137,6 +139,13 @@ protected:
     // Hands the frame over as the next key frame, for the unit at `unitPos`.
     void takeKeyFrame(KeyFrameWriter& writer, quint64 unitTime, quint64 unitPos);
     void writeOrThrow(const unsigned char* data, qint64 length);
+    // Entries for a recording of `length` ms, within what the file can hold.
+    quint64 tableSizeFor(quint64 length) const;
+    // Writes the final header and table of `count` entries over the
+    // `placeholders` written first, moving the key frames when the table
+    // grew and dropping key frames beyond `count`.
+    void finishTable(const Array<IndexEntryPoint, int>& written, quint64 placeholders,
+                     quint64 count);
     // Keeps the first failure's text.
     void fail(const QString& what);
 
@@ -145,7 +154,7 @@ private:
     QString m_indexFileName;
     QString m_tempFileName;
     QFile m_file;                        // the recording, read-only
-    QFile m_indexFile;                   // the temporary index, write-only
+    QFile m_indexFile;                   // the temporary index
     RecordReader m_reader;
     int m_interval = 0;
     // Written by any thread (cancel), polled by the building thread.
