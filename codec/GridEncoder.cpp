@@ -306,9 +306,13 @@ bool GridEncoder::classifyWithStore(Box& box, const unsigned int* src, int strid
     };
 
     StoredBox* s = storeFor(box);
+    const GivenJpeg* given = s && m_given ? &m_given[box.m_row * m_map.m_columns + box.m_column]
+                                         : nullptr;
+    if (given && (!given->data || given->length <= 0 || given->length > 0xFFFF))
+        given = nullptr;
     // A box the caller vouches for, whose entry is valid, already has its
     // map frame: it is neither compared nor looked up.
-    const bool vouched = knownSame && s && s->valid;
+    const bool vouched = knownSame && s && s->valid && !given;
     VideoFrame* f = vouched ? nullptr : s ? m_map.mapFrame(box) : nullptr;
     if (!f && !vouched) {
         copyToBox(src, stride);
@@ -319,6 +323,18 @@ bool GridEncoder::classifyWithStore(Box& box, const unsigned int* src, int strid
     // The box's pixels go into the map as they are compared: a box handed
     // to this function has mostly changed.
     const bool same = vouched || copyIfDifferent(mine, src, stride);
+    if (given) {
+        // The given data stands for the pixels now in the map.
+        s->valid = true;
+        s->type = 6;
+        s->colorCount = 0;
+        s->bytes.setCount(0);
+        s->bytes.copy(0, given->data, given->length);
+        box.m_boxType = 6;
+        const bool wasZeroed = s->zeroed;
+        s->zeroed = false;
+        return !same || wasZeroed;
+    }
     if (same && !s->zeroed)
         return false;
     if (!same)
@@ -410,6 +426,8 @@ void GridEncoder::encode(VideoFrame* frame, int x, int y, int width, int height,
         || screenTooLarge(width, height)) {
         m_unchanged = nullptr;
         m_unchangedCount = 0;
+        m_given = nullptr;
+        m_givenCount = 0;
         return;
     }
 
@@ -506,6 +524,15 @@ void GridEncoder::generateBoxMap(VideoFrame* frame, int x, int y, int width, int
         ? m_unchanged : nullptr;
     m_unchanged = nullptr;
     m_unchangedCount = 0;
+    // Given JPEG data holds for this encode's boxes only.
+    struct GivenScope
+    {
+        GridEncoder* e;
+        ~GivenScope() { e->m_given = nullptr, e->m_givenCount = 0; }
+    } givenScope{this};
+    if (!m_reuse || m_updates || m_givenCount != count || count != m_map.m_boxCount
+        || columns != m_map.m_columns)
+        m_given = nullptr;
 
     for (int row = 0, i = 0; row < rows; ++row) {
         for (int column = 0; column < columns; ++column, ++i) {

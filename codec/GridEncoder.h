@@ -171,6 +171,25 @@ public:
         m_unchangedCount = count;
     }
 
+    // With reuse on: for some boxes of the next encode's area, JPEG data
+    // known to decode, at the factor of the encoder's quality, to exactly
+    // the box's pixels (the index builder has it from the recording). Such a
+    // box is written as that data instead of being classified and coded
+    // again: the key frame then shows what the recording showed, not a
+    // second JPEG generation of it. One entry per box, row-major, null data
+    // for the others; a count other than the area's box count is ignored.
+    // Read by the next encode only; the data must live until then.
+    struct GivenJpeg
+    {
+        const unsigned char* data = nullptr;
+        int length = 0;
+    };
+    void setGivenJpeg(const GivenJpeg* perBox, int count)
+    {
+        m_given = perBox;
+        m_givenCount = count;
+    }
+
     void setChunked(bool chunked) { m_chunked = chunked; }
     bool isChunked() const { return m_chunked; }
 
@@ -259,4 +278,6 @@ private:
     Array<unsigned char, int> m_codeScratch;
     const unsigned char* m_unchanged = nullptr;
     int m_unchangedCount = 0;
+    const GivenJpeg* m_given = nullptr;
+    int m_givenCount = 0;
 };

@@ -19,6 +19,16 @@
 
 namespace {
 
+// Zero lengths up to `count` entries.
+void pad(Array<int, int>& lengths, int count)
+{
+    const int from = lengths.count();
+    if (from >= count)
+        return;
+    lengths.setCount(count);
+    std::fill(lengths.data() + from, lengths.data() + count, 0);
+}
+
 quint64 nowMs()
 {
     return static_cast<quint64>(QDateTime::currentMSecsSinceEpoch());
@@ -37,6 +47,8 @@ quint64 nowMs()
 IndexBuilder::IndexBuilder()
 {
     m_decoder.m_listener = this;
+    // Photographic boxes go into the key frames as the recording coded them.
+    m_decoder.setKeepJpegData(true);
     m_recordingScale = GridFormat::jpegScaleForQuality(kInitialQuality);
     m_payload.setGrowBy(1024 * 1024);
 }
@@ -67,6 +79,9 @@ void IndexBuilder::onScreenDimension(int width, int height)
     const int rows = (m_frame.height() + GridFormat::kBoxSize - 1) / GridFormat::kBoxSize;
     m_painted.setCount(m_columns * rows);
     std::fill(m_painted.data(), m_painted.data() + m_painted.count(), 0);
+    m_jpegOf.resize(static_cast<size_t>(m_painted.count()));
+    for (BoxJpeg& j : m_jpegOf)
+        j.data.clear();
     m_newScreen = true;
 }
 
@@ -77,7 +92,17 @@ void IndexBuilder::onBoxDecoded(VideoFrame* box, int x, int y, int width, int he
     // The decoder's boxes lie on the grid: one mark.
     if (box && x >= 0 && y >= 0 && x % b == 0 && y % b == 0 && x < m_frame.width()
         && y < m_frame.height() && width > 0 && height > 0 && width <= b && height <= b) {
-        m_painted[y / b * m_columns + x / b] = 1;
+        const int i = y / b * m_columns + x / b;
+        m_painted[i] = 1;
+        // What the box shows now, as JPEG data when a JPEG code painted it.
+        BoxJpeg& j = m_jpegOf[static_cast<size_t>(i)];
+        const Array<unsigned char, int>* jpeg = m_decoder.reportedJpegData();
+        if (jpeg && jpeg->count() > 0) {
+            j.data.assign(jpeg->data(), jpeg->data() + jpeg->count());
+            j.scale = m_decoder.jpegDataScale();
+        } else {
+            j.data.clear();
+        }
         return;
     }
     // Any other rectangle: every box of the frame it touches (the frame
@@ -88,8 +113,11 @@ void IndexBuilder::onBoxDecoded(VideoFrame* box, int x, int y, int width, int he
     if (!box || x0 >= x1 || y0 >= y1)
         return;
     for (long long row = y0 / b; row <= (y1 - 1) / b; ++row)
-        for (long long column = x0 / b; column <= (x1 - 1) / b; ++column)
-            m_painted[static_cast<int>(row * m_columns + column)] = 1;
+        for (long long column = x0 / b; column <= (x1 - 1) / b; ++column) {
+            const int i = static_cast<int>(row * m_columns + column);
+            m_painted[i] = 1;
+            m_jpegOf[static_cast<size_t>(i)].data.clear();
+        }
 }
 
 RecordReader::Result IndexBuilder::readInputUnit()
@@ -456,6 +484,11 @@ void IndexBuilder::takeKeyFrame(KeyFrameWriter& writer, quint64 unitTime, quint6
     }
     k->boxes.setCount(n);
     k->pixels.setCount(n * GridFormat::kBoxPixels);
+    // JPEG data only where it was coded with the factor the key frame's
+    // boxes are coded with (a later screen header may have changed it).
+    const int keyFrameScale = GridFormat::jpegScaleForQuality(k->quality);
+    k->jpegLengths.setCount(0);
+    k->jpegData.setCount(0);
     for (int i = 0, j = 0; i < m_painted.count(); ++i) {
         if (!m_painted[i])
             continue;
@@ -473,9 +506,19 @@ void IndexBuilder::takeKeyFrame(KeyFrameWriter& writer, quint64 unitTime, quint6
                 std::memcpy(dst + r * b, src + static_cast<size_t>(r) * width,
                             static_cast<size_t>(w) * sizeof(unsigned int));
         }
+        const BoxJpeg& jpeg = m_jpegOf[static_cast<size_t>(i)];
+        const int jpegLength = jpeg.scale == keyFrameScale ? static_cast<int>(jpeg.data.size()) : 0;
+        if (jpegLength > 0) {
+            if (k->jpegLengths.count() < j)
+                pad(k->jpegLengths, j);
+            k->jpegLengths.append(jpegLength);
+            k->jpegData.copy(k->jpegData.count(), jpeg.data.data(), jpegLength);
+        }
         k->boxes[j++] = i;
         m_painted[i] = 0;
     }
+    if (k->jpegLengths.count() > 0)
+        pad(k->jpegLengths, n);
     m_newScreen = false;
     writer.submit(k);
     ++m_taken;

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <functional>
+#include <vector>
 
 #include "Array.h"
 #include "GridDecoder.h"
@@ -63,6 +64,12 @@ class IPlayerWindow;
 //   several parts whose later ones paint with the palette the earlier ones
 //   left. When the interval runs out inside a frame, the key frame is taken
 //   at its end.
+// - A box that a JPEG code of the recording painted last goes into the key
+//   frame as that code's data when the key frame's factor is the one it was
+//   decoded with, so a restored key frame shows the very pixels playback
+//   shows (coding the decoded pixels again would be a second, lossier JPEG
+//   generation). Other boxes are coded from their pixels, losslessly unless
+//   they are photographic.
 // - Key frames are encoded with the recording's own JPEG scale factor (the
 //   factor of the last screen header) and the prefix stores it, so that
 //   after a restore the decoder is set up for the recording's following JPEG
@@ -179,6 +186,14 @@ private:
     // Boxes of m_frame painted since the last handover (one byte per box of
     // its grid), and whether the frame was sized or cleared since.
     Array<unsigned char, int> m_painted;
+    // Per box of m_frame: the JPEG data its pixels decode from, when a JPEG
+    // code painted it last (empty otherwise), and the factor it needs.
+    struct BoxJpeg
+    {
+        std::vector<unsigned char> data;
+        int scale = -1;
+    };
+    std::vector<BoxJpeg> m_jpegOf;
     int m_columns = 0;
     bool m_newScreen = true;
 };

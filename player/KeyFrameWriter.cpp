@@ -186,6 +186,29 @@ void KeyFrameWriter::applyBoxes(const KeyFrame& k)
     }
 }
 
+bool KeyFrameWriter::setGivenJpeg(const KeyFrame& k)
+{
+    if (k.jpegLengths.count() == 0)
+        return false;
+    if (k.jpegLengths.count() != k.boxes.count())
+        throw IncorrectFileException();
+    const size_t boxCount = static_cast<size_t>(m_unchanged.count());
+    if (m_given.size() != boxCount)
+        m_given.assign(boxCount, GridEncoder::GivenJpeg());
+    // The boxes were checked against the grid by applyBoxes.
+    long long at = 0;
+    for (int j = 0; j < k.boxes.count(); ++j) {
+        const int n = k.jpegLengths[j];
+        if (n < 0 || at + n > k.jpegData.count())
+            throw IncorrectFileException();
+        if (n > 0)
+            m_given[static_cast<size_t>(k.boxes[j])] = {k.jpegData.data() + at, n};
+        at += n;
+    }
+    m_encoder.setGivenJpeg(m_given.data(), static_cast<int>(boxCount));
+    return true;
+}
+
 void KeyFrameWriter::write(KeyFrame& k)
 {
     applyBoxes(k);
@@ -201,12 +224,16 @@ void KeyFrameWriter::write(KeyFrame& k)
         m_encoder.setQuality(k.quality);
         m_encoder.setScreenDimension(k.width, k.height);
         m_encoder.setUnchangedBoxes(m_unchanged.data(), m_unchanged.count());
+        const bool given = setGivenJpeg(k);
         m_encoder.m_output.setCount(0);
         Array<unsigned char, int> unused;
         m_encoder.encode(&m_screen, 0, 0, k.width, k.height, unused);
         data = m_encoder.m_output.data();
         length = m_encoder.m_output.count();
         std::fill(m_unchanged.data(), m_unchanged.data() + m_unchanged.count(), 1);
+        if (given)
+            for (int j = 0; j < k.boxes.count(); ++j)
+                m_given[static_cast<size_t>(k.boxes[j])] = GridEncoder::GivenJpeg();
     }
     if (length <= 0) {
         data = emptyFrame;

@@ -26,7 +26,8 @@ class QIODevice;
 // were painted since the previous handover, copied (it paints on at once).
 // The writer keeps its own copy of the screen that takes these boxes, so each
 // key frame is the building thread's screen at the moment of its handover,
-// box for box. Its grid encoder keeps the coded boxes between key frames and
+// box for box. Boxes handed over with JPEG data are written as that data.
+// Its grid encoder keeps the coded boxes between key frames and
 // is told which boxes were not handed over, so an unchanged box is neither
 // compared nor coded again. The records are appended to the index device at
 // its current position, in handover order, compressed with
@@ -72,6 +73,11 @@ public:
         // the part of an edge box beyond the screen is not read.
         Array<int, int> boxes;
         Array<unsigned int, int> pixels;
+        // For each of those boxes, the length of JPEG data that decodes, at
+        // the factor of `quality`, to exactly its pixels (0: none), the data
+        // one after the other in jpegData. Empty when no box has any.
+        Array<int, int> jpegLengths;
+        Array<unsigned char, int> jpegData;
     };
 
     explicit KeyFrameWriter(QIODevice* index);
@@ -110,6 +116,8 @@ public:
 private:
     void write(KeyFrame& k);
     void applyBoxes(const KeyFrame& k);
+    // Hands the key frame's JPEG data to the encoder; false when it has none.
+    bool setGivenJpeg(const KeyFrame& k);
     void stopThread(bool discard);
 
     QIODevice* m_index;
@@ -138,6 +146,7 @@ private:
     // the thread has stopped).
     VideoFrame m_screen;
     Array<unsigned char, int> m_unchanged; // one byte per box: 1 = not handed over
+    std::vector<GridEncoder::GivenJpeg> m_given; // per box, for the encoder
     GridEncoder m_encoder;
     Array<unsigned char, int> m_packed;
     Array<IndexEntryPoint, int> m_entries;
