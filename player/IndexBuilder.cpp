@@ -472,21 +472,35 @@ void IndexBuilder::takeKeyFrame(KeyFrameWriter& writer, quint64 unitTime, quint6
 
     // The painted boxes, copied: this thread paints on at once.
     constexpr int b = GridFormat::kBoxSize;
+    // JPEG data only where it was coded with the factor the key frame's
+    // boxes are coded with (a later screen header may have changed it).
+    const int keyFrameScale = GridFormat::jpegScaleForQuality(k->quality);
     int n = 0;
-    for (int i = 0; i < m_painted.count(); ++i)
-        n += m_painted[i] != 0;
+    long long jpegBytes = 0;
+    for (int i = 0; i < m_painted.count(); ++i) {
+        if (!m_painted[i])
+            continue;
+        ++n;
+        const BoxJpeg& jpeg = m_jpegOf[static_cast<size_t>(i)];
+        if (jpeg.scale == keyFrameScale)
+            jpegBytes += static_cast<long long>(jpeg.data.size());
+    }
     // Grown geometrically, so that fresh pages are not touched at every
-    // key frame that paints a few more boxes than the ones before.
+    // key frame that paints a few more boxes than the ones before. (The
+    // JPEG data is at most 64 KiB per box, so it fits an int as the
+    // pixels do.)
     if (k->pixels.capacity() < n * GridFormat::kBoxPixels) {
         const int room = std::min(std::max(n, 2 * k->boxes.capacity()), m_painted.count());
         k->boxes.reallocate(room);
         k->pixels.reallocate(room * GridFormat::kBoxPixels);
     }
+    if (k->jpegLengths.capacity() < n)
+        k->jpegLengths.reallocate(k->boxes.capacity());
+    if (k->jpegData.capacity() < jpegBytes)
+        k->jpegData.reallocate(static_cast<int>(
+            std::min<long long>(std::max(jpegBytes, 2LL * k->jpegData.capacity()), INT_MAX)));
     k->boxes.setCount(n);
     k->pixels.setCount(n * GridFormat::kBoxPixels);
-    // JPEG data only where it was coded with the factor the key frame's
-    // boxes are coded with (a later screen header may have changed it).
-    const int keyFrameScale = GridFormat::jpegScaleForQuality(k->quality);
     k->jpegLengths.setCount(0);
     k->jpegData.setCount(0);
     for (int i = 0, j = 0; i < m_painted.count(); ++i) {
