@@ -123,7 +123,17 @@ void IndexBuilder::onBoxDecoded(VideoFrame* box, int x, int y, int width, int he
 RecordReader::Result IndexBuilder::readInputUnit()
 {
     for (;;) {
-        const RecordReader::Result r = m_reader.readUnit(m_unitHeader, m_payload, m_packed);
+        // Only screen units are decoded: the payloads of the others are
+        // passed over unread (damage inside one of them is the player's and
+        // `sessiontool check`'s to report; the build does not need it).
+        m_payload.setCount(0);
+        RecordReader::Result r = m_reader.readUnitHeader(m_unitHeader);
+        if (r == RecordReader::Unit) {
+            if (m_unitHeader.kind() == RecordUnitHeader::KIND_SCREEN)
+                r = m_reader.readPayload(m_unitHeader, m_payload, m_packed);
+            else
+                m_reader.skipPayload(m_unitHeader);
+        }
         if (r != RecordReader::Damaged)
             return r;
         // The index covers what can be played: the stretch is passed over.

@@ -141,7 +141,8 @@ signals:
 
 protected:
     bool doWork();
-    // Reads one unit exactly as the player does, on the builder's own file.
+    // Reads one unit as the player does, on the builder's own file: the
+    // payload of a screen unit, the header alone of the others.
     RecordReader::Result readInputUnit();
     // Hands the frame over as the next key frame, for the unit at `unitPos`.
     void takeKeyFrame(KeyFrameWriter& writer, quint64 unitTime, quint64 unitPos);
