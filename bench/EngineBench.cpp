@@ -18,6 +18,7 @@
 #include <QProcess>
 
 #include <pthread.h>
+#include <sys/resource.h>
 #include <time.h>
 
 #include <algorithm>
@@ -117,6 +118,14 @@ double processCpuSeconds()
     return double(ts.tv_sec) + ts.tv_nsec / 1e9;
 }
 
+double childrenCpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_CHILDREN, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec)
+        + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
 double loadAverage()
 {
     double load = -1;
@@ -132,6 +141,22 @@ double wallSeconds()
 {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+// Runs sessiontool with `arguments` to its end: its CPU time (user and
+// system) and wall time, or false when it failed.
+bool runTool(const QStringList& arguments, double& cpu, double& wall)
+{
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    tool.setStandardOutputFile(QProcess::nullDevice());
+    const double c0 = childrenCpuSeconds(), w0 = wallSeconds();
+    tool.start(QStringLiteral(SESSIONTOOL_PATH), arguments);
+    const bool ok = tool.waitForFinished(600000) && tool.exitStatus() == QProcess::NormalExit
+        && tool.exitCode() == 0;
+    wall = wallSeconds() - w0;
+    cpu = childrenCpuSeconds() - c0;
+    return ok;
 }
 
 double percentile(std::vector<double> v, double p)
@@ -393,7 +418,10 @@ qint64 zlibDefaultIndexSize(const QString& indexPath)
 // The index build and the straight decode of the same hour, one after the
 // other, three times each; the medians are compared. CPU is the whole
 // process's (the build's second thread included); the build's own thread
-// (the decoding one) is reported apart.
+// (the decoding one) is reported apart. Then the same pair as sessiontool
+// commands (`frame FILE --at 3599` without an index, and `index FILE`),
+// each a process of its own, measured from outside: tool_cpu_ratio and
+// tool_wall_ratio.
 void BM_IndexBuild(benchmark::State& state)
 {
     if (!ensureRecording()) {
@@ -402,6 +430,7 @@ void BM_IndexBuild(benchmark::State& state)
     }
     constexpr int kRounds = 3;
     std::vector<double> decodeCpu, decodeWall, buildCpu, buildThreadCpu, buildWall;
+    std::vector<double> toolFrameCpu, toolFrameWall, toolIndexCpu, toolIndexWall;
     const double load0 = loadAverage();
     for (auto _ : state) {
         for (int round = 0; round < kRounds; ++round) {
@@ -425,6 +454,25 @@ void BM_IndexBuild(benchmark::State& state)
                 state.SkipWithError("index build failed");
                 return;
             }
+
+            // The same two as a user runs them: sessiontool's picture at the
+            // end of the hour without an index, and its index build.
+            double cpu = 0, wall = 0;
+            const QString png = QStringLiteral(SP_BENCH_DATA_DIR "/engine-bench-frame.png");
+            if (!runTool({QStringLiteral("frame"), unindexedRecording(), QStringLiteral("--at"),
+                          QStringLiteral("3599"), QStringLiteral("-o"), png},
+                         cpu, wall)) {
+                state.SkipWithError("sessiontool frame failed");
+                return;
+            }
+            toolFrameCpu.push_back(cpu);
+            toolFrameWall.push_back(wall);
+            if (!runTool({QStringLiteral("index"), recording()}, cpu, wall)) {
+                state.SkipWithError("sessiontool index failed");
+                return;
+            }
+            toolIndexCpu.push_back(cpu);
+            toolIndexWall.push_back(wall);
         }
     }
     const QString indexPath = IndexFile::indexFileName(recording());
@@ -450,6 +498,12 @@ void BM_IndexBuild(benchmark::State& state)
     state.counters["cpu_ratio"] = bc / dc;
     state.counters["thread_cpu_ratio"] = bt / dc;
     state.counters["wall_ratio"] = bw / dw;
+    const double tfc = percentile(toolFrameCpu, 0.5), tfw = percentile(toolFrameWall, 0.5);
+    const double tic = percentile(toolIndexCpu, 0.5), tiw = percentile(toolIndexWall, 0.5);
+    state.counters["tool_frame_cpu_s"] = tfc;
+    state.counters["tool_index_cpu_s"] = tic;
+    state.counters["tool_cpu_ratio"] = tic / tfc;
+    state.counters["tool_wall_ratio"] = tiw / tfw;
     state.counters["index_MB"] = size / 1e6;
     state.counters["size_ratio"] = before > 0 ? size / before : 0;
     state.counters["load_before"] = load0;
@@ -813,7 +867,6 @@ void BM_PlayWithSound(benchmark::State& state)
     constexpr double kWall = 20.0;
     const int speed = int(state.range(0));
     BenchPlayer bench;
-    auto& window = bench.window;
     auto& player = bench.player;
     double cpu = 0, media = 0, wall = 0;
     for (auto _ : state) {

@@ -47,6 +47,7 @@ void GridDecoder::reset()
     m_cache.allocate(kCacheSlots);
     m_cachedBox = nullptr;
     m_reservedHeaderByte = 0;
+    m_jpegDataValid = false;
 }
 
 void GridDecoder::enableDebugBoxColorization(bool enable)
@@ -168,6 +169,10 @@ void GridDecoder::decodeCodes(ByteReader& in)
             break;
         case JPEG:
             complete = decodeBoxXColorsJPG(in, m_box);
+            // Shown untinted, the output is exactly what the kept data
+            // decodes to.
+            m_reportingJpeg = complete && m_keepJpeg && m_jpegDataValid
+                && m_cachedBox == &m_jpegBox;
             break;
         case RAW:
             complete = decodeBoxXColorsRaw(in, m_box);
@@ -186,7 +191,13 @@ void GridDecoder::decodeCodes(ByteReader& in)
         if (!complete)
             return;
         // A run count of 0 or 1 still reports one box.
-        index = reportBoxes(m_cachedBox ? m_cachedBox : &m_box, index, std::max(count, 1));
+        try {
+            index = reportBoxes(m_cachedBox ? m_cachedBox : &m_box, index, std::max(count, 1));
+        } catch (...) {
+            m_reportingJpeg = false;
+            throw;
+        }
+        m_reportingJpeg = false;
     }
 }
 
@@ -424,8 +435,15 @@ bool GridDecoder::decodeBoxXColorsJPG(ByteReader& in, VideoFrame& box)
     if (length > 0) {
         m_jpegBox.resize(kBoxSize, kBoxSize);
         if (m_jpeg.decodeRaw(p, static_cast<int>(length),
-                             reinterpret_cast<int*>(m_jpegBox.pixels()), kBoxPixels))
+                             reinterpret_cast<int*>(m_jpegBox.pixels()), kBoxPixels)) {
             m_jpegDecoded = true;
+            m_jpegDataValid = m_keepJpeg;
+            if (m_keepJpeg) {
+                m_jpegData.setCount(0);
+                m_jpegData.copy(0, p, static_cast<int>(length));
+                m_jpegDataScale = m_jpeg.getScaleFactor();
+            }
+        }
     }
 
     box.resize(kBoxSize, kBoxSize);

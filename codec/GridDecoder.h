@@ -95,6 +95,22 @@ public:
     int reservedHeaderByte() const { return m_reservedHeaderByte; }
     // The JPEG scale factor of the last accepted screen header.
     int jpegScale() const { return m_jpeg.getScaleFactor(); }
+
+    // Off by default. When on, the decoder keeps a copy of the data of the
+    // JPEG box it last decoded, so that a listener can learn, for a box a
+    // JPEG code paints, data that decodes to exactly its pixels (the index
+    // builder stores that data in its key frames instead of coding the
+    // pixels again, which would lose detail). Stays on across reset().
+    void setKeepJpegData(bool on) { m_keepJpeg = on; }
+    // Valid only inside onBoxDecoded: for a box a JPEG code paints, the data
+    // whose raw decode at jpegDataScale() gives the reported pixels; null for
+    // the boxes of every other code, with colourisation on, and when no data
+    // was kept for the JPEG output shown (keeping off when it was decoded).
+    const Array<unsigned char, int>* reportedJpegData() const
+    {
+        return m_reportingJpeg ? &m_jpegData : nullptr;
+    }
+    int jpegDataScale() const { return m_jpegDataScale; }
     unsigned int paletteEntry(int i) const { return m_palette[i & 15]; }
     const BoxCache& cache() const { return m_cache; }
 
@@ -159,6 +175,12 @@ private:
     // is (a JPEG box of length 0 shows it again); valid once a box decoded.
     VideoFrame m_jpegBox;
     bool m_jpegDecoded = false;
+    // The data m_jpegBox was decoded from, and its factor, when kept.
+    bool m_keepJpeg = false;
+    bool m_jpegDataValid = false;
+    bool m_reportingJpeg = false;
+    int m_jpegDataScale = 0;
+    Array<unsigned char, int> m_jpegData;
     JPEGDecoder m_jpeg;
     BoxCache m_cache;
 };

@@ -293,14 +293,6 @@ void GridEncoder::materialiseZeroedBoxes()
     }
 }
 
-GridEncoder::StoredBox* GridEncoder::storeFor(const Box& box)
-{
-    if (!m_reuse || m_store.count() != m_map.m_boxCount || box.m_column < 0
-        || box.m_column >= m_map.m_columns || box.m_row < 0 || box.m_row >= m_map.m_rows)
-        return nullptr;
-    return &m_store[box.m_row * m_map.m_columns + box.m_column];
-}
-
 bool GridEncoder::classifyWithStore(Box& box, const unsigned int* src, int stride, bool knownSame)
 {
     const size_t rowBytes = kBoxSize * sizeof(unsigned int);
@@ -314,16 +306,35 @@ bool GridEncoder::classifyWithStore(Box& box, const unsigned int* src, int strid
     };
 
     StoredBox* s = storeFor(box);
-    VideoFrame* f = s ? m_map.mapFrame(box) : nullptr;
-    if (!f) {
+    const GivenJpeg* given = s && m_given ? &m_given[box.m_row * m_map.m_columns + box.m_column]
+                                         : nullptr;
+    if (given && (!given->data || given->length <= 0 || given->length > 0xFFFF))
+        given = nullptr;
+    // A box the caller vouches for, whose entry is valid, already has its
+    // map frame: it is neither compared nor looked up.
+    const bool vouched = knownSame && s && s->valid && !given;
+    VideoFrame* f = vouched ? nullptr : s ? m_map.mapFrame(box) : nullptr;
+    if (!f && !vouched) {
         copyToBox(src, stride);
         box.detectType();
         return true;
     }
-    unsigned int* mine = f->pixels();
+    unsigned int* mine = f ? f->pixels() : nullptr;
     // The box's pixels go into the map as they are compared: a box handed
     // to this function has mostly changed.
-    const bool same = (knownSame && s->valid) || copyIfDifferent(mine, src, stride);
+    const bool same = vouched || copyIfDifferent(mine, src, stride);
+    if (given) {
+        // The given data stands for the pixels now in the map.
+        s->valid = true;
+        s->type = 6;
+        s->colorCount = 0;
+        s->bytes.setCount(0);
+        s->bytes.copy(0, given->data, given->length);
+        box.m_boxType = 6;
+        const bool wasZeroed = s->zeroed;
+        s->zeroed = false;
+        return !same || wasZeroed;
+    }
     if (same && !s->zeroed)
         return false;
     if (!same)
@@ -336,7 +347,11 @@ bool GridEncoder::classifyWithStore(Box& box, const unsigned int* src, int strid
         box.m_colorCount = s->colorCount;
     } else {
         // Classified from the map's copy; the JPEG coder takes the pixels
-        // from the box, the bitmap writer only the colours and indices.
+        // from the box, the bitmap writer only the colours and indices. (A
+        // vouched box gets here when its JPEG bytes were dropped for a new
+        // factor: its map frame holds its pixels.)
+        if (!mine)
+            mine = m_map.mapFrame(box)->pixels();
         box.detectType(mine);
         if (box.m_boxType == 6)
             copyToBox(mine, kBoxSize);
@@ -411,6 +426,8 @@ void GridEncoder::encode(VideoFrame* frame, int x, int y, int width, int height,
         || screenTooLarge(width, height)) {
         m_unchanged = nullptr;
         m_unchangedCount = 0;
+        m_given = nullptr;
+        m_givenCount = 0;
         return;
     }
 
@@ -451,6 +468,10 @@ void GridEncoder::encode(VideoFrame* frame, int x, int y, int width, int height,
     if (m_jpeg.getScaleFactor() != scale)
         m_jpeg.setScaleFactor(scale);
 
+    const int boxes = m_boxMap.count();
+    m_types.setCount(boxes);
+    for (int i = 0; i < boxes; ++i)
+        m_types[i] = static_cast<unsigned char>(m_boxMap[i].m_boxType);
     for (int type = 1; type <= 6; ++type)
         encodeBoxes(type);
 
@@ -503,6 +524,15 @@ void GridEncoder::generateBoxMap(VideoFrame* frame, int x, int y, int width, int
         ? m_unchanged : nullptr;
     m_unchanged = nullptr;
     m_unchangedCount = 0;
+    // Given JPEG data holds for this encode's boxes only.
+    struct GivenScope
+    {
+        GridEncoder* e;
+        ~GivenScope() { e->m_given = nullptr, e->m_givenCount = 0; }
+    } givenScope{this};
+    if (!m_reuse || m_updates || m_givenCount != count || count != m_map.m_boxCount
+        || columns != m_map.m_columns)
+        m_given = nullptr;
 
     for (int row = 0, i = 0; row < rows; ++row) {
         for (int column = 0; column < columns; ++column, ++i) {
@@ -574,12 +604,16 @@ void GridEncoder::encodeBoxes(int type)
 
     int pending = 0;
     const int count = m_boxMap.count();
+    // The six passes read the types from one byte per box rather than from
+    // the boxes themselves, several hundred bytes apart: a pass over a whole
+    // screen then touches a few cache lines instead of one per box.
+    const unsigned char* types = m_types.data();
     for (int i = 0; i < count; ++i) {
-        const Box& box = m_boxMap[i];
-        if (box.m_boxType != type) {
+        if (types[i] != type) {
             ++pending;
             continue;
         }
+        const Box& box = m_boxMap[i];
         try {
             if (pending > 0) {
                 m_lastCode = kNoCode;

@@ -171,6 +171,25 @@ public:
         m_unchangedCount = count;
     }
 
+    // With reuse on: for some boxes of the next encode's area, JPEG data
+    // known to decode, at the factor of the encoder's quality, to exactly
+    // the box's pixels (the index builder has it from the recording). Such a
+    // box is written as that data instead of being classified and coded
+    // again: the key frame then shows what the recording showed, not a
+    // second JPEG generation of it. One entry per box, row-major, null data
+    // for the others; a count other than the area's box count is ignored.
+    // Read by the next encode only; the data must live until then.
+    struct GivenJpeg
+    {
+        const unsigned char* data = nullptr;
+        int length = 0;
+    };
+    void setGivenJpeg(const GivenJpeg* perBox, int count)
+    {
+        m_given = perBox;
+        m_givenCount = count;
+    }
+
     void setChunked(bool chunked) { m_chunked = chunked; }
     bool isChunked() const { return m_chunked; }
 
@@ -212,6 +231,7 @@ private:
     ScreenMap m_map;
     Array<unsigned char, int> m_jpegOutput;
     Array<Box, int> m_boxMap;
+    Array<unsigned char, int> m_types; // m_boxMap's types, for the passes
     int m_lastPalette[16];
     JPEGEncoder m_jpeg;
     int m_quality = 90;
@@ -239,7 +259,15 @@ private:
     // Classifies `box` (pixels at `src`, rows `stride` apart) against the
     // map and the store; returns whether it changed since the map's content.
     bool classifyWithStore(Box& box, const unsigned int* src, int stride, bool knownSame);
-    StoredBox* storeFor(const Box& box);
+    // The box's entry, or null when reuse is off or the box lies outside
+    // the grid.
+    StoredBox* storeFor(const Box& box)
+    {
+        if (!m_reuse || m_store.count() != m_map.m_boxCount || box.m_column < 0
+            || box.m_column >= m_map.m_columns || box.m_row < 0 || box.m_row >= m_map.m_rows)
+            return nullptr;
+        return &m_store[box.m_row * m_map.m_columns + box.m_column];
+    }
     void resetStore();
     void materialiseZeroedBoxes();
     void writeBitmapCode(const Box& box, int type, unsigned char* code);
@@ -250,4 +278,6 @@ private:
     Array<unsigned char, int> m_codeScratch;
     const unsigned char* m_unchanged = nullptr;
     int m_unchangedCount = 0;
+    const GivenJpeg* m_given = nullptr;
+    int m_givenCount = 0;
 };

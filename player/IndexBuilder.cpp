@@ -13,12 +13,21 @@
 #include "IndexFile.h"
 #include "IndexLocation.h"
 #include "Log.h"
-#include "RecordScan.h"
 #include "Thread.h"
 #include "UnitDispatch.h"
 #include "Zip.h"
 
 namespace {
+
+// Zero lengths up to `count` entries.
+void pad(Array<int, int>& lengths, int count)
+{
+    const int from = lengths.count();
+    if (from >= count)
+        return;
+    lengths.setCount(count);
+    std::fill(lengths.data() + from, lengths.data() + count, 0);
+}
 
 quint64 nowMs()
 {
@@ -38,6 +47,8 @@ quint64 nowMs()
 IndexBuilder::IndexBuilder()
 {
     m_decoder.m_listener = this;
+    // Photographic boxes go into the key frames as the recording coded them.
+    m_decoder.setKeepJpegData(true);
     m_recordingScale = GridFormat::jpegScaleForQuality(kInitialQuality);
     m_payload.setGrowBy(1024 * 1024);
 }
@@ -68,6 +79,9 @@ void IndexBuilder::onScreenDimension(int width, int height)
     const int rows = (m_frame.height() + GridFormat::kBoxSize - 1) / GridFormat::kBoxSize;
     m_painted.setCount(m_columns * rows);
     std::fill(m_painted.data(), m_painted.data() + m_painted.count(), 0);
+    m_jpegOf.resize(static_cast<size_t>(m_painted.count()));
+    for (BoxJpeg& j : m_jpegOf)
+        j.data.clear();
     m_newScreen = true;
 }
 
@@ -78,7 +92,17 @@ void IndexBuilder::onBoxDecoded(VideoFrame* box, int x, int y, int width, int he
     // The decoder's boxes lie on the grid: one mark.
     if (box && x >= 0 && y >= 0 && x % b == 0 && y % b == 0 && x < m_frame.width()
         && y < m_frame.height() && width > 0 && height > 0 && width <= b && height <= b) {
-        m_painted[y / b * m_columns + x / b] = 1;
+        const int i = y / b * m_columns + x / b;
+        m_painted[i] = 1;
+        // What the box shows now, as JPEG data when a JPEG code painted it.
+        BoxJpeg& j = m_jpegOf[static_cast<size_t>(i)];
+        const Array<unsigned char, int>* jpeg = m_decoder.reportedJpegData();
+        if (jpeg && jpeg->count() > 0) {
+            j.data.assign(jpeg->data(), jpeg->data() + jpeg->count());
+            j.scale = m_decoder.jpegDataScale();
+        } else {
+            j.data.clear();
+        }
         return;
     }
     // Any other rectangle: every box of the frame it touches (the frame
@@ -89,14 +113,27 @@ void IndexBuilder::onBoxDecoded(VideoFrame* box, int x, int y, int width, int he
     if (!box || x0 >= x1 || y0 >= y1)
         return;
     for (long long row = y0 / b; row <= (y1 - 1) / b; ++row)
-        for (long long column = x0 / b; column <= (x1 - 1) / b; ++column)
-            m_painted[static_cast<int>(row * m_columns + column)] = 1;
+        for (long long column = x0 / b; column <= (x1 - 1) / b; ++column) {
+            const int i = static_cast<int>(row * m_columns + column);
+            m_painted[i] = 1;
+            m_jpegOf[static_cast<size_t>(i)].data.clear();
+        }
 }
 
 RecordReader::Result IndexBuilder::readInputUnit()
 {
     for (;;) {
-        const RecordReader::Result r = m_reader.readUnit(m_unitHeader, m_payload, m_packed);
+        // Only screen units are decoded: the payloads of the others are
+        // passed over unread (damage inside one of them is the player's and
+        // `sessiontool check`'s to report; the build does not need it).
+        m_payload.setCount(0);
+        RecordReader::Result r = m_reader.readUnitHeader(m_unitHeader);
+        if (r == RecordReader::Unit) {
+            if (m_unitHeader.kind() == RecordUnitHeader::KIND_SCREEN)
+                r = m_reader.readPayload(m_unitHeader, m_payload, m_packed);
+            else
+                m_reader.skipPayload(m_unitHeader);
+        }
         if (r != RecordReader::Damaged)
             return r;
         // The index covers what can be played: the stretch is passed over.
@@ -161,7 +198,8 @@ bool IndexBuilder::makeIndex(const QString& fileName, int interval)
             throw FileCantCreateException();
         }
         m_indexFile.setFileName(m_tempFileName);
-        if (!m_indexFile.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        // Read too: a table that grows at the end moves the key frames.
+        if (!m_indexFile.open(QIODevice::ReadWrite | QIODevice::Truncate)) {
             fail(QStringLiteral("cannot create the index %1: %2")
                      .arg(m_tempFileName, m_indexFile.errorString()));
             throw FileCantCreateException();
@@ -235,13 +273,12 @@ bool IndexBuilder::doWork()
     // One entry per interval over the header's duration, or over the real
     // end when the header says less (an unfinished recording says 0), but
     // never more than the file can hold key frames for: each needs a unit of
-    // at least 24 bytes.
-    const RecordScan::Result extent = RecordScan::scanFile(m_fileName, &m_cancel);
-    const quint64 length = std::max<quint64>(m_fileHeader.m_duration, extent.realEnd);
-    const quint64 wanted = length / static_cast<quint64>(m_interval) + 1;
-    const quint64 fileBound = static_cast<quint64>(m_file.size()) / RecordUnitHeader::SIZE + 1;
-    const quint64 intBound = static_cast<quint64>(INT_MAX);
-    m_count = std::min(wanted, std::min(fileBound, intBound));
+    // at least 24 bytes. The real end is the latest unit time the build
+    // itself meets: the table is made for the header's duration now and
+    // grown at the end when the units went further (finishTable), rather
+    // than walking over every unit header first on this thread.
+    m_count = tableSizeFor(m_fileHeader.m_duration);
+    const quint64 placeholders = m_count;
 
     // Placeholder entries (zeros), written in blocks.
     {
@@ -270,17 +307,21 @@ bool IndexBuilder::doWork()
     writer.begin();
     RecordReader::Result r = readInputUnit();
     quint64 lastTime = 0;
+    quint64 realEnd = 0;
     quint64 prev = 0;
     quint64 acc = 0;
     bool started = false;
     bool inFrame = false; // a frame's first parts are applied, its end is still to come
-    while (r == RecordReader::Unit && m_taken < m_count) {
+    // Every unit is read, for the real end; at most one key frame is taken
+    // per unit, so their number stays within the file's bound.
+    while (r == RecordReader::Unit) {
         if (m_cancel.load())
             return false;
         if (writer.failed())
             throwWriterFailure(writer);
         const quint64 time = m_unitHeader.m_time;
         lastTime = time;
+        realEnd = std::max(realEnd, time);
 
         // The frame is rebuilt exactly as playback paints it.
         if (m_unitHeader.kind() == RecordUnitHeader::KIND_SCREEN) {
@@ -335,22 +376,91 @@ bool IndexBuilder::doWork()
         return false;
 
     emit idxPositionChanged(lastTime / 1000);
+    finishTable(writer.entries(), placeholders,
+                tableSizeFor(std::max<quint64>(m_fileHeader.m_duration, realEnd)));
+    return true;
+}
 
-    // Final header and the filled entries; the rest of the table stays zero.
+quint64 IndexBuilder::tableSizeFor(quint64 length) const
+{
+    const quint64 wanted = length / static_cast<quint64>(m_interval) + 1;
+    const quint64 fileBound = static_cast<quint64>(m_file.size()) / RecordUnitHeader::SIZE + 1;
+    const quint64 intBound = static_cast<quint64>(INT_MAX);
+    return std::min(wanted, std::min(fileBound, intBound));
+}
+
+void IndexBuilder::finishTable(const Array<IndexEntryPoint, int>& written, quint64 placeholders,
+                               quint64 count)
+{
+    constexpr quint64 entrySize = IndexEntryPoint::SIZE;
+    const quint64 oldStart = IndexFileHeader::SIZE + placeholders * entrySize;
+    Array<IndexEntryPoint, int> entries;
+    entries.copy(written);
+
+    // Key frames past the table's size (a recording whose times step back
+    // accumulates more intervals than its real end holds) are dropped with
+    // their records.
+    if (static_cast<quint64>(entries.count()) > count) {
+        const quint64 kept = count;
+        const quint64 end = kept == 0 ? oldStart
+            : entries[static_cast<int>(kept) - 1].m_indexPos + IndexEntryPoint::PREFIX_SIZE
+                + entries[static_cast<int>(kept) - 1].m_size;
+        entries.setCount(static_cast<int>(kept));
+        if (!m_indexFile.flush() || !m_indexFile.resize(static_cast<qint64>(end)))
+            throw FileCantWriteException();
+    }
+
+    // A table that grew: the key frames move up to make room. Copied from the
+    // end backwards in blocks, so each block is read before it is written
+    // over.
+    if (count > placeholders) {
+        const quint64 shift = (count - placeholders) * entrySize;
+        if (!m_indexFile.flush())
+            throw FileCantWriteException();
+        const quint64 size = static_cast<quint64>(m_indexFile.size());
+        constexpr quint64 kBlock = 1 << 20;
+        Array<unsigned char, int> block;
+        block.setCount(static_cast<int>(kBlock));
+        for (quint64 at = size; at > oldStart;) {
+            const quint64 n = std::min(kBlock, at - oldStart);
+            at -= n;
+            if (!m_indexFile.seek(static_cast<qint64>(at))
+                || m_indexFile.read(reinterpret_cast<char*>(block.data()), static_cast<qint64>(n))
+                    != static_cast<qint64>(n)
+                || !m_indexFile.seek(static_cast<qint64>(at + shift)))
+                throw FileCantWriteException();
+            writeOrThrow(block.data(), static_cast<qint64>(n));
+        }
+        for (int i = 0; i < entries.count(); ++i)
+            entries[i].m_indexPos += shift;
+    }
+
+    // The header and the filled entries. The rest of the table is the
+    // placeholders' zeros, and where it grew, zeros written now over what
+    // the key frames left there.
     if (!m_indexFile.seek(0))
         throw FileCantWriteException();
     m_header.m_magic = IndexFileHeader::MAGIC;
-    m_header.m_count = m_count;
+    m_header.m_count = count;
     m_header.m_flags = m_flags;
     if (!m_header.write(m_indexFile))
         throw FileCantWriteException();
     Array<unsigned char, int> raw;
-    const Array<IndexEntryPoint, int>& entries = writer.entries();
     for (int i = 0; i < entries.count(); ++i) {
         entries[i].composeHeaderData(raw);
         writeOrThrow(raw.data(), raw.count());
     }
-    return true;
+    if (count > placeholders) {
+        const quint64 from = std::max<quint64>(static_cast<quint64>(entries.count()), placeholders);
+        static const unsigned char zeros[64 * 1024] = {};
+        if (!m_indexFile.seek(static_cast<qint64>(IndexFileHeader::SIZE + from * entrySize)))
+            throw FileCantWriteException();
+        for (quint64 left = (count - from) * entrySize; left > 0;) {
+            const quint64 n = std::min<quint64>(left, sizeof zeros);
+            writeOrThrow(zeros, static_cast<qint64>(n));
+            left -= n;
+        }
+    }
 }
 
 void IndexBuilder::takeKeyFrame(KeyFrameWriter& writer, quint64 unitTime, quint64 unitPos)
@@ -372,18 +482,37 @@ void IndexBuilder::takeKeyFrame(KeyFrameWriter& writer, quint64 unitTime, quint6
 
     // The painted boxes, copied: this thread paints on at once.
     constexpr int b = GridFormat::kBoxSize;
+    // JPEG data only where it was coded with the factor the key frame's
+    // boxes are coded with (a later screen header may have changed it).
+    const int keyFrameScale = GridFormat::jpegScaleForQuality(k->quality);
     int n = 0;
-    for (int i = 0; i < m_painted.count(); ++i)
-        n += m_painted[i] != 0;
+    long long jpegBytes = 0;
+    for (int i = 0; i < m_painted.count(); ++i) {
+        if (!m_painted[i])
+            continue;
+        ++n;
+        const BoxJpeg& jpeg = m_jpegOf[static_cast<size_t>(i)];
+        if (jpeg.scale == keyFrameScale)
+            jpegBytes += static_cast<long long>(jpeg.data.size());
+    }
     // Grown geometrically, so that fresh pages are not touched at every
-    // key frame that paints a few more boxes than the ones before.
+    // key frame that paints a few more boxes than the ones before. (The
+    // JPEG data is at most 64 KiB per box, so it fits an int as the
+    // pixels do.)
     if (k->pixels.capacity() < n * GridFormat::kBoxPixels) {
         const int room = std::min(std::max(n, 2 * k->boxes.capacity()), m_painted.count());
         k->boxes.reallocate(room);
         k->pixels.reallocate(room * GridFormat::kBoxPixels);
     }
+    if (k->jpegLengths.capacity() < n)
+        k->jpegLengths.reallocate(k->boxes.capacity());
+    if (k->jpegData.capacity() < jpegBytes)
+        k->jpegData.reallocate(static_cast<int>(
+            std::min<long long>(std::max(jpegBytes, 2LL * k->jpegData.capacity()), INT_MAX)));
     k->boxes.setCount(n);
     k->pixels.setCount(n * GridFormat::kBoxPixels);
+    k->jpegLengths.setCount(0);
+    k->jpegData.setCount(0);
     for (int i = 0, j = 0; i < m_painted.count(); ++i) {
         if (!m_painted[i])
             continue;
@@ -401,9 +530,19 @@ void IndexBuilder::takeKeyFrame(KeyFrameWriter& writer, quint64 unitTime, quint6
                 std::memcpy(dst + r * b, src + static_cast<size_t>(r) * width,
                             static_cast<size_t>(w) * sizeof(unsigned int));
         }
+        const BoxJpeg& jpeg = m_jpegOf[static_cast<size_t>(i)];
+        const int jpegLength = jpeg.scale == keyFrameScale ? static_cast<int>(jpeg.data.size()) : 0;
+        if (jpegLength > 0) {
+            if (k->jpegLengths.count() < j)
+                pad(k->jpegLengths, j);
+            k->jpegLengths.append(jpegLength);
+            k->jpegData.copy(k->jpegData.count(), jpeg.data.data(), jpegLength);
+        }
         k->boxes[j++] = i;
         m_painted[i] = 0;
     }
+    if (k->jpegLengths.count() > 0)
+        pad(k->jpegLengths, n);
     m_newScreen = false;
     writer.submit(k);
     ++m_taken;

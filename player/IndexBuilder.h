@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <functional>
+#include <vector>
 
 #include "Array.h"
 #include "GridDecoder.h"
@@ -53,7 +54,9 @@ class IPlayerWindow;
 //   one unit reader resynchronises); damage() lists them. Where nothing
 //   plausible follows, the index covers what lies before.
 // - The table is sized for the header's duration, or for the recording's
-//   real end (a walk over its unit headers) when the header says less.
+//   real end (the latest unit time the build meets) when the header says
+//   less; then the key frames written meanwhile are moved up at the end to
+//   make room for the larger table.
 // - A unit time below the previous one counts as no time passing.
 // - Screen units go through UnitDispatch, as in playback. Key frames are
 //   taken between frames only, never after a part of a frame (0xEA/0xEC)
@@ -61,6 +64,12 @@ class IPlayerWindow;
 //   several parts whose later ones paint with the palette the earlier ones
 //   left. When the interval runs out inside a frame, the key frame is taken
 //   at its end.
+// - A box that a JPEG code of the recording painted last goes into the key
+//   frame as that code's data when the key frame's factor is the one it was
+//   decoded with, so a restored key frame shows the very pixels playback
+//   shows (coding the decoded pixels again would be a second, lossier JPEG
+//   generation). Other boxes are coded from their pixels, losslessly unless
+//   they are photographic.
 // - Key frames are encoded with the recording's own JPEG scale factor (the
 //   factor of the last screen header) and the prefix stores it, so that
 //   after a restore the decoder is set up for the recording's following JPEG
@@ -132,11 +141,19 @@ signals:
 
 protected:
     bool doWork();
-    // Reads one unit exactly as the player does, on the builder's own file.
+    // Reads one unit as the player does, on the builder's own file: the
+    // payload of a screen unit, the header alone of the others.
     RecordReader::Result readInputUnit();
     // Hands the frame over as the next key frame, for the unit at `unitPos`.
     void takeKeyFrame(KeyFrameWriter& writer, quint64 unitTime, quint64 unitPos);
     void writeOrThrow(const unsigned char* data, qint64 length);
+    // Entries for a recording of `length` ms, within what the file can hold.
+    quint64 tableSizeFor(quint64 length) const;
+    // Writes the final header and table of `count` entries over the
+    // `placeholders` written first, moving the key frames when the table
+    // grew and dropping key frames beyond `count`.
+    void finishTable(const Array<IndexEntryPoint, int>& written, quint64 placeholders,
+                     quint64 count);
     // Keeps the first failure's text.
     void fail(const QString& what);
 
@@ -145,7 +162,7 @@ private:
     QString m_indexFileName;
     QString m_tempFileName;
     QFile m_file;                        // the recording, read-only
-    QFile m_indexFile;                   // the temporary index, write-only
+    QFile m_indexFile;                   // the temporary index
     RecordReader m_reader;
     int m_interval = 0;
     // Written by any thread (cancel), polled by the building thread.
@@ -170,6 +187,14 @@ private:
     // Boxes of m_frame painted since the last handover (one byte per box of
     // its grid), and whether the frame was sized or cleared since.
     Array<unsigned char, int> m_painted;
+    // Per box of m_frame: the JPEG data its pixels decode from, when a JPEG
+    // code painted it last (empty otherwise), and the factor it needs.
+    struct BoxJpeg
+    {
+        std::vector<unsigned char> data;
+        int scale = -1;
+    };
+    std::vector<BoxJpeg> m_jpegOf;
     int m_columns = 0;
     bool m_newScreen = true;
 };

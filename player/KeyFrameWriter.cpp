@@ -19,8 +19,6 @@ KeyFrameWriter::KeyFrameWriter(QIODevice* index) : m_index(index)
 {
     m_encoder.setBoxReuse(true);
     m_entries.setGrowBy(64);
-    for (KeyFrame& k : m_slots)
-        m_free.push_back(&k);
 }
 
 KeyFrameWriter::~KeyFrameWriter()
@@ -37,12 +35,23 @@ void KeyFrameWriter::begin()
 KeyFrameWriter::KeyFrame* KeyFrameWriter::slot()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_changed.wait(lock, [&] { return !m_free.empty() || m_failed || m_stop; });
+    m_changed.wait(lock, [&] { return m_inHand < inHandLimit() || m_failed || m_stop; });
     if (m_failed || m_stop)
         return nullptr;
+    ++m_inHand;
+    if (m_free.empty()) {
+        m_slots.push_back(std::make_unique<KeyFrame>());
+        return m_slots.back().get();
+    }
     KeyFrame* k = m_free.front();
     m_free.pop_front();
     return k;
+}
+
+int KeyFrameWriter::inHandLimit() const
+{
+    const qint64 fit = kInHandPixels / std::max<qint64>(m_screenPixels, 1);
+    return static_cast<int>(std::clamp<qint64>(fit, kMinInHand, kMaxInHand));
 }
 
 void KeyFrameWriter::submit(KeyFrame* keyFrame)
@@ -50,6 +59,7 @@ void KeyFrameWriter::submit(KeyFrame* keyFrame)
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_queue.push_back(keyFrame);
+        m_screenPixels = static_cast<qint64>(keyFrame->width) * keyFrame->height;
     }
     m_changed.notify_all();
 }
@@ -115,7 +125,16 @@ void KeyFrameWriter::run()
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_queue.pop_front();
-            m_free.push_back(k);
+            --m_inHand;
+            // The most recently written slot is handed out next (its room is
+            // warm and sized); a slot beyond what the screen allows in hand
+            // gives its room back, so that a big screen never leaves more
+            // than that many slots sized for it.
+            if (m_inHand + static_cast<int>(m_free.size()) >= inHandLimit()) {
+                k->boxes.reallocate(0);
+                k->pixels.reallocate(0);
+            }
+            m_free.push_front(k);
             if (!failure.isEmpty()) {
                 m_failed = true;
                 m_failedFlag.store(true);
@@ -167,6 +186,29 @@ void KeyFrameWriter::applyBoxes(const KeyFrame& k)
     }
 }
 
+bool KeyFrameWriter::setGivenJpeg(const KeyFrame& k)
+{
+    if (k.jpegLengths.count() == 0)
+        return false;
+    if (k.jpegLengths.count() != k.boxes.count())
+        throw IncorrectFileException();
+    const size_t boxCount = static_cast<size_t>(m_unchanged.count());
+    if (m_given.size() != boxCount)
+        m_given.assign(boxCount, GridEncoder::GivenJpeg());
+    // The boxes were checked against the grid by applyBoxes.
+    long long at = 0;
+    for (int j = 0; j < k.boxes.count(); ++j) {
+        const int n = k.jpegLengths[j];
+        if (n < 0 || at + n > k.jpegData.count())
+            throw IncorrectFileException();
+        if (n > 0)
+            m_given[static_cast<size_t>(k.boxes[j])] = {k.jpegData.data() + at, n};
+        at += n;
+    }
+    m_encoder.setGivenJpeg(m_given.data(), static_cast<int>(boxCount));
+    return true;
+}
+
 void KeyFrameWriter::write(KeyFrame& k)
 {
     applyBoxes(k);
@@ -182,12 +224,16 @@ void KeyFrameWriter::write(KeyFrame& k)
         m_encoder.setQuality(k.quality);
         m_encoder.setScreenDimension(k.width, k.height);
         m_encoder.setUnchangedBoxes(m_unchanged.data(), m_unchanged.count());
+        const bool given = setGivenJpeg(k);
         m_encoder.m_output.setCount(0);
         Array<unsigned char, int> unused;
         m_encoder.encode(&m_screen, 0, 0, k.width, k.height, unused);
         data = m_encoder.m_output.data();
         length = m_encoder.m_output.count();
         std::fill(m_unchanged.data(), m_unchanged.data() + m_unchanged.count(), 1);
+        if (given)
+            for (int j = 0; j < k.boxes.count(); ++j)
+                m_given[static_cast<size_t>(k.boxes[j])] = GridEncoder::GivenJpeg();
     }
     if (length <= 0) {
         data = emptyFrame;

@@ -7,7 +7,9 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <vector>
 
 #include "Array.h"
 #include "GridEncoder.h"
@@ -24,22 +26,37 @@ class QIODevice;
 // were painted since the previous handover, copied (it paints on at once).
 // The writer keeps its own copy of the screen that takes these boxes, so each
 // key frame is the building thread's screen at the moment of its handover,
-// box for box. Its grid encoder keeps the coded boxes between key frames and
+// box for box. Boxes handed over with JPEG data are written as that data.
+// Its grid encoder keeps the coded boxes between key frames and
 // is told which boxes were not handed over, so an unchanged box is neither
 // compared nor coded again. The records are appended to the index device at
 // its current position, in handover order, compressed with
 // Zip::zipBufferFast; entries() lists them.
 //
 // Threads: begin(), slot(), submit(), finish() and abort() are called by the
-// building thread only; failed() and failure() by any. Two key frames can be
-// in hand at once; slot() blocks while both are. The index device is used
+// building thread only; failed() and failure() by any. Several key frames can
+// be in hand at once (handed out by slot() and not yet written), so that the
+// two threads rarely wait for each other when key frames vary in cost: as
+// many as fit kInHandPixels for the screen last handed over, between
+// kMinInHand and kMaxInHand. slot() blocks while that many are. Each slot
+// keeps the room its biggest handover needed, at most a whole screen, so the
+// memory held stays under kMaxInHand screens, and under kInHandPixels
+// pixels plus two screens for big ones. The index device is used
 // by the writer's thread alone between begin() and the end of finish() or
 // abort(). The destructor aborts.
 class KeyFrameWriter : public Thread
 {
 public:
-    // libdeflate's level for the key frames (bench/README.md: size and time).
-    static constexpr int kCompressionLevel = 2;
+    // libdeflate's level for the key frames (bench/README.md: size and
+    // time). Level 1: with the recording's own JPEG data in the key frames
+    // the index is smaller than zlib's default level made it before, and
+    // level 2 would cost a third more time for 4 % less.
+    static constexpr int kCompressionLevel = 1;
+    // Key frames in hand at once: 8 for screens up to 2 Mpixel (1080p),
+    // fewer for bigger ones, never under 2.
+    static constexpr int kMinInHand = 2;
+    static constexpr int kMaxInHand = 8;
+    static constexpr qint64 kInHandPixels = 16 * 1024 * 1024;
 
     // One handover. The building thread fills every field.
     struct KeyFrame
@@ -59,6 +76,11 @@ public:
         // the part of an edge box beyond the screen is not read.
         Array<int, int> boxes;
         Array<unsigned int, int> pixels;
+        // For each of those boxes, the length of JPEG data that decodes, at
+        // the factor of `quality`, to exactly its pixels (0: none), the data
+        // one after the other in jpegData. Empty when no box has any.
+        Array<int, int> jpegLengths;
+        Array<unsigned char, int> jpegData;
     };
 
     explicit KeyFrameWriter(QIODevice* index);
@@ -69,7 +91,8 @@ public:
 
     void begin();
     // A free handover to fill, or null once the writer has failed or
-    // stopped. Blocks while two key frames are in hand.
+    // stopped. Blocks while as many key frames are in hand as the screen
+    // allows.
     KeyFrame* slot();
     // Hands the slot over, to be written after those before it.
     void submit(KeyFrame* keyFrame);
@@ -96,6 +119,8 @@ public:
 private:
     void write(KeyFrame& k);
     void applyBoxes(const KeyFrame& k);
+    // Hands the key frame's JPEG data to the encoder; false when it has none.
+    bool setGivenJpeg(const KeyFrame& k);
     void stopThread(bool discard);
 
     QIODevice* m_index;
@@ -104,8 +129,11 @@ private:
     // Handover state, under m_mutex.
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
-    KeyFrame m_slots[2];
+    int inHandLimit() const;
+    std::vector<std::unique_ptr<KeyFrame>> m_slots; // made as needed
     std::deque<KeyFrame*> m_free;
+    int m_inHand = 0;               // handed out by slot(), not yet written
+    qint64 m_screenPixels = 0;      // of the last key frame handed over
     std::deque<KeyFrame*> m_queue;  // handed over, oldest first; the writer
                                     // works on the front one
     bool m_stop = false;            // no more key frames come
@@ -121,6 +149,7 @@ private:
     // the thread has stopped).
     VideoFrame m_screen;
     Array<unsigned char, int> m_unchanged; // one byte per box: 1 = not handed over
+    std::vector<GridEncoder::GivenJpeg> m_given; // per box, for the encoder
     GridEncoder m_encoder;
     Array<unsigned char, int> m_packed;
     Array<IndexEntryPoint, int> m_entries;

@@ -183,6 +183,9 @@ struct LongUnit
     int unitMs;  // one unit of this many ms of tone at 0 s
 };
 
+// The name ctest shows for a row.
+void PrintTo(const LongUnit& u, std::ostream* os) { *os << u.name; }
+
 class LongUnitTest : public SoundTest, public ::testing::WithParamInterface<LongUnit>
 {
 };
@@ -235,6 +238,9 @@ struct SpeedRow
     bool speech;       // speech at other speeds on
     double heardMs;    // how long the 2 s tone lasts; 0: silent
 };
+
+// The name ctest shows for a row.
+void PrintTo(const SpeedRow& r, std::ostream* os) { *os << r.name; }
 
 class SpeedTest : public SoundTest, public ::testing::WithParamInterface<SpeedRow>
 {

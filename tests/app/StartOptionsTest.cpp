@@ -18,6 +18,9 @@ struct Row
     QString summary;  // file|at|speed|paused|fullscreen|zoom|skip, of a start
 };
 
+// The name ctest shows for a row.
+void PrintTo(const Row& r, std::ostream* os) { *os << r.args.join(' ').toStdString(); }
+
 QString summary(const StartOptions& o)
 {
     return QStringList{o.file(), o.at() ? QString::number(*o.at()) : "-",
@@ -38,10 +41,12 @@ TEST_P(StartOptionsTest, Parses)
     const Row& row = GetParam();
     const StartOptions o = StartOptions::parse(QStringList{"SessionPlayer"} + row.args);
     EXPECT_EQ(o.result(), row.result) << qPrintable(o.error());
-    if (row.result == StartOptions::Start)
+    if (row.result == StartOptions::Start) {
         EXPECT_EQ(summary(o).toStdString(), row.summary.toStdString());
-    if (row.result == StartOptions::Error)
+    }
+    if (row.result == StartOptions::Error) {
         EXPECT_FALSE(o.error().isEmpty());
+    }
     EXPECT_TRUE(o.usage().startsWith("Usage: SessionPlayer [options] [FILE]")) << qPrintable(o.usage());
 }
 

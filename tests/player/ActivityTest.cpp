@@ -65,6 +65,12 @@ struct ScanCase
     bool damaged;
 };
 
+// The name ctest shows for a row.
+void PrintTo(const ScanCase& c, std::ostream* os)
+{
+    *os << (c.compressed ? "compressed" : "plain") << (c.damaged ? ", damaged" : "");
+}
+
 class ActivityScanTest : public ::testing::TestWithParam<ScanCase>
 {
 };

@@ -79,11 +79,29 @@ TEST_F(IndexBuilderTest, TheEntryCountComesFromTheDurationWithinWhatTheFileHolds
         EXPECT_EQ(l.data.size(), static_cast<qint64>(24 + 32 * count)) << duration;
     }
     // A header that says 0 (never finished) or less than the units: the
-    // units' real end counts.
-    for (quint64 duration : {0, 9000}) {
-        const QString p = write("short.vro", duration, mouseUnits({0, 12000, 25000}));
-        ASSERT_TRUE(builder.makeIndex(p, 10000));
-        EXPECT_EQ(loadIndex(p).header.m_count, 3u) << duration;
+    // units' real end counts, and the index is the one a true duration gives
+    // (the table grows at the end and the key frames move up).
+    auto indexBytes = [&](const QString& name, quint64 duration, const Units& units) {
+        const QString p = write(name, duration, units);
+        EXPECT_TRUE(builder.makeIndex(p, 10000)) << name.toStdString();
+        QFile f(IndexFile::indexFileName(p));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    const QByteArray truth = indexBytes("true.vro", 25000, mouseUnits({0, 12000, 25000}));
+    EXPECT_EQ(LoadedIndex(truth).header.m_count, 3u);
+    for (quint64 duration : {0, 9000})
+        EXPECT_EQ(indexBytes("short.vro", duration, mouseUnits({0, 12000, 25000})), truth)
+            << duration;
+    // Times that step back add up to more intervals than the real end
+    // holds: the key frames past the table are dropped with their records.
+    for (quint64 duration : {0, 15000}) {
+        const LoadedIndex l(indexBytes("back.vro", duration,
+                                       mouseUnits({0, 15000, 1000, 15000, 1000, 15000})));
+        ASSERT_TRUE(l.ok) << duration;
+        EXPECT_EQ(l.header.m_count, 2u);
+        ASSERT_EQ(l.entries.count(), 2);
+        EXPECT_EQ(l.entries[1].m_time, 15000u);
+        EXPECT_EQ(quint64(l.data.size()), l.entries[1].m_indexPos + 5 + l.entries[1].m_size);
     }
 }
 
@@ -112,15 +130,16 @@ TEST_F(IndexBuilderTest, KeyFramesNameTheRecordingsOwnJpegFactor)
     }
 }
 
-TEST_F(IndexBuilderTest, EachKeyFrameIsTheFreshEncodeOfTheScreenAfterItsUnit)
+TEST_F(IndexBuilderTest, EachKeyFrameShowsExactlyTheScreenAfterItsUnit)
 {
     // A screen on which a few boxes change every 250 ms, photographs among
     // them, and another screen size from 35 s on. The key frames are
     // encoded on the second thread from the boxes handed over, with the
-    // encoder's box store: each must be byte for byte what an encoder
-    // without the store writes for the screen a straight decode shows after
-    // the entry's unit, fed those screens in turn.
-    const QString p = write("changes.vro", 70000, [](RecordingWriter& w) {
+    // encoder's box store and the recording's own JPEG data: each, decoded,
+    // must be pixel for pixel the screen a straight decode shows after the
+    // entry's unit (photographs included: coded again, they would differ by
+    // a few levels).
+    const auto units = [](RecordingWriter& w) {
         VideoFrame f = paintScreen(100, 60, 0);
         for (int step = 0; step * 250 <= 70000; ++step) {
             if (step * 250 == 35000)
@@ -138,26 +157,35 @@ TEST_F(IndexBuilderTest, EachKeyFrameIsTheFreshEncodeOfTheScreenAfterItsUnit)
             }
             w.writeScreenFrame(quint64(step) * 250, f);
         }
-    });
+    };
+    // Built first as an unfinished recording (duration 0), whose table grows
+    // at the end: the same index as the finished one's.
+    const QString unfinished = write("unfinished.vro", 0, units);
+    ASSERT_TRUE(builder.makeIndex(unfinished, 10000));
+    const QString p = write("changes.vro", 70000, units);
     ASSERT_TRUE(builder.makeIndex(p, 10000));
+    EXPECT_TRUE(loadIndex(unfinished).data == loadIndex(p).data);
 
     LoadedIndex l = loadIndex(p);
     ASSERT_TRUE(l.ok);
     ASSERT_EQ(l.entries.count(), 7);
-    GridEncoder plain;
     for (int e = 0; e < l.entries.count(); ++e) {
         IndexFile::KeyFrame kf;
         ASSERT_TRUE(l.readKeyFrame(e, kf));
         const qint64 pos = qint64(l.entries[e].m_filePos);
         VideoFrame screen =
             straightDecodeWhile(p, [=](const RecordUnitHeader&, qint64 at) { return at <= pos; });
-        ASSERT_EQ(kf.width, screen.width()) << e;
-        plain.setQuality(IndexBuilder::qualityForScale(kf.jpegScale));
-        plain.setScreenDimension(screen.width(), screen.height());
-        Array<unsigned char, int> unused;
-        plain.encode(&screen, 0, 0, screen.width(), screen.height(), unused);
-        EXPECT_TRUE(std::equal(kf.data, kf.data + kf.length, plain.output().data(),
-                               plain.output().data() + plain.output().count()))
+        GridDecoder decoder;
+        ScreenFrame restored;
+        decoder.m_listener = &restored;
+        unsigned char header[GridFormat::kScreenHeaderSize];
+        GridFormat::writeScreenHeader(kf.width, kf.height, kf.jpegScale, header);
+        decoder.decodeScreen(header, GridFormat::kScreenHeaderSize);
+        decoder.decode(kf.data, kf.length);
+        ASSERT_EQ(restored.width(), screen.width()) << e;
+        ASSERT_EQ(restored.height(), screen.height()) << e;
+        EXPECT_TRUE(std::equal(screen.pixels(), screen.pixels() + screen.width() * screen.height(),
+                               restored.pixels()))
             << "key frame " << e;
     }
 }

@@ -6,6 +6,10 @@
 
 #include <QBuffer>
 
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include <gtest/gtest.h>
 
 #include "FormatBytes.h"
@@ -105,7 +109,8 @@ TEST(KeyFrameWriterTest, WritesEachScreenAsItWasHandedOver)
     // 30 key frames of a screen whose edge boxes are cut (100 x 50), a few
     // boxes repainted between them, another screen from key frame 15 on,
     // another JPEG quality from 20 on. The writer is held in its first key
-    // frame while the second is handed over and the screen painted on. Each
+    // frame while the next seven are handed over (a small screen allows
+    // eight in hand) and the screen painted on. Each
     // record must hold exactly what an encoder without the box store writes
     // for the screen at its handover, fed the same screens in turn.
     QByteArray bytes;
@@ -119,6 +124,19 @@ TEST(KeyFrameWriterTest, WritesEachScreenAsItWasHandedOver)
             gate.pass();
     });
     writer.begin();
+    // Should a handover wait for the held writer, the test would hang: a
+    // watchdog releases the writer after a while and the test fails.
+    std::mutex watchMutex;
+    std::condition_variable watchChanged;
+    bool released = false, timedOut = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(watchMutex);
+        if (!watchChanged.wait_for(lock, std::chrono::seconds(30), [&] { return released; })) {
+            timedOut = true;
+            gate.release();
+        }
+    });
+    constexpr int kHeld = KeyFrameWriter::kMaxInHand - 1;
 
     Builder b;
     b.setScreen(100, 50);
@@ -146,12 +164,20 @@ TEST(KeyFrameWriterTest, WritesEachScreenAsItWasHandedOver)
                                          GridFormat::jpegScaleForQuality(quality), prefix);
         expected.push_back(QByteArray((const char*)prefix, 5)
                            + QByteArray((const char*)plain.output().data(), plain.output().count()));
-        if (n == 1) {
-            ASSERT_TRUE(gate.waitReached(10000));
+        if (n == kHeld) {
+            EXPECT_TRUE(gate.waitReached(10000));
             b.paint(0, 12345); // painted on while the writer holds key frame 0
+            {
+                std::lock_guard<std::mutex> lock(watchMutex);
+                released = true;
+            }
+            watchChanged.notify_all();
             gate.release();
         }
     }
+    watchdog.join();
+    EXPECT_FALSE(timedOut) << "a handover waited although the screen allows "
+                           << KeyFrameWriter::kMaxInHand << " key frames in hand";
     ASSERT_TRUE(writer.finish()) << writer.failure().toStdString();
 
     const Array<IndexEntryPoint, int>& entries = writer.entries();

@@ -70,6 +70,9 @@ struct DamagedHeader
     RecordReader::Problem problem;
 };
 
+// The name ctest shows for a row.
+void PrintTo(const DamagedHeader& d, std::ostream* os) { *os << d.name; }
+
 class DamagedHeaders : public ::testing::TestWithParam<DamagedHeader>
 {
 };
