@@ -293,6 +293,23 @@ void report(benchmark::State& state, const SeekTimes& t)
     state.counters["cpu_p95_ms"] = percentile(t.cpu, 0.95);
 }
 
+// The counters of a walk over the hour's unit headers (`complete`: it read
+// what it should), or an error when it did not reach the end; true when
+// reported.
+bool reportWalk(benchmark::State& state, bool complete, const RecordScan::Result& result,
+                const std::vector<double>& cpu, const std::vector<double>& wall)
+{
+    if (!complete || result.realEnd + 1000 < kDurationMs) {
+        state.SkipWithError("the walk did not reach the end");
+        return false;
+    }
+    state.counters["units"] = double(result.units);
+    state.counters["median_ms"] = percentile(wall, 0.5);
+    state.counters["max_ms"] = percentile(wall, 1.0);
+    state.counters["cpu_median_ms"] = percentile(cpu, 0.5);
+    return true;
+}
+
 // The walk over the unit headers that finds the real end of a recording,
 // which the player makes when a file opens; with the file in the page cache
 // (one walk first), as it is when the player has just read its first screen.
@@ -306,14 +323,7 @@ void headerScan(benchmark::State& state, const QString& path)
         cpu.push_back((threadCpuSeconds(pthread_self()) - c0) * 1000);
         wall.push_back((wallSeconds() - w0) * 1000);
     }
-    if (!result.readable || result.realEnd + 1000 < kDurationMs) {
-        state.SkipWithError("the walk did not reach the end");
-        return;
-    }
-    state.counters["units"] = double(result.units);
-    state.counters["median_ms"] = percentile(wall, 0.5);
-    state.counters["max_ms"] = percentile(wall, 1.0);
-    state.counters["cpu_median_ms"] = percentile(cpu, 0.5);
+    reportWalk(state, result.readable, result, cpu, wall);
 }
 
 void BM_HeaderScan(benchmark::State& state)
@@ -725,15 +735,8 @@ void BM_ActivityScanWithSound(benchmark::State& state)
         cpu.push_back((threadCpuSeconds(pthread_self()) - c0) * 1000);
         wall.push_back((wallSeconds() - w0) * 1000);
     }
-    if (!map.isComplete() || result.realEnd + 1000 < kDurationMs) {
-        state.SkipWithError("the walk did not reach the end");
-        return;
-    }
-    state.counters["units"] = double(result.units);
-    state.counters["median_ms"] = percentile(wall, 0.5);
-    state.counters["max_ms"] = percentile(wall, 1.0);
-    state.counters["cpu_median_ms"] = percentile(cpu, 0.5);
-    state.counters["idle_stretches"] = double(map.idleStretches().size());
+    if (reportWalk(state, map.isComplete(), result, cpu, wall))
+        state.counters["idle_stretches"] = double(map.idleStretches().size());
 }
 BENCHMARK(BM_ActivityScanWithSound)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -301,26 +301,21 @@ SP_AVX2 inline void blockColumns(int16_t* coef, const float* quant, int last, __
         return;
     }
     __m256 f[8];
-    if (last <= 9) {
-        // Zigzag positions up to 9 lie in rows and columns 0..3: both passes
-        // have zeros in inputs 4..7 (after the column pass, columns 4..7
-        // are still zero).
-        for (int r = 0; r < 4; ++r) {
-            __m128i* row = reinterpret_cast<__m128i*>(coef + 8 * r);
-            const __m256i c = _mm256_cvtepi16_epi32(_mm_loadu_si128(row));
-            _mm_storeu_si128(row, _mm_setzero_si128());
-            f[r] = _mm256_mul_ps(_mm256_cvtepi32_ps(c), _mm256_loadu_ps(quant + 8 * r));
-        }
+    // Zigzag positions up to 9 lie in rows and columns 0..3: both passes
+    // then have zeros in inputs 4..7 (after the column pass, columns 4..7
+    // are still zero), and rows 4..7 are neither read nor cleared.
+    const bool quarter = last <= 9;
+    for (int r = 0; r < (quarter ? 4 : 8); ++r) {
+        __m128i* row = reinterpret_cast<__m128i*>(coef + 8 * r);
+        const __m256i c = _mm256_cvtepi16_epi32(_mm_loadu_si128(row));
+        _mm_storeu_si128(row, _mm_setzero_si128());
+        f[r] = _mm256_mul_ps(_mm256_cvtepi32_ps(c), _mm256_loadu_ps(quant + 8 * r));
+    }
+    if (quarter) {
         halfButterflies(f);   // columns
         transpose(f);
         halfButterflies(f);   // rows; f[c] is now column c
     } else {
-        for (int r = 0; r < 8; ++r) {
-            __m128i* row = reinterpret_cast<__m128i*>(coef + 8 * r);
-            const __m256i c = _mm256_cvtepi16_epi32(_mm_loadu_si128(row));
-            _mm_storeu_si128(row, _mm_setzero_si128());
-            f[r] = _mm256_mul_ps(_mm256_cvtepi32_ps(c), _mm256_loadu_ps(quant + 8 * r));
-        }
         butterflies(f);   // columns
         transpose(f);
         butterflies(f);   // rows; f[c] is now column c
