@@ -18,6 +18,21 @@
 
 namespace {
 
+// The last stage of the 1-D transform: even part t0..t3 and odd part t4..t7
+// into the eight outputs.
+SP_AVX2 inline void combine(__m256 v[8], __m256 t0, __m256 t1, __m256 t2, __m256 t3, __m256 t4,
+                            __m256 t5, __m256 t6, __m256 t7)
+{
+    v[0] = _mm256_add_ps(t0, t7);
+    v[7] = _mm256_sub_ps(t0, t7);
+    v[1] = _mm256_add_ps(t1, t6);
+    v[6] = _mm256_sub_ps(t1, t6);
+    v[2] = _mm256_add_ps(t2, t5);
+    v[5] = _mm256_sub_ps(t2, t5);
+    v[4] = _mm256_add_ps(t3, t4);
+    v[3] = _mm256_sub_ps(t3, t4);
+}
+
 // The AAN inverse butterfly on eight rows at once (lane = column), operation
 // for operation the portable inverseButterflies (JpegTransforms.cpp).
 SP_AVX2 inline void butterflies(__m256 v[8])
@@ -51,14 +66,7 @@ SP_AVX2 inline void butterflies(__m256 v[8])
     t5 = _mm256_sub_ps(t11, t6);
     t4 = _mm256_add_ps(t10, t5);
 
-    v[0] = _mm256_add_ps(t0, t7);
-    v[7] = _mm256_sub_ps(t0, t7);
-    v[1] = _mm256_add_ps(t1, t6);
-    v[6] = _mm256_sub_ps(t1, t6);
-    v[2] = _mm256_add_ps(t2, t5);
-    v[5] = _mm256_sub_ps(t2, t5);
-    v[4] = _mm256_add_ps(t3, t4);
-    v[3] = _mm256_sub_ps(t3, t4);
+    combine(v, t0, t1, t2, t3, t4, t5, t6, t7);
 }
 
 // butterflies() for v[4..7] all zero, the operations with a zero operand
@@ -95,14 +103,7 @@ SP_AVX2 inline void halfButterflies(__m256 v[8])
     const __m256 t5 = _mm256_sub_ps(t11, t6);
     const __m256 t4 = _mm256_add_ps(t10o, t5);
 
-    v[0] = _mm256_add_ps(t0, t7);
-    v[7] = _mm256_sub_ps(t0, t7);
-    v[1] = _mm256_add_ps(t1, t6);
-    v[6] = _mm256_sub_ps(t1, t6);
-    v[2] = _mm256_add_ps(t2, t5);
-    v[5] = _mm256_sub_ps(t2, t5);
-    v[4] = _mm256_add_ps(t3, t4);
-    v[3] = _mm256_sub_ps(t3, t4);
+    combine(v, t0, t1, t2, t3, t4, t5, t6, t7);
 }
 
 // The odd outputs of butterflies() when v[1] = b is the only non-zero odd
