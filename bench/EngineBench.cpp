@@ -336,25 +336,36 @@ void BM_HeaderScan(benchmark::State& state)
 }
 BENCHMARK(BM_HeaderScan)->Iterations(10)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// The hour with both sound streams, made by sessiontool synth on first use.
+QString soundRecording()
+{
+    return QStringLiteral(SP_BENCH_DATA_DIR "/engine-60min-sound.vro");
+}
+
+bool ensureSoundRecording()
+{
+    app();
+    const QString path = soundRecording();
+    if (QFileInfo(path).size() >= 1000000)
+        return true;
+    std::fprintf(stderr, "making %s with sessiontool synth (a minute or two)...\n",
+                 path.toUtf8().constData());
+    QProcess synth;
+    synth.start(QStringLiteral(SESSIONTOOL_PATH),
+                {QStringLiteral("synth"), QStringLiteral("-o"), path, QStringLiteral("--seconds"),
+                 QString::number(kSeconds), QStringLiteral("--audio")});
+    return synth.waitForFinished(-1) && synth.exitCode() == 0;
+}
+
 // The same walk over an hour with both sound streams: three times the units
 // (a 1 GB recording, made on the first run).
 void BM_HeaderScanWithSound(benchmark::State& state)
 {
-    app();
-    const QString path = QStringLiteral(SP_BENCH_DATA_DIR "/engine-60min-sound.vro");
-    if (QFileInfo(path).size() < 1000000) {
-        std::fprintf(stderr, "making %s with sessiontool synth (a minute or two)...\n",
-                     path.toUtf8().constData());
-        QProcess synth;
-        synth.start(QStringLiteral(SESSIONTOOL_PATH),
-                    {QStringLiteral("synth"), QStringLiteral("-o"), path, QStringLiteral("--seconds"),
-                     QString::number(kSeconds), QStringLiteral("--audio")});
-        if (!synth.waitForFinished(-1) || synth.exitCode() != 0) {
-            state.SkipWithError("no recording");
-            return;
-        }
+    if (!ensureSoundRecording()) {
+        state.SkipWithError("no recording");
+        return;
     }
-    headerScan(state, path);
+    headerScan(state, soundRecording());
 }
 BENCHMARK(BM_HeaderScanWithSound)->Iterations(10)->Unit(benchmark::kMillisecond)->UseRealTime();
 
@@ -693,26 +704,6 @@ BENCHMARK(BM_Play20x)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 // ---------------------------------------------------------------------------
 // What the window shows beside the position bar
-
-QString soundRecording()
-{
-    return QStringLiteral(SP_BENCH_DATA_DIR "/engine-60min-sound.vro");
-}
-
-bool ensureSoundRecording()
-{
-    app();
-    const QString path = soundRecording();
-    if (QFileInfo(path).size() >= 1000000)
-        return true;
-    std::fprintf(stderr, "making %s with sessiontool synth (a minute or two)...\n",
-                 path.toUtf8().constData());
-    QProcess synth;
-    synth.start(QStringLiteral(SESSIONTOOL_PATH),
-                {QStringLiteral("synth"), QStringLiteral("-o"), path, QStringLiteral("--seconds"),
-                 QString::number(kSeconds), QStringLiteral("--audio")});
-    return synth.waitForFinished(-1) && synth.exitCode() == 0;
-}
 
 // The walk that fills the activity overview (headers, control and audio
 // payloads, levels per 100 ms) over the hour with both sound streams, on the

@@ -133,6 +133,8 @@ void KeyFrameWriter::run()
             if (m_inHand + static_cast<int>(m_free.size()) >= inHandLimit()) {
                 k->boxes.reallocate(0);
                 k->pixels.reallocate(0);
+                k->jpegLengths.reallocate(0);
+                k->jpegData.reallocate(0);
             }
             m_free.push_front(k);
             if (!failure.isEmpty()) {
