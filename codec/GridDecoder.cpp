@@ -5,6 +5,7 @@
 #include "Log.h"
 
 #include <algorithm>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -171,7 +172,7 @@ void GridDecoder::decodeCodes(ByteReader& in)
             complete = decodeBoxXColorsJPG(in, m_box);
             // Shown untinted, the output is exactly what the kept data
             // decodes to.
-            m_reportingJpeg = complete && m_keepJpeg && m_jpegDataValid
+            m_reportingJpeg = complete && m_keepCodes && m_jpegDataValid
                 && m_cachedBox == &m_jpegBox;
             break;
         case RAW:
@@ -190,14 +191,26 @@ void GridDecoder::decodeCodes(ByteReader& in)
         }
         if (!complete)
             return;
+        // The palette kinds, as their with-palette twins: the pixels are
+        // the palette's colours exactly unless a diagnostic changed them.
+        if (m_keepCodes && !m_debugColorization && !m_debugOutline) {
+            if (kind >= COLOR_1 && kind <= COLORS_16)
+                m_codeKind = static_cast<unsigned char>(kind);
+            else if (kind >= COLOR_1_NOPAL && kind <= COLORS_16_NOPAL)
+                m_codeKind = static_cast<unsigned char>(kind - kNoPalette);
+            else if (kind >= COLOR_MUL && kind <= COLOR_MUL_EXT_NOPAL)
+                m_codeKind = COLOR_1;
+        }
         // A run count of 0 or 1 still reports one box.
         try {
             index = reportBoxes(m_cachedBox ? m_cachedBox : &m_box, index, std::max(count, 1));
         } catch (...) {
             m_reportingJpeg = false;
+            m_codeKind = 0;
             throw;
         }
         m_reportingJpeg = false;
+        m_codeKind = 0;
     }
 }
 
@@ -322,7 +335,23 @@ const unsigned char* GridDecoder::takeBitmap(ByteReader& in, VideoFrame& box, in
         p += 3 * colors;
     }
     box.resize(kBoxSize, kBoxSize);
+    m_codeBitmap = p;
     return p;
+}
+
+int GridDecoder::reportedPaletteCode(unsigned char* out) const
+{
+    if (m_codeKind < COLOR_1 || m_codeKind > COLORS_16)
+        return 0;
+    const int kind = m_codeKind;
+    const int colors = kBitmapColors[kind];
+    out[0] = static_cast<unsigned char>(kind);
+    for (int i = 0; i < colors; ++i)
+        pixelToTriple(m_palette[i], out + 1 + 3 * i);
+    if (kind > COLOR_1)
+        std::memcpy(out + 1 + 3 * colors, m_codeBitmap,
+                    static_cast<size_t>(bitmapBytes(kBitmapBits[kind])));
+    return paletteCodeBytes(kind);
 }
 
 bool GridDecoder::decodeBox2Colors(ByteReader& in, VideoFrame& box, bool withPalette)
@@ -437,8 +466,8 @@ bool GridDecoder::decodeBoxXColorsJPG(ByteReader& in, VideoFrame& box)
         if (m_jpeg.decodeRaw(p, static_cast<int>(length),
                              reinterpret_cast<int*>(m_jpegBox.pixels()), kBoxPixels)) {
             m_jpegDecoded = true;
-            m_jpegDataValid = m_keepJpeg;
-            if (m_keepJpeg) {
+            m_jpegDataValid = m_keepCodes;
+            if (m_keepCodes) {
                 m_jpegData.setCount(0);
                 m_jpegData.copy(0, p, static_cast<int>(length));
                 m_jpegDataScale = m_jpeg.getScaleFactor();

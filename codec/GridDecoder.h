@@ -96,12 +96,14 @@ public:
     // The JPEG scale factor of the last accepted screen header.
     int jpegScale() const { return m_jpeg.getScaleFactor(); }
 
-    // Off by default. When on, the decoder keeps a copy of the data of the
-    // JPEG box it last decoded, so that a listener can learn, for a box a
-    // JPEG code paints, data that decodes to exactly its pixels (the index
-    // builder stores that data in its key frames instead of coding the
-    // pixels again, which would lose detail). Stays on across reset().
-    void setKeepJpegData(bool on) { m_keepJpeg = on; }
+    // Off by default. When on, the decoder keeps what a listener needs to
+    // learn, for each box it reports, a code that paints exactly its pixels
+    // (the index builder writes its key frames from these codes rather than
+    // classifying and coding the pixels again, which for a JPEG box would
+    // also lose detail): the data of the JPEG box it last decoded, and the
+    // colours and bitmap of the palette code being reported. Stays on across
+    // reset().
+    void setKeepCodes(bool on) { m_keepCodes = on; }
     // Valid only inside onBoxDecoded: for a box a JPEG code paints, the data
     // whose raw decode at jpegDataScale() gives the reported pixels; null for
     // the boxes of every other code, with colourisation on, and when no data
@@ -110,6 +112,14 @@ public:
     {
         return m_reportingJpeg ? &m_jpegData : nullptr;
     }
+    // Valid only inside onBoxDecoded: for a box a one-colour, run or bitmap
+    // code paints, writes into `out` (room for
+    // GridFormat::kMaxPaletteCodeBytes) the with-palette code that paints
+    // the same pixels on its own, whatever the palette, and returns its
+    // length; a NOPAL code gets the palette it painted with. 0, writing
+    // nothing, for the boxes of every other code, with keeping off and with
+    // either diagnostic on.
+    int reportedPaletteCode(unsigned char* out) const;
     int jpegDataScale() const { return m_jpegDataScale; }
     unsigned int paletteEntry(int i) const { return m_palette[i & 15]; }
     const BoxCache& cache() const { return m_cache; }
@@ -176,11 +186,15 @@ private:
     VideoFrame m_jpegBox;
     bool m_jpegDecoded = false;
     // The data m_jpegBox was decoded from, and its factor, when kept.
-    bool m_keepJpeg = false;
+    bool m_keepCodes = false;
     bool m_jpegDataValid = false;
     bool m_reportingJpeg = false;
     int m_jpegDataScale = 0;
     Array<unsigned char, int> m_jpegData;
+    // The palette code being reported (kind 0: none) and its bitmap, which
+    // points into the data of the running decode call.
+    unsigned char m_codeKind = 0;
+    const unsigned char* m_codeBitmap = nullptr;
     JPEGDecoder m_jpeg;
     BoxCache m_cache;
 };

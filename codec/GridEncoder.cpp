@@ -265,6 +265,7 @@ void GridEncoder::resetStore()
     for (int i = 0; i < m_store.count(); ++i) {
         StoredBox& s = m_store[i];
         s.zeroed = false;
+        s.mapStale = false;
         s.valid = false;
         s.bytes.setCount(0);
     }
@@ -284,13 +285,29 @@ void GridEncoder::clearBoxStore()
 void GridEncoder::materialiseZeroedBoxes()
 {
     for (int i = 0; i < m_store.count() && i < m_map.m_boxes.count(); ++i) {
-        if (!m_store[i].zeroed)
-            continue;
+        StoredBox& s = m_store[i];
         VideoFrame& f = m_map.m_boxes[i].m_frame;
-        if (!f.isEmpty())
+        // A box given as a code was sent, but the map never saw its pixels:
+        // it compares as never sent.
+        if (s.mapStale && !f.isEmpty())
+            f.clear(kNeverSent);
+        else if (s.zeroed && !f.isEmpty())
             f.clear(0);
-        m_store[i].zeroed = false;
+        s.zeroed = false;
+        s.mapStale = false;
     }
+}
+
+bool GridEncoder::usableCode(const GivenCode& code)
+{
+    if (!code.data || code.length <= 0)
+        return false;
+    if (code.kind == JPEG)
+        return code.length <= 0xFFFF;
+    if (code.kind == RAW)
+        return code.length == kRawCodeBytes && code.data[0] == RAW;
+    return code.kind >= COLOR_1 && code.kind <= COLORS_16
+        && code.length == paletteCodeBytes(code.kind) && code.data[0] == code.kind;
 }
 
 bool GridEncoder::classifyWithStore(Box& box, const unsigned int* src, int stride, bool knownSame)
@@ -306,13 +323,38 @@ bool GridEncoder::classifyWithStore(Box& box, const unsigned int* src, int strid
     };
 
     StoredBox* s = storeFor(box);
-    const GivenJpeg* given = s && m_given ? &m_given[box.m_row * m_map.m_columns + box.m_column]
+    const GivenCode* given = s && m_given ? &m_given[box.m_row * m_map.m_columns + box.m_column]
                                          : nullptr;
-    if (given && (!given->data || given->length <= 0 || given->length > 0xFFFF))
+    if (given && !usableCode(*given))
         given = nullptr;
+    if (given) {
+        // The code stands for the box's pixels, which are not read: the map
+        // keeps what it had, marked as not the box's.
+        s->valid = true;
+        s->bytes.setCount(0);
+        s->bytes.copy(0, given->data, given->length);
+        s->raw = given->kind == RAW;
+        if (given->kind == JPEG || given->kind == RAW) {
+            s->type = 6;
+            s->colorCount = 0;
+        } else {
+            const int n = kBitmapColors[given->kind];
+            s->type = given->kind;
+            s->colorCount = n;
+            for (int k = 0; k < 16; ++k)
+                s->colors[k] = static_cast<int>(k < n ? tripleToPixel(given->data + 1 + 3 * k)
+                                                      : kOpaqueBlack);
+            std::copy(s->colors, s->colors + 16, box.m_colors);
+            box.m_colorCount = n;
+        }
+        box.m_boxType = s->type;
+        s->mapStale = true;
+        s->zeroed = false;
+        return true;
+    }
     // A box the caller vouches for, whose entry is valid, already has its
     // map frame: it is neither compared nor looked up.
-    const bool vouched = knownSame && s && s->valid && !given;
+    const bool vouched = knownSame && s && s->valid;
     VideoFrame* f = vouched ? nullptr : s ? m_map.mapFrame(box) : nullptr;
     if (!f && !vouched) {
         copyToBox(src, stride);
@@ -321,19 +363,17 @@ bool GridEncoder::classifyWithStore(Box& box, const unsigned int* src, int strid
     }
     unsigned int* mine = f ? f->pixels() : nullptr;
     // The box's pixels go into the map as they are compared: a box handed
-    // to this function has mostly changed.
-    const bool same = vouched || copyIfDifferent(mine, src, stride);
-    if (given) {
-        // The given data stands for the pixels now in the map.
-        s->valid = true;
-        s->type = 6;
-        s->colorCount = 0;
-        s->bytes.setCount(0);
-        s->bytes.copy(0, given->data, given->length);
-        box.m_boxType = 6;
-        const bool wasZeroed = s->zeroed;
-        s->zeroed = false;
-        return !same || wasZeroed;
+    // to this function has mostly changed. A map box that was given as a
+    // code holds no pixels of the box to compare with.
+    bool same = vouched;
+    if (!vouched) {
+        if (s->mapStale) {
+            for (int r = 0; r < kBoxSize; ++r)
+                std::memcpy(mine + r * kBoxSize, src + static_cast<size_t>(r) * stride, rowBytes);
+            s->mapStale = false;
+        } else {
+            same = copyIfDifferent(mine, src, stride);
+        }
     }
     if (same && !s->zeroed)
         return false;
@@ -352,10 +392,19 @@ bool GridEncoder::classifyWithStore(Box& box, const unsigned int* src, int strid
         // factor: its map frame holds its pixels.)
         if (!mine)
             mine = m_map.mapFrame(box)->pixels();
+        if (s->mapStale) {
+            // Vouched for, but its code is gone (a new factor dropped its
+            // JPEG bytes) and the map never had its pixels: the caller's
+            // frame is all there is.
+            for (int r = 0; r < kBoxSize; ++r)
+                std::memcpy(mine + r * kBoxSize, src + static_cast<size_t>(r) * stride, rowBytes);
+            s->mapStale = false;
+        }
         box.detectType(mine);
         if (box.m_boxType == 6)
             copyToBox(mine, kBoxSize);
         s->valid = true;
+        s->raw = false;
         s->type = box.m_boxType;
         std::copy(box.m_colors, box.m_colors + 16, s->colors);
         s->colorCount = box.m_colorCount;
@@ -375,7 +424,7 @@ void GridEncoder::setScreenDimension(int width, int height)
         // The same screen again: the boxes count as zero, their pixels stay
         // for the comparison with the next encode's.
         for (int i = 0; i < m_store.count(); ++i)
-            if (!m_map.m_boxes[i].m_frame.isEmpty())
+            if (!m_map.m_boxes[i].m_frame.isEmpty() || m_store[i].mapStale)
                 m_store[i].zeroed = true;
         return;
     }
@@ -437,7 +486,7 @@ void GridEncoder::encode(VideoFrame* frame, int x, int y, int width, int height,
     const unsigned char scale = static_cast<unsigned char>(jpegScaleForQuality(m_quality));
     if (m_reuse && scale != m_storeFactor) {
         for (int i = 0; i < m_store.count(); ++i)
-            if (m_store[i].type == 6)
+            if (m_store[i].type == 6 && !m_store[i].raw)
                 m_store[i].bytes.setCount(0);
         m_storeFactor = scale;
     }
@@ -756,6 +805,14 @@ void GridEncoder::writeBitmapCode(const Box& box, int type, unsigned char* code)
 void GridEncoder::encodeBoxJPEG(const Box& box)
 {
     StoredBox* s = storeFor(box);
+    if (s && s->valid && s->type == 6 && s->raw && s->bytes.count() == kRawCodeBytes) {
+        ensureSpace(kRawCodeBytes);
+        m_lastCodePos = m_output.count();
+        m_output.copy(m_output.count(), s->bytes.data(), kRawCodeBytes);
+        m_lastCode = RAW;
+        ++m_boxesReused;
+        return;
+    }
     const Array<unsigned char, int>* data = &m_jpegOutput;
     if (s && s->valid && s->type == 6 && s->bytes.count() > 0) {
         data = &s->bytes;

@@ -171,20 +171,31 @@ public:
         m_unchangedCount = count;
     }
 
-    // With reuse on: for some boxes of the next encode's area, JPEG data
-    // known to decode, at the factor of the encoder's quality, to exactly
-    // the box's pixels (the index builder has it from the recording). Such a
-    // box is written as that data instead of being classified and coded
-    // again: the key frame then shows what the recording showed, not a
-    // second JPEG generation of it. One entry per box, row-major, null data
-    // for the others; a count other than the area's box count is ignored.
-    // Read by the next encode only; the data must live until then.
-    struct GivenJpeg
+    // With reuse on: for some boxes of the next encode's area, a code known
+    // to paint exactly the box's pixels (the index builder has it from the
+    // recording): JPEG data that decodes to them at the factor of the
+    // encoder's quality (kind JPEG), the with-palette code of kind 1..5
+    // (kind byte, colours, bitmap: GridFormat::paletteCodeBytes), or a RAW
+    // code (kind byte and 256 colours), which is written among the JPEG
+    // boxes and kept whatever the factor. Such a box
+    // is written from that code instead of being classified and coded
+    // again, and its pixels are not read: a key frame then shows what the
+    // recording showed, not a second JPEG generation of it, and costs no
+    // classification. The screen map does not learn the pixels of such a
+    // box: it counts as changed at its next comparison, and a caller that
+    // vouches for it later (setUnchangedBoxes) must give it again after a
+    // change of quality that changes the factor, since its JPEG bytes are
+    // then dropped. A code of another length or kind is not used. One entry
+    // per box, row-major, null data for the others; a count other than the
+    // area's box count is ignored. Read by the next encode only; the data
+    // must live until then.
+    struct GivenCode
     {
         const unsigned char* data = nullptr;
         int length = 0;
+        unsigned char kind = 0; // GridFormat::JPEG, RAW, or 1..5
     };
-    void setGivenJpeg(const GivenJpeg* perBox, int count)
+    void setGivenCodes(const GivenCode* perBox, int count)
     {
         m_given = perBox;
         m_givenCount = count;
@@ -247,7 +258,11 @@ private:
         // The map box counts as all zero while its pixels keep the content
         // last seen (a setScreenDimension of the same size with reuse on).
         bool zeroed = false;
-        // type, colours and bytes describe the map box's pixels.
+        // The map box's pixels are not the box's: it was given as a code.
+        bool mapStale = false;
+        // A JPEG-pass box given as a RAW code: bytes holds the code.
+        bool raw = false;
+        // type, colours and bytes describe the box's pixels.
         bool valid = false;
         int type = 0;
         int colors[16];
@@ -269,7 +284,10 @@ private:
         return &m_store[box.m_row * m_map.m_columns + box.m_column];
     }
     void resetStore();
+    // Writes the lazy zeros into the map, and marks the boxes given as codes
+    // as never sent, for an encoder without reuse.
     void materialiseZeroedBoxes();
+    static bool usableCode(const GivenCode& code);
     void writeBitmapCode(const Box& box, int type, unsigned char* code);
     bool m_reuse = false;
     int m_boxesReused = 0;
@@ -278,6 +296,6 @@ private:
     Array<unsigned char, int> m_codeScratch;
     const unsigned char* m_unchanged = nullptr;
     int m_unchangedCount = 0;
-    const GivenJpeg* m_given = nullptr;
+    const GivenCode* m_given = nullptr;
     int m_givenCount = 0;
 };

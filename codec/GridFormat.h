@@ -83,6 +83,17 @@ constexpr int kBitmapBits[6] = {0, 0, 1, 2, 3, 4};
 // Bitmap size in bytes: 256 pixels of k bits.
 constexpr int bitmapBytes(int bits) { return kBoxPixels * bits / 8; }
 
+// Length of the with-palette code of kind 1..5 (COLOR_1, COLORS_2 ..
+// COLORS_16), its kind byte included: the colours, then the bitmap.
+constexpr int paletteCodeBytes(int kind)
+{
+    return 1 + 3 * kBitmapColors[kind] + bitmapBytes(kBitmapBits[kind]);
+}
+constexpr int kMaxPaletteCodeBytes = 177; // COLORS_16
+static_assert(paletteCodeBytes(COLORS_16) == kMaxPaletteCodeBytes, "");
+// Length of a RAW code, its kind byte included.
+constexpr int kRawCodeBytes = 1 + 3 * kBoxPixels;
+
 // Bitmap bit order: the pixels' fields follow each other from bit 0 of the
 // first byte upwards, and the first bit of a field is the most significant
 // bit of the palette index. A k-bit field taken out of the stream therefore

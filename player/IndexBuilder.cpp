@@ -19,16 +19,6 @@
 
 namespace {
 
-// Zero lengths up to `count` entries.
-void pad(Array<int, int>& lengths, int count)
-{
-    const int from = lengths.count();
-    if (from >= count)
-        return;
-    lengths.setCount(count);
-    std::fill(lengths.data() + from, lengths.data() + count, 0);
-}
-
 quint64 nowMs()
 {
     return static_cast<quint64>(QDateTime::currentMSecsSinceEpoch());
@@ -47,8 +37,8 @@ quint64 nowMs()
 IndexBuilder::IndexBuilder()
 {
     m_decoder.m_listener = this;
-    // Photographic boxes go into the key frames as the recording coded them.
-    m_decoder.setKeepJpegData(true);
+    // Boxes go into the key frames as the recording coded them.
+    m_decoder.setKeepCodes(true);
     m_recordingScale = GridFormat::jpegScaleForQuality(kInitialQuality);
     m_payload.setGrowBy(1024 * 1024);
 }
@@ -82,6 +72,9 @@ void IndexBuilder::onScreenDimension(int width, int height)
     m_jpegOf.resize(static_cast<size_t>(m_painted.count()));
     for (BoxJpeg& j : m_jpegOf)
         j.data.clear();
+    m_codeOf.setCount(m_painted.count() * GridFormat::kMaxPaletteCodeBytes);
+    for (int i = 0; i < m_painted.count(); ++i)
+        m_codeOf[i * GridFormat::kMaxPaletteCodeBytes] = 0;
     m_newScreen = true;
 }
 
@@ -94,14 +87,18 @@ void IndexBuilder::onBoxDecoded(VideoFrame* box, int x, int y, int width, int he
         && y < m_frame.height() && width > 0 && height > 0 && width <= b && height <= b) {
         const int i = y / b * m_columns + x / b;
         m_painted[i] = 1;
-        // What the box shows now, as JPEG data when a JPEG code painted it.
+        // The code of what the box shows now: JPEG data, or a palette code.
         BoxJpeg& j = m_jpegOf[static_cast<size_t>(i)];
+        unsigned char* code = m_codeOf.data() + static_cast<size_t>(i) * GridFormat::kMaxPaletteCodeBytes;
         const Array<unsigned char, int>* jpeg = m_decoder.reportedJpegData();
         if (jpeg && jpeg->count() > 0) {
             j.data.assign(jpeg->data(), jpeg->data() + jpeg->count());
             j.scale = m_decoder.jpegDataScale();
+            code[0] = 0;
         } else {
             j.data.clear();
+            if (m_decoder.reportedPaletteCode(code) == 0)
+                code[0] = 0;
         }
         return;
     }
@@ -117,6 +114,7 @@ void IndexBuilder::onBoxDecoded(VideoFrame* box, int x, int y, int width, int he
             const int i = static_cast<int>(row * m_columns + column);
             m_painted[i] = 1;
             m_jpegOf[static_cast<size_t>(i)].data.clear();
+            m_codeOf[i * GridFormat::kMaxPaletteCodeBytes] = 0;
         }
 }
 
@@ -300,6 +298,7 @@ bool IndexBuilder::doWork()
     m_painted.setCount(0);
     m_columns = 0;
     m_newScreen = true;
+    m_lastKeyFrameScale = -1;
     m_decoder.reset();
     m_recordingScale = GridFormat::jpegScaleForQuality(kInitialQuality);
     quint64 lastReport = nowMs();
@@ -480,69 +479,117 @@ void IndexBuilder::takeKeyFrame(KeyFrameWriter& writer, quint64 unitTime, quint6
     k->quality = qualityForScale(m_recordingScale);
     k->newScreen = m_newScreen;
 
-    // The painted boxes, copied: this thread paints on at once.
-    constexpr int b = GridFormat::kBoxSize;
     // JPEG data only where it was coded with the factor the key frame's
     // boxes are coded with (a later screen header may have changed it).
     const int keyFrameScale = GridFormat::jpegScaleForQuality(k->quality);
-    int n = 0;
-    long long jpegBytes = 0;
+    // A new factor drops the JPEG codes the writer keeps, and it has no
+    // pixels of the boxes that went to it as JPEG data: those are handed over
+    // again (as pixels unless their data has the new factor).
+    if (keyFrameScale != m_lastKeyFrameScale && !m_newScreen)
+        for (int i = 0; i < m_painted.count(); ++i)
+            if (!m_jpegOf[static_cast<size_t>(i)].data.empty())
+                m_painted[i] = 1;
+    m_lastKeyFrameScale = keyFrameScale;
+
+    // Each painted box as the code that painted it, or its pixels, copied:
+    // this thread paints on at once.
+    constexpr int b = GridFormat::kBoxSize;
+    constexpr int codeRoom = GridFormat::kMaxPaletteCodeBytes;
+    // A box a JPEG code painted at another factor than the key frame's goes
+    // as a RAW code of its pixels: coded as JPEG again, it would lose detail.
+    auto kindOf = [&](int i) {
+        const BoxJpeg& jpeg = m_jpegOf[static_cast<size_t>(i)];
+        if (!jpeg.data.empty())
+            return static_cast<int>(jpeg.scale == keyFrameScale ? GridFormat::JPEG : GridFormat::RAW);
+        const int kind = m_codeOf[i * codeRoom];
+        return kind >= GridFormat::COLOR_1 && kind <= GridFormat::COLORS_16 ? kind : 0;
+    };
+    int n = 0, pixelBoxes = 0, jpegBoxes = 0;
+    long long codeBytes = 0, jpegBytes = 0;
     for (int i = 0; i < m_painted.count(); ++i) {
         if (!m_painted[i])
             continue;
         ++n;
-        const BoxJpeg& jpeg = m_jpegOf[static_cast<size_t>(i)];
-        if (jpeg.scale == keyFrameScale)
-            jpegBytes += static_cast<long long>(jpeg.data.size());
+        const int kind = kindOf(i);
+        if (kind == GridFormat::JPEG) {
+            ++jpegBoxes;
+            jpegBytes += static_cast<long long>(m_jpegOf[static_cast<size_t>(i)].data.size());
+        } else if (kind == GridFormat::RAW) {
+            codeBytes += GridFormat::kRawCodeBytes;
+        } else if (kind > 0) {
+            codeBytes += GridFormat::paletteCodeBytes(kind);
+        } else {
+            ++pixelBoxes;
+        }
     }
     // Grown geometrically, so that fresh pages are not touched at every
     // key frame that paints a few more boxes than the ones before. (The
-    // JPEG data is at most 64 KiB per box, so it fits an int as the
-    // pixels do.)
-    if (k->pixels.capacity() < n * GridFormat::kBoxPixels) {
-        const int room = std::min(std::max(n, 2 * k->boxes.capacity()), m_painted.count());
-        k->boxes.reallocate(room);
-        k->pixels.reallocate(room * GridFormat::kBoxPixels);
-    }
-    if (k->jpegLengths.capacity() < n)
-        k->jpegLengths.reallocate(k->boxes.capacity());
-    if (k->jpegData.capacity() < jpegBytes)
-        k->jpegData.reallocate(static_cast<int>(
-            std::min<long long>(std::max(jpegBytes, 2LL * k->jpegData.capacity()), INT_MAX)));
+    // JPEG data is at most 64 KiB per box and a code at most 177 bytes, so
+    // they fit an int as the pixels do.)
+    auto reserve = [](auto& array, long long wanted) {
+        if (array.capacity() < wanted)
+            array.reallocate(static_cast<int>(
+                std::min<long long>(std::max<long long>(wanted, 2LL * array.capacity()), INT_MAX)));
+    };
+    reserve(k->boxes, n);
+    reserve(k->kinds, n);
+    reserve(k->pixels, static_cast<long long>(pixelBoxes) * GridFormat::kBoxPixels);
+    reserve(k->codes, codeBytes);
+    reserve(k->jpegLengths, jpegBoxes);
+    reserve(k->jpegData, jpegBytes);
     k->boxes.setCount(n);
-    k->pixels.setCount(n * GridFormat::kBoxPixels);
+    k->kinds.setCount(n);
+    k->pixels.setCount(pixelBoxes * GridFormat::kBoxPixels);
+    k->codes.setCount(0);
     k->jpegLengths.setCount(0);
     k->jpegData.setCount(0);
+    unsigned int* pixels = k->pixels.data();
     for (int i = 0, j = 0; i < m_painted.count(); ++i) {
         if (!m_painted[i])
             continue;
+        m_painted[i] = 0;
+        k->boxes[j] = i;
+        const int kind = kindOf(i);
+        k->kinds[j++] = static_cast<unsigned char>(kind);
+        if (kind == GridFormat::JPEG) {
+            const std::vector<unsigned char>& data = m_jpegOf[static_cast<size_t>(i)].data;
+            k->jpegLengths.append(static_cast<int>(data.size()));
+            k->jpegData.copy(k->jpegData.count(), data.data(), static_cast<int>(data.size()));
+            continue;
+        }
         const int x = i % m_columns * b;
         const int y = i / m_columns * b;
         const int w = std::min(b, width - x);
         const int h = std::min(b, height - y);
         const unsigned int* src = m_frame.pixels() + static_cast<size_t>(y) * width + x;
-        unsigned int* dst = k->pixels.data() + static_cast<size_t>(j) * GridFormat::kBoxPixels;
+        if (kind == GridFormat::RAW) {
+            // Row-major colours; the part beyond the screen is not shown.
+            const int at = k->codes.count();
+            k->codes.setCount(at + GridFormat::kRawCodeBytes);
+            unsigned char* raw = k->codes.data() + at;
+            std::memset(raw, 0, GridFormat::kRawCodeBytes);
+            raw[0] = GridFormat::RAW;
+            for (int r = 0; r < h; ++r)
+                for (int c = 0; c < w; ++c)
+                    GridFormat::pixelToTriple(src[static_cast<size_t>(r) * width + c],
+                                              raw + 1 + 3 * (r * b + c));
+            continue;
+        }
+        if (kind > 0) {
+            k->codes.copy(k->codes.count(), m_codeOf.data() + static_cast<size_t>(i) * codeRoom,
+                          GridFormat::paletteCodeBytes(kind));
+            continue;
+        }
         if (w == b) {
             for (int r = 0; r < h; ++r) // a fixed size: copied inline
-                std::memcpy(dst + r * b, src + static_cast<size_t>(r) * width, sizeof(unsigned int) * b);
+                std::memcpy(pixels + r * b, src + static_cast<size_t>(r) * width, sizeof(unsigned int) * b);
         } else {
             for (int r = 0; r < h; ++r)
-                std::memcpy(dst + r * b, src + static_cast<size_t>(r) * width,
+                std::memcpy(pixels + r * b, src + static_cast<size_t>(r) * width,
                             static_cast<size_t>(w) * sizeof(unsigned int));
         }
-        const BoxJpeg& jpeg = m_jpegOf[static_cast<size_t>(i)];
-        const int jpegLength = jpeg.scale == keyFrameScale ? static_cast<int>(jpeg.data.size()) : 0;
-        if (jpegLength > 0) {
-            if (k->jpegLengths.count() < j)
-                pad(k->jpegLengths, j);
-            k->jpegLengths.append(jpegLength);
-            k->jpegData.copy(k->jpegData.count(), jpeg.data.data(), jpegLength);
-        }
-        k->boxes[j++] = i;
-        m_painted[i] = 0;
+        pixels += GridFormat::kBoxPixels;
     }
-    if (k->jpegLengths.count() > 0)
-        pad(k->jpegLengths, n);
     m_newScreen = false;
     writer.submit(k);
     ++m_taken;

@@ -64,12 +64,13 @@ class IPlayerWindow;
 //   several parts whose later ones paint with the palette the earlier ones
 //   left. When the interval runs out inside a frame, the key frame is taken
 //   at its end.
-// - A box that a JPEG code of the recording painted last goes into the key
-//   frame as that code's data when the key frame's factor is the one it was
+// - A box goes into the key frame as the recording's own code that painted
+//   it last: a JPEG code's data when the key frame's factor is the one it was
 //   decoded with, so a restored key frame shows the very pixels playback
 //   shows (coding the decoded pixels again would be a second, lossier JPEG
-//   generation). Other boxes are coded from their pixels, losslessly unless
-//   they are photographic.
+//   generation); a one-colour or bitmap code in its with-palette form, which
+//   spares classifying its pixels again. Other boxes are coded from their
+//   pixels, losslessly unless they are photographic.
 // - Key frames are encoded with the recording's own JPEG scale factor (the
 //   factor of the last screen header) and the prefix stores it, so that
 //   after a restore the decoder is set up for the recording's following JPEG
@@ -195,6 +196,11 @@ private:
         int scale = -1;
     };
     std::vector<BoxJpeg> m_jpegOf;
+    // Per box of m_frame, kMaxPaletteCodeBytes each: the with-palette code
+    // that paints its pixels, when a palette code painted it last (its first
+    // byte, the kind, is 0 otherwise).
+    Array<unsigned char, int> m_codeOf;
+    int m_lastKeyFrameScale = -1; // factor of the last key frame's JPEG boxes
     int m_columns = 0;
     bool m_newScreen = true;
 };

@@ -132,7 +132,9 @@ void KeyFrameWriter::run()
             // than that many slots sized for it.
             if (m_inHand + static_cast<int>(m_free.size()) >= inHandLimit()) {
                 k->boxes.reallocate(0);
+                k->kinds.reallocate(0);
                 k->pixels.reallocate(0);
+                k->codes.reallocate(0);
                 k->jpegLengths.reallocate(0);
                 k->jpegData.reallocate(0);
             }
@@ -150,30 +152,71 @@ void KeyFrameWriter::run()
     }
 }
 
-void KeyFrameWriter::applyBoxes(const KeyFrame& k)
+bool KeyFrameWriter::applyBoxes(const KeyFrame& k)
 {
-    if (k.newScreen || m_screen.width() != k.width || m_screen.height() != k.height) {
+    const int columns = (k.width + kBoxSize - 1) / kBoxSize;
+    const int rows = (k.height + kBoxSize - 1) / kBoxSize;
+    const int factor = GridFormat::jpegScaleForQuality(std::clamp(k.quality, 0, 100));
+    const bool newScreen =
+        k.newScreen || m_screen.width() != k.width || m_screen.height() != k.height;
+    if (newScreen) {
         m_screen.resize(k.width, k.height);
         m_screen.clear(0);
         m_encoder.clearBoxStore();
-        const int columns = (k.width + kBoxSize - 1) / kBoxSize;
-        const int rows = (k.height + kBoxSize - 1) / kBoxSize;
         m_unchanged.setCount(columns * rows);
         std::fill(m_unchanged.data(), m_unchanged.data() + m_unchanged.count(), 0);
+        m_jpegOnly.setCount(columns * rows);
+        std::fill(m_jpegOnly.data(), m_jpegOnly.data() + m_jpegOnly.count(), 0);
     }
-    const int columns = (k.width + kBoxSize - 1) / kBoxSize;
+    const bool newFactor = !newScreen && m_factor >= 0 && factor != m_factor;
+    m_factor = factor;
     const int boxCount = m_unchanged.count();
-    if (k.pixels.count() < k.boxes.count() * kBoxPixels)
+    const int n = k.boxes.count();
+    if (k.kinds.count() != n)
         throw IncorrectFileException();
-    for (int j = 0; j < k.boxes.count(); ++j) {
+    if (m_given.size() != static_cast<size_t>(boxCount))
+        m_given.assign(static_cast<size_t>(boxCount), GridEncoder::GivenCode());
+    long long pixelsAt = 0, codesAt = 0, jpegAt = 0;
+    int jpegBoxes = 0;
+    bool given = false;
+    for (int j = 0; j < n; ++j) {
         const int i = k.boxes[j];
         if (i < 0 || i >= boxCount)
+            throw IncorrectFileException();
+        m_unchanged[i] = 0;
+        const int kind = k.kinds[j];
+        m_jpegOnly[i] = kind == GridFormat::JPEG;
+        GridEncoder::GivenCode& code = m_given[static_cast<size_t>(i)];
+        if (kind == GridFormat::JPEG) {
+            if (jpegBoxes >= k.jpegLengths.count())
+                throw IncorrectFileException();
+            const int length = k.jpegLengths[jpegBoxes++];
+            if (length <= 0 || jpegAt + length > k.jpegData.count())
+                throw IncorrectFileException();
+            code = {k.jpegData.data() + jpegAt, length, GridFormat::JPEG};
+            jpegAt += length;
+            given = true;
+            continue;
+        }
+        if ((kind >= GridFormat::COLOR_1 && kind <= GridFormat::COLORS_16)
+            || kind == GridFormat::RAW) {
+            const int length = kind == GridFormat::RAW ? GridFormat::kRawCodeBytes
+                                                       : GridFormat::paletteCodeBytes(kind);
+            if (codesAt + length > k.codes.count() || k.codes[static_cast<int>(codesAt)] != kind)
+                throw IncorrectFileException();
+            code = {k.codes.data() + codesAt, length, static_cast<unsigned char>(kind)};
+            codesAt += length;
+            given = true;
+            continue;
+        }
+        if (kind != 0 || pixelsAt + kBoxPixels > k.pixels.count())
             throw IncorrectFileException();
         const int x = i % columns * kBoxSize;
         const int y = i / columns * kBoxSize;
         const int w = std::min(kBoxSize, k.width - x);
         const int h = std::min(kBoxSize, k.height - y);
-        const unsigned int* src = k.pixels.data() + static_cast<size_t>(j) * kBoxPixels;
+        const unsigned int* src = k.pixels.data() + pixelsAt;
+        pixelsAt += kBoxPixels;
         unsigned int* dst = m_screen.pixels() + static_cast<size_t>(y) * k.width + x;
         if (w == kBoxSize) {
             for (int r = 0; r < h; ++r) // a fixed size: copied inline
@@ -184,36 +227,22 @@ void KeyFrameWriter::applyBoxes(const KeyFrame& k)
                 std::memcpy(dst + static_cast<size_t>(r) * k.width, src + r * kBoxSize,
                             static_cast<size_t>(w) * sizeof(unsigned int));
         }
-        m_unchanged[i] = 0;
     }
-}
-
-bool KeyFrameWriter::setGivenJpeg(const KeyFrame& k)
-{
-    if (k.jpegLengths.count() == 0)
-        return false;
-    if (k.jpegLengths.count() != k.boxes.count())
-        throw IncorrectFileException();
-    const size_t boxCount = static_cast<size_t>(m_unchanged.count());
-    if (m_given.size() != boxCount)
-        m_given.assign(boxCount, GridEncoder::GivenJpeg());
-    // The boxes were checked against the grid by applyBoxes.
-    long long at = 0;
-    for (int j = 0; j < k.boxes.count(); ++j) {
-        const int n = k.jpegLengths[j];
-        if (n < 0 || at + n > k.jpegData.count())
-            throw IncorrectFileException();
-        if (n > 0)
-            m_given[static_cast<size_t>(k.boxes[j])] = {k.jpegData.data() + at, n};
-        at += n;
-    }
-    m_encoder.setGivenJpeg(m_given.data(), static_cast<int>(boxCount));
-    return true;
+    // A new factor drops the JPEG codes the encoder keeps: a box that came
+    // as JPEG data and is not handed over again has nothing left to code it
+    // from (its pixels never came here).
+    if (newFactor)
+        for (int i = 0; i < boxCount; ++i)
+            if (m_jpegOnly[i] && m_unchanged[i])
+                throw IncorrectFileException();
+    if (given)
+        m_encoder.setGivenCodes(m_given.data(), boxCount);
+    return given;
 }
 
 void KeyFrameWriter::write(KeyFrame& k)
 {
-    applyBoxes(k);
+    const bool given = k.width > 0 && k.height > 0 && applyBoxes(k);
     if (m_hook)
         m_hook(m_written);
 
@@ -226,7 +255,6 @@ void KeyFrameWriter::write(KeyFrame& k)
         m_encoder.setQuality(k.quality);
         m_encoder.setScreenDimension(k.width, k.height);
         m_encoder.setUnchangedBoxes(m_unchanged.data(), m_unchanged.count());
-        const bool given = setGivenJpeg(k);
         m_encoder.m_output.setCount(0);
         Array<unsigned char, int> unused;
         m_encoder.encode(&m_screen, 0, 0, k.width, k.height, unused);
@@ -235,7 +263,7 @@ void KeyFrameWriter::write(KeyFrame& k)
         std::fill(m_unchanged.data(), m_unchanged.data() + m_unchanged.count(), 1);
         if (given)
             for (int j = 0; j < k.boxes.count(); ++j)
-                m_given[static_cast<size_t>(k.boxes[j])] = GridEncoder::GivenJpeg();
+                m_given[static_cast<size_t>(k.boxes[j])] = GridEncoder::GivenCode();
     }
     if (length <= 0) {
         data = emptyFrame;

@@ -23,15 +23,18 @@ class QIODevice;
 // frames on a thread of its own while the building thread goes on decoding.
 //
 // The building thread hands a key frame over as the boxes of its screen that
-// were painted since the previous handover, copied (it paints on at once).
-// The writer keeps its own copy of the screen that takes these boxes, so each
-// key frame is the building thread's screen at the moment of its handover,
-// box for box. Boxes handed over with JPEG data are written as that data.
-// Its grid encoder keeps the coded boxes between key frames and
-// is told which boxes were not handed over, so an unchanged box is neither
-// compared nor coded again. The records are appended to the index device at
-// its current position, in handover order, compressed with
-// Zip::zipBufferFast; entries() lists them.
+// were painted since the previous handover (it paints on at once), each as
+// the code that painted it where it knows one, as its pixels otherwise. The
+// writer keeps its own copy of the screen that takes the pixels, and its grid
+// encoder keeps every box's code between key frames and is told which boxes
+// were not handed over, so each key frame is the building thread's screen at
+// the moment of its handover, box for box, and an unchanged box is neither
+// compared nor coded again. A handover that changes the JPEG factor (other
+// than for a new screen) must carry again every box that came as JPEG data:
+// the encoder drops its JPEG codes then, and such a box has no pixels here
+// to be coded from (the key frame fails otherwise). The records are appended
+// to the index device at its current position, in handover order,
+// compressed with Zip::zipBufferFast; entries() lists them.
 //
 // Threads: begin(), slot(), submit(), finish() and abort() are called by the
 // building thread only; failed() and failure() by any. Several key frames can
@@ -72,13 +75,22 @@ public:
         // encoder forgets its coded boxes.
         bool newScreen = false;
         // Grid indices (row-major, 16 x 16 boxes) of the boxes painted since
-        // the previous handover, and their pixels: 256 per box, rows of 16;
-        // the part of an edge box beyond the screen is not read.
+        // the previous handover, and how each comes (kinds, one per box):
+        // - 0: its pixels, 256 in `pixels`, rows of 16 (the part of an edge
+        //   box beyond the screen is not read);
+        // - GridFormat::JPEG: JPEG data that decodes, at the factor of
+        //   `quality`, to exactly its pixels, in `jpegData` with its length
+        //   in `jpegLengths`;
+        // - 1..5: the with-palette code that paints exactly its pixels
+        //   (GridFormat::paletteCodeBytes of the kind), in `codes`;
+        // - GridFormat::RAW: its RAW code (GridFormat::kRawCodeBytes), in
+        //   `codes`.
+        // Each array holds its boxes' parts one after the other, in the
+        // order of `boxes`.
         Array<int, int> boxes;
+        Array<unsigned char, int> kinds;
         Array<unsigned int, int> pixels;
-        // For each of those boxes, the length of JPEG data that decodes, at
-        // the factor of `quality`, to exactly its pixels (0: none), the data
-        // one after the other in jpegData. Empty when no box has any.
+        Array<unsigned char, int> codes;
         Array<int, int> jpegLengths;
         Array<unsigned char, int> jpegData;
     };
@@ -118,9 +130,9 @@ public:
 
 private:
     void write(KeyFrame& k);
-    void applyBoxes(const KeyFrame& k);
-    // Hands the key frame's JPEG data to the encoder; false when it has none.
-    bool setGivenJpeg(const KeyFrame& k);
+    // Takes the handover's pixels into the screen and its codes into
+    // m_given; false when it has no codes.
+    bool applyBoxes(const KeyFrame& k);
     void stopThread(bool discard);
 
     QIODevice* m_index;
@@ -149,7 +161,9 @@ private:
     // the thread has stopped).
     VideoFrame m_screen;
     Array<unsigned char, int> m_unchanged; // one byte per box: 1 = not handed over
-    std::vector<GridEncoder::GivenJpeg> m_given; // per box, for the encoder
+    std::vector<GridEncoder::GivenCode> m_given; // per box, for the encoder
+    int m_factor = -1; // JPEG factor of the last key frame
+    Array<unsigned char, int> m_jpegOnly; // one byte per box: 1 = came as JPEG data
     GridEncoder m_encoder;
     Array<unsigned char, int> m_packed;
     Array<IndexEntryPoint, int> m_entries;

@@ -375,3 +375,96 @@ TEST_F(GridDecoderTest, ListenerFailureEndsTheCallButNotThePass)
 }
 
 } // namespace
+
+TEST_F(GridDecoderTest, ReportsTheCodeThatPaintsEachBox)
+{
+    // Every palette kind, with and without its palette, runs of both kinds,
+    // then a raw box and a JPEG box. For each box the decoder reports a
+    // code which, decoded alone by a fresh decoder, must paint exactly the
+    // box; the raw and the JPEG box have none.
+    screen(160, 32);
+    auto bitmap = [](Bytes& b, int bytes, int salt) {
+        for (int i = 0; i < bytes; ++i)
+            b.push_back((unsigned char)(i * 37 + salt));
+    };
+    Bytes data = {2, 10, 20, 30, 40, 50, 60};
+    bitmap(data, 32, 1);
+    data.push_back(22);
+    bitmap(data, 32, 2);
+    data.push_back(5);
+    for (int c = 0; c < 16; ++c)
+        append(data, {c * 16, 255 - c, c * 3});
+    bitmap(data, 128, 3);
+    data.push_back(23); // the first 4 of the 16 colours
+    bitmap(data, 64, 4);
+    data.push_back(24);
+    bitmap(data, 96, 5);
+    append(data, {21, 41, 9, 8, 7, 3, 42, 2, 1, 200, 100, 0});
+    append(data, {3, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4});
+    bitmap(data, 64, 6);
+    data.push_back(7);
+    bitmap(data, 768, 7);
+    JPEGEncoder jpeg;
+    jpeg.setScaleFactor(77);
+    int photo[256];
+    for (int i = 0; i < 256; ++i)
+        photo[i] = 0x102030 + i * 0x010203;
+    Array<unsigned char, int> jpegData;
+    jpeg.encodeRaw(photo, 16, 16, jpegData);
+    append(data, {6, int(jpegData.count() >> 8), int(jpegData.count() & 0xFF)});
+    data.insert(data.end(), jpegData.data(), jpegData.data() + jpegData.count());
+
+    struct CodeRecorder : IDecoderListener
+    {
+        GridDecoder* decoder = nullptr;
+        std::vector<Pixels> pixels;
+        std::vector<Bytes> codes;
+        void onScreenDimension(int, int) override {}
+        void onBoxDecoded(VideoFrame* box, int, int, int, int) override
+        {
+            pixels.emplace_back(box->pixels(), box->pixels() + 256);
+            Bytes code(GridFormat::kMaxPaletteCodeBytes, 0xAB);
+            code.resize(size_t(decoder->reportedPaletteCode(code.data())));
+            codes.push_back(code);
+        }
+        void onDecodePassCompleted() override {}
+        void onDecodeCompleted() override {}
+    } codes;
+    codes.decoder = &decoder;
+    decoder.m_listener = &codes;
+
+    // Off: no codes.
+    decoder.decode(data.data(), int(data.size()));
+    ASSERT_EQ(codes.codes.size(), 15u);
+    for (const Bytes& code : codes.codes)
+        EXPECT_TRUE(code.empty());
+
+    decoder.setKeepCodes(true);
+    codes.pixels.clear();
+    codes.codes.clear();
+    decoder.decode(data.data(), int(data.size()));
+    ASSERT_EQ(codes.codes.size(), 15u);
+    const int kinds[15] = {2, 2, 5, 3, 4, 1, 1, 1, 1, 1, 1, 1, 3, 0, 0};
+    for (size_t i = 0; i < 15; ++i) {
+        const Bytes& code = codes.codes[i];
+        ASSERT_EQ(code.empty() ? 0 : code[0], kinds[i]) << "box " << i;
+        if (code.empty())
+            continue;
+        EXPECT_EQ(int(code.size()), GridFormat::paletteCodeBytes(code[0]));
+        GridDecoder alone;
+        Recorder one;
+        alone.m_listener = &one;
+        const unsigned char header[] = {0, 16, 0, 16, 77, 0};
+        alone.decodeScreen(header, 6);
+        alone.decode(code.data(), int(code.size()));
+        ASSERT_EQ(one.boxes.size(), 1u) << "box " << i;
+        EXPECT_EQ(one.boxes[0].pixels, codes.pixels[i]) << "box " << i;
+    }
+
+    // Diagnostics change the pixels: no codes.
+    decoder.enableDebugBoxOutline(true);
+    codes.codes.clear();
+    decoder.decode(data.data(), int(data.size()));
+    for (const Bytes& code : codes.codes)
+        EXPECT_TRUE(code.empty());
+}

@@ -133,7 +133,10 @@ TEST_F(IndexBuilderTest, KeyFramesNameTheRecordingsOwnJpegFactor)
 TEST_F(IndexBuilderTest, EachKeyFrameShowsExactlyTheScreenAfterItsUnit)
 {
     // A screen on which a few boxes change every 250 ms, photographs among
-    // them, and another screen size from 35 s on. The key frames are
+    // them, nothing from 10 s to 20 s, then a screen header that changes the
+    // JPEG factor just before the key frame at 20 s (the photographs not
+    // painted since the key frame at 10 s must go into it again), and
+    // another screen size from 35 s on. The key frames are
     // encoded on the second thread from the boxes handed over, with the
     // encoder's box store and the recording's own JPEG data: each, decoded,
     // must be pixel for pixel the screen a straight decode shows after the
@@ -144,9 +147,11 @@ TEST_F(IndexBuilderTest, EachKeyFrameShowsExactlyTheScreenAfterItsUnit)
         for (int step = 0; step * 250 <= 70000; ++step) {
             if (step * 250 == 35000)
                 f = paintScreen(72, 40, 1);
+            if (step * 250 == 20000)
+                w.writeScreenMessage(19999, UnitDispatch::SCREEN_FULL, screenHeader(100, 60, 102));
             const int columns = (f.width() + 15) / 16;
             const int boxes = columns * ((f.height() + 15) / 16);
-            for (int k = 0; k < 2; ++k) {
+            for (int k = 0; k < (step * 250 > 10000 && step * 250 < 20000 ? 0 : 2); ++k) {
                 const int box = (step * 7 + k * 11) % boxes;
                 const int x0 = box % columns * 16, y0 = box / columns * 16;
                 for (int y = y0; y < std::min(y0 + 16, f.height()); ++y)

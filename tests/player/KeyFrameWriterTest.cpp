@@ -22,14 +22,43 @@ namespace {
 
 using GridFormat::kBoxSize;
 
+// What an encoder writes for the 16 x 16 pixels `px` as a screen of their
+// own: the with-palette code of their kind, or (kind JPEG) the JPEG data.
+std::pair<int, std::vector<unsigned char>> codeOf(const unsigned int* px, int quality)
+{
+    VideoFrame one;
+    one.resize(kBoxSize, kBoxSize);
+    std::copy(px, px + GridFormat::kBoxPixels, one.pixels());
+    GridEncoder e;
+    e.setQuality(quality);
+    e.setScreenDimension(kBoxSize, kBoxSize);
+    Array<unsigned char, int> unused;
+    e.encode(&one, 0, 0, kBoxSize, kBoxSize, unused);
+    const unsigned char* out = e.output().data();
+    int at = 2; // past the parameter code
+    while (out[at] == GridFormat::RESET)
+        ++at;
+    const int kind = out[at];
+    if (kind == GridFormat::JPEG) {
+        const int length = out[at + 1] << 8 | out[at + 2];
+        return {kind, std::vector<unsigned char>(out + at + 3, out + at + 3 + length)};
+    }
+    return {kind, std::vector<unsigned char>(out + at, out + at + GridFormat::paletteCodeBytes(kind))};
+}
+
 // The building side: a screen, the boxes painted since the last handover,
-// and the handovers made.
+// and the handovers made. With codes on, every other box goes over as the
+// code an encoder gives it, as the index builder hands over the recording's
+// codes; the boxes that went as JPEG data go again when the factor changes.
 struct Builder
 {
     VideoFrame screen;
     std::vector<unsigned char> painted;
+    std::vector<unsigned char> asJpeg;
     int columns = 0;
     bool newScreen = true;
+    bool codes = false;
+    int lastQuality = -1;
 
     void setScreen(int w, int h)
     {
@@ -37,6 +66,7 @@ struct Builder
         screen.clear(0);
         columns = (w + kBoxSize - 1) / kBoxSize;
         painted.assign(size_t(columns) * ((h + kBoxSize - 1) / kBoxSize), 0);
+        asJpeg.assign(painted.size(), 0);
         newScreen = true;
     }
 
@@ -63,21 +93,45 @@ struct Builder
         k.quality = quality;
         k.scale = GridFormat::jpegScaleForQuality(quality);
         k.newScreen = newScreen;
+        if (quality != lastQuality && !newScreen)
+            for (size_t i = 0; i < painted.size(); ++i)
+                painted[i] |= asJpeg[i];
+        lastQuality = quality;
         k.boxes.setCount(0);
+        k.kinds.setCount(0);
         k.pixels.setCount(0);
+        k.codes.setCount(0);
+        k.jpegLengths.setCount(0);
+        k.jpegData.setCount(0);
         for (int i = 0; i < int(painted.size()); ++i) {
             if (!painted[size_t(i)])
                 continue;
             k.boxes.append(i);
-            const int at = k.pixels.count();
-            k.pixels.setCount(at + 256);
             const int x0 = i % columns * kBoxSize, y0 = i / columns * kBoxSize;
+            unsigned int px[256], padded[256];
             for (int r = 0; r < 16; ++r)
-                for (int c = 0; c < 16; ++c)
-                    k.pixels[at + r * 16 + c] =
-                        y0 + r < screen.height() && x0 + c < screen.width()
-                        ? screen.pixels()[(y0 + r) * screen.width() + x0 + c]
-                        : 0xDEADBEEFu; // beyond the edge: must not be read
+                for (int c = 0; c < 16; ++c) {
+                    const bool inside = y0 + r < screen.height() && x0 + c < screen.width();
+                    px[r * 16 + c] = inside ? screen.pixels()[(y0 + r) * screen.width() + x0 + c]
+                                            : 0xDEADBEEFu; // beyond the edge: must not be read
+                    // The encoder repeats the top-left pixel there.
+                    padded[r * 16 + c] = inside ? px[r * 16 + c] : screen.pixels()[y0 * screen.width() + x0];
+                }
+            asJpeg[size_t(i)] = 0;
+            if (codes && i % 2 == 0) {
+                const auto code = codeOf(padded, quality);
+                k.kinds.append((unsigned char)code.first);
+                Array<unsigned char, int>& into =
+                    code.first == GridFormat::JPEG ? k.jpegData : k.codes;
+                into.copy(into.count(), code.second.data(), int(code.second.size()));
+                if (code.first == GridFormat::JPEG) {
+                    k.jpegLengths.append(int(code.second.size()));
+                    asJpeg[size_t(i)] = 1;
+                }
+            } else {
+                k.kinds.append(0);
+                k.pixels.copy(k.pixels.count(), px, 256);
+            }
             painted[size_t(i)] = 0;
         }
         newScreen = false;
@@ -104,7 +158,11 @@ std::vector<QByteArray> recordsOf(const QByteArray& bytes,
 
 } // namespace
 
-TEST(KeyFrameWriterTest, WritesEachScreenAsItWasHandedOver)
+class KeyFrameWriterTest : public ::testing::TestWithParam<bool>
+{
+};
+
+TEST_P(KeyFrameWriterTest, WritesEachScreenAsItWasHandedOver)
 {
     // 30 key frames of a screen whose edge boxes are cut (100 x 50), a few
     // boxes repainted between them, another screen from key frame 15 on,
@@ -112,7 +170,8 @@ TEST(KeyFrameWriterTest, WritesEachScreenAsItWasHandedOver)
     // frame while the next seven are handed over (a small screen allows
     // eight in hand) and the screen painted on. Each
     // record must hold exactly what an encoder without the box store writes
-    // for the screen at its handover, fed the same screens in turn.
+    // for the screen at its handover, fed the same screens in turn, whether
+    // the boxes go over as pixels or (parameter true) half of them as codes.
     QByteArray bytes;
     QBuffer device(&bytes);
     device.open(QIODevice::WriteOnly);
@@ -139,6 +198,7 @@ TEST(KeyFrameWriterTest, WritesEachScreenAsItWasHandedOver)
     constexpr int kHeld = KeyFrameWriter::kMaxInHand - 1;
 
     Builder b;
+    b.codes = GetParam();
     b.setScreen(100, 50);
     GridEncoder plain;
     std::vector<QByteArray> expected;
@@ -192,6 +252,8 @@ TEST(KeyFrameWriterTest, WritesEachScreenAsItWasHandedOver)
     EXPECT_EQ(qint64(entries[29].m_indexPos + 5 + entries[29].m_size), bytes.size());
 }
 
+INSTANTIATE_TEST_SUITE_P(PixelsOrCodes, KeyFrameWriterTest, ::testing::Bool());
+
 TEST(KeyFrameWriterTest, StopsOnAFailureOrAnAbort)
 {
     QByteArray bytes;
@@ -226,6 +288,33 @@ TEST(KeyFrameWriterTest, StopsOnAFailureOrAnAbort)
         EXPECT_FALSE(writer.finish());
         EXPECT_EQ(writer.failure(), QStringLiteral("key frame 2: planted"));
         EXPECT_EQ(writer.entries().count(), 2);
+    }
+    {
+        // A new factor without the box that came as JPEG data: nothing is
+        // left to code it from, and the key frame fails rather than show
+        // something else.
+        Builder photo;
+        photo.codes = true;
+        photo.setScreen(16, 16);
+        photo.paint(0, 2); // photographic
+        KeyFrameWriter writer(&device);
+        writer.begin();
+        KeyFrameWriter::KeyFrame* slot = writer.slot();
+        ASSERT_NE(slot, nullptr);
+        photo.fill(*slot, 0, 80);
+        ASSERT_EQ(slot->kinds.count(), 1);
+        EXPECT_EQ(slot->kinds[0], GridFormat::JPEG);
+        writer.submit(slot);
+        slot = writer.slot();
+        ASSERT_NE(slot, nullptr);
+        photo.asJpeg[0] = 0; // forgets to hand it over again
+        photo.fill(*slot, 1, 70);
+        EXPECT_EQ(slot->boxes.count(), 0);
+        writer.submit(slot);
+        EXPECT_FALSE(writer.finish());
+        EXPECT_TRUE(writer.failure().startsWith(QStringLiteral("key frame 1:")))
+            << writer.failure().toStdString();
+        EXPECT_EQ(writer.entries().count(), 1);
     }
     {
         // An abort while the writer works on key frame 0 with key frame 1
