@@ -424,7 +424,9 @@ void GridEncoder::setScreenDimension(int width, int height)
         // The same screen again: the boxes count as zero, their pixels stay
         // for the comparison with the next encode's.
         for (int i = 0; i < m_store.count(); ++i)
-            if (!m_map.m_boxes[i].m_frame.isEmpty() || m_store[i].mapStale)
+            // (A valid entry's map box holds pixels or was given as a code:
+            // the box itself need not be read.)
+            if (m_store[i].valid || m_store[i].mapStale || !m_map.m_boxes[i].m_frame.isEmpty())
                 m_store[i].zeroed = true;
         return;
     }
@@ -495,6 +497,7 @@ void GridEncoder::encode(VideoFrame* frame, int x, int y, int width, int height,
     } catch (...) {
         // Boxes the map did not reach may no longer match the frame.
         clearBoxStore();
+        m_storeByIndex = false;
         const std::string address = std::to_string(reinterpret_cast<uintptr_t>(frame));
         logError1("GridEncoder::encode: calling generateBoxMap() : C Exception caught: %1",
                   address.c_str());
@@ -517,10 +520,6 @@ void GridEncoder::encode(VideoFrame* frame, int x, int y, int width, int height,
     if (m_jpeg.getScaleFactor() != scale)
         m_jpeg.setScaleFactor(scale);
 
-    const int boxes = m_boxMap.count();
-    m_types.setCount(boxes);
-    for (int i = 0; i < boxes; ++i)
-        m_types[i] = static_cast<unsigned char>(m_boxMap[i].m_boxType);
     for (int type = 1; type <= 6; ++type)
         encodeBoxes(type);
 
@@ -557,11 +556,30 @@ void GridEncoder::generateBoxMap(VideoFrame* frame, int x, int y, int width, int
     const int columns = (width + kBoxSize - 1) / kBoxSize;
     const int rows = (height + kBoxSize - 1) / kBoxSize;
     const int count = columns * rows;
-    m_boxMap.setCount(count);
-    // Boxes this call does not reach (a failure below) count as unchanged
-    // rather than keeping the previous call's types.
-    for (int i = 0; i < count; ++i)
-        m_boxMap[i].m_boxType = 0;
+    // The box map keeps its geometry between encodes of the same area size:
+    // an encode of a screen that mostly stays the same need not touch every
+    // box.
+    if (m_boxMap.count() != count || m_boxMapWidth != width || m_boxMapHeight != height) {
+        m_boxMapWidth = m_boxMapHeight = -1;
+        m_boxMap.setCount(count);
+        for (int row = 0, i = 0; row < rows; ++row)
+            for (int column = 0; column < columns; ++column, ++i) {
+                Box& box = m_boxMap[i];
+                box.m_column = column;
+                box.m_row = row;
+                box.m_left = column * kBoxSize;
+                box.m_top = row * kBoxSize;
+                box.m_right = std::min(box.m_left + kBoxSize, width) - 1;
+                box.m_bottom = std::min(box.m_top + kBoxSize, height) - 1;
+            }
+        m_boxMapWidth = width;
+        m_boxMapHeight = height;
+    }
+    // The boxes' kinds, for the passes: 0 (unchanged) for the boxes this
+    // call does not reach (a failure below) rather than the previous call's.
+    m_types.setCount(count);
+    std::fill(m_types.data(), m_types.data() + count, 0);
+    m_storeByIndex = m_reuse && m_store.count() == count && columns == m_map.m_columns;
     markUpdates(columns, rows);
 
     const int padColumn = width % kBoxSize;
@@ -585,13 +603,23 @@ void GridEncoder::generateBoxMap(VideoFrame* frame, int x, int y, int width, int
 
     for (int row = 0, i = 0; row < rows; ++row) {
         for (int column = 0; column < columns; ++column, ++i) {
+            const bool knownSame = unchanged && unchanged[i];
+            if (knownSame && m_storeByIndex) {
+                // Vouched for, with its kind and code in the store: what
+                // classifyWithStore would conclude, without touching the box.
+                StoredBox& s = m_store[i];
+                if (s.valid && !(m_given && m_given[i].data) && (s.type == 1 || s.bytes.count() > 0)) {
+                    if (s.zeroed) {
+                        s.zeroed = false;
+                        // After a lazy zero an all-zero box stays unchanged.
+                        m_types[i] = static_cast<unsigned char>(
+                            s.type == 1 && s.colors[0] == 0 ? 0 : s.type);
+                    }
+                    continue;
+                }
+            }
             Box& box = m_boxMap[i];
-            box.m_column = column;
-            box.m_row = row;
-            box.m_left = column * kBoxSize;
-            box.m_top = row * kBoxSize;
-            box.m_right = std::min(box.m_left + kBoxSize, width) - 1;
-            box.m_bottom = std::min(box.m_top + kBoxSize, height) - 1;
+            box.m_boxType = 0;
             if (m_updates && !m_updateMask[i]) {
                 // Its map box keeps older pixels than the frame's: no
                 // caller's mark may vouch for it later.
@@ -599,8 +627,6 @@ void GridEncoder::generateBoxMap(VideoFrame* frame, int x, int y, int width, int
                     s->valid = false;
                 continue;
             }
-            const bool knownSame = unchanged && unchanged[i];
-
             const long long srcX = static_cast<long long>(x) + box.m_left;
             const long long srcY = static_cast<long long>(y) + box.m_top;
             const bool padRight = column == columns - 1 && padColumn > 0;
@@ -614,6 +640,7 @@ void GridEncoder::generateBoxMap(VideoFrame* frame, int x, int y, int width, int
                 if (m_reuse) {
                     box.m_boxType = classifyWithStore(box, src, frameWidth, knownSame)
                         ? box.m_boxType : 0;
+                    m_types[i] = static_cast<unsigned char>(box.m_boxType);
                     continue;
                 }
                 changed = m_map.hasDifferences(box, src, frameWidth);
@@ -635,12 +662,15 @@ void GridEncoder::generateBoxMap(VideoFrame* frame, int x, int y, int width, int
                 if (m_reuse) {
                     box.m_boxType = classifyWithStore(box, px, kBoxSize, knownSame)
                         ? box.m_boxType : 0;
+                    m_types[i] = static_cast<unsigned char>(box.m_boxType);
                     continue;
                 }
                 changed = m_map.hasDifferences(box);
             }
-            if (changed)
+            if (changed) {
                 box.detectType();
+                m_types[i] = static_cast<unsigned char>(box.m_boxType);
+            }
         }
     }
 }
@@ -652,7 +682,7 @@ void GridEncoder::encodeBoxes(int type)
     m_lastCode = kNoCode;
 
     int pending = 0;
-    const int count = m_boxMap.count();
+    const int count = std::min(m_boxMap.count(), m_types.count());
     // The six passes read the types from one byte per box rather than from
     // the boxes themselves, several hundred bytes apart: a pass over a whole
     // screen then touches a few cache lines instead of one per box.
@@ -662,14 +692,13 @@ void GridEncoder::encodeBoxes(int type)
             ++pending;
             continue;
         }
-        const Box& box = m_boxMap[i];
         try {
             if (pending > 0) {
                 m_lastCode = kNoCode;
                 encodeSkip(pending);
                 pending = 0;
             }
-            encodeBox(box, type);
+            encodeBox(i, type);
         } catch (...) {
             String fmt("GridEncoder::encodeBoxes: switch( box.m_boxType ) : C Exception caught: "
                        "bt: %1:%2 %3/");
@@ -701,21 +730,29 @@ void GridEncoder::encodeBoxes(int type)
     // Skips still pending at the end of a pass are not needed.
 }
 
-void GridEncoder::encodeBox(const Box& box, int type)
+void GridEncoder::encodeBox(int i, int type)
 {
+    // A box with a store entry takes its colours from there: a box the
+    // store vouched for was not touched while the box map was built.
+    const Box& box = m_boxMap[i];
+    StoredBox* s = m_storeByIndex ? &m_store[i] : storeFor(box);
+    if (s && !s->valid)
+        s = nullptr;
     if (type == 6) {
-        encodeBoxJPEG(box);
+        encodeBoxJPEG(box, s);
         return;
     }
+    const int* colors = s ? s->colors : box.m_colors;
     const int n = kBitmapColors[type];
-    const bool withPalette = !std::equal(box.m_colors, box.m_colors + n, m_lastPalette);
+    const bool withPalette = !std::equal(colors, colors + n, m_lastPalette);
     if (type == 1)
-        encodeBox1ColorExt(box, withPalette);
+        encodeBox1Color(colors[0], withPalette);
     else
-        encodeBitmap(box, type, withPalette);
+        encodeBitmap(box, s, colors, type, withPalette);
 }
 
-void GridEncoder::encodeBitmap(const Box& box, int type, bool withPalette)
+void GridEncoder::encodeBitmap(const Box& box, StoredBox* s, const int* colors, int type,
+                               bool withPalette)
 {
     const int n = kBitmapColors[type];
     const int bits = type - 1; // 1, 2, 3 or 4 bits per pixel
@@ -723,7 +760,6 @@ void GridEncoder::encodeBitmap(const Box& box, int type, bool withPalette)
 
     // The with-palette code, from the store or coded now (into the store
     // when the box has a place there).
-    StoredBox* s = storeFor(box);
     const unsigned char* code;
     if (s && s->valid && s->type == type && s->bytes.count() == size) {
         code = s->bytes.data();
@@ -743,7 +779,7 @@ void GridEncoder::encodeBitmap(const Box& box, int type, bool withPalette)
         put(static_cast<unsigned char>(type + kNoPalette));
         m_output.copy(m_output.count(), code + 1 + 3 * n, 32 * bits);
     }
-    std::copy(box.m_colors, box.m_colors + n, m_lastPalette);
+    std::copy(colors, colors + n, m_lastPalette);
     m_lastCode = static_cast<unsigned char>(type);
 }
 
@@ -802,9 +838,8 @@ void GridEncoder::writeBitmapCode(const Box& box, int type, unsigned char* code)
     }
 }
 
-void GridEncoder::encodeBoxJPEG(const Box& box)
+void GridEncoder::encodeBoxJPEG(const Box& box, StoredBox* s)
 {
-    StoredBox* s = storeFor(box);
     if (s && s->valid && s->type == 6 && s->raw && s->bytes.count() == kRawCodeBytes) {
         ensureSpace(kRawCodeBytes);
         m_lastCodePos = m_output.count();
@@ -917,8 +952,12 @@ void GridEncoder::encodeSkip(int n)
 
 void GridEncoder::encodeBox1ColorExt(const Box& box, bool withPalette)
 {
+    encodeBox1Color(box.m_colors[0], withPalette);
+}
+
+void GridEncoder::encodeBox1Color(int color, bool withPalette)
+{
     ensureSpace(5);
-    const int color = box.m_colors[0];
     if (withPalette) {
         m_lastCodePos = m_output.count();
         put(COLOR_1);

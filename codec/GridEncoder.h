@@ -216,6 +216,7 @@ protected:
     // they can (see the .cpp). Protected so that tests can drive them.
     void encodeSkip(int n);
     void encodeBox1ColorExt(const Box& box, bool withPalette);
+    void encodeBox1Color(int color, bool withPalette);
 
     unsigned char m_lastCode = kNoCode;
     int m_lastCodePos = 0; // offset in m_output of the last code's kind byte
@@ -224,9 +225,11 @@ private:
     void generateBoxMap(VideoFrame* frame, int x, int y, int width, int height);
     void markUpdates(int columns, int rows);
     void encodeBoxes(int type);
-    void encodeBox(const Box& box, int type);
-    void encodeBitmap(const Box& box, int type, bool withPalette);
-    void encodeBoxJPEG(const Box& box);
+    struct StoredBox;
+    // Box i of the box map; its store entry, when valid, has its colours.
+    void encodeBox(int i, int type);
+    void encodeBitmap(const Box& box, StoredBox* s, const int* colors, int type, bool withPalette);
+    void encodeBoxJPEG(const Box& box, StoredBox* s);
     void newSkipCode(int n);
 
     // Room for n more bytes at the end of m_output (grows geometrically).
@@ -243,6 +246,9 @@ private:
     Array<unsigned char, int> m_jpegOutput;
     Array<Box, int> m_boxMap;
     Array<unsigned char, int> m_types; // m_boxMap's types, for the passes
+    int m_boxMapWidth = -1;            // the area the box map's geometry is for
+    int m_boxMapHeight = -1;
+    bool m_storeByIndex = false;       // m_store[i] is box i's entry
     int m_lastPalette[16];
     JPEGEncoder m_jpeg;
     int m_quality = 90;

@@ -322,6 +322,14 @@ TEST(GridEncoderTest, KeyFramesFromTheBoxStoreAreTheBytesOfAFreshEncode)
         }
         EXPECT_GT(reusing.boxesReused(), 200);
 
+        // Marks with no new screen between: a differential encode, in which
+        // the boxes vouched for are left out.
+        paintBox(4, 1, 3);
+        std::vector<unsigned char> onlyOne(kColumns * kRows, 1);
+        onlyOne[1 * kColumns + 4] = 0;
+        reusing.setUnchangedBoxes(onlyOne.data(), static_cast<int>(onlyOne.size()));
+        EXPECT_EQ(encodeOnce(reusing, f), encodeOnce(plain, f));
+
         // The map under the store still makes the encoder differential: a
         // changed box, and the same with reuse turned off between.
         paintBox(3, 1, 6);
