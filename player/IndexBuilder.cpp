@@ -19,6 +19,11 @@
 
 namespace {
 
+// What a key frame's handover may hold per box, on the largest grid.
+constexpr long long kMaxBoxes = GridFormat::kMaxScreenPixels / GridFormat::kBoxPixels;
+static_assert(kMaxBoxes * IndexBuilder::kMaxKeptJpeg <= INT_MAX, "JPEG data of a handover");
+static_assert(kMaxBoxes * GridFormat::kRawCodeBytes <= INT_MAX, "codes of a handover");
+
 quint64 nowMs()
 {
     return static_cast<quint64>(QDateTime::currentMSecsSinceEpoch());
@@ -70,8 +75,10 @@ void IndexBuilder::onScreenDimension(int width, int height)
     m_painted.setCount(m_columns * rows);
     std::fill(m_painted.data(), m_painted.data() + m_painted.count(), 0);
     m_jpegOf.resize(static_cast<size_t>(m_painted.count()));
-    for (BoxJpeg& j : m_jpegOf)
+    for (BoxJpeg& j : m_jpegOf) {
         j.data.clear();
+        j.raw = false;
+    }
     m_codeOf.setCount(m_painted.count() * GridFormat::kMaxPaletteCodeBytes);
     for (int i = 0; i < m_painted.count(); ++i)
         m_codeOf[i * GridFormat::kMaxPaletteCodeBytes] = 0;
@@ -92,11 +99,16 @@ void IndexBuilder::onBoxDecoded(VideoFrame* box, int x, int y, int width, int he
         unsigned char* code = m_codeOf.data() + static_cast<size_t>(i) * GridFormat::kMaxPaletteCodeBytes;
         const Array<unsigned char, int>* jpeg = m_decoder.reportedJpegData();
         if (jpeg && jpeg->count() > 0) {
-            j.data.assign(jpeg->data(), jpeg->data() + jpeg->count());
+            j.raw = jpeg->count() > kMaxKeptJpeg;
+            if (j.raw)
+                j.data.clear();
+            else
+                j.data.assign(jpeg->data(), jpeg->data() + jpeg->count());
             j.scale = m_decoder.jpegDataScale();
             code[0] = 0;
         } else {
             j.data.clear();
+            j.raw = false;
             if (m_decoder.reportedPaletteCode(code) == 0)
                 code[0] = 0;
         }
@@ -114,6 +126,7 @@ void IndexBuilder::onBoxDecoded(VideoFrame* box, int x, int y, int width, int he
             const int i = static_cast<int>(row * m_columns + column);
             m_painted[i] = 1;
             m_jpegOf[static_cast<size_t>(i)].data.clear();
+            m_jpegOf[static_cast<size_t>(i)].raw = false;
             m_codeOf[i * GridFormat::kMaxPaletteCodeBytes] = 0;
         }
 }
@@ -489,16 +502,21 @@ void IndexBuilder::takeKeyFrame(KeyFrameWriter& writer, quint64 unitTime, quint6
         for (int i = 0; i < m_painted.count(); ++i)
             if (!m_jpegOf[static_cast<size_t>(i)].data.empty())
                 m_painted[i] = 1;
+    // (A box whose data was not kept went as a RAW code, which the writer
+    // keeps whatever the factor.)
     m_lastKeyFrameScale = keyFrameScale;
 
     // Each painted box as the code that painted it, or its pixels, copied:
     // this thread paints on at once.
     constexpr int b = GridFormat::kBoxSize;
     constexpr int codeRoom = GridFormat::kMaxPaletteCodeBytes;
-    // A box a JPEG code painted at another factor than the key frame's goes
-    // as a RAW code of its pixels: coded as JPEG again, it would lose detail.
+    // A box a JPEG code painted at another factor than the key frame's, or
+    // with data too long to keep, goes as a RAW code of its pixels: coded as
+    // JPEG again, it would lose detail.
     auto kindOf = [&](int i) {
         const BoxJpeg& jpeg = m_jpegOf[static_cast<size_t>(i)];
+        if (jpeg.raw)
+            return static_cast<int>(GridFormat::RAW);
         if (!jpeg.data.empty())
             return static_cast<int>(jpeg.scale == keyFrameScale ? GridFormat::JPEG : GridFormat::RAW);
         const int kind = m_codeOf[i * codeRoom];
@@ -523,9 +541,9 @@ void IndexBuilder::takeKeyFrame(KeyFrameWriter& writer, quint64 unitTime, quint6
         }
     }
     // Grown geometrically, so that fresh pages are not touched at every
-    // key frame that paints a few more boxes than the ones before. (The
-    // JPEG data is at most 64 KiB per box and a code at most 177 bytes, so
-    // they fit an int as the pixels do.)
+    // key frame that paints a few more boxes than the ones before. (At most
+    // 2 KiB of JPEG data and a code of at most 769 bytes per box, on a grid
+    // of at most 256 Ki boxes: they fit an int.)
     auto reserve = [](auto& array, long long wanted) {
         if (array.capacity() < wanted)
             array.reallocate(static_cast<int>(

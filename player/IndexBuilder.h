@@ -88,6 +88,11 @@ public:
     static constexpr int kProgressPeriodMs = 200;
     static constexpr int kInitialQuality = 80;
     static constexpr int kMaxDamageKept = 1000;
+    // JPEG data kept per box for the key frames: real 16 x 16 boxes need
+    // about half of it even at quality 100, and a hostile recording cannot
+    // make the build hold more. A box with longer data goes into the key
+    // frame as a RAW code of its pixels.
+    static constexpr int kMaxKeptJpeg = 2048;
 
     IndexBuilder();
     ~IndexBuilder() override;
@@ -188,12 +193,14 @@ private:
     // Boxes of m_frame painted since the last handover (one byte per box of
     // its grid), and whether the frame was sized or cleared since.
     Array<unsigned char, int> m_painted;
-    // Per box of m_frame: the JPEG data its pixels decode from, when a JPEG
-    // code painted it last (empty otherwise), and the factor it needs.
+    // Per box of m_frame, when a JPEG code painted it last: the JPEG data its
+    // pixels decode from and the factor it needs, or (`raw`) no data when it
+    // was longer than kMaxKeptJpeg; otherwise nothing.
     struct BoxJpeg
     {
         std::vector<unsigned char> data;
         int scale = -1;
+        bool raw = false;
     };
     std::vector<BoxJpeg> m_jpegOf;
     // Per box of m_frame, kMaxPaletteCodeBytes each: the with-palette code

@@ -12,6 +12,7 @@
 
 #include "FormatBytes.h"
 #include "IndexFile.h"
+#include "JPEGEncoder.h"
 #include "PlayerTestSupport.h"
 #include "UnitDispatch.h"
 
@@ -252,4 +253,51 @@ TEST_F(IndexBuilderTest, AFailureLeavesNoIndexAndSaysWhatHappened)
     ASSERT_TRUE(writeBytes(dir.filePath("junk.vro"), QByteArray(100, 'j')));
     EXPECT_FALSE(builder.makeIndex(dir.filePath("junk.vro"), 10000));
     EXPECT_EQ(builder.failure(), "not a recorded session");
+}
+
+TEST_F(IndexBuilderTest, AJpegBoxTooLongToKeepGoesAsItsPixels)
+{
+    // Two photographic boxes, one of them with its data padded past what the
+    // builder keeps per box: the key frame holds that box as a RAW code of
+    // its pixels, and still shows exactly what playback shows.
+    JPEGEncoder jpeg;
+    jpeg.setScaleFactor(26);
+    int photo[256];
+    for (int i = 0; i < 256; ++i)
+        photo[i] = 0x102030 + (i * 7 % 256) * 0x010203;
+    Array<unsigned char, int> data;
+    jpeg.encodeRaw(photo, 16, 16, data);
+    QByteArray boxes;
+    for (int padding : {IndexBuilder::kMaxKeptJpeg + 1, 0}) {
+        const int length = data.count() + padding;
+        boxes.append(char(GridFormat::JPEG)).append(char(length >> 8)).append(char(length));
+        boxes.append(QByteArray((const char*)data.data(), data.count())).append(QByteArray(padding, '\0'));
+    }
+    const QString p = write("long.vro", 10000, [&](RecordingWriter& w) {
+        w.writeScreenMessage(0, UnitDispatch::SCREEN_FULL, screenHeader(32, 16, 26));
+        w.writeScreenMessage(0, UnitDispatch::SCREEN_END, boxes);
+        w.writeMousePos(10000, 0, 0, 0);
+    });
+    ASSERT_TRUE(builder.makeIndex(p, 10000));
+    LoadedIndex l = loadIndex(p);
+    IndexFile::KeyFrame kf;
+    ASSERT_TRUE(l.entries.count() == 1 && l.readKeyFrame(0, kf));
+    const QByteArray frame((const char*)kf.data, kf.length);
+    // The RAW code, not the padded data.
+    EXPECT_GE(frame.size(), GridFormat::kRawCodeBytes);
+    EXPECT_LT(frame.size(), IndexBuilder::kMaxKeptJpeg);
+    VideoFrame screen = straightDecodeWhile(p, [](const RecordUnitHeader&, qint64) { return true; });
+    ASSERT_EQ(screen.width(), 32);
+    // Decoded at all (not black), each box.
+    EXPECT_NE(screen.pixels()[17] & 0xFFFFFF, 0u);
+    EXPECT_NE(screen.pixels()[16 + 17] & 0xFFFFFF, 0u);
+    GridDecoder decoder;
+    ScreenFrame restored;
+    decoder.m_listener = &restored;
+    unsigned char header[GridFormat::kScreenHeaderSize];
+    GridFormat::writeScreenHeader(kf.width, kf.height, kf.jpegScale, header);
+    decoder.decodeScreen(header, GridFormat::kScreenHeaderSize);
+    decoder.decode(kf.data, kf.length);
+    ASSERT_EQ(restored.width(), 32);
+    EXPECT_TRUE(std::equal(screen.pixels(), screen.pixels() + 32 * 16, restored.pixels()));
 }
