@@ -120,6 +120,8 @@ public:
     // nothing, for the boxes of every other code, with keeping off and with
     // either diagnostic on.
     int reportedPaletteCode(unsigned char* out) const;
+    // The kind (1..5) of the code reportedPaletteCode writes; 0 when none.
+    int reportedPaletteKind() const { return m_codeKind; }
     int jpegDataScale() const { return m_jpegDataScale; }
     unsigned int paletteEntry(int i) const { return m_palette[i & 15]; }
     const BoxCache& cache() const { return m_cache; }

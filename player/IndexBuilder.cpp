@@ -74,14 +74,12 @@ void IndexBuilder::onScreenDimension(int width, int height)
     const int rows = (m_frame.height() + GridFormat::kBoxSize - 1) / GridFormat::kBoxSize;
     m_painted.setCount(m_columns * rows);
     std::fill(m_painted.data(), m_painted.data() + m_painted.count(), 0);
+    m_codeKind.setCount(m_painted.count());
+    std::fill(m_codeKind.data(), m_codeKind.data() + m_codeKind.count(), 0);
     m_jpegOf.resize(static_cast<size_t>(m_painted.count()));
-    for (BoxJpeg& j : m_jpegOf) {
+    for (BoxJpeg& j : m_jpegOf)
         j.data.clear();
-        j.raw = false;
-    }
     m_codeOf.setCount(m_painted.count() * GridFormat::kMaxPaletteCodeBytes);
-    for (int i = 0; i < m_painted.count(); ++i)
-        m_codeOf[i * GridFormat::kMaxPaletteCodeBytes] = 0;
     m_newScreen = true;
 }
 
@@ -95,23 +93,22 @@ void IndexBuilder::onBoxDecoded(VideoFrame* box, int x, int y, int width, int he
         const int i = y / b * m_columns + x / b;
         m_painted[i] = 1;
         // The code of what the box shows now: JPEG data, or a palette code.
-        BoxJpeg& j = m_jpegOf[static_cast<size_t>(i)];
-        unsigned char* code = m_codeOf.data() + static_cast<size_t>(i) * GridFormat::kMaxPaletteCodeBytes;
         const Array<unsigned char, int>* jpeg = m_decoder.reportedJpegData();
         if (jpeg && jpeg->count() > 0) {
-            j.raw = jpeg->count() > kMaxKeptJpeg;
-            if (j.raw)
-                j.data.clear();
-            else
-                j.data.assign(jpeg->data(), jpeg->data() + jpeg->count());
+            if (jpeg->count() > kMaxKeptJpeg) {
+                m_codeKind[i] = GridFormat::RAW;
+                return;
+            }
+            BoxJpeg& j = m_jpegOf[static_cast<size_t>(i)];
+            j.data.assign(jpeg->data(), jpeg->data() + jpeg->count());
             j.scale = m_decoder.jpegDataScale();
-            code[0] = 0;
-        } else {
-            j.data.clear();
-            j.raw = false;
-            if (m_decoder.reportedPaletteCode(code) == 0)
-                code[0] = 0;
+            m_codeKind[i] = GridFormat::JPEG;
+            return;
         }
+        const int kind = m_decoder.reportedPaletteKind();
+        m_codeKind[i] = static_cast<unsigned char>(kind);
+        if (kind > 0)
+            m_decoder.reportedPaletteCode(m_codeOf.data() + static_cast<size_t>(i) * GridFormat::kMaxPaletteCodeBytes);
         return;
     }
     // Any other rectangle: every box of the frame it touches (the frame
@@ -125,9 +122,7 @@ void IndexBuilder::onBoxDecoded(VideoFrame* box, int x, int y, int width, int he
         for (long long column = x0 / b; column <= (x1 - 1) / b; ++column) {
             const int i = static_cast<int>(row * m_columns + column);
             m_painted[i] = 1;
-            m_jpegOf[static_cast<size_t>(i)].data.clear();
-            m_jpegOf[static_cast<size_t>(i)].raw = false;
-            m_codeOf[i * GridFormat::kMaxPaletteCodeBytes] = 0;
+            m_codeKind[i] = 0;
         }
 }
 
@@ -500,7 +495,7 @@ void IndexBuilder::takeKeyFrame(KeyFrameWriter& writer, quint64 unitTime, quint6
     // again (as pixels unless their data has the new factor).
     if (keyFrameScale != m_lastKeyFrameScale && !m_newScreen)
         for (int i = 0; i < m_painted.count(); ++i)
-            if (!m_jpegOf[static_cast<size_t>(i)].data.empty())
+            if (m_codeKind[i] == GridFormat::JPEG)
                 m_painted[i] = 1;
     // (A box whose data was not kept went as a RAW code, which the writer
     // keeps whatever the factor.)
@@ -514,13 +509,10 @@ void IndexBuilder::takeKeyFrame(KeyFrameWriter& writer, quint64 unitTime, quint6
     // with data too long to keep, goes as a RAW code of its pixels: coded as
     // JPEG again, it would lose detail.
     auto kindOf = [&](int i) {
-        const BoxJpeg& jpeg = m_jpegOf[static_cast<size_t>(i)];
-        if (jpeg.raw)
+        const int kind = m_codeKind[i];
+        if (kind == GridFormat::JPEG && m_jpegOf[static_cast<size_t>(i)].scale != keyFrameScale)
             return static_cast<int>(GridFormat::RAW);
-        if (!jpeg.data.empty())
-            return static_cast<int>(jpeg.scale == keyFrameScale ? GridFormat::JPEG : GridFormat::RAW);
-        const int kind = m_codeOf[i * codeRoom];
-        return kind >= GridFormat::COLOR_1 && kind <= GridFormat::COLORS_16 ? kind : 0;
+        return kind;
     };
     int n = 0, pixelBoxes = 0, jpegBoxes = 0;
     long long codeBytes = 0, jpegBytes = 0;

@@ -193,19 +193,20 @@ private:
     // Boxes of m_frame painted since the last handover (one byte per box of
     // its grid), and whether the frame was sized or cleared since.
     Array<unsigned char, int> m_painted;
-    // Per box of m_frame, when a JPEG code painted it last: the JPEG data its
-    // pixels decode from and the factor it needs, or (`raw`) no data when it
-    // was longer than kMaxKeptJpeg; otherwise nothing.
+    // Per box of m_frame (one byte each), the code that painted it last:
+    // 0 none known (it goes by its pixels), 1..5 the with-palette code in
+    // m_codeOf, GridFormat::JPEG the data in m_jpegOf, GridFormat::RAW a
+    // JPEG code whose data was longer than kMaxKeptJpeg. Painting touches
+    // the larger arrays only for the code it keeps.
+    Array<unsigned char, int> m_codeKind;
+    // The JPEG data a box's pixels decode from, and the factor it needs.
     struct BoxJpeg
     {
         std::vector<unsigned char> data;
         int scale = -1;
-        bool raw = false;
     };
     std::vector<BoxJpeg> m_jpegOf;
-    // Per box of m_frame, kMaxPaletteCodeBytes each: the with-palette code
-    // that paints its pixels, when a palette code painted it last (its first
-    // byte, the kind, is 0 otherwise).
+    // kMaxPaletteCodeBytes per box.
     Array<unsigned char, int> m_codeOf;
     int m_lastKeyFrameScale = -1; // factor of the last key frame's JPEG boxes
     int m_columns = 0;
