@@ -8,7 +8,12 @@
 #include <cstdint>
 #include <libdeflate.h>
 #include <memory>
+#include <vector>
 #include <zlib.h>
+
+#if SP_HAVE_ISAL
+#include <isa-l/igzip_lib.h>
+#endif
 
 static std::atomic<int> s_maxUnzippedSize{Zip::DEFAULT_MAX_UNZIPPED_SIZE};
 
@@ -72,6 +77,49 @@ bool Zip::zipBufferFast(const unsigned char* data, int length, Array<unsigned ch
         libdeflate_zlib_compress(c.get(), data, static_cast<size_t>(length), out.data(), bound);
     out.setCount(static_cast<int>(produced)); // 0: failed
     return produced > 0;
+}
+
+bool Zip::fastestIsIsal()
+{
+#if SP_HAVE_ISAL
+    return true;
+#else
+    return false;
+#endif
+}
+
+bool Zip::zipBufferFastest(const unsigned char* data, int length, Array<unsigned char, int>& out)
+{
+#if SP_HAVE_ISAL
+    if (!data || length < 1)
+        return false;
+    // Room for data that does not compress: stored blocks add 5 bytes per
+    // 64 KiB, the zlib wrapper and block headers a few hundred at most. An
+    // overflow all the same falls back to libdeflate, which sizes its own.
+    const long long bound = length + length / 64 + 4096LL;
+    if (bound > INT32_MAX)
+        return zipBufferFast(data, length, out, 1);
+    thread_local std::vector<unsigned char> levelBuffer(ISAL_DEF_LVL2_DEFAULT);
+    out.setCount(static_cast<int>(bound));
+    isal_zstream stream;
+    isal_deflate_stateless_init(&stream);
+    stream.level = 2;
+    stream.level_buf = levelBuffer.data();
+    stream.level_buf_size = static_cast<uint32_t>(levelBuffer.size());
+    stream.gzip_flag = IGZIP_ZLIB;
+    stream.end_of_stream = 1;
+    stream.flush = NO_FLUSH;
+    stream.next_in = const_cast<unsigned char*>(data);
+    stream.avail_in = static_cast<uint32_t>(length);
+    stream.next_out = out.data();
+    stream.avail_out = static_cast<uint32_t>(bound);
+    if (isal_deflate_stateless(&stream) != COMP_OK || stream.avail_in != 0)
+        return zipBufferFast(data, length, out, 1);
+    out.setCount(static_cast<int>(stream.total_out));
+    return true;
+#else
+    return zipBufferFast(data, length, out, 1);
+#endif
 }
 
 bool Zip::zipBuffer(Array<unsigned char, int>& in, Array<unsigned char, int>& out, int level)

@@ -272,7 +272,7 @@ void KeyFrameWriter::write(KeyFrame& k)
 
     unsigned char prefix[IndexEntryPoint::PREFIX_SIZE];
     IndexFile::composeKeyFramePrefix(k.width, k.height, k.scale, prefix);
-    if (!Zip::zipBufferFast(data, length, m_packed, kCompressionLevel))
+    if (!Zip::zipBufferFastest(data, length, m_packed))
         throw DecompressionException();
 
     IndexEntryPoint entry;

@@ -34,7 +34,7 @@ class QIODevice;
 // the encoder drops its JPEG codes then, and such a box has no pixels here
 // to be coded from (the key frame fails otherwise). The records are appended
 // to the index device at its current position, in handover order,
-// compressed with Zip::zipBufferFast; entries() lists them.
+// compressed with Zip::zipBufferFastest; entries() lists them.
 //
 // Threads: begin(), slot(), submit(), finish() and abort() are called by the
 // building thread only; failed() and failure() by any. Several key frames can
@@ -50,11 +50,9 @@ class QIODevice;
 class KeyFrameWriter : public Thread
 {
 public:
-    // libdeflate's level for the key frames (bench/README.md: size and
-    // time). Level 1: with the recording's own JPEG data in the key frames
-    // the index is smaller than zlib's default level made it before, and
-    // level 2 would cost a third more time for 4 % less.
-    static constexpr int kCompressionLevel = 1;
+    // The key frames are compressed by Zip::zipBufferFastest (bench/README.md:
+    // size and time of each compressor): the writer's largest cost, which
+    // the index's size can afford.
     // Key frames in hand at once: 8 for screens up to 2 Mpixel (1080p),
     // fewer for bigger ones, never under 2.
     static constexpr int kMinInHand = 2;
