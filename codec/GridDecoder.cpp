@@ -194,6 +194,7 @@ void GridDecoder::decodeCodes(ByteReader& in)
         // The palette kinds, as their with-palette twins: the pixels are
         // the palette's colours exactly unless a diagnostic changed them.
         if (m_keepCodes && !m_debugColorization && !m_debugOutline) {
+            m_codeInData = kind >= COLORS_2 && kind <= COLORS_16;
             if (kind >= COLOR_1 && kind <= COLORS_16)
                 m_codeKind = static_cast<unsigned char>(kind);
             else if (kind >= COLOR_1_NOPAL && kind <= COLORS_16_NOPAL)
@@ -345,6 +346,11 @@ int GridDecoder::reportedPaletteCode(unsigned char* out) const
         return 0;
     const int kind = m_codeKind;
     const int colors = kBitmapColors[kind];
+    if (m_codeInData) {
+        // A with-palette bitmap code: as it stands in the data.
+        std::memcpy(out, m_codeBitmap - 3 * colors - 1, static_cast<size_t>(paletteCodeBytes(kind)));
+        return paletteCodeBytes(kind);
+    }
     out[0] = static_cast<unsigned char>(kind);
     for (int i = 0; i < colors; ++i)
         pixelToTriple(m_palette[i], out + 1 + 3 * i);

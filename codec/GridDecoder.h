@@ -197,6 +197,7 @@ private:
     // points into the data of the running decode call.
     unsigned char m_codeKind = 0;
     const unsigned char* m_codeBitmap = nullptr;
+    bool m_codeInData = false; // the whole code lies before m_codeBitmap
     JPEGDecoder m_jpeg;
     BoxCache m_cache;
 };
