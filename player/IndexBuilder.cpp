@@ -79,7 +79,7 @@ void IndexBuilder::onScreenDimension(int width, int height)
     m_jpegOf.resize(static_cast<size_t>(m_painted.count()));
     for (BoxJpeg& j : m_jpegOf)
         j.data.clear();
-    m_codeOf.setCount(m_painted.count() * GridFormat::kMaxPaletteCodeBytes);
+    m_codeOf.setCount(m_painted.count() * kCodeSlot + kCodeAlign);
     m_newScreen = true;
 }
 
@@ -108,7 +108,7 @@ void IndexBuilder::onBoxDecoded(VideoFrame* box, int x, int y, int width, int he
         const int kind = m_decoder.reportedPaletteKind();
         m_codeKind[i] = static_cast<unsigned char>(kind);
         if (kind > 0)
-            m_decoder.reportedPaletteCode(m_codeOf.data() + static_cast<size_t>(i) * GridFormat::kMaxPaletteCodeBytes);
+            m_decoder.reportedPaletteCode(codeSlot(i));
         return;
     }
     // Any other rectangle: every box of the frame it touches (the frame
@@ -504,7 +504,6 @@ void IndexBuilder::takeKeyFrame(KeyFrameWriter& writer, quint64 unitTime, quint6
     // Each painted box as the code that painted it, or its pixels, copied:
     // this thread paints on at once.
     constexpr int b = GridFormat::kBoxSize;
-    constexpr int codeRoom = GridFormat::kMaxPaletteCodeBytes;
     // A box a JPEG code painted at another factor than the key frame's, or
     // with data too long to keep, goes as a RAW code of its pixels: coded as
     // JPEG again, it would lose detail.
@@ -586,7 +585,7 @@ void IndexBuilder::takeKeyFrame(KeyFrameWriter& writer, quint64 unitTime, quint6
             continue;
         }
         if (kind > 0) {
-            k->codes.copy(k->codes.count(), m_codeOf.data() + static_cast<size_t>(i) * codeRoom,
+            k->codes.copy(k->codes.count(), codeSlot(i),
                           GridFormat::paletteCodeBytes(kind));
             continue;
         }

@@ -206,8 +206,18 @@ private:
         int scale = -1;
     };
     std::vector<BoxJpeg> m_jpegOf;
-    // kMaxPaletteCodeBytes per box.
+    // A slot per box, on cache-line boundaries so that a short code (a
+    // colour, a 2-colour bitmap) touches one line when it is written.
+    static constexpr int kCodeAlign = 64;
+    static constexpr int kCodeSlot = 192;
+    static_assert(kCodeSlot >= GridFormat::kMaxPaletteCodeBytes && kCodeSlot % kCodeAlign == 0, "");
     Array<unsigned char, int> m_codeOf;
+    unsigned char* codeSlot(int i)
+    {
+        const auto base = reinterpret_cast<uintptr_t>(m_codeOf.data());
+        const size_t skip = (kCodeAlign - base % kCodeAlign) % kCodeAlign;
+        return m_codeOf.data() + skip + static_cast<size_t>(i) * kCodeSlot;
+    }
     int m_lastKeyFrameScale = -1; // factor of the last key frame's JPEG boxes
     int m_columns = 0;
     bool m_newScreen = true;
