@@ -274,7 +274,7 @@ void GridDecoder::selectSingleColor(VideoFrame& box, unsigned char kind, bool wi
     // The cache is consulted in any case so that its hit counts follow the
     // stream whatever the diagnostics do.
     m_cachedBox = m_cache.lookup(static_cast<int>(color));
-    if (!m_debugOutline && m_cachedBox)
+    if ((!m_debugOutline && m_cachedBox) || skipPalettePixels())
         return;
     // Outline on (or no cache frame): paint the box buffer and report it.
     m_cachedBox = nullptr;
@@ -365,6 +365,8 @@ bool GridDecoder::decodeBox2Colors(ByteReader& in, VideoFrame& box, bool withPal
     const unsigned char* p = takeBitmap(in, box, 1, withPalette, Tint2Colors);
     if (!p)
         return false;
+    if (skipPalettePixels())
+        return true;
     unsigned int* out = box.pixels();
     // Branch-free select: pixel = c0 ^ (diff & mask of its bit).
     const unsigned int c0 = m_palette[0];
@@ -400,6 +402,8 @@ bool GridDecoder::decodeBox4Colors(ByteReader& in, VideoFrame& box, bool withPal
     const unsigned char* p = takeBitmap(in, box, 2, withPalette, Tint4Colors);
     if (!p)
         return false;
+    if (skipPalettePixels())
+        return true;
     unsigned int* out = box.pixels();
     unsigned int c[4];
     for (int i = 0; i < 4; ++i)
@@ -422,6 +426,8 @@ bool GridDecoder::decodeBox8Colors(ByteReader& in, VideoFrame& box, bool withPal
     const unsigned char* p = takeBitmap(in, box, 3, withPalette, Tint8Colors);
     if (!p)
         return false;
+    if (skipPalettePixels())
+        return true;
     unsigned int* out = box.pixels();
     unsigned int c[8];
     for (int i = 0; i < 8; ++i)
@@ -443,6 +449,8 @@ bool GridDecoder::decodeBox16Colors(ByteReader& in, VideoFrame& box, bool withPa
     const unsigned char* p = takeBitmap(in, box, 4, withPalette, Tint16Colors);
     if (!p)
         return false;
+    if (skipPalettePixels())
+        return true;
     unsigned int* out = box.pixels();
     unsigned int c[16];
     for (int i = 0; i < 16; ++i)

@@ -122,6 +122,12 @@ public:
     int reportedPaletteCode(unsigned char* out) const;
     // The kind (1..5) of the code reportedPaletteCode writes; 0 when none.
     int reportedPaletteKind() const { return m_codeKind; }
+    // On by default. Off, with codes kept and no diagnostic on, the boxes of
+    // one-colour, run and bitmap codes are reported without their pixels
+    // (the frame handed to the listener holds whatever it held): for a
+    // listener that takes their codes instead, and saves the decoder the
+    // work of painting them. Stays as set across reset().
+    void setPalettePixels(bool on) { m_palettePixels = on; }
     int jpegDataScale() const { return m_jpegDataScale; }
     unsigned int paletteEntry(int i) const { return m_palette[i & 15]; }
     const BoxCache& cache() const { return m_cache; }
@@ -198,6 +204,11 @@ private:
     unsigned char m_codeKind = 0;
     const unsigned char* m_codeBitmap = nullptr;
     bool m_codeInData = false; // the whole code lies before m_codeBitmap
+    bool m_palettePixels = true;
+    bool skipPalettePixels() const
+    {
+        return !m_palettePixels && m_keepCodes && !m_debugColorization && !m_debugOutline;
+    }
     JPEGDecoder m_jpeg;
     BoxCache m_cache;
 };

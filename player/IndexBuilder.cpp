@@ -44,6 +44,7 @@ IndexBuilder::IndexBuilder()
     m_decoder.m_listener = this;
     // Boxes go into the key frames as the recording coded them.
     m_decoder.setKeepCodes(true);
+    m_decoder.setPalettePixels(false);
     m_recordingScale = GridFormat::jpegScaleForQuality(kInitialQuality);
     m_payload.setGrowBy(1024 * 1024);
 }
@@ -85,13 +86,23 @@ void IndexBuilder::onScreenDimension(int width, int height)
 
 void IndexBuilder::onBoxDecoded(VideoFrame* box, int x, int y, int width, int height)
 {
-    m_frame.onBoxDecoded(box, x, y, width, height);
     constexpr int b = GridFormat::kBoxSize;
     // The decoder's boxes lie on the grid: one mark.
     if (box && x >= 0 && y >= 0 && x % b == 0 && y % b == 0 && x < m_frame.width()
         && y < m_frame.height() && width > 0 && height > 0 && width <= b && height <= b) {
         const int i = y / b * m_columns + x / b;
         m_painted[i] = 1;
+        // A box of a palette code goes by its code alone: the decoder does
+        // not paint it, and the frame keeps the pixels of the boxes that
+        // have no such code (JPEG boxes: needed as pixels when their data
+        // has another factor than a key frame's).
+        const int kind = m_decoder.reportedPaletteKind();
+        if (kind > 0) {
+            m_codeKind[i] = static_cast<unsigned char>(kind);
+            m_decoder.reportedPaletteCode(codeSlot(i));
+            return;
+        }
+        m_frame.onBoxDecoded(box, x, y, width, height);
         // The code of what the box shows now: JPEG data, or a palette code.
         const Array<unsigned char, int>* jpeg = m_decoder.reportedJpegData();
         if (jpeg && jpeg->count() > 0) {
@@ -105,25 +116,43 @@ void IndexBuilder::onBoxDecoded(VideoFrame* box, int x, int y, int width, int he
             m_codeKind[i] = GridFormat::JPEG;
             return;
         }
-        const int kind = m_decoder.reportedPaletteKind();
-        m_codeKind[i] = static_cast<unsigned char>(kind);
-        if (kind > 0)
-            m_decoder.reportedPaletteCode(codeSlot(i));
+        m_codeKind[i] = 0;
         return;
     }
     // Any other rectangle: every box of the frame it touches (the frame
-    // clips it).
+    // clips it) goes by its pixels from now on, so those the decoder left
+    // out are painted from their codes first.
     const long long x0 = std::max(0, x), y0 = std::max(0, y);
     const long long x1 = std::min<long long>(static_cast<long long>(x) + width, m_frame.width());
     const long long y1 = std::min<long long>(static_cast<long long>(y) + height, m_frame.height());
-    if (!box || x0 >= x1 || y0 >= y1)
-        return;
-    for (long long row = y0 / b; row <= (y1 - 1) / b; ++row)
-        for (long long column = x0 / b; column <= (x1 - 1) / b; ++column) {
-            const int i = static_cast<int>(row * m_columns + column);
-            m_painted[i] = 1;
-            m_codeKind[i] = 0;
-        }
+    if (box && x0 < x1 && y0 < y1) {
+        for (long long row = y0 / b; row <= (y1 - 1) / b; ++row)
+            for (long long column = x0 / b; column <= (x1 - 1) / b; ++column) {
+                const int i = static_cast<int>(row * m_columns + column);
+                if (m_codeKind[i] >= GridFormat::COLOR_1 && m_codeKind[i] <= GridFormat::COLORS_16)
+                    paintFromCode(i);
+                m_painted[i] = 1;
+                m_codeKind[i] = 0;
+            }
+    }
+    m_frame.onBoxDecoded(box, x, y, width, height);
+}
+
+void IndexBuilder::paintFromCode(int i)
+{
+    constexpr int b = GridFormat::kBoxSize;
+    GridDecoder one;
+    ScreenFrame pixels;
+    one.m_listener = &pixels;
+    unsigned char header[GridFormat::kScreenHeaderSize];
+    GridFormat::writeScreenHeader(b, b, 0, header);
+    one.decodeScreen(header, GridFormat::kScreenHeaderSize);
+    const unsigned char* code = codeSlot(i);
+    one.decode(code, GridFormat::paletteCodeBytes(code[0]));
+    const int x = i % m_columns * b;
+    const int y = i / m_columns * b;
+    m_frame.onBoxDecoded(&pixels, x, y, std::min(b, m_frame.width() - x),
+                         std::min(b, m_frame.height() - y));
 }
 
 RecordReader::Result IndexBuilder::readInputUnit()

@@ -22,10 +22,12 @@
 class IPlayerWindow;
 
 // Writes the index file of a recording: it replays the whole recording as
-// fast as it can, decoding every screen unit with its own decoder into its own
-// frame, and every `interval` ms of recording time stores the complete frame
-// as a key frame (grid-encoded, zlib-compressed) with the time and file
-// position of the unit after which it was taken.
+// fast as it can, decoding every screen unit with its own decoder, and every
+// `interval` ms of recording time stores the complete screen as a key frame
+// (grid-encoded, zlib-compressed) with the time and file position of the
+// unit after which it was taken. The screen is kept as the code that painted
+// each box last; only the boxes of JPEG and other codes are painted into
+// the builder's own frame, as their pixels may be needed.
 //
 // It runs on the calling thread (the player thread in the product,
 // sessiontool's main thread) and returns when the index is complete, failed
@@ -135,8 +137,9 @@ public:
     // build. Tests hold or fail the second thread with it.
     void setKeyFrameHook(std::function<void(int)> hook) { m_keyFrameHook = std::move(hook); }
 
-    // IDecoderListener: the builder's own frame follows the decoder, and the
-    // boxes it paints are noted for the next key frame.
+    // IDecoderListener: the boxes the decoder paints are noted for the next
+    // key frame, with their codes; the builder's own frame takes the pixels
+    // of those without a palette code.
     void onScreenDimension(int width, int height) override;
     void onBoxDecoded(VideoFrame* box, int x, int y, int width, int height) override;
     void onDecodePassCompleted() override {}
@@ -162,6 +165,9 @@ protected:
                      quint64 count);
     // Keeps the first failure's text.
     void fail(const QString& what);
+    // Paints box i of the frame from its palette code (the decoder leaves
+    // such boxes out).
+    void paintFromCode(int i);
 
 private:
     QString m_fileName;

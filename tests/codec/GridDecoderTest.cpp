@@ -461,10 +461,26 @@ TEST_F(GridDecoderTest, ReportsTheCodeThatPaintsEachBox)
         EXPECT_EQ(one.boxes[0].pixels, codes.pixels[i]) << "box " << i;
     }
 
-    // Diagnostics change the pixels: no codes.
+    // Palette boxes left unpainted: the same codes, and the raw and the JPEG
+    // box still with their pixels.
+    const std::vector<Bytes> painted = codes.codes;
+    const std::vector<Pixels> paintedPixels = codes.pixels;
+    decoder.setPalettePixels(false);
+    codes.pixels.clear();
+    codes.codes.clear();
+    decoder.decode(data.data(), int(data.size()));
+    EXPECT_TRUE(codes.codes == painted);
+    ASSERT_EQ(codes.pixels.size(), 15u);
+    EXPECT_EQ(codes.pixels[13], paintedPixels[13]);
+    EXPECT_EQ(codes.pixels[14], paintedPixels[14]);
+
+    // Diagnostics change the pixels: no codes, and the boxes painted.
     decoder.enableDebugBoxOutline(true);
     codes.codes.clear();
+    codes.pixels.clear();
     decoder.decode(data.data(), int(data.size()));
     for (const Bytes& code : codes.codes)
         EXPECT_TRUE(code.empty());
+    ASSERT_EQ(codes.pixels.size(), 15u);
+    EXPECT_EQ(codes.pixels[0][17], paintedPixels[0][17]); // not a corner: unmarked
 }
