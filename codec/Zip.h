@@ -34,8 +34,8 @@ public:
     // The same zlib stream format, written by libdeflate: at level 1 to 12
     // (others are clamped; 1 is the fastest) several times faster than
     // zipBuffer for a few per cent more bytes. unzipBuffer reads it like any
-    // other. For the index builder's key frames. Each calling thread keeps
-    // one compressor per level for its lifetime.
+    // other. Each calling thread keeps one compressor per level for its
+    // lifetime.
     static bool zipBufferFast(const unsigned char* data, int length,
                               Array<unsigned char, int>& out, int level);
 
