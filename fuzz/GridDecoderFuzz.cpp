@@ -9,6 +9,10 @@
 // limits are unit-tested), and inputs that ask for one only make the fuzzer
 // allocate and fill; small screens, edge boxes of every width included, keep
 // it exploring the box codes.
+//
+// Bit 0 of the header's reserved byte turns on keeping the codes (as the
+// index builder does), bit 1 then leaves the palette boxes unpainted: every
+// box reported with a palette code must come with a whole code of its kind.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -37,11 +41,28 @@ public:
             || y % 16 || x >= sw || y >= sh || w != (x + 16 <= sw ? 16 : sw - x)
             || h != (y + 16 <= sh ? 16 : sh - y))
             std::abort();
+        if (decoder) {
+            unsigned char code[GridFormat::kMaxPaletteCodeBytes + 1];
+            code[GridFormat::kMaxPaletteCodeBytes] = 0xA5;
+            const int kind = decoder->reportedPaletteKind();
+            const int length = decoder->reportedPaletteCode(code);
+            if ((kind == 0) != (length == 0) || code[GridFormat::kMaxPaletteCodeBytes] != 0xA5)
+                std::abort();
+            if (kind > 0 && (kind > GridFormat::COLORS_16 || code[0] != kind
+                             || length != GridFormat::paletteCodeBytes(kind)))
+                std::abort();
+            const Array<unsigned char, int>* jpeg = decoder->reportedJpegData();
+            if (jpeg && (kind > 0 || jpeg->count() <= 0 || jpeg->count() > 0xFFFF))
+                std::abort();
+            if (kind > 0)
+                return; // not painted when the decoder left it out
+        }
         ScreenFrame::onBoxDecoded(box, x, y, w, h);
     }
 
     int announcedWidth = 0;
     int announcedHeight = 0;
+    const GridDecoder* decoder = nullptr; // set when codes are kept
 };
 
 } // namespace
@@ -66,6 +87,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const int h = ((header[2] << 8) | header[3]) % (kMaxSide + 1);
         GridFormat::writeScreenHeader(w, h, header[4], header);
     }
+    const bool keepCodes = headerLength == GridFormat::kScreenHeaderFullSize && (header[5] & 1);
+    decoder.setKeepCodes(keepCodes);
+    decoder.setPalettePixels(!(keepCodes && (header[5] & 2)));
+    screen.decoder = keepCodes ? &decoder : nullptr;
     decoder.decodeScreen(header, headerLength);
     if (decoder.columns() > 0 && (decoder.screenWidth() != screen.announcedWidth
                                   || decoder.screenHeight() != screen.announcedHeight))
