@@ -26,6 +26,19 @@ LoadedIndex loadIndex(const QString& recording)
                        QFile(recording).size());
 }
 
+// The screen a key frame restores.
+ScreenFrame restore(const IndexFile::KeyFrame& kf)
+{
+    GridDecoder decoder;
+    ScreenFrame restored;
+    decoder.m_listener = &restored;
+    unsigned char header[GridFormat::kScreenHeaderSize];
+    GridFormat::writeScreenHeader(kf.width, kf.height, kf.jpegScale, header);
+    decoder.decodeScreen(header, GridFormat::kScreenHeaderSize);
+    decoder.decode(kf.data, kf.length);
+    return restored;
+}
+
 // A player thread runs alongside, idle: the fixture's recordings and folder
 // are all these tests use.
 class IndexBuilderTest : public PlayerFixture
@@ -181,13 +194,7 @@ TEST_F(IndexBuilderTest, EachKeyFrameShowsExactlyTheScreenAfterItsUnit)
         const qint64 pos = qint64(l.entries[e].m_filePos);
         VideoFrame screen =
             straightDecodeWhile(p, [=](const RecordUnitHeader&, qint64 at) { return at <= pos; });
-        GridDecoder decoder;
-        ScreenFrame restored;
-        decoder.m_listener = &restored;
-        unsigned char header[GridFormat::kScreenHeaderSize];
-        GridFormat::writeScreenHeader(kf.width, kf.height, kf.jpegScale, header);
-        decoder.decodeScreen(header, GridFormat::kScreenHeaderSize);
-        decoder.decode(kf.data, kf.length);
+        const ScreenFrame restored = restore(kf);
         ASSERT_EQ(restored.width(), screen.width()) << e;
         ASSERT_EQ(restored.height(), screen.height()) << e;
         EXPECT_TRUE(std::equal(screen.pixels(), screen.pixels() + screen.width() * screen.height(),
@@ -291,13 +298,7 @@ TEST_F(IndexBuilderTest, AJpegBoxTooLongToKeepGoesAsItsPixels)
     // Decoded at all (not black), each box.
     EXPECT_NE(screen.pixels()[17] & 0xFFFFFF, 0u);
     EXPECT_NE(screen.pixels()[16 + 17] & 0xFFFFFF, 0u);
-    GridDecoder decoder;
-    ScreenFrame restored;
-    decoder.m_listener = &restored;
-    unsigned char header[GridFormat::kScreenHeaderSize];
-    GridFormat::writeScreenHeader(kf.width, kf.height, kf.jpegScale, header);
-    decoder.decodeScreen(header, GridFormat::kScreenHeaderSize);
-    decoder.decode(kf.data, kf.length);
+    const ScreenFrame restored = restore(kf);
     ASSERT_EQ(restored.width(), 32);
     EXPECT_TRUE(std::equal(screen.pixels(), screen.pixels() + 32 * 16, restored.pixels()));
 }
