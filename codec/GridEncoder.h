@@ -177,11 +177,11 @@ public:
     // encoder's quality (kind JPEG), the with-palette code of kind 1..5
     // (kind byte, colours, bitmap: GridFormat::paletteCodeBytes), or a RAW
     // code (kind byte and 256 colours), which is written among the JPEG
-    // boxes and kept whatever the factor. Such a box
-    // is written from that code instead of being classified and coded
-    // again, and its pixels are not read: a key frame then shows what the
-    // recording showed, not a second JPEG generation of it, and costs no
-    // classification. The screen map does not learn the pixels of such a
+    // boxes and kept whatever the factor. Such a box is written from that
+    // code instead of being classified and coded again, and its pixels are
+    // not read: a key frame then shows what the recording showed, not a
+    // second JPEG generation of it, and costs no classification. The screen
+    // map does not learn the pixels of such a
     // box: it counts as changed at its next comparison, and a caller that
     // vouches for it later (setUnchangedBoxes) must give it again after a
     // change of quality that changes the factor, since its JPEG bytes are
