@@ -492,9 +492,11 @@ void GridEncoder::encode(VideoFrame* frame, int x, int y, int width, int height,
                 m_store[i].bytes.setCount(0);
         m_storeFactor = scale;
     }
+    m_failures = 0;
     try {
         generateBoxMap(frame, x, y, width, height);
     } catch (...) {
+        ++m_failures;
         // Boxes the map did not reach may no longer match the frame.
         clearBoxStore();
         m_storeByIndex = false;
@@ -709,6 +711,7 @@ void GridEncoder::encodeBoxes(int type)
             logError3(fmt.c_str(), Convert::int2str(type).c_str(),
                       Convert::int2str(m_lastCode).c_str(), Convert::int2str(i).c_str());
             // The box was not written: the decoder has to skip over it.
+            ++m_failures;
             ++pending;
             m_lastCode = kNoCode;
             continue;

@@ -159,6 +159,10 @@ public:
     void clearBoxStore();
     // Bitmap and JPEG boxes written from the store since reuse was turned on.
     int boxesReused() const { return m_boxesReused; }
+    // False when the last encode caught a failure (see the class comment):
+    // what it wrote then may leave boxes out, for a caller that needs the
+    // whole screen.
+    bool lastEncodeWhole() const { return m_failures == 0; }
     // With reuse on: one byte per box of the next encode's area, row-major;
     // non-zero marks a box whose pixels the caller knows to be those it had
     // at the previous encode (of the same area), which is then not compared.
@@ -297,6 +301,7 @@ private:
     void writeBitmapCode(const Box& box, int type, unsigned char* code);
     bool m_reuse = false;
     int m_boxesReused = 0;
+    int m_failures = 0; // caught during the last encode
     Array<StoredBox, int> m_store;
     int m_storeFactor = -1; // factor of the stored JPEG bytes
     Array<unsigned char, int> m_codeScratch;

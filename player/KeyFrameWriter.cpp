@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <stdexcept>
 
 #include "Exception.h"
 #include "GridFormat.h"
@@ -258,6 +259,9 @@ void KeyFrameWriter::write(KeyFrame& k)
         m_encoder.m_output.setCount(0);
         Array<unsigned char, int> unused;
         m_encoder.encode(&m_screen, 0, 0, k.width, k.height, unused);
+        // A key frame with boxes left out would restore another screen.
+        if (!m_encoder.lastEncodeWhole())
+            throw std::runtime_error("not encoded whole");
         data = m_encoder.m_output.data();
         length = m_encoder.m_output.count();
         std::fill(m_unchanged.data(), m_unchanged.data() + m_unchanged.count(), 1);
