@@ -124,9 +124,10 @@ public:
     int reportedPaletteKind() const { return m_codeKind; }
     // On by default. Off, with codes kept and no diagnostic on, the boxes of
     // one-colour, run and bitmap codes are reported without their pixels
-    // (the frame handed to the listener holds whatever it held): for a
-    // listener that takes their codes instead, and saves the decoder the
-    // work of painting them. Stays as set across reset().
+    // (the frame handed to the listener holds whatever it held) once a JPEG
+    // box has been decoded: for a listener that takes their codes instead,
+    // and saves the decoder the work of painting them. Stays as set across
+    // reset().
     void setPalettePixels(bool on) { m_palettePixels = on; }
     int jpegDataScale() const { return m_jpegDataScale; }
     unsigned int paletteEntry(int i) const { return m_palette[i & 15]; }
@@ -205,9 +206,12 @@ private:
     const unsigned char* m_codeBitmap = nullptr;
     bool m_codeInData = false; // the whole code lies before m_codeBitmap
     bool m_palettePixels = true;
+    // Until a JPEG box has been decoded, a JPEG box shows the box buffer as
+    // the codes before it left it: palette boxes are painted until then.
     bool skipPalettePixels() const
     {
-        return !m_palettePixels && m_keepCodes && !m_debugColorization && !m_debugOutline;
+        return !m_palettePixels && m_keepCodes && m_jpegDecoded && !m_debugColorization
+            && !m_debugOutline;
     }
     JPEGDecoder m_jpeg;
     BoxCache m_cache;

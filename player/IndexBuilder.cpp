@@ -521,7 +521,8 @@ void IndexBuilder::takeKeyFrame(KeyFrameWriter& writer, quint64 unitTime, quint6
     const int keyFrameScale = GridFormat::jpegScaleForQuality(k->quality);
     // A new factor drops the JPEG codes the writer keeps, and it has no
     // pixels of the boxes that went to it as JPEG data: those are handed over
-    // again (as pixels unless their data has the new factor).
+    // again (as RAW codes of their pixels unless their data has the new
+    // factor).
     if (keyFrameScale != m_lastKeyFrameScale && !m_newScreen)
         for (int i = 0; i < m_painted.count(); ++i)
             if (m_codeKind[i] == GridFormat::JPEG)

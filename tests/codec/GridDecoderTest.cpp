@@ -474,6 +474,26 @@ TEST_F(GridDecoderTest, ReportsTheCodeThatPaintsEachBox)
     EXPECT_EQ(codes.pixels[13], paintedPixels[13]);
     EXPECT_EQ(codes.pixels[14], paintedPixels[14]);
 
+    // Before any JPEG box was decoded, a JPEG box of length 0 shows the box
+    // buffer as the code before it left it: palette boxes are painted until
+    // then.
+    {
+        GridDecoder fresh;
+        CodeRecorder early;
+        early.decoder = &fresh;
+        fresh.m_listener = &early;
+        fresh.setKeepCodes(true);
+        fresh.setPalettePixels(false);
+        const unsigned char header[] = {0, 32, 0, 16, 77, 0};
+        fresh.decodeScreen(header, 6);
+        const Bytes firstTwo(data.begin(), data.begin() + 1 + 6 + 32);
+        Bytes early2 = firstTwo;
+        append(early2, {6, 0, 0});
+        fresh.decode(early2.data(), int(early2.size()));
+        ASSERT_EQ(early.pixels.size(), 2u);
+        EXPECT_EQ(early.pixels[1], paintedPixels[0]);
+    }
+
     // Diagnostics change the pixels: no codes, and the boxes painted.
     decoder.enableDebugBoxOutline(true);
     codes.codes.clear();
