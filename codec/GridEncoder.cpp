@@ -312,14 +312,16 @@ bool GridEncoder::usableCode(const GivenCode& code)
 
 bool GridEncoder::classifyWithStore(Box& box, const unsigned int* src, int stride, bool knownSame)
 {
-    const size_t rowBytes = kBoxSize * sizeof(unsigned int);
+    // 16 rows of 16 pixels, `fromStride` apart, into a box of rows of 16.
+    auto copyRows = [](unsigned int* dst, const unsigned int* from, int fromStride) {
+        for (int r = 0; r < kBoxSize; ++r)
+            std::memcpy(dst + r * kBoxSize, from + static_cast<size_t>(r) * fromStride,
+                        kBoxSize * sizeof(unsigned int));
+    };
     auto copyToBox = [&](const unsigned int* from, int fromStride) {
         box.m_frame.resize(kBoxSize, kBoxSize);
-        unsigned int* dst = box.m_frame.pixels();
-        if (dst == from)
-            return;
-        for (int r = 0; r < kBoxSize; ++r)
-            std::memcpy(dst + r * kBoxSize, from + static_cast<size_t>(r) * fromStride, rowBytes);
+        if (box.m_frame.pixels() != from)
+            copyRows(box.m_frame.pixels(), from, fromStride);
     };
 
     StoredBox* s = storeFor(box);
@@ -368,8 +370,7 @@ bool GridEncoder::classifyWithStore(Box& box, const unsigned int* src, int strid
     bool same = vouched;
     if (!vouched) {
         if (s->mapStale) {
-            for (int r = 0; r < kBoxSize; ++r)
-                std::memcpy(mine + r * kBoxSize, src + static_cast<size_t>(r) * stride, rowBytes);
+            copyRows(mine, src, stride);
             s->mapStale = false;
         } else {
             same = copyIfDifferent(mine, src, stride);
@@ -396,8 +397,7 @@ bool GridEncoder::classifyWithStore(Box& box, const unsigned int* src, int strid
             // Vouched for, but its code is gone (a new factor dropped its
             // JPEG bytes) and the map never had its pixels: the caller's
             // frame is all there is.
-            for (int r = 0; r < kBoxSize; ++r)
-                std::memcpy(mine + r * kBoxSize, src + static_cast<size_t>(r) * stride, rowBytes);
+            copyRows(mine, src, stride);
             s->mapStale = false;
         }
         box.detectType(mine);
